@@ -1,0 +1,19 @@
+# One interface target carries the language level, warnings and sanitizer flags; every target links it.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+add_library(kd5_common INTERFACE)
+target_compile_options(kd5_common INTERFACE -Wall -Wextra)
+target_compile_definitions(kd5_common INTERFACE _GNU_SOURCE)
+target_include_directories(kd5_common INTERFACE ${PROJECT_SOURCE_DIR})
+if(KD5_WERROR)
+    target_compile_options(kd5_common INTERFACE -Werror)
+endif()
+if(KD5_SANITIZE)
+    target_compile_options(kd5_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                -fno-sanitize-recover=undefined)
+    target_link_options(kd5_common INTERFACE -fsanitize=address,undefined)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(kd5_common INTERFACE Threads::Threads)

@@ -1,0 +1,33 @@
+#include "mail/scramble.h"
+
+#include "mail/scramble_text.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "settings/text.h"
+
+#include <cstring>
+
+namespace {
+constexpr std::size_t kPasswordField = sizeof(UserAccount{}.Password);
+} // namespace
+
+void scramble_password(int index, char* password) {
+    char plain[kPasswordMax + 1];
+    fit_text(plain, sizeof plain, password);
+    std::size_t n = std::strlen(plain);
+    if (n > 0) {
+        std::vector<int> positions = shuffled_positions(n);
+        settings_set(Key::Scramble, position_list(positions).c_str(), index);
+        fit_text(password, kPasswordField, scramble_text(plain, positions).c_str());
+    } else {
+        password[0] = '\0';
+    }
+    ini_write_key(Key::Scramble, index);
+}
+
+void unscramble_password(int index, char* password) {
+    ini_read_key(Key::Scramble, index);
+    std::string list = settings_get(Key::Scramble, index);
+    auto plain = unscramble_text(password, list);
+    fit_text(password, kPasswordField, plain ? plain->c_str() : "");
+}

@@ -1,0 +1,68 @@
+#include "platform/timing.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+Timing from_environment() {
+    const char* text = std::getenv("KD5LITE_TIME_SCALE");
+    if (text == nullptr || *text == '\0') {
+        return Timing{};
+    }
+    char* end = nullptr;
+    double factor = std::strtod(text, &end);
+    if (end == text || !std::isfinite(factor) || factor <= 0.0) {
+        return Timing{};
+    }
+    return scaled_timing(factor);
+}
+
+std::mutex g_mutex;
+bool g_ready = false;
+Timing g_timing;
+
+int scale(int ms, double factor) {
+    double v = std::round(ms * factor);
+    if (v < 1.0) {
+        return 1;
+    }
+    return v > 3.6e6 ? 3600000 : static_cast<int>(v);
+}
+
+} // namespace
+
+Timing scaled_timing(double factor) {
+    Timing t;
+    for (int* ms : {&t.poll_ms, &t.job_start_ms, &t.session_end_ms, &t.usb_poll_ms, &t.usb_read_timeout_ms,
+                    &t.usb_write_timeout_ms, &t.sound_pause_ms, &t.recv_line_pause_ms, &t.recv_block_pause_ms,
+                    &t.recv_settle_ms, &t.recv_drop_ms, &t.select_timeout_ms, &t.send_timeout_ms,
+                    &t.filter_pause_ms, &t.monitor_step_ms}) {
+        *ms = scale(*ms, factor);
+    }
+    return t;
+}
+
+const Timing& timing() {
+    std::lock_guard lock(g_mutex);
+    if (!g_ready) {
+        g_timing = from_environment();
+        g_ready = true;
+    }
+    return g_timing;
+}
+
+void set_timing(const Timing& t) {
+    std::lock_guard lock(g_mutex);
+    g_timing = t;
+    g_ready = true;
+}
+
+void pause_ms(int ms) {
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build -DKD5_SANITIZE=ON -DKD5_WERROR=ON -DKD5_BUILD_BENCH=ON >/dev/null
+cmake --build build -j"$(nproc)"
+cd build
+ctest --output-on-failure -j"$(nproc)" --timeout 600

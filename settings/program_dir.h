@@ -1,0 +1,6 @@
+#pragma once
+
+#include <cstddef>
+
+// Writes the directory of the running program, ending in '/', into out (cut to size). Empty when unknown.
+void get_program_dir(char* out, std::size_t size);

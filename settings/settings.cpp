@@ -1,0 +1,7 @@
+#include "settings/settings.h"
+
+#include <cstring>
+
+Settings g_settings{};
+
+void settings_clear() { std::memset(&g_settings, 0, sizeof g_settings); }

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+
+// Every field holds its value as a zero-terminated text. Each field is one byte wider than the widest value the
+// tools let a user type, so a value typed at the full limit keeps its terminator; a longer value read from the
+// file is cut to fit.
+inline constexpr int kAccountCount = 3;
+
+struct UserAccount {
+    char Switch[4 + 1];
+    char ServerName[64 + 1];
+    char ID[32 + 1];
+    char Password[64 + 1];
+    char Scramble[65 + 1];
+    char SoundFile[128 + 1];
+    char SpecialAddress1[64 + 1];
+    char SpecialAddress2[64 + 1];
+    char SpecialAddress3[64 + 1];
+    char SpecialSearch1[16 + 1];
+    char SpecialSearch2[16 + 1];
+    char SpecialSearch3[16 + 1];
+};
+
+struct Settings {
+    char Request[4 + 1];
+    char State[4 + 1];
+    char Answer[4 + 1];
+    char Error[4 + 1];
+    char Job[4 + 1];
+    char Company[32 + 1];
+    char Brand[32 + 1];
+    char Product[32 + 1];
+    char Type[32 + 1];
+    char SerialNumber[16 + 1];
+    char CurrentPath[128 + 1];
+    char Language[16 + 1];
+    char Version[16 + 1];
+    char EntryCount[4 + 1];
+    char IntervalTimer[4 + 1];
+    char BeepTime[4 + 1];
+    UserAccount user[kAccountCount];
+    char StateLog[4 + 1];
+    char ErrorLog[4 + 1];
+};
+
+// The program's one record. The notifier's window and job threads share it: the command keys, which both
+// threads refresh and write, go through the locked accessors of settings_access.h.
+extern Settings g_settings;
+
+// Empties every field (program start; tests).
+void settings_clear();

@@ -1,0 +1,7 @@
+#pragma once
+
+// The notifier's moves of the whole settings file. Loading turns each account's stored password into the plain
+// one; saving scrambles it again with a fresh position list, so after a save the record holds the scrambled form.
+void ini_read_all();
+void ini_check_all();
+void ini_write_all();

@@ -1,0 +1,127 @@
+#include "logging/log.h"
+
+#include "platform/profile.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "tests/support/temp_corvo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+std::string marker_in_file(const TempCorvo& dir) {
+    char buf[64];
+    profile_get_string("corvo\\KD-5lite", "StateLog", "<missing>", buf, sizeof buf, dir.settings_path().c_str());
+    return buf;
+}
+
+TEST(StateLog, SameDayAppendsAndKeepsTheMarker) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 3, 9, 5, 1);
+    dir.write("log03.log", "old\r\n");
+    std::strcpy(g_settings.StateLog, "103");
+    write_state_log("start");
+    EXPECT_EQ(dir.read("log03.log"), "old\r\n03/03 09:05:01 start\r\n");
+    EXPECT_STREQ(g_settings.StateLog, "103");
+    EXPECT_FALSE(dir.exists("corvo_kd5lite.ini"));
+}
+
+TEST(StateLog, NewDayNumberBeginsItsFileAfreshAndMovesTheMarker) {
+    TempCorvo dir;
+    FixedClock clock(2026, 4, 4, 23, 59, 58);
+    dir.write("log04.log", "last month\r\n");
+    std::strcpy(g_settings.StateLog, "103");
+    write_state_log("neutral");
+    write_state_log("two\nlines");
+    EXPECT_EQ(dir.read("log04.log"), "04/04 23:59:58 neutral\r\n04/04 23:59:58 two\r\nlines\r\n");
+    EXPECT_STREQ(g_settings.StateLog, "104");
+    EXPECT_EQ(marker_in_file(dir), "104");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.path("log04.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(StateLog, SwitchedOffWritesNothingAndFreezesTheMarker) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 9);
+    std::strcpy(g_settings.StateLog, "003");
+    write_state_log("x");
+    std::strcpy(g_settings.ErrorLog, "");
+    write_error_log("y");
+    EXPECT_FALSE(dir.exists("log09.log"));
+    EXPECT_FALSE(dir.exists("err09.log"));
+    EXPECT_STREQ(g_settings.StateLog, "003");
+}
+
+TEST(StateLog, OneCharacterSwitchCountsAsDayZero) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 7);
+    dir.write("err07.log", "old\r\n");
+    std::strcpy(g_settings.ErrorLog, "1");
+    write_error_logf("USB operation ---> Open abnormality[error: %d]", 2);
+    EXPECT_EQ(dir.read("err07.log"), "03/07 09:05:01 USB operation ---> Open abnormality[error: 2]\r\n");
+    EXPECT_STREQ(g_settings.ErrorLog, "107");
+}
+
+TEST(StateLog, MonthEndLeavesTheThirtyFirstAndSameDayNextMonthAppends) {
+    TempCorvo dir;
+    FixedClock clock(2026, 1, 31);
+    std::strcpy(g_settings.StateLog, "131");
+    dir.write("log01.log", "from december\r\n");
+    write_state_log("jan 31");
+    clock.set(2026, 2, 1);
+    write_state_log("feb 1");
+    EXPECT_EQ(dir.read("log01.log"), "02/01 09:05:01 feb 1\r\n");
+    EXPECT_EQ(dir.read("log31.log"), "01/31 09:05:01 jan 31\r\n");
+
+    // No line between 1 February and 1 March: the March lines join the February file.
+    clock.set(2026, 3, 1);
+    write_state_log("mar 1");
+    EXPECT_EQ(dir.read("log01.log"), "02/01 09:05:01 feb 1\r\n03/01 09:05:01 mar 1\r\n");
+}
+
+TEST(Trace, EnableZeroWritesNothingAndEnableOneAccumulatesAcrossMonths) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 5);
+    write_trace(LogKind::reg, 0, "quiet");
+    write_pop_trace(0, "(S) ", "USER x\r\n");
+    const unsigned char bytes[] = "ON1\r";
+    write_usb_trace(0, "(S)", bytes);
+    EXPECT_FALSE(dir.exists("reg05.log") || dir.exists("pop05.log") || dir.exists("usb05.log"));
+
+    write_trace(LogKind::sys, 1, "march");
+    clock.set(2026, 4, 5);
+    write_trace(LogKind::sys, 1, "april");
+    write_pop_trace(1, "(R) ", "+OK\r\n");
+    EXPECT_EQ(dir.read("sys05.log"), "03/05 09:05:01 march\r\n04/05 09:05:01 april\r\n");
+    EXPECT_EQ(dir.read("pop05.log"), "04/05 09:05:01 (R) +OK\r\r\n");
+}
+
+// Two threads write at once: every line is whole and the day's file is begun afresh only once.
+TEST(StateLog, ConcurrentWritersKeepLinesWholeAndRotateOnce) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 8);
+    dir.write("log08.log", "february\r\n");
+    std::strcpy(g_settings.StateLog, "107");
+    const std::string text(200, 'z');
+    auto writer = [&] {
+        for (int i = 0; i < 200; ++i) {
+            write_state_log(text.c_str());
+        }
+    };
+    std::thread a(writer), b(writer);
+    a.join();
+    b.join();
+    std::string line = "03/08 09:05:01 " + text + "\r\n";
+    std::string want;
+    for (int i = 0; i < 400; ++i) {
+        want += line;
+    }
+    EXPECT_EQ(dir.read("log08.log"), want);
+}
+
+} // namespace

@@ -1,0 +1,70 @@
+#include "platform/profile_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const kFile = "; written by hand\r\n"
+                          "[corvo]\r\n"
+                          "Company=KESTREL CO.,LTD.\r\n"
+                          "\r\n"
+                          "[Corvo\\KD-5lite]\n"
+                          "  serialnumber  =   A1B2C3D4   \n"
+                          "Quoted=\"  spaced  \"\n"
+                          "Single='x'\n"
+                          "Mismatched=\"x'\n"
+                          "NoEquals\n"
+                          "Empty=\n"
+                          "[corvo\\KD-5lite\\user00]\r\n"
+                          "Switch=1\r\n";
+
+TEST(ProfileFind, MatchesNamesWithoutCaseAndTrimsBlanksAndQuotes) {
+    struct Case {
+        const char* section;
+        const char* key;
+        std::optional<std::string> want;
+    } cases[] = {
+        {"corvo", "Company", "KESTREL CO.,LTD."},
+        {"CORVO", "company", "KESTREL CO.,LTD."},
+        {"corvo\\KD-5lite", "SerialNumber", "A1B2C3D4"},
+        {"corvo\\KD-5lite", "Quoted", "  spaced  "},
+        {"corvo\\KD-5lite", "Single", "x"},
+        {"corvo\\KD-5lite", "Mismatched", "\"x'"},
+        {"corvo\\KD-5lite", "Empty", ""},
+        {"corvo\\KD-5lite", "NoEquals", std::nullopt},
+        {"corvo\\KD-5lite", "Switch", std::nullopt}, // belongs to the next section
+        {"corvo\\KD-5lite\\user00", "Switch", "1"},
+        {"corvo\\KD-5lite\\user01", "Switch", std::nullopt},
+        {"; written by hand", "x", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(profile_find(kFile, c.section, c.key), c.want) << c.section << " / " << c.key;
+    }
+}
+
+TEST(ProfileFind, FirstSectionAndFirstKeyWin) {
+    const char* text = "[a]\nk=1\nk=2\n[a]\nk=3\nj=4\n";
+    EXPECT_EQ(profile_find(text, "a", "k"), "1");
+    EXPECT_EQ(profile_find(text, "a", "j"), std::nullopt);
+}
+
+TEST(ProfileUpdate, ReplacesOnlyTheKeyLineAndKeepsEveryOtherByte) {
+    std::string out = profile_update(kFile, "corvo\\kd-5lite", "SERIALNUMBER", "Z9");
+    std::string want = kFile;
+    const std::string old_line = "  serialnumber  =   A1B2C3D4   \n";
+    want.replace(want.find(old_line), old_line.size(), "SERIALNUMBER=Z9\r\n");
+    EXPECT_EQ(out, want);
+}
+
+TEST(ProfileUpdate, AddsKeyAfterTheLastEntryOfItsSection) {
+    std::string text = "[a]\r\nk=1\r\n\r\n; about b\r\n[b]\r\nx=1\r\n";
+    EXPECT_EQ(profile_update(text, "a", "n", "2"), "[a]\r\nk=1\r\nn=2\r\n\r\n; about b\r\n[b]\r\nx=1\r\n");
+    EXPECT_EQ(profile_update("[a]", "a", "n", "2"), "[a]\r\nn=2\r\n");
+}
+
+TEST(ProfileUpdate, AddsSectionAtTheEndAndCreatesFromNothing) {
+    EXPECT_EQ(profile_update("", "corvo\\KD-5lite\\user02", "ID", "me"), "[corvo\\KD-5lite\\user02]\r\nID=me\r\n");
+    EXPECT_EQ(profile_update("[a]\nk=1", "b", "x", ""), "[a]\nk=1\r\n[b]\r\nx=\r\n");
+}
+
+} // namespace

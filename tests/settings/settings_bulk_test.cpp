@@ -1,0 +1,95 @@
+#include "settings/settings_bulk.h"
+
+#include "platform/profile.h"
+#include "settings/program_dir.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "tests/support/temp_corvo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+std::string file_value(const TempCorvo& dir, const char* section, const char* key) {
+    char buf[256];
+    profile_get_string(section, key, "<missing>", buf, sizeof buf, dir.settings_path().c_str());
+    return buf;
+}
+
+TEST(SettingsBulk, FreshDirectoryEndsWithEveryKeyAndItsDefault) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 7);
+    ini_read_all();
+    ini_check_all();
+    ini_write_all();
+
+    char program_dir[256];
+    get_program_dir(program_dir, sizeof program_dir);
+    struct Want {
+        const char* section;
+        const char* key;
+        std::string value;
+    } wants[] = {
+        {"corvo", "Company", "KESTREL CO.,LTD."},    {"corvo", "Brand", "corvo"},
+        {"corvo", "Product", "KD-5"},                {"corvo", "Type", "lite2"},
+        {"corvo\\KD-5lite", "SerialNumber", ""},     {"corvo\\KD-5lite", "CurrentPath", program_dir},
+        {"corvo\\KD-5lite", "Language", "Japanese"}, {"corvo\\KD-5lite", "Version", "Ver 2.20.2"},
+        {"corvo\\KD-5lite", "EntryCount", "0"},      {"corvo\\KD-5lite", "IntervalTimer", "10"},
+        {"corvo\\KD-5lite", "BeepTime", "1"},        {"corvo\\KD-5lite", "StateLog", "007"},
+        {"corvo\\KD-5lite", "ErrorLog", "007"},      {"corvo\\KD-5lite", "Request", "0"},
+        {"corvo\\KD-5lite", "State", "0"},           {"corvo\\KD-5lite", "Answer", "0"},
+        {"corvo\\KD-5lite", "Error", "0"},           {"corvo\\KD-5lite", "Job", "0"},
+    };
+    for (const auto& w : wants) {
+        EXPECT_EQ(file_value(dir, w.section, w.key), w.value) << w.key;
+    }
+    EXPECT_EQ(std::string(program_dir).back(), '/');
+    for (const char* section : {"corvo\\KD-5lite\\user00", "corvo\\KD-5lite\\user01", "corvo\\KD-5lite\\user02"}) {
+        EXPECT_EQ(file_value(dir, section, "Switch"), "0");
+        for (const char* key : {"ServerName", "ID", "Password", "Scramble", "SoundFile", "SpecialAddress1",
+                                "SpecialAddress2", "SpecialAddress3", "SpecialSearch1", "SpecialSearch2",
+                                "SpecialSearch3"}) {
+            EXPECT_EQ(file_value(dir, section, key), "") << section << " " << key;
+        }
+    }
+}
+
+TEST(SettingsBulk, FixedValuesReplaceHandEditsAndToolKeysSurvive) {
+    TempCorvo dir;
+    dir.write("corvo_kd5lite.ini", "[corvo]\r\nCompany=ACME\r\nType=lite9\r\n"
+                                   "[corvo\\KD-5lite]\r\nVersion=Ver 0\r\nIntervalTimer=3\r\nSerialNumber=XA1B2\r\n"
+                                   "[corvo\\KD-5lite\\user02]\r\nSoundFile=/tmp/ding.wav\r\nSpecialSearch2=2\r\n");
+    ini_read_all();
+    ini_check_all();
+    ini_write_all();
+    EXPECT_EQ(file_value(dir, "corvo", "Company"), "KESTREL CO.,LTD.");
+    EXPECT_EQ(file_value(dir, "corvo", "Type"), "lite2");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite", "Version"), "Ver 2.20.2");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite", "IntervalTimer"), "3");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite", "SerialNumber"), "XA1B2");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "SoundFile"), "/tmp/ding.wav");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "SpecialSearch2"), "2");
+}
+
+TEST(SettingsBulk, PasswordsAreStoredScrambledAndComeBackPlainOnLoad) {
+    TempCorvo dir;
+    ini_read_all();
+    ini_check_all();
+    std::strcpy(g_settings.user[1].Password, "s3cret!");
+    ini_write_all();
+
+    std::string stored = file_value(dir, "corvo\\KD-5lite\\user01", "Password");
+    EXPECT_EQ(stored.size(), 14u);
+    EXPECT_EQ(stored, g_settings.user[1].Password); // the record holds the scrambled form after a save
+    EXPECT_EQ(dir.read("corvo_kd5lite.ini").find("s3cret!"), std::string::npos);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "Scramble").size(), 14u);
+
+    settings_clear();
+    ini_read_all();
+    EXPECT_STREQ(g_settings.user[1].Password, "s3cret!");
+    EXPECT_STREQ(g_settings.user[0].Password, "");
+}
+
+} // namespace
