@@ -1,0 +1,15 @@
+#pragma once
+
+// Plays wave files for new mail. The call returns at once; a missing file, a file that is not a wave file or a
+// machine without a sound server is not an error anyone hears about.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+    virtual void play(const char* path) = 0;
+};
+
+// The player in force (the system's own unless a test installed another).
+SoundPlayer& sound_player();
+
+// Installs a player (tests record what was played); nullptr restores the system's own.
+void set_sound_player(SoundPlayer* player);
