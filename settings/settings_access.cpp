@@ -71,18 +71,25 @@ int ini_read_key(Key key, int index) {
     return 0;
 }
 
-int ini_write_key(Key key, int index) {
+namespace {
+
+void put_key(Key key, int index, const char* value) {
     char section[64];
     key_section(key, index, section, sizeof section);
+    const char* fixed = fixed_value(key);
+    ini_put(section, key_name(key), fixed != nullptr ? fixed : value);
+}
+
+} // namespace
+
+int ini_write_key(Key key, int index) {
     char value[kIniReadSize];
-    if (const char* fixed = fixed_value(key)) {
-        fit_text(value, sizeof value, fixed);
-    } else {
+    {
         std::lock_guard lock(settings_field_mutex());
         FieldRef f = key_field(key, index);
         std::memcpy(value, f.data, f.size);
     }
-    ini_put(section, key_name(key), value);
+    put_key(key, index, value);
     return 0;
 }
 
@@ -103,6 +110,15 @@ void settings_set(Key key, const char* value, int index) {
 }
 
 void settings_put(Key key, const char* value, int index) {
-    settings_set(key, value, index);
-    ini_write_key(key, index);
+    // The file gets the value meant here, not the field: the other thread may refresh the field from the file
+    // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
+    // leaves the notifier busy for good).
+    char fitted[kIniReadSize];
+    {
+        std::lock_guard lock(settings_field_mutex());
+        FieldRef f = key_field(key, index);
+        fit_text(f.data, f.size, value);
+        std::memcpy(fitted, f.data, f.size);
+    }
+    put_key(key, index, fitted);
 }
