@@ -24,7 +24,8 @@ struct Timing {
     int recv_attempts = 60;        // waits before a receive gives up (a count, never scaled)
     // POP3 check
     int filter_pause_ms = 150; // between two messages of the sender filter pass
-    // mail monitor
+    // worker jobs
+    int test_step_ms = 300;         // between two LEDs of the lamp connection test
     int monitor_step_ms = 1000;     // one step of the wait between passes
     int monitor_steps_per_min = 60; // steps in one minute of IntervalTimer (a count, never scaled)
 };
