@@ -1,0 +1,46 @@
+#pragma once
+
+#include "gui/dialog_units.h"
+
+#include <QStringList>
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// One page of a tab window: a child dialog of 200 x 200 dialog units whose controls sit where its template puts
+// them. The helpers create a control, place it in dialog units of the page's font and name it, so tests can find
+// it by name.
+class Page : public QWidget {
+    Q_OBJECT
+public:
+    // trace_number names the page in the trace line of a swallowed Enter key.
+    Page(QWidget* parent, int trace_number);
+
+    int trace_number() const { return trace_number_; }
+    const DialogUnits& units() const { return units_; }
+
+protected:
+    enum class EditStyle { normal, read_only, password };
+
+    QGroupBox* add_group(const char* text, int x, int y, int width, int height);
+    QLabel* add_static(const char* text, int x, int y, int width, int height);
+    QLabel* add_centred(const char* text, int x, int y, int width, int height);
+    // limit: typed limit in bytes; 0 for none.
+    QLineEdit* add_edit(const char* name, int x, int y, int width, int height, int limit,
+                        EditStyle style = EditStyle::normal);
+    QPushButton* add_button(const char* name, const char* text, int x, int y, int width, int height);
+    // A check box without a caption; the static beside it says what it means.
+    QCheckBox* add_check(const char* name, int x, int y, int width, int height);
+    QListWidget* add_list(const char* name, const QStringList& items, int x, int y, int width, int height);
+
+private:
+    void place(QWidget* widget, int x, int y, int width, int height);
+
+    int trace_number_;
+    DialogUnits units_;
+};

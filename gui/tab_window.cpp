@@ -1,0 +1,96 @@
+#include "gui/tab_window.h"
+
+#include "gui/key_filter.h"
+#include "gui/page.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kPageLeft = 14; // pixels, inside the tab control
+constexpr int kPageTop = 20;
+
+Qt::WindowFlags window_flags(TabWindow::CloseBox close_box) {
+    // A fixed dialog: no boxes that iconise or enlarge it.
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (close_box == TabWindow::CloseBox::shown) {
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    }
+    return flags;
+}
+
+} // namespace
+
+TabWindow::TabWindow(const char* caption, CloseBox close_box)
+    : QDialog(nullptr, window_flags(close_box)), units_(DialogUnits::of(font())), close_box_(close_box) {
+    setWindowTitle(QString::fromUtf8(caption));
+    setWindowIcon(QIcon(QStringLiteral(":/kd5lite/icon.png")));
+    setFixedSize(units_.x(233), units_.y(255));
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("tabs"));
+    tabs_->setGeometry(units_.rect(7, 7, 219, 223));
+    connect(tabs_, &QTabWidget::currentChanged, this, &TabWindow::show_page);
+
+    close_button_ = new QPushButton(QStringLiteral("关　　闭"), this);
+    close_button_->setObjectName(QStringLiteral("close"));
+    close_button_->setAutoDefault(false);
+    close_button_->setGeometry(units_.rect(176, 234, 50, 14));
+    // Ends the program at once: nothing is saved, nothing asked, no request written; unapplied edits are lost.
+    connect(close_button_, &QPushButton::clicked, [] { std::_Exit(1); });
+
+    new KeyFilter(this);
+}
+
+QWidget* TabWindow::tab_parent() const { return tabs_; }
+
+void TabWindow::add_page(const char* label, Page* page) {
+    pages_.push_back(page);
+    // The tab carries an empty stand-in: the page itself sits at a fixed offset in the tab control, above it.
+    tabs_->blockSignals(true);
+    tabs_->addTab(new QWidget, QString::fromUtf8(label));
+    tabs_->blockSignals(false);
+    page->move(kPageLeft, kPageTop);
+    page->raise();
+    page->show();
+    // In this font the tab row is taller than the offset; it stays above the page's empty top margin so that
+    // every tab can still be clicked.
+    tabs_->tabBar()->raise();
+}
+
+void TabWindow::show_first_page() {
+    tabs_->setCurrentIndex(0);
+    show_page(0);
+}
+
+void TabWindow::show_page(int index) {
+    for (Page* p : pages_) {
+        p->hide();
+    }
+    if (index >= 0 && index < page_count()) {
+        page(index)->show();
+    }
+}
+
+void TabWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape reaches the focused control as any key does, but never becomes Cancel.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TabWindow::closeEvent(QCloseEvent* event) {
+    if (close_box_ == CloseBox::none) {
+        event->ignore(); // without a close box only the Close button ends the program
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,6 @@
+#include "setup/setup_app.h"
+
+int main(int argc, char** argv) {
+    CSetupApp app(argc, argv);
+    return app.run();
+}

@@ -1,0 +1,56 @@
+// Renders every page of the setup window, filled with sample settings, to PNG files for the README:
+//     kd5lite_ap_shots [directory]        (default docs/screenshots)
+#include "gui/screenshots.h"
+#include "mail/scramble.h"
+#include "settings/keys.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "setup/setup_app.h"
+#include "setup/setup_dlg.h"
+
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Sample settings in a directory of their own, so the user's real settings are neither shown nor touched.
+void write_sample_settings() {
+    const std::pair<Key, const char*> system[] = {
+        {Key::SerialNumber, "K5L20417"}, {Key::EntryCount, "0"},  {Key::IntervalTimer, "10"},
+        {Key::BeepTime, "1"},            {Key::StateLog, "107"}, {Key::ErrorLog, "107"},
+        {Key::State, "2"},               {Key::Version, kVersion}, {Key::Company, kCompany},
+        {Key::Brand, kBrand},            {Key::Product, kProduct}, {Key::Type, kType},
+    };
+    for (const auto& [key, value] : system) {
+        settings_put(key, value);
+    }
+    settings_put(Key::Switch, "1", 0);
+    settings_put(Key::ServerName, "pop.example.net", 0);
+    settings_put(Key::ID, "li.wei", 0);
+    settings_set(Key::Password, "secret", 0);
+    scramble_password(0, g_settings.user[0].Password);
+    ini_write_key(Key::Password, 0);
+    settings_clear();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The pictures must not depend on the desktop the command runs in.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QTemporaryDir home;
+    if (!home.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary settings directory\n");
+        return 1;
+    }
+    setenv("CORVO_HOME", home.path().toLocal8Bit().constData(), 1);
+    write_sample_settings();
+
+    QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    CSetupApp app(argc, argv);
+    CSetupDlg dialog;
+    int written = save_tab_screenshots(dialog, dir, QStringLiteral("setup"));
+    std::printf("%d pictures in %s\n", written, qPrintable(dir));
+    return written == dialog.page_count() ? 0 : 1;
+}

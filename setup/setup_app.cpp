@@ -1,0 +1,12 @@
+#include "setup/setup_app.h"
+
+#include "gui/app_font.h"
+#include "setup/setup_dlg.h"
+
+CSetupApp::CSetupApp(int& argc, char** argv) : QApplication(argc, argv) { apply_dialog_font(*this); }
+
+int CSetupApp::run() {
+    CSetupDlg dialog;
+    dialog.exec();
+    return 0;
+}
