@@ -4,7 +4,7 @@
 
 // A small blocking TCP client for one mail server at a time: the one MailSocket of the process. Every wait is
 // bounded by poll time-outs and fixed pauses from the timing record. Results: 0 on success, -1 on failure (with
-// one "LAN operation ---> " line in the error log).
+// one "LAN operation ---> " line in the error log and errno kept at the failure's error number).
 
 int c_init_socket();
 int c_make_socket(const char* server); // "host", "host:port" or "[v6]:port"; plain hosts use the "pop3" service
@@ -14,3 +14,13 @@ int c_recv_socket(char* buffer, int* length, char line_end); // in: capacity; ou
 int c_recv_socket_setlen(char* buffer, int* length, int count); // in: bytes to clear; out: bytes received
 int c_close_socket();
 int c_end_socket();
+
+// c_make_socket with the services entry to look up for a plain host name ("pop3" there).
+int c_make_socket_for(const char* server, const char* service);
+
+// c_recv_socket stores up to two bytes past the capacity (a line end that comes right after a full line, or the
+// first byte of a line that is cut): its buffer must hold capacity + 2 bytes.
+inline constexpr int kRecvLineSlack = 2;
+
+// Bytes of a cut line that are read and dropped before the receive gives up on a line that never ends.
+inline constexpr int kRecvDropLimit = 4096;

@@ -1,0 +1,304 @@
+#include "mail/pop3.h"
+
+#include "logging/log.h"
+#include "mail/pop3_reply.h"
+#include "mail/sender_match.h"
+#include "mail/tcp_client.h"
+#include "platform/timing.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "settings/text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr int kBufferSize = 4096;   // commands and replies
+constexpr int kLineCapacity = 1024; // one reply line
+constexpr int kBlockClear = 2048;   // bytes the block receive clears first
+constexpr int kCopySize = 128;      // copies of the server name, user name and password
+constexpr int kTrace = 0;           // the trace writers are always called switched off
+
+// The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
+struct StepMessages {
+    const char* send_failed;
+    const char* receive_failed;
+    const char* refused;
+};
+
+constexpr StepMessages kGreeting = {
+    nullptr,
+    "check mail ---> The reception of a POP connection confirmation message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP connection confirmation message[no.%d error: %d]",
+};
+constexpr StepMessages kUser = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a user name][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.%d error: %d]",
+};
+constexpr StepMessages kPassword = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a password][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a password] message[no.%d error: %d]",
+};
+constexpr StepMessages kCount = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email confirmation "
+    "command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a reception email confirmation command] message is "
+    "abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
+    "message[no.%d error: %d]",
+};
+constexpr StepMessages kTitle = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email title "
+    "acquisition command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a reception email title acquisition command] message is "
+    "abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
+    "message[no.%d error: %d]",
+};
+constexpr StepMessages kEnd = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.%d error: %d]",
+};
+
+// How a step ended: go on, a negative answer (the check gives 0) or a transport failure (-1). Either of the last
+// two has already closed the connection and written its line.
+enum class Step { ok, refused, failed };
+
+int result_of(Step step) { return step == Step::failed ? -1 : 0; }
+
+// The working state of one check.
+struct Check {
+    int index = 0;
+    char buffer[kBufferSize + 1] = {}; // the last command or reply, always zero-terminated
+    int length = 0;                    // out-length of the last reply line
+    int error = 0;                     // errno of the step that ended the check
+};
+
+void trace_sys(const std::string& text) { write_trace(LogKind::sys, kTrace, text.c_str()); }
+
+// A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
+// LF in it would let the settings file smuggle further commands to the server.
+void copy_field(char (&copy)[kCopySize], Key key, int index) {
+    std::string value = settings_get(key, index);
+    value = value.substr(0, value.find_first_of("\r\n"));
+    fit_text(copy, sizeof copy, value.c_str());
+}
+
+void close_connection() {
+    c_close_socket();
+    c_end_socket();
+}
+
+Step end_step(Check& c, Step how, const char* message) {
+    c.error = errno;
+    close_connection();
+    write_error_logf(message, c.index, c.error);
+    return how;
+}
+
+// Sends the command in the buffer (none for the greeting) and reads one reply line into the buffer. shown is the
+// command as the trace may see it.
+Step exchange(Check& c, const StepMessages& messages, const char* shown) {
+    if (messages.send_failed != nullptr) {
+        write_pop_trace(kTrace, "(S) ", shown);
+        trace_sys(format_text("send ( %s )", shown));
+        if (c_send_socket(c.buffer, static_cast<int>(std::strlen(c.buffer))) != 0) {
+            return end_step(c, Step::failed, messages.send_failed);
+        }
+    }
+    c.length = kLineCapacity;
+    if (c_recv_socket(c.buffer, &c.length, '\n') != 0) {
+        return end_step(c, Step::failed, messages.receive_failed);
+    }
+    write_pop_trace(kTrace, "(R) ", c.buffer);
+    trace_sys(format_text("recv ( %s )", c.buffer));
+    if (!reply_ok(c.buffer)) {
+        return end_step(c, Step::refused, messages.refused);
+    }
+    return Step::ok;
+}
+
+Step command(Check& c, const StepMessages& messages, const char* text) {
+    std::snprintf(c.buffer, sizeof c.buffer, "%s%c%c", text, 13, 10);
+    return exchange(c, messages, c.buffer);
+}
+
+Step login(Check& c) {
+    char id[kCopySize];
+    copy_field(id, Key::ID, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "USER %s%c%c", id, 13, 10);
+    Step step = exchange(c, kUser, c.buffer);
+    if (step != Step::ok) {
+        return step;
+    }
+    char password[kCopySize];
+    copy_field(password, Key::Password, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password, 13, 10);
+    std::memset(password, 0, sizeof password);
+    // The password never reaches a log, not even a trace switched on by hand.
+    return exchange(c, kPassword, "PASS ****\r\n");
+}
+
+// The sender conditions of an account.
+struct Filters {
+    std::string address[3];
+    int condition[3] = {};
+    bool any() const { return condition[0] > 0 || condition[1] > 0 || condition[2] > 0; }
+};
+
+Filters read_filters(int index) {
+    Filters f;
+    const Key addresses[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3};
+    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
+    for (int i = 0; i < 3; ++i) {
+        f.address[i] = settings_get(addresses[i], index);
+        f.condition[i] = text_to_int(settings_get(searches[i], index).c_str());
+    }
+    return f;
+}
+
+int block_hits(std::string_view block, const Filters& f) {
+    int hits = 0;
+    for (int i = 0; i < 3; ++i) {
+        hits += sender_hits(block, f.address[i], f.condition[i]);
+    }
+    return hits;
+}
+
+// Reads the headers and first body lines of message n and counts its hits. The block is what one receive call
+// delivers after the status line; a longer response spills into the next reply read.
+Step read_headers(Check& c, const Filters& f, int n, int count, int& hits) {
+    const int loop = n - 1;
+    std::snprintf(c.buffer, sizeof c.buffer, "TOP %d 10%c%c", n, 13, 10);
+    trace_sys(format_text("send ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
+    Step step = exchange(c, kTitle, c.buffer);
+    if (step != Step::ok) {
+        return step;
+    }
+    trace_sys(format_text("recv ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
+    const int size = top_block_size(c.buffer, c.length);
+    std::memset(c.buffer, 0, sizeof c.buffer);
+    trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
+    int received = kBlockClear;
+    if (c_recv_socket_setlen(c.buffer, &received, size) != 0) {
+        return end_step(c, Step::failed,
+                        "check mail ---> The reception of a POP confirmation [the title reception] message is "
+                        "abnormal[no.%d error: %d]");
+    }
+    trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
+    write_pop_trace(kTrace, "(R) ", c.buffer);
+    // The block may hold binary bytes, zeros among them: the search covers every byte received.
+    hits += block_hits(std::string_view(c.buffer, static_cast<std::size_t>(received)), f);
+    trace_sys(format_text("--- loop check( loop:%d crflag:%d )", loop, count));
+    return Step::ok;
+}
+
+Step filter_pass(Check& c, const Filters& f, int count, int& hits) {
+    const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
+    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%d )", a[0], a[1], a[2],
+                          count));
+    for (int n = 1; n <= count; ++n) {
+        trace_sys(format_text("--- loop start( loop:%d < crflag:%d )", n - 1, count));
+        Step step = read_headers(c, f, n, count, hits);
+        if (step != Step::ok) {
+            return step;
+        }
+        pause_ms(timing().filter_pause_ms);
+    }
+    trace_sys(format_text("--- loop check( loop:%d crflag:%d trflag:%d )", count, hits, hits));
+    trace_sys(format_text("The check end of a specification email address ( %s %s %s )(crflag:%d trflag:%d)", a[0],
+                          a[1], a[2], hits, hits));
+    return Step::ok;
+}
+
+// The reply as one log line: without its line end, control bytes shown as dots.
+std::string printable(const char* reply) {
+    std::string text(reply);
+    text = text.substr(0, text.find_first_of("\r\n"));
+    for (char& ch : text) {
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) {
+            ch = '.';
+        }
+    }
+    return text;
+}
+
+Step quit(Check& c) {
+    Step step = command(c, kEnd, "QUIT");
+    if (step == Step::refused) {
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c.buffer).c_str(), c.index,
+                         c.error);
+    }
+    return step;
+}
+
+int check_account(Check& c) {
+    if (c_init_socket() != 0) {
+        write_error_logf("check mail ---> Initial abnormality[no.%d error: %d]", c.index, errno);
+        return -1;
+    }
+    char server[kCopySize];
+    copy_field(server, Key::ServerName, c.index);
+    if (c_make_socket(server) != 0) {
+        int error = errno;
+        c_end_socket();
+        write_error_logf("check mail ---> Making (POP) is abnormal[no.%d error: %d]", c.index, error);
+        return -1;
+    }
+    if (c_connect_socket() != 0) {
+        int error = errno;
+        c_end_socket();
+        write_error_logf("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", c.index, error);
+        return -1;
+    }
+
+    Step step = exchange(c, kGreeting, nullptr);
+    if (step == Step::ok) {
+        step = login(c);
+    }
+    if (step == Step::ok) {
+        step = command(c, kCount, "STAT");
+    }
+    if (step != Step::ok) {
+        return result_of(step);
+    }
+    int result = stat_message_count(c.buffer);
+    Filters filters = read_filters(c.index);
+    if (filters.any()) {
+        int hits = 0;
+        step = filter_pass(c, filters, result, hits);
+        if (step != Step::ok) {
+            return result_of(step);
+        }
+        result = hits;
+    }
+    step = quit(c);
+    if (step != Step::ok) {
+        return result_of(step);
+    }
+    close_connection();
+    return result;
+}
+
+// The TCP client has one connection for the whole process: two checks at once would share it.
+std::mutex g_check_mutex;
+
+} // namespace
+
+int pop3_check(int index) {
+    if (index < 0 || index >= kAccountCount) {
+        return -1;
+    }
+    std::lock_guard lock(g_check_mutex);
+    Check c;
+    c.index = index;
+    errno = 0; // a negative answer reports the error number in force, which no failure has set
+    return check_account(c);
+}
