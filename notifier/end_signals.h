@@ -1,0 +1,6 @@
+#pragma once
+
+// SIGTERM and SIGHUP, which a login session's end sends to the processes it leaves behind, are turned into a byte
+// on a pipe so that the window thread can end the notifier the same way as on the desktop's session-end request.
+// Returns the read end, or -1 when the pipe cannot be made (the signals then keep their default action).
+int end_signals_install();

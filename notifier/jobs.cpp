@@ -1,0 +1,151 @@
+#include "notifier/jobs.h"
+
+#include "lamp/lamp.h"
+#include "logging/log.h"
+#include "mail/pop3.h"
+#include "platform/timing.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+int last_count[3];
+
+namespace {
+
+constexpr int kStopRequest = 4;
+
+// State before Answer: the window thread starts the next job as soon as it reads Answer "0", and that job's
+// State "1" must not be overwritten by this job's "2".
+void job_end() {
+    settings_put(Key::State, "2");
+    settings_put(Key::Answer, "0");
+}
+
+void clear_flags(int count) {
+    // EntryCount is typed by hand and unchecked; the lamp has only three LEDs.
+    count = std::clamp(count, 0, kAccountCount);
+    for (int i = 0; i < count; ++i) {
+        g_lamp.lit[i] = 0;
+        g_lamp.notified[i] = 0;
+    }
+}
+
+bool account_ready(int i) {
+    return settings_number(Key::Switch, i) == 1 && ini_check_key(Key::ServerName, i) == 0 &&
+           ini_check_key(Key::ID, i) == 0 && ini_check_key(Key::Password, i) == 0;
+}
+
+void check_account(int i) {
+    if (!account_ready(i)) {
+        return;
+    }
+    int n = pop3_check(i);
+    if (n < 0) {
+        return; // a failed check keeps what the last check that worked showed
+    }
+    if (n == 0) {
+        write_state_logf("Email arrival of the mail confirmation --> Status:  Email arrival of the mail nothing[No.%d]",
+                         i);
+        g_lamp.lit[i] = 0;
+        g_lamp.notified[i] = 0;
+        last_count[i] = 0;
+        return;
+    }
+    g_lamp.lit[i] = 1;
+    if (last_count[i] < n) {
+        write_state_logf(
+            "Email arrival of the mail confirmation --> Status:  There is email arrival of the mail[No.%d]", i);
+        g_lamp.notified[i] = 0;
+    } else {
+        write_state_logf("Email arrival of the mail confirmation --> Status:  There is email arrival of the mail, "
+                         "and it is a new what's-his-name[No.%d]",
+                         i);
+    }
+    last_count[i] = n;
+}
+
+void show_mail_on_lamp() {
+    led_start();
+    led_on();
+    led_off();
+    led_beep();
+    led_end();
+}
+
+// The wait between passes, in steps, worked out anew at every step so a changed interval counts at once. At least
+// one step even for an IntervalTimer of 0, negative or empty: the stop request is read only here, and without a
+// wait the monitor could neither be stopped nor keep from hammering the servers and the lamp.
+long long wait_steps() {
+    long long steps = static_cast<long long>(timing().monitor_steps_per_min) * settings_number(Key::IntervalTimer);
+    return std::max(1LL, steps);
+}
+
+bool stop_requested_during_wait() {
+    for (long long k = 0; k < wait_steps(); ++k) {
+        ini_read_key(Key::Request);
+        if (settings_number(Key::Request) == kStopRequest) {
+            return true;
+        }
+        pause_ms(timing().monitor_step_ms);
+    }
+    return false;
+}
+
+} // namespace
+
+void mail_monitor() {
+    clear_flags(settings_number(Key::EntryCount));
+    write_state_log("Email arrival of the mail monitor --> A start");
+    do {
+        for (int i = 0; i < kAccountCount; ++i) {
+            check_account(i);
+        }
+        show_mail_on_lamp();
+    } while (!stop_requested_during_wait());
+    led_start(); // opens the lamp with every LED off
+    led_end();
+    write_state_log("Email arrival of the mail monitor --> The end");
+    job_end();
+}
+
+void connection_test() {
+    write_state_log("A connection test (KD -5) --> A start");
+    clear_flags(kAccountCount);
+    led_start();
+    // led_on sends every lit LED again, so the LEDs come on one by one and stay on.
+    for (int i = 0; i < kAccountCount; ++i) {
+        g_lamp.lit[i] = 1;
+        led_on();
+        pause_ms(timing().test_step_ms);
+    }
+    led_1beep();
+    for (auto& lit : g_lamp.lit) {
+        lit = 0;
+    }
+    led_alloff();
+    led_end();
+    write_state_log("A connection test (KD -5) --> The end");
+    job_end();
+}
+
+void account_check() {
+    write_state_log("A mail account check --> A start");
+    write_state_log("A mail account check --> The end");
+    job_end();
+}
+
+void start_job(void (*entry)()) {
+    try {
+        std::thread(entry).detach();
+    } catch (const std::system_error& e) {
+        // Left busy, the notifier would act on no request until restarted; idle again, the next tick retries.
+        write_error_logf("job start ---> A thread cannot be started[error: %d]", e.code().value());
+        job_end();
+        return;
+    }
+    pause_ms(timing().job_start_ms);
+}

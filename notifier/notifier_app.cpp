@@ -1,0 +1,49 @@
+#include "notifier/notifier_app.h"
+
+#include "notifier/mailbox.h"
+#include "notifier/notifier_dlg.h"
+#include "notifier/single_instance.h"
+#include "notifier/tray_icons.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+CNotifierApp::CNotifierApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("kd5lite"));
+    setQuitOnLastWindowClosed(false); // the tray menu closing must not end the program
+    setWindowIcon(application_icon());
+}
+
+void CNotifierApp::choose_platform() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+}
+
+int CNotifierApp::InitInstance() {
+    // Taken before the tray icon and the timer exist, so a refused instance never touches the mailbox or the lamp.
+    switch (single_instance_lock()) {
+    case InstanceLock::refused: refuse(); return 1;
+    case InstanceLock::held: mailbox_reset(); break;
+    case InstanceLock::unavailable: break; // runs on with the keys as they are in the file
+    }
+    CNotifierDlg dlg;
+    exec();
+    dlg.end_now();
+}
+
+void CNotifierApp::refuse() {
+    QString platform = platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        std::fprintf(stderr, "%s\n", kRefusalMessage);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, applicationName(), QString::fromLatin1(kRefusalMessage), QMessageBox::Ok);
+    box.exec();
+}
