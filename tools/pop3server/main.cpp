@@ -1,0 +1,201 @@
+// kd5lite-pop3server: serves POP3 maildrops on a loopback port for demos and end-to-end tests.
+
+#include "tools/pop3server/pop3_message.h"
+#include "tools/pop3server/pop3_server.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr char kUsage[] = R"(Usage: kd5lite-pop3server [options]
+Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output is the port.
+
+  --host ADDR            numeric address to listen on (default 127.0.0.1; ::1 for IPv6)
+  --port N               port to listen on (default 0: a free port)
+  --port-file PATH       also write the port to PATH (written beside it, then renamed into place)
+  --user NAME:PASSWORD   add an account; the message options after it fill its maildrop
+  --from TEXT            add a message whose From: line is TEXT, e.g. 'Taro <taro@example.com>'
+  --message FILE         add the message in FILE
+  --maildir DIR          the account's messages are the files in DIR, read afresh at each login
+  --transcript FILE      append every command line received to FILE
+  --greeting TEXT        greeting line instead of the usual one
+  --reply VERB=TEXT      answer VERB with TEXT instead of the normal reply, e.g. 'PASS=-ERR bad password'
+  --fault KIND[@EVENT]   KIND mute, close, reset or endless at EVENT, a command verb or GREETING (default)
+  --slow MS              send every answer one byte per MS milliseconds
+  --top-status TEXT      TOP status line instead of "+OK <octets> octets"
+  --top-extra N          put N bytes more into every TOP block than its status line announces
+Texts take the escapes \r \n \t \\ \0 \xHH; greeting, reply and status lines get CR LF added.
+)";
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::string port_file;
+    std::string transcript;
+    std::map<std::string, Pop3Mailbox> mailboxes;
+    Pop3Script script;
+};
+
+[[noreturn]] void usage_error(const std::string& what) {
+    std::fprintf(stderr, "kd5lite-pop3server: %s\n%s", what.c_str(), kUsage);
+    std::exit(2);
+}
+
+int to_number(const std::string& text, const char* option) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
+        usage_error(std::string("bad number for ") + option + ": " + text);
+    }
+    return static_cast<int>(value);
+}
+
+Pop3Fault to_fault(const std::string& kind) {
+    if (kind == "mute") {
+        return Pop3Fault::mute;
+    }
+    if (kind == "close") {
+        return Pop3Fault::close;
+    }
+    if (kind == "reset") {
+        return Pop3Fault::reset;
+    }
+    if (kind == "endless") {
+        return Pop3Fault::endless;
+    }
+    usage_error("unknown fault: " + kind);
+}
+
+std::string line_of(const std::string& text) { return unescape(text) + "\r\n"; }
+
+Options parse(int argc, char** argv) {
+    Options o;
+    Pop3Mailbox* last = nullptr;
+    auto account = [&](const char* option) -> Pop3Mailbox& {
+        if (last == nullptr) {
+            usage_error(std::string(option) + " needs a --user before it");
+        }
+        return *last;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            usage_error("missing value for " + option);
+        }
+        std::string value = argv[++i];
+        if (option == "--host") {
+            o.host = value;
+        } else if (option == "--port") {
+            o.port = to_number(value, "--port");
+        } else if (option == "--port-file") {
+            o.port_file = value;
+        } else if (option == "--user") {
+            std::size_t colon = value.find(':');
+            if (colon == std::string::npos || colon == 0) {
+                usage_error("--user takes NAME:PASSWORD");
+            }
+            last = &o.mailboxes[value.substr(0, colon)];
+            last->password = value.substr(colon + 1);
+        } else if (option == "--from") {
+            Pop3Mailbox& box = account("--from");
+            std::string subject = "Message " + std::to_string(box.messages.size() + 1);
+            box.messages.push_back(make_message(unescape(value), "user@kd5lite.test", subject));
+        } else if (option == "--message") {
+            std::ifstream in(value, std::ios::binary);
+            if (!in) {
+                usage_error("cannot read " + value);
+            }
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            account("--message").messages.push_back(with_crlf(text));
+        } else if (option == "--maildir") {
+            account("--maildir").maildir = value;
+        } else if (option == "--transcript") {
+            o.transcript = value;
+        } else if (option == "--greeting") {
+            o.script.greeting = line_of(value);
+        } else if (option == "--reply") {
+            std::size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                usage_error("--reply takes VERB=TEXT");
+            }
+            std::string verb = value.substr(0, equals);
+            for (char& c : verb) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            o.script.replies[verb] = line_of(value.substr(equals + 1));
+        } else if (option == "--fault") {
+            std::size_t at = value.find('@');
+            o.script.fault = to_fault(value.substr(0, at));
+            o.script.fault_at = at == std::string::npos ? "GREETING" : value.substr(at + 1);
+        } else if (option == "--slow") {
+            o.script.byte_pause_ms = to_number(value, "--slow");
+        } else if (option == "--top-status") {
+            o.script.top_status = line_of(value);
+        } else if (option == "--top-extra") {
+            o.script.top_extra = static_cast<std::size_t>(to_number(value, "--top-extra"));
+        } else {
+            usage_error("unknown option " + option);
+        }
+    }
+    return o;
+}
+
+// Written beside the target and renamed over it, so that a reader never sees half a number.
+bool write_port_file(const std::string& path, int port) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << port << "\n";
+        if (!out) {
+            return false;
+        }
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+
+    // The signals are taken by sigwait below; blocked before the server thread starts, they stay blocked there.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    std::ofstream transcript; // outlives the server, whose thread writes to it
+    Pop3Server server(std::move(o.mailboxes), std::move(o.script));
+    if (!o.transcript.empty()) {
+        transcript.open(o.transcript, std::ios::app);
+        server.on_command([&transcript](const std::string& line) { transcript << line << std::endl; });
+    }
+    if (!server.start(o.host, o.port)) {
+        std::fprintf(stderr, "kd5lite-pop3server: %s\n", server.error().c_str());
+        return 1;
+    }
+    if (!o.port_file.empty() && !write_port_file(o.port_file, server.port())) {
+        std::fprintf(stderr, "kd5lite-pop3server: cannot write %s\n", o.port_file.c_str());
+        return 1;
+    }
+    std::printf("%d\n", server.port());
+    std::fflush(stdout);
+
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,316 @@
+#include "tools/pop3server/pop3_server.h"
+
+#include "tools/pop3server/pop3_message.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxLine = 8192; // a longer command line is cut there rather than held in memory
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+void close_fd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace
+
+struct Pop3Server::Session {
+    int fd = -1;
+    bool logged_in = false;
+    bool muted = false;
+    std::string user;
+    std::vector<std::string> drop;
+    std::string pending; // bytes received after the last full line
+};
+
+Pop3Server::Pop3Server(std::map<std::string, Pop3Mailbox> mailboxes, Pop3Script script)
+    : script_(std::move(script)), mailboxes_(std::move(mailboxes)) {}
+
+Pop3Server::~Pop3Server() { stop(); }
+
+bool Pop3Server::start(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    addrinfo* list = nullptr;
+    std::string service = std::to_string(port);
+    if (int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); rc != 0) {
+        error_ = std::string("address ") + host + ": " + gai_strerror(rc);
+        return false;
+    }
+    listen_fd_ = socket(list->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    bool ok = listen_fd_ >= 0 && bind(listen_fd_, list->ai_addr, list->ai_addrlen) == 0 && listen(listen_fd_, 16) == 0;
+    freeaddrinfo(list);
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    if (!ok || getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
+        pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error_ = std::string("listen on ") + host + ":" + service + ": " + std::strerror(errno);
+        close_fd(listen_fd_);
+        return false;
+    }
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    host_ = host;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void Pop3Server::stop() {
+    if (thread_.joinable()) {
+        char byte = 1;
+        [[maybe_unused]] ssize_t n = write(stop_pipe_[1], &byte, 1);
+        thread_.join();
+    }
+    close_fd(listen_fd_);
+    close_fd(stop_pipe_[0]);
+    close_fd(stop_pipe_[1]);
+}
+
+std::string Pop3Server::server_name() const {
+    bool v6 = host_.find(':') != std::string::npos;
+    return (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+}
+
+std::vector<std::string> Pop3Server::commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+int Pop3Server::connections() const {
+    std::lock_guard lock(mutex_);
+    return connections_;
+}
+
+void Pop3Server::set_messages(const std::string& user, std::vector<std::string> messages) {
+    std::lock_guard lock(mutex_);
+    mailboxes_[user].messages = std::move(messages);
+}
+
+void Pop3Server::on_command(std::function<void(const std::string&)> callback) {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(callback);
+}
+
+// Waits for events on fd; false when stop() was called or the wait ran out.
+bool Pop3Server::wait_fd(int fd, short events, int timeout_ms) {
+    pollfd p[2] = {{fd, events, 0}, {stop_pipe_[0], POLLIN, 0}};
+    int ready;
+    do {
+        ready = poll(p, 2, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && p[1].revents == 0;
+}
+
+// Pauses; false when stop() was called meanwhile.
+bool Pop3Server::pause(int ms) {
+    pollfd p{stop_pipe_[0], POLLIN, 0};
+    return poll(&p, 1, ms) == 0;
+}
+
+void Pop3Server::run() {
+    while (wait_fd(listen_fd_, POLLIN, -1)) {
+        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            continue;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ++connections_;
+        }
+        serve(fd);
+    }
+}
+
+void Pop3Server::record(const std::string& line) {
+    std::function<void(const std::string&)> callback;
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(line);
+        callback = callback_;
+    }
+    if (callback) {
+        callback(line);
+    }
+}
+
+std::optional<std::vector<std::string>> Pop3Server::maildrop(const std::string& user, const std::string& password) {
+    std::lock_guard lock(mutex_);
+    auto found = mailboxes_.find(user);
+    if (found == mailboxes_.end() || found->second.password != password) {
+        return std::nullopt;
+    }
+    if (!found->second.maildir.empty()) {
+        return read_maildir(found->second.maildir);
+    }
+    return found->second.messages;
+}
+
+void Pop3Server::serve(int fd) {
+    Session s;
+    s.fd = fd;
+    if (answer(s, "GREETING", script_.greeting)) {
+        std::string line;
+        while (read_line(s, line)) {
+            record(line);
+            std::size_t space = line.find(' ');
+            std::string verb = upper(line.substr(0, space));
+            std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+            std::string reply = respond(s, verb, argument);
+            if (auto scripted = script_.replies.find(verb); scripted != script_.replies.end()) {
+                reply = scripted->second;
+            }
+            if (!answer(s, verb, reply) || verb == "QUIT") {
+                break;
+            }
+        }
+    }
+    close(fd);
+}
+
+// The normal reply to one command; the session's state changes only here.
+std::string Pop3Server::respond(Session& s, const std::string& verb, const std::string& argument) {
+    if (verb == "QUIT") {
+        return "+OK bye\r\n";
+    }
+    if (verb == "NOOP" || verb == "RSET") {
+        return s.logged_in ? "+OK\r\n" : "-ERR not logged in\r\n";
+    }
+    if (!s.logged_in) {
+        if (verb == "USER") {
+            s.user = argument;
+            return "+OK\r\n";
+        }
+        if (verb == "PASS" && !s.user.empty()) {
+            auto drop = maildrop(s.user, argument);
+            if (!drop) {
+                s.user.clear();
+                return "-ERR invalid login\r\n";
+            }
+            s.drop = std::move(*drop);
+            s.logged_in = true;
+            return "+OK maildrop ready\r\n";
+        }
+        return "-ERR log in first\r\n";
+    }
+    if (verb == "STAT") {
+        std::size_t octets = 0;
+        for (const auto& m : s.drop) {
+            octets += m.size();
+        }
+        return "+OK " + std::to_string(s.drop.size()) + " " + std::to_string(octets) + "\r\n";
+    }
+    if (verb == "TOP") {
+        unsigned n = 0;
+        int lines = -1;
+        if (std::sscanf(argument.c_str(), "%u %d", &n, &lines) != 2 || n == 0 || n > s.drop.size() || lines < 0) {
+            return "-ERR no such message\r\n";
+        }
+        std::string block = top_of(s.drop[n - 1], lines);
+        std::string status = script_.top_status.empty()
+                                 ? "+OK " + std::to_string(block.size()) + " octets\r\n"
+                                 : script_.top_status;
+        if (script_.top_extra > 0) {
+            block += std::string(script_.top_extra, 'x') + "\r\n";
+        }
+        return status + block + ".\r\n";
+    }
+    return "-ERR unknown command\r\n";
+}
+
+// Sends an answer, then acts out the fault when this is the event it is scripted for. False ends the session.
+bool Pop3Server::answer(Session& s, const std::string& event, const std::string& text) {
+    bool faulted = script_.fault != Pop3Fault::none && event == script_.fault_at;
+    if (s.muted || (faulted && script_.fault == Pop3Fault::mute)) {
+        s.muted = true;
+        return true;
+    }
+    if (faulted && script_.fault == Pop3Fault::endless) {
+        if (!send_bytes(s.fd, "+OK ")) {
+            return false;
+        }
+        const std::string chunk(1024, 'x');
+        while (send_bytes(s.fd, chunk)) {
+        }
+        return false;
+    }
+    if (!send_bytes(s.fd, text)) {
+        return false;
+    }
+    if (faulted && script_.fault == Pop3Fault::reset) {
+        linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
+        setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    return !faulted;
+}
+
+bool Pop3Server::send_bytes(int fd, const std::string& bytes) {
+    const std::size_t step = script_.byte_pause_ms > 0 ? 1 : bytes.size();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        if (script_.byte_pause_ms > 0 && done > 0 && !pause(script_.byte_pause_ms)) {
+            return false;
+        }
+        if (!wait_fd(fd, POLLOUT, -1)) {
+            return false;
+        }
+        ssize_t n = send(fd, bytes.data() + done, std::min(step, bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// One command line without its line end; false when the client has gone or stop() was called.
+bool Pop3Server::read_line(Session& s, std::string& line) {
+    for (;;) {
+        std::size_t end = s.pending.find('\n');
+        if (end != std::string::npos || s.pending.size() >= kMaxLine) {
+            std::size_t cut = end == std::string::npos ? kMaxLine : end;
+            line = s.pending.substr(0, cut);
+            s.pending.erase(0, end == std::string::npos ? cut : cut + 1);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return true;
+        }
+        if (!wait_fd(s.fd, POLLIN, -1)) {
+            return false;
+        }
+        char chunk[4096];
+        ssize_t n = recv(s.fd, chunk, sizeof chunk, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        s.pending.append(chunk, static_cast<std::size_t>(n));
+    }
+}
