@@ -13,7 +13,7 @@ namespace {
 
 const ServicePage::Note kNote = {"a", "b", "c", "d"};
 
-class ServicePageTest : public ::testing::Test {
+class SharedServicePageTest : public ::testing::Test {
 protected:
     TempCorvo corvo;
 };
@@ -39,13 +39,13 @@ TEST(ServiceState, TextForEachValueOfTheStateKey) {
     }
 }
 
-TEST_F(ServicePageTest, StartsWithWaitWhenTheNotifierNeverRan) {
+TEST_F(SharedServicePageTest, StartsWithWaitWhenTheNotifierNeverRan) {
     ServicePage page(nullptr, 4, kNote);
     EXPECT_EQ(shown_state(page), QString::fromUtf8("wait ..."));
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")); // showing the state writes nothing
 }
 
-TEST_F(ServicePageTest, StateFieldChangesOnlyWithTheRefreshButton) {
+TEST_F(SharedServicePageTest, StateFieldChangesOnlyWithTheRefreshButton) {
     settings_put(Key::State, "1");
     ServicePage page(nullptr, 4, kNote);
     EXPECT_EQ(shown_state(page), QString::fromUtf8("工作中（邮件检查中）"));
@@ -58,7 +58,7 @@ TEST_F(ServicePageTest, StateFieldChangesOnlyWithTheRefreshButton) {
     EXPECT_EQ(shown_state(page), QString::fromUtf8("停止中"));
 }
 
-TEST_F(ServicePageTest, ButtonsWriteTheirRequests) {
+TEST_F(SharedServicePageTest, ButtonsWriteTheirRequests) {
     ServicePage page(nullptr, 4, kNote);
     press(page, "start");
     EXPECT_EQ(stored_key(Key::Request), "1");

@@ -1,0 +1,111 @@
+#include "mail/scramble.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "setup/accounts_page.h"
+#include "tests/setup/setup_test.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace {
+
+using AccountsPageTest = SetupTest;
+
+QLineEdit* edit(const CAccountsPage& page, const char* what, int account) {
+    return child<QLineEdit>(&page, (what + std::to_string(account + 1)).c_str());
+}
+
+QCheckBox* box(const CAccountsPage& page, int account) {
+    return child<QCheckBox>(&page, ("switch" + std::to_string(account + 1)).c_str());
+}
+
+// The password that a stored Password / Scramble pair of an account stands for, as the notifier reads it.
+std::string stored_password(int account) {
+    settings_clear();
+    ini_read_key(Key::Password, account);
+    unscramble_password(account, g_settings.user[account].Password);
+    return settings_get(Key::Password, account);
+}
+
+} // namespace
+
+TEST_F(AccountsPageTest, ApplyFromNothingWritesEachAccountInOrder) {
+    CAccountsPage page(nullptr);
+    for (int i = 0; i < kAccountCount; ++i) {
+        EXPECT_FALSE(box(page, i)->isChecked());
+    }
+    click(&page, "apply");
+    std::vector<std::string> expected;
+    for (const char* user : {"user00/", "user01/", "user02/"}) {
+        for (const char* key : {"Scramble", "Switch", "ServerName", "ID", "Password"}) {
+            expected.push_back(std::string(user) + key);
+        }
+    }
+    EXPECT_EQ(keys_in_file(), expected);
+    for (int i = 0; i < kAccountCount; ++i) {
+        EXPECT_EQ(stored_key(Key::Switch, i), "0");
+        EXPECT_EQ(stored_key(Key::ServerName, i), "");
+        EXPECT_EQ(stored_key(Key::Password, i), "");
+    }
+}
+
+TEST_F(AccountsPageTest, PasswordIsStoredOnlyScrambledAndReadsBackPlain) {
+    const QString plain = QString::fromUtf8("pässwörd#1");
+    const std::string plain_bytes = plain.toStdString();
+    {
+        CAccountsPage page(nullptr);
+        box(page, 1)->setChecked(true);
+        QTest::keyClicks(edit(page, "server", 1), "pop.example.net");
+        QTest::keyClicks(edit(page, "id", 1), "li.wei");
+        type_text(edit(page, "password", 1), plain);
+        EXPECT_EQ(edit(page, "password", 1)->echoMode(), QLineEdit::Password);
+        click(&page, "apply");
+        EXPECT_EQ(edit(page, "password", 1)->text(), plain); // the edit keeps the plain text
+        std::string first = stored_key(Key::Password, 1);
+
+        click(&page, "apply"); // a second Apply scrambles afresh from the edit
+        std::string scrambled = stored_key(Key::Password, 1);
+        EXPECT_EQ(scrambled.size(), 2 * plain_bytes.size());
+        EXPECT_EQ(stored_key(Key::Scramble, 1).size(), 2 * plain_bytes.size());
+        for (char c : first + scrambled) {
+            EXPECT_TRUE(c >= '0' && c <= '?') << "plain character in the stored form: " << scrambled;
+        }
+        EXPECT_EQ(corvo.read("corvo_kd5lite.ini").find(plain_bytes), std::string::npos);
+    }
+    EXPECT_EQ(stored_password(1), plain_bytes);
+
+    settings_clear();
+    CAccountsPage reopened(nullptr);
+    EXPECT_TRUE(box(reopened, 1)->isChecked());
+    EXPECT_EQ(edit(reopened, "server", 1)->text(), "pop.example.net");
+    EXPECT_EQ(edit(reopened, "id", 1)->text(), "li.wei");
+    EXPECT_EQ(edit(reopened, "password", 1)->text(), plain);
+}
+
+TEST_F(AccountsPageTest, OnlyASwitchStartingWithOneTicksItsBox) {
+    settings_put(Key::Switch, "10", 0);
+    settings_put(Key::Switch, "2", 1);
+    settings_put(Key::Switch, "", 2);
+    settings_clear();
+    CAccountsPage page(nullptr);
+    EXPECT_TRUE(box(page, 0)->isChecked());
+    EXPECT_FALSE(box(page, 1)->isChecked());
+    EXPECT_FALSE(box(page, 2)->isChecked());
+    click(&page, "apply");
+    EXPECT_EQ(stored_key(Key::Switch, 0), "1");
+    EXPECT_EQ(stored_key(Key::Switch, 1), "0");
+    EXPECT_EQ(stored_key(Key::Switch, 2), "0");
+}
+
+TEST_F(AccountsPageTest, TypedLimitsRefuseTheExtraCharacter) {
+    CAccountsPage page(nullptr);
+    const std::string long_text(70, 'a');
+    QTest::keyClicks(edit(page, "server", 2), long_text.c_str());
+    QTest::keyClicks(edit(page, "id", 2), long_text.c_str());
+    QTest::keyClicks(edit(page, "password", 2), long_text.c_str());
+    EXPECT_EQ(edit(page, "server", 2)->text().size(), 64);
+    EXPECT_EQ(edit(page, "id", 2)->text().size(), 32);
+    EXPECT_EQ(edit(page, "password", 2)->text().size(), 32);
+    click(&page, "apply");
+    EXPECT_EQ(stored_password(2), std::string(32, 'a')); // the longest password survives whole
+}

@@ -1,0 +1,150 @@
+#include "settings/settings_access.h"
+#include "setup/setup_dlg.h"
+#include "setup/system_page.h"
+#include "setup/test_page.h"
+#include "tests/setup/setup_test.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
+
+namespace {
+
+using SetupWindowTest = SetupTest;
+
+std::vector<QWidget*> controls_of(const Page* page) {
+    std::vector<QWidget*> out;
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isHidden() && qobject_cast<QGroupBox*>(w) == nullptr) {
+            out.push_back(w);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SetupWindowTest, StartsWithoutASettingsFile) {
+    CSetupDlg window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite application ver2.30 Chinese"));
+    const char* labels[] = {" 系统 ", " 账户 ", " 日志 ", " 服务 ", " 测试 ", " 版本 "};
+    ASSERT_EQ(window.page_count(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(window.tabs()->tabText(i), QString::fromUtf8(labels[i]));
+    }
+    EXPECT_EQ(window.tabs()->currentIndex(), 0);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(window.page(i)->isVisible(), i == 0) << "page " << i;
+    }
+
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->objectName() == "state") {
+            EXPECT_EQ(edit->text(), QString::fromUtf8("wait ..."));
+        } else {
+            EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+        }
+    }
+    for (QCheckBox* box : window.findChildren<QCheckBox*>()) {
+        EXPECT_FALSE(box->isChecked());
+    }
+    for (QListWidget* days : window.findChildren<QListWidget*>()) {
+        EXPECT_TRUE(days->selectedItems().isEmpty());
+        EXPECT_EQ(days->count(), 31);
+    }
+    EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")); // starting reads, and writes nothing
+}
+
+TEST_F(SetupWindowTest, EnterAndEscapeLeaveEverythingAsItWas) {
+    CSetupDlg window;
+    window.show();
+    for (int i = 0; i < window.page_count(); ++i) {
+        window.tabs()->setCurrentIndex(i);
+        for (QLineEdit* edit : window.page(i)->findChildren<QLineEdit*>()) {
+            if (!edit->isVisible()) {
+                continue;
+            }
+            QTest::keyClicks(edit, "7");
+            QTest::keyClick(edit, Qt::Key_Return);
+            QTest::keyClick(edit, Qt::Key_Enter);
+            QTest::keyClick(edit, Qt::Key_Escape);
+        }
+        for (QPushButton* button : window.page(i)->findChildren<QPushButton*>()) {
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key_Return);
+            QTest::keyClick(button, Qt::Key_Escape);
+        }
+    }
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.result(), 0);
+    // No Apply, no request and no refresh ran: nothing was written.
+    EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
+}
+
+TEST_F(SetupWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
+    CSetupDlg window;
+    window.show();
+    for (int i = 0; i < window.page_count(); ++i) {
+        Page* page = window.page(i);
+        std::vector<QWidget*> controls = controls_of(page);
+        for (QWidget* w : controls) {
+            QString text;
+            int room = w->width();
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                text = label->text();
+            } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+                text = button->text();
+                room -= 8; // the button's frame
+            }
+            EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room) << text.toStdString();
+            EXPECT_LE(w->fontMetrics().height(), w->height()) << text.toStdString();
+            EXPECT_TRUE(page->rect().contains(w->geometry())) << text.toStdString();
+        }
+        for (std::size_t a = 0; a < controls.size(); ++a) {
+            for (std::size_t b = a + 1; b < controls.size(); ++b) {
+                EXPECT_FALSE(controls[a]->geometry().intersects(controls[b]->geometry()))
+                    << "page " << i << ": " << controls[a]->objectName().toStdString() << " "
+                    << controls[a]->property("text").toString().toStdString() << " / "
+                    << controls[b]->objectName().toStdString() << " "
+                    << controls[b]->property("text").toString().toStdString();
+            }
+        }
+        for (QGroupBox* group : page->findChildren<QGroupBox*>()) {
+            EXPECT_LE(group->fontMetrics().horizontalAdvance(group->title()), group->width());
+        }
+    }
+}
+
+TEST_F(SetupWindowTest, TestPageShowsTheSerialReadAtStartEvenAfterApply) {
+    settings_put(Key::SerialNumber, "K5L-OLD");
+    CSetupDlg window;
+    QLineEdit* system_serial = child<QLineEdit>(window.page(0), "serial");
+    system_serial->clear();
+    QTest::keyClicks(system_serial, "K5L-NEW");
+    click(window.page(0), "apply");
+    EXPECT_EQ(stored_key(Key::SerialNumber), "K5L-NEW");
+    EXPECT_EQ(child<QLineEdit>(window.page(4), "serial")->text(), "K5L-OLD");
+}
+
+TEST_F(SetupWindowTest, CloseBoxEndsNormally) {
+    CSetupDlg window;
+    window.show();
+    window.close();
+    EXPECT_EQ(window.result(), QDialog::Rejected);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(SetupWindowTest, CloseButtonEndsWithStatusOneDespiteUnappliedEdits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            CSetupDlg window;
+            window.show();
+            QTest::keyClicks(child<QLineEdit>(window.page(0), "serial"), "UNSAVED");
+            click(&window, "close");
+        },
+        ::testing::ExitedWithCode(1), "");
+}
