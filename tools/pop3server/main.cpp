@@ -27,7 +27,12 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
   --transcript FILE      append every command line received to FILE
   --greeting TEXT        greeting line instead of the usual one
   --reply VERB=TEXT      answer VERB with TEXT instead of the normal reply, e.g. 'PASS=-ERR bad password'
-  --fault KIND[@EVENT]   KIND mute, close, reset or endless at EVENT, a command verb or GREETING (default)
+  --fault KIND[@EVENT]   misbehave at EVENT, a command verb or GREETING (default). KIND is one of
+                         mute: never answer it or anything after it;  close: answer, then close;
+                         reset: reset the connection instead of answering;
+                         late_reset: answer, then reset after --fault-delay MS (default 150);
+                         endless: answer "+OK " and bytes without a line feed until the client goes
+  --fault-delay MS       see late_reset
   --slow MS              send every answer one byte per MS milliseconds
   --top-status TEXT      TOP status line instead of "+OK <octets> octets"
   --top-extra N          put N bytes more into every TOP block than its status line announces
@@ -66,6 +71,9 @@ Pop3Fault to_fault(const std::string& kind) {
     }
     if (kind == "reset") {
         return Pop3Fault::reset;
+    }
+    if (kind == "late_reset") {
+        return Pop3Fault::late_reset;
     }
     if (kind == "endless") {
         return Pop3Fault::endless;
@@ -138,6 +146,8 @@ Options parse(int argc, char** argv) {
             std::size_t at = value.find('@');
             o.script.fault = to_fault(value.substr(0, at));
             o.script.fault_at = at == std::string::npos ? "GREETING" : value.substr(at + 1);
+        } else if (option == "--fault-delay") {
+            o.script.fault_delay_ms = to_number(value, "--fault-delay");
         } else if (option == "--slow") {
             o.script.byte_pause_ms = to_number(value, "--slow");
         } else if (option == "--top-status") {

@@ -181,7 +181,7 @@ void Pop3Server::serve(int fd) {
             if (auto scripted = script_.replies.find(verb); scripted != script_.replies.end()) {
                 reply = scripted->second;
             }
-            if (!answer(s, verb, reply) || verb == "QUIT") {
+            if (!answer(s, verb, reply) || (verb == "QUIT" && !s.muted)) {
                 break;
             }
         }
@@ -255,10 +255,14 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         }
         return false;
     }
-    if (!send_bytes(s.fd, text)) {
+    bool reset = faulted && (script_.fault == Pop3Fault::reset || script_.fault == Pop3Fault::late_reset);
+    if (!(faulted && script_.fault == Pop3Fault::reset) && !send_bytes(s.fd, text)) {
         return false;
     }
-    if (faulted && script_.fault == Pop3Fault::reset) {
+    if (faulted && script_.fault == Pop3Fault::late_reset && !pause(script_.fault_delay_ms)) {
+        return false;
+    }
+    if (reset) {
         linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
         setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }

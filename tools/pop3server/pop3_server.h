@@ -15,9 +15,10 @@
 enum class Pop3Fault {
     none,
     mute,    // never answers that event or anything after it; keeps reading and recording
-    close,   // answers, then closes the connection
-    reset,   // answers, then resets the connection (RST)
-    endless, // answers with "+OK " and bytes without a line feed until the client goes
+    close,      // answers, then closes the connection
+    reset,      // resets the connection (RST) instead of answering
+    late_reset, // answers, then resets the connection fault_delay_ms later
+    endless,    // answers with "+OK " and bytes without a line feed until the client goes
 };
 
 struct Pop3Mailbox {
@@ -31,6 +32,7 @@ struct Pop3Script {
     std::map<std::string, std::string> replies; // verb (upper case) -> bytes sent instead of the normal reply
     Pop3Fault fault = Pop3Fault::none;
     std::string fault_at = "GREETING";
+    int fault_delay_ms = 150;
     int byte_pause_ms = 0;      // every answer goes out one byte per pause
     std::string top_status;     // when set, the TOP status line instead of "+OK <octets> octets\r\n"
     std::size_t top_extra = 0;  // bytes put into each TOP block beyond the octets announced
