@@ -18,4 +18,6 @@ QFont dialog_font() {
     return font;
 }
 
-void apply_dialog_font(QApplication& app) { app.setFont(dialog_font()); }
+void apply_dialog_font(QApplication& app) {
+    app.setFont(dialog_font());
+}

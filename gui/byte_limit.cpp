@@ -8,8 +8,14 @@ QValidator::State ByteLimitValidator::validate(QString& input, int&) const {
     return input.toUtf8().size() <= bytes_ ? Acceptable : Invalid;
 }
 
-void set_typed_limit(QLineEdit* edit, int bytes) { edit->setValidator(new ByteLimitValidator(bytes, edit)); }
+void set_typed_limit(QLineEdit* edit, int bytes) {
+    edit->setValidator(new ByteLimitValidator(bytes, edit));
+}
 
-std::string edit_text(const QLineEdit* edit) { return edit->text().toStdString(); }
+std::string edit_text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
 
-void set_edit_text(QLineEdit* edit, const std::string& text) { edit->setText(QString::fromStdString(text)); }
+void set_edit_text(QLineEdit* edit, const std::string& text) {
+    edit->setText(QString::fromStdString(text));
+}

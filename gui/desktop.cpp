@@ -15,4 +15,6 @@ void open_with_desktop(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
 
-void set_desktop_opener(std::function<void(const QUrl&)> opener) { g_opener = std::move(opener); }
+void set_desktop_opener(std::function<void(const QUrl&)> opener) {
+    g_opener = std::move(opener);
+}

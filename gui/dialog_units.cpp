@@ -26,9 +26,13 @@ DialogUnits DialogUnits::from_metrics(int alphabet_width, int height) {
     return DialogUnits{(alphabet_width / 26 + 1) / 2, height};
 }
 
-int DialogUnits::x(int units) const { return scale(units, base_x, 4); }
+int DialogUnits::x(int units) const {
+    return scale(units, base_x, 4);
+}
 
-int DialogUnits::y(int units) const { return scale(units, base_y, 8); }
+int DialogUnits::y(int units) const {
+    return scale(units, base_y, 8);
+}
 
 QRect DialogUnits::rect(int x_units, int y_units, int width, int height) const {
     // Both edges are converted, so controls that touch in units touch in pixels too.

@@ -21,8 +21,14 @@ QString FileDialog::get_open_file_name(QWidget* parent, const QString& start, co
     return QFileDialog::getOpenFileName(parent, QString(), start, filter);
 }
 
-void FileDialog::set_next_file_name(const QString& name) { g_next_name = name; }
+void FileDialog::set_next_file_name(const QString& name) {
+    g_next_name = name;
+}
 
-QString FileDialog::last_start() { return g_last_start; }
+QString FileDialog::last_start() {
+    return g_last_start;
+}
 
-QString FileDialog::last_filter() { return g_last_filter; }
+QString FileDialog::last_filter() {
+    return g_last_filter;
+}

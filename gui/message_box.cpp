@@ -19,8 +19,14 @@ QMessageBox::StandardButton MessageBox::question(QWidget* parent, const char* ca
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void MessageBox::set_next_answer(QMessageBox::StandardButton answer) { g_next_answer = answer; }
+void MessageBox::set_next_answer(QMessageBox::StandardButton answer) {
+    g_next_answer = answer;
+}
 
-QString MessageBox::last_caption() { return g_last_caption; }
+QString MessageBox::last_caption() {
+    return g_last_caption;
+}
 
-QString MessageBox::last_text() { return g_last_text; }
+QString MessageBox::last_text() {
+    return g_last_text;
+}

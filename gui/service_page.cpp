@@ -25,4 +25,6 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     refresh_state();
 }
 
-void ServicePage::refresh_state() { state_->setText(QString::fromUtf8(read_service_state())); }
+void ServicePage::refresh_state() {
+    state_->setText(QString::fromUtf8(read_service_state()));
+}

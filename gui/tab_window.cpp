@@ -48,7 +48,9 @@ TabWindow::TabWindow(const char* caption, CloseBox close_box)
     new KeyFilter(this);
 }
 
-QWidget* TabWindow::tab_parent() const { return tabs_; }
+QWidget* TabWindow::tab_parent() const {
+    return tabs_;
+}
 
 void TabWindow::add_page(const char* label, Page* page) {
     pages_.push_back(page);

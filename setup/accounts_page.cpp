@@ -15,7 +15,9 @@ namespace {
 constexpr const char* kGroupCaptions[kAccountCount] = {"第一个（红色LED）", "第二个（绿色LED）", "第三个（黄色LED）"};
 constexpr int kGroupStep = 54; // dialog units between the tops of two account groups
 
-std::string control_name(const char* what, int account) { return what + std::to_string(account + 1); }
+std::string control_name(const char* what, int account) {
+    return what + std::to_string(account + 1);
+}
 
 } // namespace
 

@@ -22,7 +22,9 @@ std::string log_switch_value(const std::string& value, bool on) {
     return out;
 }
 
-std::string log_day_path(LogKind kind, int entry) { return log_file_path(kind, entry + 1); }
+std::string log_day_path(LogKind kind, int entry) {
+    return log_file_path(kind, entry + 1);
+}
 
 void clear_log_files(LogKind kind) {
     for (int day = 1; day <= kDays; ++day) {

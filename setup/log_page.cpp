@@ -36,28 +36,48 @@ void select_entry(QListWidget* list, int entry) {
 
 } // namespace
 
+// Where one family's controls sit in the template. The two groups are alike but not exactly 66 units apart.
+struct CLogPage::FamilyTemplate {
+    const char* caption; // of the group box and of the View button
+    const char* clear_note;
+    const char* clear_text;
+    const char* names[4]; // switch, day list, View, Clear
+    int top;              // of the group box
+    int view_y;
+    QPoint clear_note_at;
+    QPoint clear_at;
+};
+
+namespace {
+
+const CLogPage::FamilyTemplate kRunLog = {
+    .caption = "运行日志",
+    .clear_note = "清空所有运行日志纪录。",
+    .clear_text = "清除运行日志",
+    .names = {"stateLogSwitch", "stateLogDays", "viewStateLog", "clearStateLog"},
+    .top = 7,
+    .view_y = 31,
+    .clear_note_at = {13, 52},
+    .clear_at = {118, 48},
+};
+const CLogPage::FamilyTemplate kErrorLog = {
+    .caption = "错误日志",
+    .clear_note = "清空所有错误日志纪录。",
+    .clear_text = "清除错误日志",
+    .names = {"errorLogSwitch", "errorLogDays", "viewErrorLog", "clearErrorLog"},
+    .top = 73,
+    .view_y = 96,
+    .clear_note_at = {14, 117},
+    .clear_at = {119, 113},
+};
+
+} // namespace
+
 CLogPage::CLogPage(QWidget* parent)
     : Page(parent, 3), run_log_{Key::StateLog, LogKind::log, "清除所有运行日志。", nullptr, nullptr},
       error_log_{Key::ErrorLog, LogKind::err, "清除所有错误日志。", nullptr, nullptr} {
-    QStringList days = day_items();
-    add_group("运行日志", 7, 7, 186, 60);
-    add_static("保存", 14, 19, 15, 8);
-    run_log_.enabled = add_check("stateLogSwitch", 34, 19, 8, 8);
-    add_static("选择此选项后，日志信息每天都会被记录。", 52, 19, 135, 8);
-    add_static("日期", 14, 35, 15, 8);
-    run_log_.days = add_list("stateLogDays", days, 34, 33, 30, 11);
-    QPushButton* view_run = add_button("viewStateLog", "运行日志", 68, 31, 50, 14);
-    add_static("清空所有运行日志纪录。", 13, 52, 91, 8);
-    QPushButton* clear_run = add_button("clearStateLog", "清除运行日志", 118, 48, 50, 14);
-    add_group("错误日志", 7, 73, 186, 60);
-    add_static("保存", 14, 85, 15, 8);
-    error_log_.enabled = add_check("errorLogSwitch", 34, 85, 8, 8);
-    add_static("选择此选项后，日志信息每天都会被记录。", 52, 85, 135, 8);
-    add_static("日期", 14, 101, 15, 8);
-    error_log_.days = add_list("errorLogDays", days, 34, 99, 30, 11);
-    QPushButton* view_error = add_button("viewErrorLog", "错误日志", 68, 96, 50, 14);
-    add_static("清空所有错误日志纪录。", 14, 117, 91, 8);
-    QPushButton* clear_error = add_button("clearErrorLog", "清除错误日志", 119, 113, 50, 14);
+    add_family(run_log_, kRunLog);
+    add_family(error_log_, kErrorLog);
     add_static("日志信息每天被纪录。最多可保存过去一个月的日志纪录。", 7, 138, 186, 8);
     QPushButton* apply_button = add_button("apply", "应　用", 143, 179, 50, 14);
     add_static("＊设置日志信息", 7, 185, 100, 8);
@@ -70,11 +90,22 @@ CLogPage::CLogPage(QWidget* parent)
         select_entry(family->days, log_day_entry(value));
     }
 
-    connect(view_run, &QPushButton::clicked, [this] { view(run_log_); });
-    connect(view_error, &QPushButton::clicked, [this] { view(error_log_); });
-    connect(clear_run, &QPushButton::clicked, [this] { clear(run_log_); });
-    connect(clear_error, &QPushButton::clicked, [this] { clear(error_log_); });
     connect(apply_button, &QPushButton::clicked, this, &CLogPage::apply);
+}
+
+void CLogPage::add_family(Family& family, const FamilyTemplate& t) {
+    int top = t.top;
+    add_group(t.caption, 7, top, 186, 60);
+    add_static("保存", 14, top + 12, 15, 8);
+    family.enabled = add_check(t.names[0], 34, top + 12, 8, 8);
+    add_static("选择此选项后，日志信息每天都会被记录。", 52, top + 12, 135, 8);
+    add_static("日期", 14, top + 28, 15, 8);
+    family.days = add_list(t.names[1], day_items(), 34, top + 26, 30, 11);
+    QPushButton* view_button = add_button(t.names[2], t.caption, 68, t.view_y, 50, 14);
+    add_static(t.clear_note, t.clear_note_at.x(), t.clear_note_at.y(), 91, 8);
+    QPushButton* clear_button = add_button(t.names[3], t.clear_text, t.clear_at.x(), t.clear_at.y(), 50, 14);
+    connect(view_button, &QPushButton::clicked, [this, &family] { view(family); });
+    connect(clear_button, &QPushButton::clicked, [this, &family] { clear(family); });
 }
 
 void CLogPage::view(const Family& family) {

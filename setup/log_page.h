@@ -16,6 +16,8 @@ public:
 
     void apply();
 
+    struct FamilyTemplate;
+
 private:
     struct Family {
         Key key;
@@ -25,6 +27,7 @@ private:
         QListWidget* days;
     };
 
+    void add_family(Family& family, const FamilyTemplate& t);
     void view(const Family& family);
     void clear(const Family& family);
 

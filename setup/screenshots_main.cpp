@@ -17,10 +17,9 @@ namespace {
 // Sample settings in a directory of their own, so the user's real settings are neither shown nor touched.
 void write_sample_settings() {
     const std::pair<Key, const char*> system[] = {
-        {Key::SerialNumber, "K5L20417"}, {Key::EntryCount, "0"},  {Key::IntervalTimer, "10"},
-        {Key::BeepTime, "1"},            {Key::StateLog, "107"}, {Key::ErrorLog, "107"},
-        {Key::State, "2"},               {Key::Version, kVersion}, {Key::Company, kCompany},
-        {Key::Brand, kBrand},            {Key::Product, kProduct}, {Key::Type, kType},
+        {Key::SerialNumber, "K5L20417"}, {Key::EntryCount, "0"}, {Key::IntervalTimer, "10"}, {Key::BeepTime, "1"},
+        {Key::StateLog, "107"},          {Key::ErrorLog, "107"}, {Key::State, "2"},          {Key::Version, kVersion},
+        {Key::Company, kCompany},        {Key::Brand, kBrand},   {Key::Product, kProduct},   {Key::Type, kType},
     };
     for (const auto& [key, value] : system) {
         settings_put(key, value);

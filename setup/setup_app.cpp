@@ -3,7 +3,9 @@
 #include "gui/app_font.h"
 #include "setup/setup_dlg.h"
 
-CSetupApp::CSetupApp(int& argc, char** argv) : QApplication(argc, argv) { apply_dialog_font(*this); }
+CSetupApp::CSetupApp(int& argc, char** argv) : QApplication(argc, argv) {
+    apply_dialog_font(*this);
+}
 
 int CSetupApp::run() {
     CSetupDlg dialog;

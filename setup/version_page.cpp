@@ -26,8 +26,11 @@ CVersionPage::CVersionPage(QWidget* parent) : Page(parent, 7) {
     QPushButton* visit = add_button("visit", "访问corvo 站点", 15, 153, 170, 14);
     add_static("＊ 进行版本信息的确认", 7, 185, 186, 8);
 
-    const std::pair<Key, QLineEdit*> fields[] = {
-        {Key::Version, version}, {Key::Company, company}, {Key::Brand, brand}, {Key::Product, product}, {Key::Type, type}};
+    const std::pair<Key, QLineEdit*> fields[] = {{Key::Version, version},
+                                                 {Key::Company, company},
+                                                 {Key::Brand, brand},
+                                                 {Key::Product, product},
+                                                 {Key::Type, type}};
     for (const auto& [key, edit] : fields) {
         ini_read_key(key);
     }

@@ -1,8 +1,8 @@
 #include "gui/byte_limit.h"
 
+#include "tests/support/widgets.h"
 #include <QLineEdit>
 #include <QTest>
-#include "tests/support/widgets.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,9 @@ protected:
     TempCorvo corvo;
 };
 
-QString shown_state(const ServicePage& page) { return child<QLineEdit>(&page, "state")->text(); }
+QString shown_state(const ServicePage& page) {
+    return child<QLineEdit>(&page, "state")->text();
+}
 
 void press(const ServicePage& page, const char* button) {
     QTest::mouseClick(child<QPushButton>(&page, button), Qt::LeftButton);
@@ -30,9 +32,17 @@ void press(const ServicePage& page, const char* button) {
 // anything but "wait ...", and unknown codes shown as a known state.
 TEST(ServiceState, TextForEachValueOfTheStateKey) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", "wait ..."},   {"0", "wait ..."},    {"abc", "wait ..."}, {"1", "工作中（邮件检查中）"},
-        {"1x", "工作中（邮件检查中）"},             {"02", "停止中"},    {"2", "停止中"},
-        {"3", "故障中"},    {"7", "故障中"},       {"-1", "故障中"},    {"99", "故障中"},
+        {"", "wait ..."},
+        {"0", "wait ..."},
+        {"abc", "wait ..."},
+        {"1", "工作中（邮件检查中）"},
+        {"1x", "工作中（邮件检查中）"},
+        {"02", "停止中"},
+        {"2", "停止中"},
+        {"3", "故障中"},
+        {"7", "故障中"},
+        {"-1", "故障中"},
+        {"99", "故障中"},
     };
     for (const auto& [state, text] : cases) {
         EXPECT_STREQ(service_state_text(state), text) << "State " << state;

@@ -29,7 +29,9 @@ protected:
     std::vector<QUrl> opened;
 };
 
-QListWidget* days(const CLogPage& page, const char* family) { return child<QListWidget>(&page, family); }
+QListWidget* days(const CLogPage& page, const char* family) {
+    return child<QListWidget>(&page, family);
+}
 
 int selected(const QListWidget* list) {
     QList<QListWidgetItem*> items = list->selectedItems();

@@ -31,8 +31,10 @@ TEST_F(RequestPagesTest, TestPageShowsTheSerialAndWritesItsRequests) {
 }
 
 TEST_F(RequestPagesTest, VersionPageShowsTheIdentityAndOpensTheMakersPage) {
-    const std::pair<Key, const char*> values[] = {{Key::Version, "Ver 2.20.2"}, {Key::Company, "KESTREL CO.,LTD."},
-                                                  {Key::Brand, "corvo"},        {Key::Product, "KD-5"},
+    const std::pair<Key, const char*> values[] = {{Key::Version, "Ver 2.20.2"},
+                                                  {Key::Company, "KESTREL CO.,LTD."},
+                                                  {Key::Brand, "corvo"},
+                                                  {Key::Product, "KD-5"},
                                                   {Key::Type, "lite2"}};
     for (const auto& [key, value] : values) {
         settings_put(key, value);
