@@ -114,9 +114,9 @@ TEST_F(Pop3Check, TransportFailuresGiveMinusOneWithTwoLines) {
         {Pop3Fault::mute, "QUIT", false,
          {lost, "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.0 error: "
                 "0]"}},
-        {Pop3Fault::reset, "GREETING", false,
+        {Pop3Fault::reset, "PASS", false,
          {"LAN operation ---> The reception is abnormal[err: 104]",
-          "check mail ---> The reception of a POP connection confirmation message is abnormal[no.0 error: 104]"}},
+          "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.0 error: 104]"}},
         {Pop3Fault::reset, "USER", false,
          {"LAN operation ---> The reception is abnormal[err: 104]",
           "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.0 error: 104]"}},

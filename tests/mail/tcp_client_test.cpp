@@ -20,11 +20,12 @@ protected:
         c_end_socket();
     }
 
-    // Starts a server that greets with the given bytes and connects to it.
-    void connect_to(const std::string& greeting, Pop3Fault fault = Pop3Fault::none) {
+    // Starts a server that greets with the given bytes (and misbehaves at event at) and connects to it.
+    void connect_to(const std::string& greeting, Pop3Fault fault = Pop3Fault::none, const char* at = "GREETING") {
         Pop3Script script;
         script.greeting = greeting;
         script.fault = fault;
+        script.fault_at = at;
         server_ = std::make_unique<Pop3Server>(std::map<std::string, Pop3Mailbox>{}, script);
         ASSERT_TRUE(server_->start()) << server_->error();
         ASSERT_EQ(c_init_socket(), 0);
@@ -138,9 +139,11 @@ TEST_F(TcpClient, BlockReceiveTakesOneCallOfAtMostTheCount) {
 }
 
 TEST_F(TcpClient, SendAfterThePeerResetFailsInsteadOfRaisingSigpipe) {
-    connect_to("+OK\r\n", Pop3Fault::reset);
+    connect_to("+OK\r\n", Pop3Fault::reset, "USER");
     char buffer[1100];
     int length = 1024;
+    ASSERT_EQ(c_recv_socket(buffer, &length, '\n'), 0);
+    ASSERT_EQ(c_send_socket("USER x\r\n", 8), 0);
     EXPECT_EQ(c_recv_socket(buffer, &length, '\n'), -1);
     EXPECT_EQ(error_lines().back(), "LAN operation ---> The reception is abnormal[err: 104]");
     EXPECT_EQ(c_send_socket("USER x\r\n", 8), -1);

@@ -266,6 +266,14 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
         setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
+    if (faulted && script_.fault == Pop3Fault::close) {
+        // FIN now, and whatever the client still sends is read and dropped: closing a socket with unread data
+        // would send RST instead, depending on how quickly the client's next command came.
+        shutdown(s.fd, SHUT_WR);
+        char sink[1024];
+        while (wait_fd(s.fd, POLLIN, -1) && recv(s.fd, sink, sizeof sink, 0) > 0) {
+        }
+    }
     return !faulted;
 }
 
