@@ -36,18 +36,24 @@ protected:
     std::unique_ptr<Pop3Server> server_;
 };
 
-// A loopback port on which nothing listens.
-int closed_port() {
+// A loopback socket that listens (when backlog >= 0) but never accepts.
+struct Listener {
+    explicit Listener(int backlog) {
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t n = sizeof address;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &n);
+        if (backlog >= 0) {
+            listen(fd, backlog);
+        }
+    }
+    ~Listener() { close(fd); }
+    std::string server_name() const { return "127.0.0.1:" + std::to_string(ntohs(address.sin_port)); }
+
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
+    sockaddr_in address{};
+};
 
 constexpr unsigned char kGuard = 'U';
 
@@ -151,17 +157,9 @@ TEST_F(TcpClient, SendAfterThePeerResetFailsInsteadOfRaisingSigpipe) {
 }
 
 TEST_F(TcpClient, SendToAPeerThatNeverReadsGivesUpWithinTheWait) {
-    // A listener that never accepts: the kernel completes the handshake, then the peer's buffers fill.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    socklen_t n = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-    std::string name = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    ASSERT_EQ(c_make_socket(name.c_str()), 0);
+    // The kernel completes the handshake, then the peer's buffers fill.
+    Listener listener(1);
+    ASSERT_EQ(c_make_socket(listener.server_name().c_str()), 0);
     ASSERT_EQ(c_connect_socket(), 0);
 
     std::string chunk(1 << 20, 'x');
@@ -174,11 +172,10 @@ TEST_F(TcpClient, SendToAPeerThatNeverReadsGivesUpWithinTheWait) {
     EXPECT_TRUE(line.rfind("LAN operation ---> Transmission of a message (length) is abnormal[err: ", 0) == 0 ||
                 line == "LAN operation ---> Transmission of a message (select) is abnormal[err: 0]")
         << line;
-    close(listener);
 }
 
 TEST_F(TcpClient, MakeAndConnectFailuresNameTheirStep) {
-    std::string refused = "127.0.0.1:" + std::to_string(closed_port());
+    std::string refused = Listener(-1).server_name(); // bound, not listening: connects are refused
     struct Case {
         std::string server;
         const char* service;
@@ -219,24 +216,16 @@ TEST_F(TcpClient, PlainHostNameTakesThePop3ServicePort) {
 
 TEST_F(TcpClient, ConnectToAHostThatDropsTheHandshakeGivesUpAtTheBound) {
     // A listener whose accept queue is full drops further SYNs, as an unreachable host would.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    socklen_t n = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+    Listener listener(0);
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i) {
         fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&listener.address), sizeof listener.address);
     }
     Timing t = timing();
     t.connect_timeout_ms = 200;
     set_timing(t);
-    std::string name = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    ASSERT_EQ(c_make_socket(name.c_str()), 0);
+    ASSERT_EQ(c_make_socket(listener.server_name().c_str()), 0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c_connect_socket(), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // not the kernel's two minutes
@@ -244,7 +233,6 @@ TEST_F(TcpClient, ConnectToAHostThatDropsTheHandshakeGivesUpAtTheBound) {
     for (int fd : fillers) {
         close(fd);
     }
-    close(listener);
 }
 
 TEST_F(TcpClient, Ipv6AddressInBrackets) {
