@@ -1,5 +1,6 @@
 #include "tests/notifier/harness.h"
 
+#include "mail/scramble_text.h"
 #include "platform/profile.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
@@ -7,11 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -29,6 +28,13 @@ std::string section_for(int account) {
     char section[64];
     std::snprintf(section, sizeof section, kSectionAccountPattern, account);
     return section;
+}
+
+std::string read_whole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
 
 } // namespace
@@ -55,6 +61,15 @@ void tool_write(const char* key, const char* value, int account) {
     ini_put(section_for(account).c_str(), key, value);
 }
 
+void tool_write_account(int account, const std::string& server, const std::string& id, const std::string& password) {
+    std::vector<int> positions = shuffled_positions(password.size());
+    tool_write("Switch", "1", account);
+    tool_write("ServerName", server.c_str(), account);
+    tool_write("ID", id.c_str(), account);
+    tool_write("Password", scramble_text(password, positions).c_str(), account);
+    tool_write("Scramble", position_list(positions).c_str(), account);
+}
+
 std::string log_text(const TempCorvo& dir, const char* stem) {
     std::string text;
     for (int day = 1; day <= 31; ++day) {
@@ -75,26 +90,21 @@ int count_of(const std::string& text, const std::string& needle) {
     return n;
 }
 
-NotifierProcess::NotifierProcess(const TempCorvo& dir, std::vector<std::pair<std::string, std::string>> env)
-    : stderr_path_(dir.path("notifier-stderr-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+                           std::string output_path)
+    : output_path_(std::move(output_path)) {
     std::map<std::string, std::string> vars;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) {
+        if (auto eq = entry.find('='); eq != std::string::npos) {
             vars[entry.substr(0, eq)] = entry.substr(eq + 1);
         }
     }
-    vars["CORVO_HOME"] = dir.dir();
-    vars["XDG_RUNTIME_DIR"] = dir.dir();
-    vars["QT_QPA_PLATFORM"] = "offscreen";
-    vars.emplace("KD5LITE_TIME_SCALE", "0.02");
-    for (auto& [name, value] : env) {
+    for (const auto& [name, value] : env) {
         vars[name] = value;
     }
     std::vector<std::string> entries;
-    for (auto& [name, value] : vars) {
+    for (const auto& [name, value] : vars) {
         entries.push_back(name + "=" + value);
     }
     std::vector<char*> envp;
@@ -102,52 +112,104 @@ NotifierProcess::NotifierProcess(const TempCorvo& dir, std::vector<std::pair<std
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
+    std::vector<char*> args;
+    for (auto& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::string program = KD5LITE_BINARY;
-    char* argv[] = {program.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
         pid_ = -1;
         reaped_ = true;
     }
     posix_spawn_file_actions_destroy(&actions);
 }
 
-NotifierProcess::~NotifierProcess() {
+ChildProcess::~ChildProcess() {
     if (!reaped_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status_, 0);
     }
 }
 
-bool NotifierProcess::running() {
-    if (reaped_) {
-        return false;
-    }
-    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+bool ChildProcess::running() {
+    if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_) {
         reaped_ = true;
     }
     return !reaped_;
 }
 
-int NotifierProcess::wait_exit(int timeout_ms) {
-    if (pid_ < 0 || (!eventually([this] { return !running(); }, timeout_ms))) {
+int ChildProcess::wait_exit(int timeout_ms) {
+    if (pid_ < 0 || !eventually([this] { return !running(); }, timeout_ms)) {
         return -1;
     }
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
-void NotifierProcess::signal(int sig) {
+void ChildProcess::signal(int sig) {
     if (!reaped_) {
         kill(pid_, sig);
     }
 }
 
-std::string NotifierProcess::error_output() const {
-    std::ifstream in(stderr_path_, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+std::string ChildProcess::output() const { return read_whole(output_path_); }
+
+NotifierProcess::NotifierProcess(const TempCorvo& dir)
+    : ChildProcess({KD5LITE_BINARY},
+                   {{"CORVO_HOME", dir.dir()},
+                    {"XDG_RUNTIME_DIR", dir.dir()},
+                    {"QT_QPA_PLATFORM", "offscreen"},
+                    {"KD5LITE_TIME_SCALE", "0.02"}},
+                   dir.path("notifier.out")) {}
+
+Pop3Program::Pop3Program(const TempCorvo& dir, std::string user, std::string password)
+    : dir_(dir.path("pop3")), maildir_(dir.path("pop3/maildrop")), user_(std::move(user)),
+      password_(std::move(password)) {
+    std::filesystem::create_directories(maildir_);
+}
+
+Pop3Program::~Pop3Program() { stop(); }
+
+bool Pop3Program::start(const std::vector<std::string>& extra) {
+    stop();
+    std::string port_file = dir_ + "/port" + std::to_string(++runs_);
+    std::vector<std::string> argv = {KD5LITE_POP3SERVER, "--port",    std::to_string(port_),
+                                     "--port-file",      port_file,   "--user",
+                                     user_ + ":" + password_,         "--maildir",
+                                     maildir_};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    process_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, dir_ + "/server.out");
+    if (!eventually([&] { return std::filesystem::exists(port_file); }, 10000)) {
+        return false;
+    }
+    port_ = std::stoi(read_whole(port_file));
+    return true;
+}
+
+void Pop3Program::stop() {
+    if (process_ != nullptr) {
+        process_->signal(SIGTERM);
+        process_->wait_exit();
+        process_.reset();
+    }
+}
+
+void Pop3Program::set_message_count(int n) {
+    // File by file, so that a login in between sees the old or the new count of each, never an empty maildrop.
+    for (int i = 1;; ++i) {
+        std::string path = maildir_ + "/" + std::to_string(i) + ".eml";
+        if (i <= n) {
+            if (!std::filesystem::exists(path)) {
+                std::ofstream(path, std::ios::binary)
+                    << "From: Sender <sender@kd5lite.test>\r\nSubject: Message " << i << "\r\n\r\nHello.\r\n";
+            }
+        } else if (!std::filesystem::remove(path)) {
+            return;
+        }
+    }
 }

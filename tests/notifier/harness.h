@@ -3,44 +3,77 @@
 #include "tests/support/temp_corvo.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <sys/types.h>
-#include <utility>
 #include <vector>
 
 // Polls pred until it holds or timeout_ms have passed; true when it held.
 bool eventually(const std::function<bool()>& pred, int timeout_ms = 20000);
 
-// A key of the settings file as the tools would read it; "<missing>" when absent.
+// A key of the settings file as the tools would read it; "<missing>" when absent. account -1: the system section.
 std::string file_key(const TempCorvo& dir, const char* key, int account = -1);
 
 // Writes one key into the settings file the way a tool does.
 void tool_write(const char* key, const char* value, int account = -1);
 
-// Every state (log) or error (err) log file of the directory, oldest day number first, joined.
+// Enables an account the way the setup program stores it, the password in its scrambled form.
+void tool_write_account(int account, const std::string& server, const std::string& id, const std::string& password);
+
+// Every state (stem "log") or error ("err") log file of the directory, oldest day number first, joined.
 std::string log_text(const TempCorvo& dir, const char* stem);
 
-// Number of times needle occurs in text.
 int count_of(const std::string& text, const std::string& needle);
 
-// The real notifier binary, started offscreen with its settings and its single-instance lock in dir.
-class NotifierProcess {
+// A program of this build run as a child with the test's environment plus env; its standard output and error go
+// to output_path. Killed at the end if still running.
+class ChildProcess {
 public:
-    NotifierProcess(const TempCorvo& dir, std::vector<std::pair<std::string, std::string>> env = {});
-    ~NotifierProcess();
-    NotifierProcess(const NotifierProcess&) = delete;
-    NotifierProcess& operator=(const NotifierProcess&) = delete;
+    ChildProcess(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+                 std::string output_path);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Waits for the process to end; its exit code, or -1 when it did not end in time or died by a signal.
+    // Its exit code once it has ended, or -1 when it did not end in time or died by a signal.
     int wait_exit(int timeout_ms = 20000);
     bool running();
     void signal(int sig);
-    pid_t pid() const { return pid_; }
-    std::string error_output() const; // what it wrote on standard error
+    std::string output() const;
 
 private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;
-    std::string stderr_path_;
+    std::string output_path_;
+};
+
+// The real notifier binary, offscreen, with its settings and its single-instance lock in dir and the timing
+// record scaled down.
+class NotifierProcess : public ChildProcess {
+public:
+    explicit NotifierProcess(const TempCorvo& dir);
+};
+
+// The POP3 server program serving one account whose maildrop is the files of a directory, read at each login.
+class Pop3Program {
+public:
+    Pop3Program(const TempCorvo& dir, std::string user, std::string password);
+    ~Pop3Program();
+
+    // Starts it, on the port of the last run when there was one. extra: further options, e.g. a scripted reply.
+    bool start(const std::vector<std::string>& extra = {});
+    void stop();
+    std::string server_name() const { return "127.0.0.1:" + std::to_string(port_); }
+    void set_message_count(int n); // files in the maildrop
+
+private:
+    std::string dir_;
+    std::string maildir_;
+    std::string user_;
+    std::string password_;
+    int port_ = 0;
+    int runs_ = 0;
+    std::unique_ptr<ChildProcess> process_;
 };

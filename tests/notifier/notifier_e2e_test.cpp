@@ -1,0 +1,217 @@
+// The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
+
+#include "tests/notifier/harness.h"
+#include "tests/support/lampsim_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+namespace {
+
+std::string joined(const std::vector<std::string>& commands, std::size_t from = 0) {
+    std::string text;
+    for (std::size_t i = from; i < commands.size(); ++i) {
+        text += commands[i] + " ";
+    }
+    return text;
+}
+
+class Notifier : public ::testing::Test {
+protected:
+    void switch_logs_on() {
+        tool_write("StateLog", "1");
+        tool_write("ErrorLog", "1");
+    }
+    bool key_is(const char* key, const std::string& value, int timeout_ms = 20000) {
+        return eventually([&] { return file_key(dir_, key) == value; }, timeout_ms);
+    }
+    std::string state_log() const { return log_text(dir_, "log"); }
+    std::string lamp_dir() const {
+        std::filesystem::create_directory(dir_.path("lamp"));
+        return dir_.path("lamp");
+    }
+
+    TempCorvo dir_;
+};
+
+TEST_F(Notifier, FirstStartFillsTheFileRefusesASecondInstanceAndEndsOnRequest99) {
+    NotifierProcess first(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    for (auto [key, want] : {std::pair{"Request", "0"}, {"Answer", "0"}, {"Error", "0"}, {"Job", "0"},
+                             {"EntryCount", "0"}, {"IntervalTimer", "10"}, {"BeepTime", "1"},
+                             {"Language", "Japanese"}, {"Version", "Ver 2.20.2"}, {"SerialNumber", ""}}) {
+        EXPECT_EQ(file_key(dir_, key), want) << key;
+    }
+    EXPECT_EQ(file_key(dir_, "StateLog").substr(0, 1), "0");
+    EXPECT_EQ(file_key(dir_, "Switch", 0), "0");
+    EXPECT_EQ(file_key(dir_, "SpecialSearch3", 2), "");
+
+    std::string before = dir_.read("corvo_kd5lite.ini");
+    NotifierProcess second(dir_);
+    EXPECT_EQ(second.wait_exit(), 1);
+    EXPECT_NE(second.output().find("corvo KD-5 lite does not come by multiplex start."), std::string::npos);
+    EXPECT_EQ(dir_.read("corvo_kd5lite.ini"), before);
+    EXPECT_TRUE(first.running());
+
+    tool_write("Request", "99");
+    EXPECT_EQ(first.wait_exit(), 1);
+    EXPECT_EQ(file_key(dir_, "Job"), "199");
+}
+
+TEST_F(Notifier, AStopLeftInJobKeepsItIdle) {
+    switch_logs_on();
+    tool_write("Job", "104");
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    // Had monitoring resumed, it would hold the notifier busy and this check would never run.
+    tool_write("Request", "3");
+    ASSERT_TRUE(eventually([&] { return state_log().find("A mail account check --> The end") != std::string::npos; }));
+    EXPECT_EQ(count_of(state_log(), "email check"), 0);
+}
+
+TEST_F(Notifier, MonitoringLeftInJobResumesAndStopsWithinASecond) {
+    switch_logs_on();
+    LampSim lamp(lamp_dir());
+    tool_write("SerialNumber", ("X" + lamp.serial()).c_str());
+    tool_write("IntervalTimer", "10"); // a long wait, which the stop must cut short
+    tool_write("Job", "101");
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(eventually([&] { return state_log().find("monitor --> A start") != std::string::npos; }));
+    EXPECT_EQ(file_key(dir_, "Request"), "1");
+    EXPECT_EQ(file_key(dir_, "Job"), "101");
+    EXPECT_EQ(file_key(dir_, "State"), "1");
+    EXPECT_EQ(file_key(dir_, "Answer"), "1");
+    ASSERT_TRUE(lamp.wait_for_commands(4)); // a pass with no account enabled: all off
+    EXPECT_EQ(joined(lamp.commands()), "CLS OF0 OF1 OF2 ");
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 5000));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    EXPECT_NE(state_log().find("Email arrival of the mail monitor --> The end"), std::string::npos);
+    EXPECT_EQ(joined(lamp.commands()), "CLS OF0 OF1 OF2 CLS ");
+}
+
+TEST_F(Notifier, ConnectionTestRepeatsItsPatternUntilStopped) {
+    switch_logs_on();
+    LampSim lamp(lamp_dir());
+    tool_write("SerialNumber", ("X" + lamp.serial()).c_str());
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+
+    tool_write("Request", "2");
+    const std::string pattern = "CLS ON0 ON0 ON1 ON0 ON1 ON2 BEP CLS ";
+    ASSERT_TRUE(eventually([&] { return count_of(joined(lamp.commands()), pattern) >= 2; }))
+        << joined(lamp.commands()) << lamp.output() << log_text(dir_, "err") << state_log();
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104"));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    std::string commands = joined(lamp.commands());
+    EXPECT_EQ(commands.size() % pattern.size(), 0u) << commands; // the last run was completed, not cut off
+    EXPECT_EQ(count_of(commands, pattern) * pattern.size(), commands.size()) << commands;
+    std::string log = state_log();
+    EXPECT_EQ(count_of(log, "connection test(KD-5)"), count_of(log, "A connection test (KD -5) --> The end"));
+}
+
+TEST_F(Notifier, EndOfSessionLeavesJobSoMonitoringResumesAtTheNextLogin) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        tool_write("Job", "101");
+        NotifierProcess notifier(dir_);
+        ASSERT_TRUE(key_is("Answer", "1"));
+        notifier.signal(sig);
+        EXPECT_EQ(notifier.wait_exit(), 1) << sig;
+        EXPECT_EQ(file_key(dir_, "Job"), "101") << sig;
+    }
+}
+
+class Monitoring : public Notifier {
+protected:
+    void SetUp() override {
+        switch_logs_on();
+        tool_write("SerialNumber", ("X" + lamp_.serial()).c_str());
+        tool_write("IntervalTimer", "1");
+        tool_write("BeepTime", "2");
+        pop3_.set_message_count(3);
+        ASSERT_TRUE(pop3_.start());
+        tool_write_account(0, pop3_.server_name(), "taro", "secret");
+    }
+    // Commands the lamp received after the first `from`, joined.
+    std::string lamp_since(std::size_t from) const { return joined(lamp_.commands(), from); }
+    // Waits until the lamp has received `expected` after command number `from`; returns the new command count.
+    std::size_t expect_lamp(std::size_t from, const std::string& expected) {
+        bool seen = eventually([&] { return lamp_since(from).find(expected) != std::string::npos; });
+        EXPECT_TRUE(seen) << "wanted '" << expected << "' got '" << lamp_since(from) << "'\n"
+                          << log_text(dir_, "err") << state_log();
+        return lamp_.commands().size();
+    }
+
+    LampSim lamp_{lamp_dir()};
+    Pop3Program pop3_{dir_, "taro", "secret"};
+};
+
+TEST_F(Monitoring, LightsAndBeepsForNewMailOnlyAndStopsWithEveryLedOff) {
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")); // a request written before the start would be reset
+    tool_write("Request", "1");
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    pop3_.set_message_count(5);
+    seen = expect_lamp(seen, "CLS ON0 OF1 OF2 BEP BEP ");
+    // The same count: lit again, no beep before the next pass begins.
+    expect_lamp(seen, "CLS ON0 OF1 OF2 ");
+    pop3_.set_message_count(0);
+    expect_lamp(seen, "CLS ON0 OF1 OF2 CLS OF0 OF1 OF2 ");
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    std::string commands = lamp_since(0);
+    EXPECT_TRUE(commands.ends_with("CLS ")) << commands;
+    std::string log = state_log();
+    EXPECT_EQ(count_of(log, "Status:  There is email arrival of the mail[No.0]"), 2) << log;
+    EXPECT_GE(count_of(log, "and it is a new what's-his-name[No.0]"), 1) << log;
+    EXPECT_GE(count_of(log, "Email arrival of the mail nothing[No.0]"), 1) << log;
+    EXPECT_NE(log.find("Email arrival of the mail monitor --> The end"), std::string::npos);
+    EXPECT_TRUE(notifier.running());
+}
+
+TEST_F(Monitoring, UnpluggedLampIsLitAgainWhenItComesBack) {
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")); // a request written before the start would be reset
+    tool_write("Request", "1");
+    expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    lamp_.kill();
+    ASSERT_TRUE(eventually([&] { return log_text(dir_, "err").find("USB operation ---> ") != std::string::npos; }));
+    std::size_t seen = lamp_.commands().size();
+    ASSERT_TRUE(lamp_.start());
+    expect_lamp(seen, "CLS ON0 OF1 OF2 CLS ON0 OF1 OF2 "); // announced before the unplug: no beep again
+    EXPECT_TRUE(notifier.running());
+    EXPECT_EQ(file_key(dir_, "Answer"), "1");
+}
+
+// A check that fails on the way keeps the account's LED as it was; a refused login counts as no mail.
+TEST_F(Monitoring, ServerDownKeepsTheLedAndRefusedPasswordSwitchesItOff) {
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")); // a request written before the start would be reset
+    tool_write("Request", "1");
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    pop3_.stop();
+    ASSERT_TRUE(eventually(
+        [&] { return log_text(dir_, "err").find("check mail ---> TCP/IP connection is abnormal[no.0 error: ") !=
+                     std::string::npos; }));
+    seen = expect_lamp(seen, "CLS ON0 OF1 OF2 ");
+    ASSERT_TRUE(pop3_.start({"--reply", "PASS=-ERR invalid password"}));
+    expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+    std::string errors = log_text(dir_, "err");
+    EXPECT_NE(errors.find("check mail ---> Contents abnormality of a POP confirmation [a password] message[no.0 "
+                          "error: "),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(state_log().find("Email arrival of the mail nothing[No.0]"), std::string::npos);
+}
+
+} // namespace
