@@ -300,5 +300,7 @@ int pop3_check(int index) {
     Check c;
     c.index = index;
     errno = 0; // a negative answer reports the error number in force, which no failure has set
-    return check_account(c);
+    int result = check_account(c);
+    explicit_bzero(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    return result;
 }
