@@ -1,0 +1,14 @@
+#include "option/option_app.h"
+
+#include "gui/app_font.h"
+#include "option/option_dlg.h"
+
+COptionApp::COptionApp(int& argc, char** argv) : QApplication(argc, argv) {
+    apply_dialog_font(*this);
+}
+
+int COptionApp::run() {
+    COptionDlg dialog;
+    dialog.exec();
+    return 0;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QApplication>
+
+// The option program: one modal window; the program ends when it does.
+class COptionApp : public QApplication {
+    Q_OBJECT
+public:
+    COptionApp(int& argc, char** argv);
+
+    // Runs the window. Its only way out is the Close button, which ends the process with status 1.
+    int run();
+};

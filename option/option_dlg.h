@@ -1,0 +1,11 @@
+#pragma once
+
+#include "gui/tab_window.h"
+
+// The option program's window: three pages, created (and so reading their keys) in tab order, the sender page
+// shown. It has no close box: only its Close button ends the program.
+class COptionDlg : public TabWindow {
+    Q_OBJECT
+public:
+    COptionDlg();
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "gui/page.h"
+#include "settings/settings.h"
+
+#include <QString>
+#include <string>
+
+class QLineEdit;
+
+// Tab " 声音 ": the wave file the notifier plays for each account's new mail when the buzzer is set to 0 seconds.
+// A path is typed or chosen with the account's Browse button, which remembers the file it last chose.
+//
+// Controls: "sound<account>", "browse<account>" (account 1 to 3), "apply".
+class CSoundPage : public Page {
+    Q_OBJECT
+public:
+    explicit CSoundPage(QWidget* parent);
+
+    void apply();
+    void browse(int account);
+
+    // The refusal shown for a chosen path too long to store.
+    static std::string overlong_path_message();
+
+private:
+    struct SoundRow {
+        QLineEdit* path;
+        QString chosen; // the file last chosen with this row's Browse button, where its chooser opens next
+    };
+
+    SoundRow rows_[kAccountCount];
+};
