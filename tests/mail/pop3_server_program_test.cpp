@@ -1,0 +1,99 @@
+// The POP3 server program as the end-to-end tests and the demo start it: a separate process, port on stdout.
+
+#include "mail/pop3.h"
+
+#include "tests/mail/mail_test_env.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Pop3ServerProgram : public MailTest {
+protected:
+    ~Pop3ServerProgram() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Starts the program and returns the port from its first output line (0 when none came within 10 s).
+    int start(std::vector<std::string> args) {
+        args.insert(args.begin(), KD5_POP3SERVER);
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        std::string line;
+        pollfd p{out[0], POLLIN, 0};
+        char c = 0;
+        while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) == 1 && read(out[0], &c, 1) == 1) {
+            line += c;
+        }
+        close(out[0]);
+        return std::atoi(line.c_str());
+    }
+
+    // Sends SIGTERM and returns the exit status (-1 when the program did not end within 10 s).
+    int stop() {
+        kill(pid_, SIGTERM);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            }
+            pause_ms(5);
+        }
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t pid_ = 0;
+};
+
+TEST_F(Pop3ServerProgram, MaildirMailArrivesBetweenChecksAndSigtermEndsIt) {
+    std::string maildir = dir_.path("bob");
+    std::filesystem::create_directory(maildir);
+    dir_.write("bob/1", "From: Taro <taro@example.com>\nSubject: one\n\nhello\n");
+    int port = start({"--user", "alice:x", "--from", "a@b.c", "--user", "bob:pw", "--maildir", maildir,
+                      "--transcript", dir_.path("transcript")});
+    ASSERT_GT(port, 0);
+    set_account(1, "127.0.0.1:" + std::to_string(port), "bob", "pw");
+    set_filter(1, 0, "taro@example.com", "1");
+    EXPECT_EQ(pop3_check(1), 1);
+    dir_.write("bob/2", "From: taro@example.com\nSubject: two\n\nhello again\n");
+    EXPECT_EQ(pop3_check(1), 2);
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(dir_.read("transcript"), "USER bob\nPASS pw\nSTAT\nTOP 1 10\nQUIT\n"
+                                       "USER bob\nPASS pw\nSTAT\nTOP 1 10\nTOP 2 10\nQUIT\n");
+}
+
+TEST_F(Pop3ServerProgram, ScriptedRefusalFromTheCommandLine) {
+    int port = start({"--user", "alice:secret", "--from", "a@b.c", "--reply", "PASS=-ERR bad password"});
+    ASSERT_GT(port, 0);
+    set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "secret");
+    EXPECT_EQ(pop3_check(0), 0);
+    EXPECT_EQ(error_lines(), std::vector<std::string>{"check mail ---> Contents abnormality of a POP confirmation "
+                                                      "[a password] message[no.0 error: 0]"});
+    EXPECT_EQ(stop(), 0);
+}
+
+} // namespace
