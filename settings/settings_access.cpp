@@ -41,6 +41,21 @@ const char* fixed_value(Key key) {
     }
 }
 
+// Fits value into the key's field and hands back the text stored, both under the field lock.
+void store_field(Key key, int index, const char* value, char (&stored)[kIniReadSize]) {
+    std::lock_guard lock(settings_field_mutex());
+    FieldRef f = key_field(key, index);
+    fit_text(f.data, f.size, value);
+    std::memcpy(stored, f.data, f.size);
+}
+
+void put_key(Key key, int index, const char* value) {
+    char section[64];
+    key_section(key, index, section, sizeof section);
+    const char* fixed = fixed_value(key);
+    ini_put(section, key_name(key), fixed != nullptr ? fixed : value);
+}
+
 } // namespace
 
 int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]) {
@@ -61,26 +76,10 @@ int ini_read_key(Key key, int index) {
     char buffer[kIniReadSize];
     ini_get(section, key_name(key), buffer);
     char value[kIniReadSize];
-    {
-        std::lock_guard lock(settings_field_mutex());
-        FieldRef f = key_field(key, index);
-        fit_text(f.data, f.size, buffer);
-        std::memcpy(value, f.data, f.size);
-    }
+    store_field(key, index, buffer, value);
     read_trace(key, index, value);
     return 0;
 }
-
-namespace {
-
-void put_key(Key key, int index, const char* value) {
-    char section[64];
-    key_section(key, index, section, sizeof section);
-    const char* fixed = fixed_value(key);
-    ini_put(section, key_name(key), fixed != nullptr ? fixed : value);
-}
-
-} // namespace
 
 int ini_write_key(Key key, int index) {
     char value[kIniReadSize];
@@ -114,11 +113,6 @@ void settings_put(Key key, const char* value, int index) {
     // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
     // leaves the notifier busy for good).
     char fitted[kIniReadSize];
-    {
-        std::lock_guard lock(settings_field_mutex());
-        FieldRef f = key_field(key, index);
-        fit_text(f.data, f.size, value);
-        std::memcpy(fitted, f.data, f.size);
-    }
+    store_field(key, index, value, fitted);
     put_key(key, index, fitted);
 }
