@@ -12,10 +12,16 @@ const QColor kRed(0xe0, 0x20, 0x20);
 const QColor kYellow(0xf0, 0xc8, 0x10);
 const QColor kGreen(0x20, 0xb0, 0x30);
 
-QImage blank() {
+// A 32 x 32 icon drawn by draw on a transparent, antialiased canvas.
+template <typename Draw>
+QIcon painted(Draw draw) {
     QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    return image;
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p);
+    p.end();
+    return QIcon(QPixmap::fromImage(image));
 }
 
 void draw_lamp(QPainter& p, const QColor& colour, QRectF box) {
@@ -43,33 +49,25 @@ void draw_chevrons(QPainter& p, int shift) {
     p.drawPath(path);
 }
 
-QIcon to_icon(const QImage& image) { return QIcon(QPixmap::fromImage(image)); }
-
 } // namespace
 
 QIcon application_icon() {
-    QImage image = blank();
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    draw_lamp(p, kRed, QRectF(2.5, 2.5, 13, 13));
-    draw_lamp(p, kYellow, QRectF(16.5, 2.5, 13, 13));
-    draw_lamp(p, kGreen, QRectF(9.5, 16.5, 13, 13));
-    p.end();
-    return to_icon(image);
+    return painted([](QPainter& p) {
+        draw_lamp(p, kRed, QRectF(2.5, 2.5, 13, 13));
+        draw_lamp(p, kYellow, QRectF(16.5, 2.5, 13, 13));
+        draw_lamp(p, kGreen, QRectF(9.5, 16.5, 13, 13));
+    });
 }
 
 std::array<QIcon, kTrayFrameCount> tray_frames() {
     std::array<QIcon, kTrayFrameCount> frames;
     for (int k = 0; k < kTrayFrameCount; ++k) {
-        QImage image = blank();
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        draw_lamp(p, kRed, QRectF(1.5, 4.5, 9, 9));
-        draw_lamp(p, kYellow, QRectF(11.5, 4.5, 9, 9));
-        draw_lamp(p, kGreen, QRectF(21.5, 4.5, 9, 9));
-        draw_chevrons(p, k);
-        p.end();
-        frames[static_cast<std::size_t>(k)] = to_icon(image);
+        frames[static_cast<std::size_t>(k)] = painted([k](QPainter& p) {
+            draw_lamp(p, kRed, QRectF(1.5, 4.5, 9, 9));
+            draw_lamp(p, kYellow, QRectF(11.5, 4.5, 9, 9));
+            draw_lamp(p, kGreen, QRectF(21.5, 4.5, 9, 9));
+            draw_chevrons(p, k);
+        });
     }
     return frames;
 }
