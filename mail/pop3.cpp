@@ -71,7 +71,9 @@ constexpr StepMessages kEnd = {
 // two has already closed the connection and written its line.
 enum class Step { ok, refused, failed };
 
-int result_of(Step step) { return step == Step::failed ? -1 : 0; }
+int result_of(Step step) {
+    return step == Step::failed ? -1 : 0;
+}
 
 // The working state of one check.
 struct Check {
@@ -81,7 +83,9 @@ struct Check {
     int error = 0;                     // errno of the step that ended the check
 };
 
-void trace_sys(const std::string& text) { write_trace(LogKind::sys, kTrace, text.c_str()); }
+void trace_sys(const std::string& text) {
+    write_trace(LogKind::sys, kTrace, text.c_str());
+}
 
 // A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
 // LF in it would let the settings file smuggle further commands to the server.

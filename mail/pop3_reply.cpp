@@ -27,9 +27,13 @@ long long number_after_space(const char* line, long long limit) {
 
 } // namespace
 
-bool reply_ok(const char* line) { return std::strncmp(line, "+OK", 3) == 0; }
+bool reply_ok(const char* line) {
+    return std::strncmp(line, "+OK", 3) == 0;
+}
 
-int stat_message_count(const char* line) { return static_cast<int>(number_after_space(line, 0x7fffffff)); }
+int stat_message_count(const char* line) {
+    return static_cast<int>(number_after_space(line, 0x7fffffff));
+}
 
 int top_block_size(const char* line, int out_length) {
     if (out_length + 1 < 7) {

@@ -4,7 +4,9 @@
 
 namespace {
 
-bool contains(std::string_view block, const std::string& what) { return block.find(what) != std::string_view::npos; }
+bool contains(std::string_view block, const std::string& what) {
+    return block.find(what) != std::string_view::npos;
+}
 
 } // namespace
 
@@ -14,8 +16,11 @@ int sender_hits(std::string_view block, std::string_view address, int condition)
     }
     std::string bare(address);
     switch (condition) {
-    case kMatchExact: return (contains(block, " " + bare) ? 1 : 0) + (contains(block, "<" + bare + ">") ? 1 : 0);
-    case kMatchPartial: return contains(block, bare) ? 1 : 0;
-    default: return 0;
+    case kMatchExact:
+        return (contains(block, " " + bare) ? 1 : 0) + (contains(block, "<" + bare + ">") ? 1 : 0);
+    case kMatchPartial:
+        return contains(block, bare) ? 1 : 0;
+    default:
+        return 0;
     }
 }

@@ -145,11 +145,17 @@ int resolve(const ServerName& name, in_port_t port) {
 } // namespace
 
 // There is no sockets layer to start or stop: the operating system's sockets are always there.
-int c_init_socket() { return 0; }
+int c_init_socket() {
+    return 0;
+}
 
-int c_end_socket() { return 0; }
+int c_end_socket() {
+    return 0;
+}
 
-int c_make_socket(const char* server) { return c_make_socket_for(server, "pop3"); }
+int c_make_socket(const char* server) {
+    return c_make_socket_for(server, "pop3");
+}
 
 int c_make_socket_for(const char* server, const char* service) {
     c_close_socket(); // a connection left over from an earlier check must not leak its descriptor

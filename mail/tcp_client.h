@@ -10,7 +10,7 @@ int c_init_socket();
 int c_make_socket(const char* server); // "host", "host:port" or "[v6]:port"; plain hosts use the "pop3" service
 int c_connect_socket();
 int c_send_socket(const char* bytes, int length);
-int c_recv_socket(char* buffer, int* length, char line_end); // in: capacity; out: bytes before the line end
+int c_recv_socket(char* buffer, int* length, char line_end);    // in: capacity; out: bytes before the line end
 int c_recv_socket_setlen(char* buffer, int* length, int count); // in: bytes to clear; out: bytes received
 int c_close_socket();
 int c_end_socket();

@@ -9,7 +9,9 @@ MailTest::MailTest() : saved_(timing()) {
     set_timing(fast_timing());
 }
 
-MailTest::~MailTest() { set_timing(saved_); }
+MailTest::~MailTest() {
+    set_timing(saved_);
+}
 
 Timing MailTest::fast_timing() {
     Timing t;
@@ -45,7 +47,9 @@ std::vector<std::string> MailTest::error_lines() const {
     return lines;
 }
 
-void MailTest::clear_error_log() const { std::filesystem::remove(dir_.path("err07.log")); }
+void MailTest::clear_error_log() const {
+    std::filesystem::remove(dir_.path("err07.log"));
+}
 
 std::string MailTest::all_files() const {
     std::string all;

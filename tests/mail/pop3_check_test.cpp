@@ -60,16 +60,25 @@ TEST_F(Pop3Check, NegativeAnswersGiveZeroWithTheStepsMessage) {
         Lines commands;
         Lines errors;
     } cases[] = {
-        {"GREETING", "-ERR busy\r\n", {}, {"check mail ---> Contents abnormality of a POP connection confirmation "
-                                           "message[no.0 error: 0]"}},
+        {"GREETING",
+         "-ERR busy\r\n",
+         {},
+         {"check mail ---> Contents abnormality of a POP connection confirmation "
+          "message[no.0 error: 0]"}},
         {"USER", "-ERR who?\r\n", {"USER alice"}, {kUserContents}},
-        {"PASS", "-ERR bad password\r\n", {"USER alice", "PASS secret"},
+        {"PASS",
+         "-ERR bad password\r\n",
+         {"USER alice", "PASS secret"},
          {"check mail ---> Contents abnormality of a POP confirmation [a password] message[no.0 error: 0]"}},
-        {"STAT", "-ERR locked\r\n", {"USER alice", "PASS secret", "STAT"},
+        {"STAT",
+         "-ERR locked\r\n",
+         {"USER alice", "PASS secret", "STAT"},
          {"check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
           "message[no.0 error: 0]"}},
         // A refused QUIT gives 0 although two messages were counted; the reply is logged without its line end.
-        {"QUIT", "-ERR not now\x01\r\n", {"USER alice", "PASS secret", "STAT", "QUIT"},
+        {"QUIT",
+         "-ERR not now\x01\r\n",
+         {"USER alice", "PASS secret", "STAT", "QUIT"},
          {"check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]",
           "debug ---> 14 , -ERR not now. [no.0 error: 0]"}},
     };
@@ -104,32 +113,50 @@ TEST_F(Pop3Check, TransportFailuresGiveMinusOneWithTwoLines) {
         bool filters;
         Lines errors; // the client's line (error number cut off), then the check's
     } cases[] = {
-        {Pop3Fault::mute, "GREETING", false,
+        {Pop3Fault::mute,
+         "GREETING",
+         false,
          {lost, "check mail ---> The reception of a POP connection confirmation message is abnormal[no.0 error: 0]"}},
-        {Pop3Fault::mute, "PASS", false,
+        {Pop3Fault::mute,
+         "PASS",
+         false,
          {lost, "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.0 error: 0]"}},
-        {Pop3Fault::mute, "TOP", true,
+        {Pop3Fault::mute,
+         "TOP",
+         true,
          {lost, "check mail ---> The reception of a POP confirmation [a reception email title acquisition command] "
                 "message is abnormal[no.0 error: 0]"}},
-        {Pop3Fault::mute, "QUIT", false,
+        {Pop3Fault::mute,
+         "QUIT",
+         false,
          {lost, "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.0 error: "
                 "0]"}},
-        {Pop3Fault::reset, "PASS", false,
+        {Pop3Fault::reset,
+         "PASS",
+         false,
          {"LAN operation ---> The reception is abnormal[err: 104]",
           "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.0 error: 104]"}},
-        {Pop3Fault::reset, "USER", false,
+        {Pop3Fault::reset,
+         "USER",
+         false,
          {"LAN operation ---> The reception is abnormal[err: 104]",
           "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.0 error: 104]"}},
-        {Pop3Fault::reset, "STAT", false,
+        {Pop3Fault::reset,
+         "STAT",
+         false,
          {"LAN operation ---> The reception is abnormal[err: 104]",
           "check mail ---> The reception of a POP confirmation [a reception email confirmation command] message is "
           "abnormal[no.0 error: 104]"}},
         // The reset comes during the pause between two messages, so the next TOP cannot be sent.
-        {Pop3Fault::late_reset, "TOP", true,
+        {Pop3Fault::late_reset,
+         "TOP",
+         true,
          {"LAN operation ---> The transmission of a message is abnormal[err: ",
           "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email title "
           "acquisition command][no.0 error: "}},
-        {Pop3Fault::endless, "USER", false,
+        {Pop3Fault::endless,
+         "USER",
+         false,
          {"LAN operation ---> The reception is abnormal[err: 90]",
           "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.0 error: 90]"}},
     };
@@ -178,7 +205,8 @@ TEST_F(Pop3Check, OverlongBinaryAndSlowRepliesStillCount) {
         const char* name;
         Pop3Script script;
     } cases[] = {
-        {"greeting of 5000 bytes", scripted([](Pop3Script& s) { s.greeting = "+OK " + std::string(5000, 'g') + "\r\n"; })},
+        {"greeting of 5000 bytes",
+         scripted([](Pop3Script& s) { s.greeting = "+OK " + std::string(5000, 'g') + "\r\n"; })},
         {"binary bytes", scripted([](Pop3Script& s) {
              s.greeting = std::string("+OK \0\x01\xfe\xff\r\n", 10);
              s.replies["STAT"] = std::string("+OK 2\0\xff\x80\r\n", 10);
@@ -219,8 +247,8 @@ TEST_F(Pop3Check, SenderFiltersCountHitsOverTopBlocks) {
             set_filter(0, i, f.address, f.condition);
         }
         EXPECT_EQ(pop3_check(0), c.hits) << c.name;
-        EXPECT_EQ(server_->commands(), (Lines{"USER alice", "PASS secret", "STAT", "TOP 1 10", "TOP 2 10", "TOP 3 10",
-                                              "TOP 4 10", "QUIT"}))
+        EXPECT_EQ(server_->commands(),
+                  (Lines{"USER alice", "PASS secret", "STAT", "TOP 1 10", "TOP 2 10", "TOP 3 10", "TOP 4 10", "QUIT"}))
             << c.name;
     }
     EXPECT_FALSE(dir_.exists("err07.log"));
@@ -228,11 +256,22 @@ TEST_F(Pop3Check, SenderFiltersCountHitsOverTopBlocks) {
 
 TEST_F(Pop3Check, TopStatusLinesWithoutAUsableCountReadA4096ByteBlock) {
     for (const char* status : {"+OK\r\n", "+OK 5000 octets\r\n", "+OK message follows\r\n"}) {
-        serve(messages_from({"Taro <taro@example.com>", "taro@example.com"}), scripted([&](Pop3Script& s) { s.top_status = status; }));
+        serve(messages_from({"Taro <taro@example.com>", "taro@example.com"}),
+              scripted([&](Pop3Script& s) { s.top_status = status; }));
         set_filter(0, 0, "taro@example.com", "1");
         EXPECT_EQ(pop3_check(0), 2) << status;
     }
     EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+TEST_F(Pop3Check, TopStatusWithoutItsBlockFailsTheTitleReception) {
+    give_up_quickly();
+    set_filter(0, 0, "taro@example.com", "1");
+    serve(messages_from({"taro@example.com"}), scripted([](Pop3Script& s) { s.replies["TOP"] = "+OK 90 octets\r\n"; }));
+    EXPECT_EQ(pop3_check(0), -1);
+    EXPECT_EQ(error_lines(), (Lines{"LAN operation ---> Reception (select) is abnormal[err: 0]",
+                                    "check mail ---> The reception of a POP confirmation [the title reception] "
+                                    "message is abnormal[no.0 error: 0]"}));
 }
 
 TEST_F(Pop3Check, TopBlockLargerThanAnnouncedSpillsIntoTheNextReply) {

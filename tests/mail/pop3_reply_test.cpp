@@ -26,11 +26,11 @@ TEST(Pop3Reply, StatCountIsTheNumberAfterTheFirstSpace) {
     } cases[] = {
         {"+OK 5 20481\r\n", 5},
         {"+OK 0 0\r\n", 0},
-        {"+OK\r\n", 0},            // no space at all
-        {"+OK  7 100\r\n", 7},     // blanks before the number
-        {"+OK five\r\n", 0},       // no number there
-        {"+OK -3 10\r\n", 0},      // a count is never negative
-        {"+OK 12abc\r\n", 12},     // leading digits count
+        {"+OK\r\n", 0},                              // no space at all
+        {"+OK  7 100\r\n", 7},                       // blanks before the number
+        {"+OK five\r\n", 0},                         // no number there
+        {"+OK -3 10\r\n", 0},                        // a count is never negative
+        {"+OK 12abc\r\n", 12},                       // leading digits count
         {"+OK 99999999999999999999 1\r\n", INT_MAX}, // clamped, not overflowed
     };
     for (const auto& c : cases) {
@@ -46,14 +46,14 @@ TEST(Pop3Reply, TopBlockSizeIsTheOctetCountPlusFifteenWithin4096) {
         {"+OK 5\r\n", 20},
         {"+OK 1\r\n", 16},
         {"+OK 4080 octets\r\n", 4095},
-        {"+OK 4081 octets\r\n", 4096},         // the sum reaches 4096
-        {"+OK 5000 octets\r\n", 4096},         // announced beyond the buffer
-        {"+OK 0 octets\r\n", 4096},            // sum 15
-        {"+OK\r\n", 4096},                     // no count (RFC 1939 allows it)
-        {"+OK 1\n", 4096},                     // six bytes with the LF: too short to carry a count
-        {"+OK message follows\r\n", 4096},     // words, no number
-        {"+OK -20 octets\r\n", 4096},          // a sign is no count
-        {"+OK 2147483647 octets\r\n", 4096},   // no overflow when 15 is added
+        {"+OK 4081 octets\r\n", 4096},       // the sum reaches 4096
+        {"+OK 5000 octets\r\n", 4096},       // announced beyond the buffer
+        {"+OK 0 octets\r\n", 4096},          // sum 15
+        {"+OK\r\n", 4096},                   // no count (RFC 1939 allows it)
+        {"+OK 1\n", 4096},                   // six bytes with the LF: too short to carry a count
+        {"+OK message follows\r\n", 4096},   // words, no number
+        {"+OK -20 octets\r\n", 4096},        // a sign is no count
+        {"+OK 2147483647 octets\r\n", 4096}, // no overflow when 15 is added
     };
     for (const auto& c : cases) {
         int out_length = static_cast<int>(std::string(c.line).find('\n'));
@@ -69,15 +69,15 @@ TEST(SenderMatch, ExactAndPartialRulesOnHeaderBlocks) {
         int condition;
         int hits;
     } cases[] = {
-        {"From: Taro Yamada <taro@example.com>\r\n", kMatchExact, 1},       // angle form only
-        {"From: taro@example.com\r\n", kMatchExact, 1},                     // space form only
+        {"From: Taro Yamada <taro@example.com>\r\n", kMatchExact, 1},                  // angle form only
+        {"From: taro@example.com\r\n", kMatchExact, 1},                                // space form only
         {"From: Taro <taro@example.com>\r\nCc: taro@example.com\r\n", kMatchExact, 2}, // both forms
-        {"From: <jirotaro@example.com>\r\n", kMatchExact, 0},               // part of a longer address
+        {"From: <jirotaro@example.com>\r\n", kMatchExact, 0},                          // part of a longer address
         {"From: jirotaro@example.com\r\n", kMatchPartial, 1},
-        {"From: Taro@Example.com\r\n", kMatchPartial, 0},                   // case matters
-        {"Subject: mail for taro@example.com today\r\n", kMatchExact, 1},   // the whole block counts
-        {"From: taro@example.com\r\n", 0, 0},                               // no condition
-        {"From: taro@example.com\r\n", 3, 0},                               // unknown condition
+        {"From: Taro@Example.com\r\n", kMatchPartial, 0},                 // case matters
+        {"Subject: mail for taro@example.com today\r\n", kMatchExact, 1}, // the whole block counts
+        {"From: taro@example.com\r\n", 0, 0},                             // no condition
+        {"From: taro@example.com\r\n", 3, 0},                             // unknown condition
         {std::string("X-Junk: ") + '\0' + "\xff\r\nFrom: <taro@example.com>\r\n", kMatchExact, 1}, // past a zero
     };
     for (const auto& c : cases) {

@@ -73,8 +73,8 @@ TEST_F(Pop3ServerProgram, MaildirMailArrivesBetweenChecksAndSigtermEndsIt) {
     std::string maildir = dir_.path("bob");
     std::filesystem::create_directory(maildir);
     dir_.write("bob/1", "From: Taro <taro@example.com>\nSubject: one\n\nhello\n");
-    int port = start({"--user", "alice:x", "--from", "a@b.c", "--user", "bob:pw", "--maildir", maildir,
-                      "--transcript", dir_.path("transcript")});
+    int port = start({"--user", "alice:x", "--from", "a@b.c", "--user", "bob:pw", "--maildir", maildir, "--transcript",
+                      dir_.path("transcript")});
     ASSERT_GT(port, 0);
     set_account(1, "127.0.0.1:" + std::to_string(port), "bob", "pw");
     set_filter(1, 0, "taro@example.com", "1");

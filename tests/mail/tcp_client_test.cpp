@@ -59,14 +59,14 @@ constexpr unsigned char kGuard = 'U';
 
 TEST_F(TcpClient, LineReceiveStoresAtMostTwoBytesPastTheCapacity) {
     struct Case {
-        std::string sent;     // the first line (and what follows it)
-        int out_length;       // with capacity 8
-        std::string stored;   // buffer[0 .. capacity + 1]; U is the guard byte
-        std::string next;     // the line the next receive gets, "" when none is read
+        std::string sent;   // the first line (and what follows it)
+        int out_length;     // with capacity 8
+        std::string stored; // buffer[0 .. capacity + 1]; U is the guard byte
+        std::string next;   // the line the next receive gets, "" when none is read
     } cases[] = {
         {"abc\r\nnext\r\n", 4, std::string("abc\r\n\0\0\0UU", 10), "next\r\n"}, // only capacity bytes cleared
-        {"01234567\r\n", 9, "01234567\r\n", ""},                 // line end right after a full buffer
-        {"012345678\r\nnext\r\n", 9, "012345678\r", "next\r\n"}, // cut: the LF is read and dropped
+        {"01234567\r\n", 9, "01234567\r\n", ""},                                // line end right after a full buffer
+        {"012345678\r\nnext\r\n", 9, "012345678\r", "next\r\n"},                // cut: the LF is read and dropped
         {std::string(4000, 'a') + "\r\nnext\r\n", 9, "aaaaaaaaaa", "next\r\n"},
         {std::string("\0\xff\x01\r\n", 5), 4, std::string("\0\xff\x01\r\n\0\0\0UU", 10), ""}, // binary kept
     };

@@ -81,7 +81,9 @@ Pop3Fault to_fault(const std::string& kind) {
     usage_error("unknown fault: " + kind);
 }
 
-std::string line_of(const std::string& text) { return unescape(text) + "\r\n"; }
+std::string line_of(const std::string& text) {
+    return unescape(text) + "\r\n";
+}
 
 Options parse(int argc, char** argv) {
     Options o;

@@ -7,8 +7,8 @@
 
 std::string make_message(const std::string& from, const std::string& to, const std::string& subject) {
     std::string m = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject +
-                     "\r\nDate: Mon, 7 Dec 2026 09:05:01 +0900\r\nMIME-Version: 1.0\r\n"
-                     "Content-Type: text/plain; charset=utf-8\r\n\r\n";
+                    "\r\nDate: Mon, 7 Dec 2026 09:05:01 +0900\r\nMIME-Version: 1.0\r\n"
+                    "Content-Type: text/plain; charset=utf-8\r\n\r\n";
     for (int i = 1; i <= 12; ++i) {
         m += "Body line " + std::to_string(i) + ".\r\n";
     }
@@ -95,10 +95,18 @@ std::string unescape(std::string_view text) {
         }
         char c = text[++i];
         switch (c) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '0':
+            out += '\0';
+            break;
         case 'x': {
             int value = 0;
             int used = 0;
@@ -112,7 +120,9 @@ std::string unescape(std::string_view text) {
             }
             break;
         }
-        default: out += c; break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;

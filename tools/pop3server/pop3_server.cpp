@@ -44,7 +44,9 @@ struct Pop3Server::Session {
 Pop3Server::Pop3Server(std::map<std::string, Pop3Mailbox> mailboxes, Pop3Script script)
     : script_(std::move(script)), mailboxes_(std::move(mailboxes)) {}
 
-Pop3Server::~Pop3Server() { stop(); }
+Pop3Server::~Pop3Server() {
+    stop();
+}
 
 bool Pop3Server::start(const std::string& host, int port) {
     addrinfo hints{};
@@ -228,9 +230,8 @@ std::string Pop3Server::respond(Session& s, const std::string& verb, const std::
             return "-ERR no such message\r\n";
         }
         std::string block = top_of(s.drop[n - 1], lines);
-        std::string status = script_.top_status.empty()
-                                 ? "+OK " + std::to_string(block.size()) + " octets\r\n"
-                                 : script_.top_status;
+        std::string status =
+            script_.top_status.empty() ? "+OK " + std::to_string(block.size()) + " octets\r\n" : script_.top_status;
         if (script_.top_extra > 0) {
             block += std::string(script_.top_extra, 'x') + "\r\n";
         }

@@ -14,7 +14,7 @@
 // What the server does at the event named by Pop3Script::fault_at (a command verb, or "GREETING").
 enum class Pop3Fault {
     none,
-    mute,    // never answers that event or anything after it; keeps reading and recording
+    mute,       // never answers that event or anything after it; keeps reading and recording
     close,      // answers, then closes the connection
     reset,      // resets the connection (RST) instead of answering
     late_reset, // answers, then resets the connection fault_delay_ms later
@@ -33,9 +33,9 @@ struct Pop3Script {
     Pop3Fault fault = Pop3Fault::none;
     std::string fault_at = "GREETING";
     int fault_delay_ms = 150;
-    int byte_pause_ms = 0;      // every answer goes out one byte per pause
-    std::string top_status;     // when set, the TOP status line instead of "+OK <octets> octets\r\n"
-    std::size_t top_extra = 0;  // bytes put into each TOP block beyond the octets announced
+    int byte_pause_ms = 0;     // every answer goes out one byte per pause
+    std::string top_status;    // when set, the TOP status line instead of "+OK <octets> octets\r\n"
+    std::size_t top_extra = 0; // bytes put into each TOP block beyond the octets announced
 };
 
 class Pop3Server {
