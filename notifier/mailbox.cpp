@@ -18,9 +18,12 @@ struct JobKind {
 
 JobKind job_kind(int request) {
     switch (request) {
-    case kMonitor: return {"email check", mail_monitor};
-    case kConnectionTest: return {"connection test(KD-5)", connection_test};
-    default: return {"Mail account confirmation", account_check};
+    case kMonitor:
+        return {"email check", mail_monitor};
+    case kConnectionTest:
+        return {"connection test(KD-5)", connection_test};
+    default:
+        return {"Mail account confirmation", account_check};
     }
 }
 
@@ -58,9 +61,13 @@ void mailbox_poll() {
     }
 }
 
-bool mailbox_monitoring_requested() { return settings_number(Key::Request) == kMonitor; }
+bool mailbox_monitoring_requested() {
+    return settings_number(Key::Request) == kMonitor;
+}
 
-bool mailbox_busy() { return settings_number(Key::Answer) == 1; }
+bool mailbox_busy() {
+    return settings_number(Key::Answer) == 1;
+}
 
 Dispatch mailbox_dispatch() {
     switch (int request = settings_number(Key::Request)) {
@@ -72,10 +79,16 @@ Dispatch mailbox_dispatch() {
         return Dispatch::initialised;
     case kMonitor:
     case kConnectionTest:
-    case kAccountCheck: job_start(request); return Dispatch::job_started;
-    case kStop: record_stop(); return Dispatch::stop_recorded;
-    case kEnd: return Dispatch::end_requested;
-    default: return Dispatch::nothing;
+    case kAccountCheck:
+        job_start(request);
+        return Dispatch::job_started;
+    case kStop:
+        record_stop();
+        return Dispatch::stop_recorded;
+    case kEnd:
+        return Dispatch::end_requested;
+    default:
+        return Dispatch::nothing;
     }
 }
 

@@ -29,9 +29,14 @@ void CNotifierApp::choose_platform() {
 int CNotifierApp::InitInstance() {
     // Taken before the tray icon and the timer exist, so a refused instance never touches the mailbox or the lamp.
     switch (single_instance_lock()) {
-    case InstanceLock::refused: refuse(); return 1;
-    case InstanceLock::held: mailbox_reset(); break;
-    case InstanceLock::unavailable: break; // runs on with the keys as they are in the file
+    case InstanceLock::refused:
+        refuse();
+        return 1;
+    case InstanceLock::held:
+        mailbox_reset();
+        break;
+    case InstanceLock::unavailable:
+        break; // runs on with the keys as they are in the file
     }
     CNotifierDlg dlg;
     exec();

@@ -6,8 +6,8 @@
 // that is unset). The lock is held until the process ends; the kernel drops it however the process ends.
 
 enum class InstanceLock {
-    held,      // this process is the notifier
-    refused,   // another notifier of this user holds the lock
+    held,       // this process is the notifier
+    refused,    // another notifier of this user holds the lock
     unavailable // the lock file cannot be made; the notifier runs on without the rule
 };
 

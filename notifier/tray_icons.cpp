@@ -13,8 +13,7 @@ const QColor kYellow(0xf0, 0xc8, 0x10);
 const QColor kGreen(0x20, 0xb0, 0x30);
 
 // A 32 x 32 icon drawn by draw on a transparent, antialiased canvas.
-template <typename Draw>
-QIcon painted(Draw draw) {
+template <typename Draw> QIcon painted(Draw draw) {
     QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);

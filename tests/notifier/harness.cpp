@@ -5,7 +5,6 @@
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -14,7 +13,6 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -38,17 +36,6 @@ std::string read_whole(const std::string& path) {
 }
 
 } // namespace
-
-bool eventually(const std::function<bool()>& pred, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return pred();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string file_key(const TempCorvo& dir, const char* key, int account) {
     char value[256];
@@ -145,7 +132,7 @@ bool ChildProcess::running() {
 }
 
 int ChildProcess::wait_exit(int timeout_ms) {
-    if (pid_ < 0 || !eventually([this] { return !running(); }, timeout_ms)) {
+    if (pid_ < 0 || !wait_until([this] { return !running(); }, timeout_ms)) {
         return -1;
     }
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
@@ -157,7 +144,9 @@ void ChildProcess::signal(int sig) {
     }
 }
 
-std::string ChildProcess::output() const { return read_whole(output_path_); }
+std::string ChildProcess::output() const {
+    return read_whole(output_path_);
+}
 
 NotifierProcess::NotifierProcess(const TempCorvo& dir)
     : ChildProcess({KD5LITE_BINARY},
@@ -173,18 +162,19 @@ Pop3Program::Pop3Program(const TempCorvo& dir, std::string user, std::string pas
     std::filesystem::create_directories(maildir_);
 }
 
-Pop3Program::~Pop3Program() { stop(); }
+Pop3Program::~Pop3Program() {
+    stop();
+}
 
 bool Pop3Program::start(const std::vector<std::string>& extra) {
     stop();
     std::string port_file = dir_ + "/port" + std::to_string(++runs_);
-    std::vector<std::string> argv = {KD5LITE_POP3SERVER, "--port",    std::to_string(port_),
-                                     "--port-file",      port_file,   "--user",
-                                     user_ + ":" + password_,         "--maildir",
-                                     maildir_};
+    std::vector<std::string> argv = {KD5LITE_POP3SERVER,      "--port",    std::to_string(port_),
+                                     "--port-file",           port_file,   "--user",
+                                     user_ + ":" + password_, "--maildir", maildir_};
     argv.insert(argv.end(), extra.begin(), extra.end());
     process_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, dir_ + "/server.out");
-    if (!eventually([&] { return std::filesystem::exists(port_file); }, 10000)) {
+    if (!wait_until([&] { return std::filesystem::exists(port_file); }, kPatience)) {
         return false;
     }
     port_ = std::stoi(read_whole(port_file));

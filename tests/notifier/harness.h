@@ -1,16 +1,16 @@
 #pragma once
 
+#include "tests/support/lampsim_handle.h"
 #include "tests/support/temp_corvo.h"
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-// Polls pred until it holds or timeout_ms have passed; true when it held.
-bool eventually(const std::function<bool()>& pred, int timeout_ms = 20000);
+// How long a test waits for the notifier: generous, since sanitizers and a busy machine slow everything down.
+inline constexpr int kPatience = 20000;
 
 // A key of the settings file as the tools would read it; "<missing>" when absent. account -1: the system section.
 std::string file_key(const TempCorvo& dir, const char* key, int account = -1);
@@ -30,14 +30,13 @@ int count_of(const std::string& text, const std::string& needle);
 // to output_path. Killed at the end if still running.
 class ChildProcess {
 public:
-    ChildProcess(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
-                 std::string output_path);
+    ChildProcess(std::vector<std::string> argv, const std::map<std::string, std::string>& env, std::string output_path);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Its exit code once it has ended, or -1 when it did not end in time or died by a signal.
-    int wait_exit(int timeout_ms = 20000);
+    int wait_exit(int timeout_ms = kPatience);
     bool running();
     void signal(int sig);
     std::string output() const;

@@ -39,8 +39,13 @@ TEST_F(Mailbox, FirstTickInitialisesOnceAndGoesIdle) {
     tool_write("Request", "3"); // a request left from the last run does not survive the start
     tool_write("Answer", "1");
     start_notifier();
-    for (auto [key, want] : {std::pair{"Request", "0"}, {"State", "2"}, {"Answer", "0"}, {"Error", "0"},
-                             {"Job", "0"}, {"IntervalTimer", "10"}, {"Version", "Ver 2.20.2"}}) {
+    for (auto [key, want] : {std::pair{"Request", "0"},
+                             {"State", "2"},
+                             {"Answer", "0"},
+                             {"Error", "0"},
+                             {"Job", "0"},
+                             {"IntervalTimer", "10"},
+                             {"Version", "Ver 2.20.2"}}) {
         EXPECT_EQ(file_key(dir_, key), want) << key;
     }
     EXPECT_EQ(file_key(dir_, "Switch", 2), "0");
@@ -74,8 +79,8 @@ TEST_F(Mailbox, RequestsOutsideTheTableChangeNothing) {
 }
 
 TEST_F(Mailbox, LeadingDigitsCountForTheMonitoringRequest) {
-    for (auto [request, monitoring] : {std::pair{"01", true}, {"1 ", true}, {"1x", true}, {"x1", false},
-                                       {"11", false}, {"", false}}) {
+    for (auto [request, monitoring] :
+         {std::pair{"01", true}, {"1 ", true}, {"1x", true}, {"x1", false}, {"11", false}, {"", false}}) {
         tool_write("Request", request);
         mailbox_poll();
         EXPECT_EQ(mailbox_monitoring_requested(), monitoring) << "'" << request << "'";
@@ -102,12 +107,14 @@ TEST_F(Mailbox, StopIsRecordedInJobAndEndIsLeftToTheCaller) {
 TEST_F(Mailbox, StandingAccountCheckRepeatsUntilStopped) {
     start_notifier();
     tool_write("Request", "3");
-    ASSERT_TRUE(eventually([&] {
-        tick();
-        return count_of(state_log(), "A mail account check --> The end") >= 3;
-    }));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            tick();
+            return count_of(state_log(), "A mail account check --> The end") >= 3;
+        },
+        kPatience));
     tool_write("Request", "4");
-    ASSERT_TRUE(eventually([&] { return tick() == Dispatch::stop_recorded; }));
+    ASSERT_TRUE(wait_until([&] { return tick() == Dispatch::stop_recorded; }, kPatience));
     EXPECT_EQ(file_key(dir_, "State"), "2");
     EXPECT_EQ(file_key(dir_, "Answer"), "0");
     EXPECT_EQ(file_key(dir_, "Job"), "104");

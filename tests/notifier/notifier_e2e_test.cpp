@@ -25,8 +25,8 @@ protected:
         tool_write("StateLog", "1");
         tool_write("ErrorLog", "1");
     }
-    bool key_is(const char* key, const std::string& value, int timeout_ms = 20000) {
-        return eventually([&] { return file_key(dir_, key) == value; }, timeout_ms);
+    bool key_is(const char* key, const std::string& value, int timeout_ms = kPatience) {
+        return wait_until([&] { return file_key(dir_, key) == value; }, timeout_ms);
     }
     std::string state_log() const { return log_text(dir_, "log"); }
     std::string lamp_dir() const {
@@ -40,9 +40,16 @@ protected:
 TEST_F(Notifier, FirstStartFillsTheFileRefusesASecondInstanceAndEndsOnRequest99) {
     NotifierProcess first(dir_);
     ASSERT_TRUE(key_is("State", "2"));
-    for (auto [key, want] : {std::pair{"Request", "0"}, {"Answer", "0"}, {"Error", "0"}, {"Job", "0"},
-                             {"EntryCount", "0"}, {"IntervalTimer", "10"}, {"BeepTime", "1"},
-                             {"Language", "Japanese"}, {"Version", "Ver 2.20.2"}, {"SerialNumber", ""}}) {
+    for (auto [key, want] : {std::pair{"Request", "0"},
+                             {"Answer", "0"},
+                             {"Error", "0"},
+                             {"Job", "0"},
+                             {"EntryCount", "0"},
+                             {"IntervalTimer", "10"},
+                             {"BeepTime", "1"},
+                             {"Language", "Japanese"},
+                             {"Version", "Ver 2.20.2"},
+                             {"SerialNumber", ""}}) {
         EXPECT_EQ(file_key(dir_, key), want) << key;
     }
     EXPECT_EQ(file_key(dir_, "StateLog").substr(0, 1), "0");
@@ -68,7 +75,8 @@ TEST_F(Notifier, AStopLeftInJobKeepsItIdle) {
     ASSERT_TRUE(key_is("State", "2"));
     // Had monitoring resumed, it would hold the notifier busy and this check would never run.
     tool_write("Request", "3");
-    ASSERT_TRUE(eventually([&] { return state_log().find("A mail account check --> The end") != std::string::npos; }));
+    ASSERT_TRUE(wait_until([&] { return state_log().find("A mail account check --> The end") != std::string::npos; },
+                           kPatience));
     EXPECT_EQ(count_of(state_log(), "email check"), 0);
 }
 
@@ -79,12 +87,12 @@ TEST_F(Notifier, MonitoringLeftInJobResumesAndStopsWithinASecond) {
     tool_write("IntervalTimer", "10"); // a long wait, which the stop must cut short
     tool_write("Job", "101");
     NotifierProcess notifier(dir_);
-    ASSERT_TRUE(eventually([&] { return state_log().find("monitor --> A start") != std::string::npos; }));
+    ASSERT_TRUE(wait_until([&] { return state_log().find("monitor --> A start") != std::string::npos; }, kPatience));
     EXPECT_EQ(file_key(dir_, "Request"), "1");
     EXPECT_EQ(file_key(dir_, "Job"), "101");
     EXPECT_EQ(file_key(dir_, "State"), "1");
     EXPECT_EQ(file_key(dir_, "Answer"), "1");
-    ASSERT_TRUE(lamp.wait_for_commands(4)); // a pass with no account enabled: all off
+    ASSERT_TRUE(lamp.wait_for_commands(4, kPatience)); // a pass with no account enabled: all off
     EXPECT_EQ(joined(lamp.commands()), "CLS OF0 OF1 OF2 ");
 
     tool_write("Request", "4");
@@ -104,7 +112,7 @@ TEST_F(Notifier, ConnectionTestRepeatsItsPatternUntilStopped) {
 
     tool_write("Request", "2");
     const std::string pattern = "CLS ON0 ON0 ON1 ON0 ON1 ON2 BEP CLS ";
-    ASSERT_TRUE(eventually([&] { return count_of(joined(lamp.commands()), pattern) >= 2; }))
+    ASSERT_TRUE(wait_until([&] { return count_of(joined(lamp.commands()), pattern) >= 2; }, kPatience))
         << joined(lamp.commands()) << lamp.output() << log_text(dir_, "err") << state_log();
     tool_write("Request", "4");
     ASSERT_TRUE(key_is("Job", "104"));
@@ -143,7 +151,7 @@ protected:
     std::string lamp_since(std::size_t from) const { return joined(lamp_.commands(), from); }
     // Waits until the lamp has received `expected` after command number `from`; returns the new command count.
     std::size_t expect_lamp(std::size_t from, const std::string& expected) {
-        bool seen = eventually([&] { return lamp_since(from).find(expected) != std::string::npos; });
+        bool seen = wait_until([&] { return lamp_since(from).find(expected) != std::string::npos; }, kPatience);
         EXPECT_TRUE(seen) << "wanted '" << expected << "' got '" << lamp_since(from) << "'\n"
                           << log_text(dir_, "err") << state_log();
         return lamp_.commands().size();
@@ -185,7 +193,8 @@ TEST_F(Monitoring, UnpluggedLampIsLitAgainWhenItComesBack) {
     tool_write("Request", "1");
     expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
     lamp_.kill();
-    ASSERT_TRUE(eventually([&] { return log_text(dir_, "err").find("USB operation ---> ") != std::string::npos; }));
+    ASSERT_TRUE(
+        wait_until([&] { return log_text(dir_, "err").find("USB operation ---> ") != std::string::npos; }, kPatience));
     std::size_t seen = lamp_.commands().size();
     ASSERT_TRUE(lamp_.start());
     expect_lamp(seen, "CLS ON0 OF1 OF2 CLS ON0 OF1 OF2 "); // announced before the unplug: no beep again
@@ -200,9 +209,12 @@ TEST_F(Monitoring, ServerDownKeepsTheLedAndRefusedPasswordSwitchesItOff) {
     tool_write("Request", "1");
     std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
     pop3_.stop();
-    ASSERT_TRUE(eventually(
-        [&] { return log_text(dir_, "err").find("check mail ---> TCP/IP connection is abnormal[no.0 error: ") !=
-                     std::string::npos; }));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            return log_text(dir_, "err").find("check mail ---> TCP/IP connection is abnormal[no.0 error: ") !=
+                   std::string::npos;
+        },
+        kPatience));
     seen = expect_lamp(seen, "CLS ON0 OF1 OF2 ");
     ASSERT_TRUE(pop3_.start({"--reply", "PASS=-ERR invalid password"}));
     expect_lamp(seen, "CLS OF0 OF1 OF2 ");
