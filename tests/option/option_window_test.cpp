@@ -1,0 +1,107 @@
+#include "option/option_dlg.h"
+#include "option/service_page.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "setup/setup_dlg.h"
+#include "tests/setup/setup_test.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
+
+namespace {
+
+using OptionWindowTest = SetupTest;
+
+QString shown_state(const TabWindow& window, int service_tab) {
+    return child<QLineEdit>(window.page(service_tab), "state")->text();
+}
+
+} // namespace
+
+TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
+    COptionDlg window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver2.30 Chinese"));
+    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 "};
+    const int trace_numbers[] = {1, 2, 4};
+    ASSERT_EQ(window.page_count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(window.tabs()->tabText(i), QString::fromUtf8(labels[i]));
+        EXPECT_EQ(window.page(i)->trace_number(), trace_numbers[i]);
+        EXPECT_EQ(window.page(i)->isVisible(), i == 0) << "page " << i;
+    }
+
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->objectName() == "state") {
+            EXPECT_EQ(edit->text(), QString::fromUtf8("wait ..."));
+        } else {
+            EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+        }
+    }
+    QList<QListWidget*> lists = window.findChildren<QListWidget*>();
+    ASSERT_EQ(lists.size(), 3);
+    for (QListWidget* list : lists) {
+        ASSERT_EQ(list->count(), 3);
+        EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("0.无条件"));
+        EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("1.完全一致"));
+        EXPECT_EQ(list->item(2)->text(), QString::fromUtf8("2.部分一致"));
+        ASSERT_EQ(list->selectedItems().size(), 1);
+        EXPECT_EQ(list->row(list->selectedItems().front()), 0) << "an empty condition is no condition";
+    }
+    EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")); // starting reads, and writes nothing
+}
+
+TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
+    COptionDlg window;
+    window.show();
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    window.close();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.result(), 0);
+
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            COptionDlg dying;
+            dying.show();
+            QTest::keyClicks(child<QLineEdit>(dying.page(0), "address11"), "unsaved@example.com");
+            click(&dying, "close");
+        },
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
+}
+
+// The two tools share the Request key and nothing else: catches a page that refreshes its state on its own, and
+// one tool's request undone or kept back by the other's.
+TEST_F(OptionWindowTest, BothToolsOpenTheLastRequestStands) {
+    settings_put(Key::State, "2");
+    settings_clear();
+    CSetupDlg setup;
+    COptionDlg option;
+    const int setup_service = 3;
+    const int option_service = 2;
+    ASSERT_NE(qobject_cast<COptionServicePage*>(option.page(option_service)), nullptr);
+
+    click(option.page(option_service), "start");
+    EXPECT_EQ(stored_key(Key::Request), "1");
+    click(setup.page(setup_service), "stop");
+    EXPECT_EQ(stored_key(Key::Request), "4");
+    click(option.page(option_service), "start");
+    EXPECT_EQ(stored_key(Key::Request), "1");
+    click(option.page(option_service), "stop");
+    EXPECT_EQ(stored_key(Key::Request), "4");
+    click(setup.page(setup_service), "start");
+    EXPECT_EQ(stored_key(Key::Request), "1");
+
+    settings_put(Key::State, "1"); // the notifier took the request up
+    EXPECT_EQ(shown_state(option, option_service), QString::fromUtf8("停止中"));
+    click(option.page(option_service), "refresh");
+    EXPECT_EQ(shown_state(option, option_service), QString::fromUtf8("工作中（邮件检查中）"));
+    EXPECT_EQ(shown_state(setup, setup_service), QString::fromUtf8("停止中"));
+    click(setup.page(setup_service), "refresh");
+    EXPECT_EQ(shown_state(setup, setup_service), QString::fromUtf8("工作中（邮件检查中）"));
+}
