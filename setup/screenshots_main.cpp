@@ -5,16 +5,10 @@
 #include "settings/keys.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
-#include "setup/setup_app.h"
 #include "setup/setup_dlg.h"
-
-#include <QTemporaryDir>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-// Sample settings in a directory of their own, so the user's real settings are neither shown nor touched.
 void write_sample_settings() {
     const std::pair<Key, const char*> system[] = {
         {Key::SerialNumber, "K5L20417"}, {Key::EntryCount, "0"}, {Key::IntervalTimer, "10"}, {Key::BeepTime, "1"},
@@ -36,20 +30,6 @@ void write_sample_settings() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The pictures must not depend on the desktop the command runs in.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QTemporaryDir home;
-    if (!home.isValid()) {
-        std::fprintf(stderr, "cannot make a temporary settings directory\n");
-        return 1;
-    }
-    setenv("CORVO_HOME", home.path().toLocal8Bit().constData(), 1);
-    write_sample_settings();
-
-    QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
-    CSetupApp app(argc, argv);
-    CSetupDlg dialog;
-    int written = save_tab_screenshots(dialog, dir, QStringLiteral("setup"));
-    std::printf("%d pictures in %s\n", written, qPrintable(dir));
-    return written == dialog.page_count() ? 0 : 1;
+    return screenshots_main(argc, argv, QStringLiteral("setup"), write_sample_settings,
+                            [] { return std::make_unique<CSetupDlg>(); });
 }
