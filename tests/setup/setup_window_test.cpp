@@ -3,6 +3,7 @@
 #include "setup/system_page.h"
 #include "setup/test_page.h"
 #include "tests/setup/setup_test.h"
+#include "tests/support/page_layout.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -14,16 +15,6 @@
 namespace {
 
 using SetupWindowTest = SetupTest;
-
-std::vector<QWidget*> controls_of(const Page* page) {
-    std::vector<QWidget*> out;
-    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!w->isHidden() && qobject_cast<QGroupBox*>(w) == nullptr) {
-            out.push_back(w);
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -88,33 +79,8 @@ TEST_F(SetupWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
     CSetupDlg window;
     window.show();
     for (int i = 0; i < window.page_count(); ++i) {
-        Page* page = window.page(i);
-        std::vector<QWidget*> controls = controls_of(page);
-        for (QWidget* w : controls) {
-            QString text;
-            int room = w->width();
-            if (auto* label = qobject_cast<QLabel*>(w)) {
-                text = label->text();
-            } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-                text = button->text();
-                room -= 8; // the button's frame
-            }
-            EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room) << text.toStdString();
-            EXPECT_LE(w->fontMetrics().height(), w->height()) << text.toStdString();
-            EXPECT_TRUE(page->rect().contains(w->geometry())) << text.toStdString();
-        }
-        for (std::size_t a = 0; a < controls.size(); ++a) {
-            for (std::size_t b = a + 1; b < controls.size(); ++b) {
-                EXPECT_FALSE(controls[a]->geometry().intersects(controls[b]->geometry()))
-                    << "page " << i << ": " << controls[a]->objectName().toStdString() << " "
-                    << controls[a]->property("text").toString().toStdString() << " / "
-                    << controls[b]->objectName().toStdString() << " "
-                    << controls[b]->property("text").toString().toStdString();
-            }
-        }
-        for (QGroupBox* group : page->findChildren<QGroupBox*>()) {
-            EXPECT_LE(group->fontMetrics().horizontalAdvance(group->title()), group->width());
-        }
+        SCOPED_TRACE("page " + std::to_string(i));
+        expect_page_fits(window.page(i));
     }
 }
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "gui/page.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <vector>
+
+// Checks that every text of the page has the room its control gives it, in the font the test runs with, that
+// every control lies inside the page and that no two overlap (group boxes frame other controls and are measured
+// only for their captions). Catches a template position mistyped and a text cut off by its control.
+inline void expect_page_fits(const Page* page) {
+    std::vector<QWidget*> controls;
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isHidden() && qobject_cast<QGroupBox*>(w) == nullptr) {
+            controls.push_back(w);
+        }
+    }
+    for (QWidget* w : controls) {
+        QString text;
+        int room = w->width();
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text();
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            text = button->text();
+            room -= 8; // the button's frame
+        } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+            for (int i = 0; i < list->count(); ++i) {
+                EXPECT_LE(list->fontMetrics().horizontalAdvance(list->item(i)->text()), list->viewport()->width())
+                    << list->item(i)->text().toStdString();
+            }
+        }
+        EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room) << text.toStdString();
+        EXPECT_LE(w->fontMetrics().height(), w->height()) << text.toStdString();
+        EXPECT_TRUE(page->rect().contains(w->geometry())) << text.toStdString();
+    }
+    for (std::size_t a = 0; a < controls.size(); ++a) {
+        for (std::size_t b = a + 1; b < controls.size(); ++b) {
+            EXPECT_FALSE(controls[a]->geometry().intersects(controls[b]->geometry()))
+                << controls[a]->objectName().toStdString() << " "
+                << controls[a]->property("text").toString().toStdString() << " / "
+                << controls[b]->objectName().toStdString() << " "
+                << controls[b]->property("text").toString().toStdString();
+        }
+    }
+    for (QGroupBox* group : page->findChildren<QGroupBox*>()) {
+        EXPECT_LE(group->fontMetrics().horizontalAdvance(group->title()), group->width());
+    }
+}
