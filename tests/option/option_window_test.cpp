@@ -4,6 +4,7 @@
 #include "settings/settings_access.h"
 #include "setup/setup_dlg.h"
 #include "tests/setup/setup_test.h"
+#include "tests/support/page_layout.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -52,6 +53,15 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
         EXPECT_EQ(list->row(list->selectedItems().front()), 0) << "an empty condition is no condition";
     }
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")); // starting reads, and writes nothing
+}
+
+TEST_F(OptionWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
+    COptionDlg window;
+    window.show();
+    for (int i = 0; i < window.page_count(); ++i) {
+        SCOPED_TRACE("page " + std::to_string(i));
+        expect_page_fits(window.page(i));
+    }
 }
 
 TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
