@@ -8,6 +8,6 @@ class COptionServicePage : public ServicePage {
 public:
     explicit COptionServicePage(QWidget* parent)
         : ServicePage(parent, 4,
-                      {"只要设定好检查邮件的所需项目，", "电脑启动后即可自动进行邮件查看。", "如已用手动停止邮件检查时，",
-                       "需要重新启动电脑或者再手动点击「开始使用」。"}) {}
+                      {"只要设定好检查邮件的所需项目，", "电脑启动后即可自动进行邮件查看。",
+                       "如已用手动停止邮件检查时，", "需要重新启动电脑或者再手动点击「开始使用」。"}) {}
 };

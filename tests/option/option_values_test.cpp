@@ -7,7 +7,7 @@
 // compare ("02" is 2), and a number beyond the list selecting an item it does not name.
 TEST(OptionValues, ConditionEntryOfAStoredValue) {
     const std::pair<const char*, int> cases[] = {
-        {"", 0},  {"0", 0},  {"abc", 0}, {"1", 1},  {"2", 2},   {"02", 2},
+        {"", 0},   {"0", 0},  {"abc", 0}, {"1", 1},   {"2", 2},   {"02", 2},
         {"2x", 2}, {"3", -1}, {"5", -1},  {"-1", -1}, {"99", -1},
     };
     for (const auto& [value, entry] : cases) {

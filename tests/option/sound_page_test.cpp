@@ -98,7 +98,7 @@ TEST_F(SoundPageTest, AChosenPathTooLongToStoreIsRefused) {
     settings_clear();
     CSoundPage page(nullptr);
     std::string dir = "/" + std::string(121, 'd') + "/";
-    QString fits = QString::fromStdString(dir + "a.wav");  // 128 bytes
+    QString fits = QString::fromStdString(dir + "a.wav");    // 128 bytes
     QString longer = QString::fromStdString(dir + "ab.wav"); // 129 bytes
     ASSERT_EQ(fits.toUtf8().size(), 128);
 
