@@ -77,11 +77,7 @@ TEST_F(SetupWindowTest, EnterAndEscapeLeaveEverythingAsItWas) {
 
 TEST_F(SetupWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
     CSetupDlg window;
-    window.show();
-    for (int i = 0; i < window.page_count(); ++i) {
-        SCOPED_TRACE("page " + std::to_string(i));
-        expect_page_fits(window.page(i));
-    }
+    expect_pages_fit(window);
 }
 
 TEST_F(SetupWindowTest, TestPageShowsTheSerialReadAtStartEvenAfterApply) {

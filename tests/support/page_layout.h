@@ -1,12 +1,14 @@
 #pragma once
 
 #include "gui/page.h"
+#include "gui/tab_window.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 // Checks that every text of the page has the room its control gives it, in the font the test runs with, that
@@ -48,5 +50,14 @@ inline void expect_page_fits(const Page* page) {
     }
     for (QGroupBox* group : page->findChildren<QGroupBox*>()) {
         EXPECT_LE(group->fontMetrics().horizontalAdvance(group->title()), group->width());
+    }
+}
+
+// The same for every page of a tool's window, shown as the user sees it.
+inline void expect_pages_fit(TabWindow& window) {
+    window.show();
+    for (int i = 0; i < window.page_count(); ++i) {
+        SCOPED_TRACE("page " + std::to_string(i));
+        expect_page_fits(window.page(i));
     }
 }
