@@ -57,11 +57,7 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
 
 TEST_F(OptionWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
     COptionDlg window;
-    window.show();
-    for (int i = 0; i < window.page_count(); ++i) {
-        SCOPED_TRACE("page " + std::to_string(i));
-        expect_page_fits(window.page(i));
-    }
+    expect_pages_fit(window);
 }
 
 TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
