@@ -52,6 +52,15 @@ void select_entry(QListWidget* list, int entry) {
     list->scrollToItem(list->item(entry));
 }
 
+// Runs op on the keys of account 1, then of account 2, then of account 3: the order of reads and writes.
+void for_each_account(const Key (&keys)[3], int (*op)(Key, int)) {
+    for (int i = 0; i < kAccountCount; ++i) {
+        for (Key key : keys) {
+            op(key, i);
+        }
+    }
+}
+
 int selected_entry(const QListWidget* list) {
     QList<QListWidgetItem*> items = list->selectedItems();
     return items.isEmpty() ? -1 : list->row(items.front());
@@ -67,16 +76,8 @@ CSenderPage::CSenderPage(QWidget* parent) : Page(parent, 1) {
     add_static("对于指定发件人的邮件进行检查", 7, 177, 129, 8);
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
 
-    for (int i = 0; i < kAccountCount; ++i) {
-        for (Key key : kAddressKeys) {
-            ini_read_key(key, i);
-        }
-    }
-    for (int i = 0; i < kAccountCount; ++i) {
-        for (Key key : kSearchKeys) {
-            ini_read_key(key, i);
-        }
-    }
+    for_each_account(kAddressKeys, ini_read_key);
+    for_each_account(kSearchKeys, ini_read_key);
     // One condition per account: the first key speaks for all three, whatever the other two hold.
     for (int i = 0; i < kAccountCount; ++i) {
         select_entry(rows_[i].condition, condition_entry(settings_get(Key::SpecialSearch1, i).c_str()));
@@ -119,15 +120,7 @@ void CSenderPage::apply() {
             settings_set(key, value.c_str(), i);
         }
     }
-    for (int i = 0; i < kAccountCount; ++i) {
-        for (Key key : kAddressKeys) {
-            ini_write_key(key, i);
-        }
-    }
-    for (int i = 0; i < kAccountCount; ++i) {
-        for (Key key : kSearchKeys) {
-            ini_write_key(key, i);
-        }
-    }
+    for_each_account(kAddressKeys, ini_write_key);
+    for_each_account(kSearchKeys, ini_write_key);
     update();
 }
