@@ -44,6 +44,8 @@ constexpr KeyInfo kKeys[] = {
     {"SpecialSearch1", KeyGroup::Account},
     {"SpecialSearch2", KeyGroup::Account},
     {"SpecialSearch3", KeyGroup::Account},
+    {"Security", KeyGroup::Account},
+    {"TlsFingerprint", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -61,7 +63,9 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::SpecialAddress3: return ref(u.SpecialAddress3);
     case Key::SpecialSearch1: return ref(u.SpecialSearch1);
     case Key::SpecialSearch2: return ref(u.SpecialSearch2);
-    default: return ref(u.SpecialSearch3);
+    case Key::SpecialSearch3: return ref(u.SpecialSearch3);
+    case Key::Security: return ref(u.Security);
+    default: return ref(u.TlsFingerprint);
     }
 }
 

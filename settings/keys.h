@@ -34,6 +34,8 @@ enum class Key {
     SpecialSearch1,
     SpecialSearch2,
     SpecialSearch3,
+    Security,
+    TlsFingerprint,
 };
 
 enum class KeyGroup {

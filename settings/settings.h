@@ -20,6 +20,9 @@ struct UserAccount {
     char SpecialSearch1[16 + 1];
     char SpecialSearch2[16 + 1];
     char SpecialSearch3[16 + 1];
+    // Added after the keys above, so a file without them still reads as before: empty means plain POP3.
+    char Security[4 + 1];        // "0" or empty: plain POP3; "1": STLS (RFC 2595); "2": TLS from the first byte
+    char TlsFingerprint[95 + 1]; // SHA-256 of a certificate trusted as it is: 32 hex pairs, colons between or not
 };
 
 struct Settings {

@@ -34,7 +34,10 @@ Rule rule_of(Key key) {
     case Key::SpecialSearch1:
     case Key::SpecialSearch2:
     case Key::SpecialSearch3: return Rule::ReportWhenOn;
-    case Key::Scramble: return Rule::None;
+    // Empty Security means plain POP3 and an empty fingerprint trusts no extra certificate: neither is missing.
+    case Key::Scramble:
+    case Key::Security:
+    case Key::TlsFingerprint: return Rule::None;
     default: return Rule::DefaultWhenEmpty;
     }
 }

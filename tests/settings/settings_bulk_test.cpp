@@ -92,4 +92,35 @@ TEST(SettingsBulk, PasswordsAreStoredScrambledAndComeBackPlainOnLoad) {
     EXPECT_STREQ(g_settings.user[0].Password, "");
 }
 
+// Accounts 1 and 3 as files of older versions hold them, account 2 with the connection security keys: catches
+// the new keys reported missing for an account that is on, saved anywhere but after the keys older versions
+// know, or a fingerprint of full width cut.
+TEST(SettingsBulk, SecurityKeysComeLastInEachAccountAndKeepTheirFullWidth) {
+    TempCorvo dir;
+    const std::string fingerprint = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:"
+                                    "01:23:45:67:89";
+    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user01]\r\nSwitch=1\r\nServerName=pop.example.org\r\n"
+                                   "ID=someone\r\nSecurity=2\r\nTlsFingerprint=" +
+                                       fingerprint + "9\r\n");
+    ini_read_all();
+    EXPECT_STREQ(g_settings.user[1].Security, "2");
+    EXPECT_EQ(std::string(g_settings.user[1].TlsFingerprint), fingerprint); // 95 characters, the 96th cut
+    for (int i = 0; i < kAccountCount; ++i) {
+        std::strcpy(g_settings.user[i].Switch, "1");
+        EXPECT_EQ(ini_check_key(Key::Security, i), 0) << i;
+        EXPECT_EQ(ini_check_key(Key::TlsFingerprint, i), 0) << i;
+    }
+    EXPECT_STREQ(g_settings.user[0].Security, ""); // empty stays empty: plain POP3, nothing filled in
+    ini_write_all();
+
+    EXPECT_NE(dir.read("corvo_kd5lite.ini")
+                  .find("[corvo\\KD-5lite\\user00]\r\nScramble=\r\nSwitch=1\r\nServerName=\r\nID=\r\nPassword=\r\n"
+                        "SoundFile=\r\nSpecialAddress1=\r\nSpecialAddress2=\r\nSpecialAddress3=\r\nSpecialSearch1=\r\n"
+                        "SpecialSearch2=\r\nSpecialSearch3=\r\nSecurity=\r\nTlsFingerprint=\r\n"),
+              std::string::npos);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "Security"), "2");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TlsFingerprint"), fingerprint);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "Security"), "");
+}
+
 } // namespace
