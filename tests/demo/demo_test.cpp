@@ -1,0 +1,170 @@
+// The demo program as a person starts it on a machine without a display: the lamp it shows must light and beep,
+// and a Ctrl-C or a SIGTERM must leave no program running and no directory behind.
+
+#include "tests/support/lampsim_handle.h"
+#include "tests/support/temp_corvo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPatience = 90000; // ms; the notifier built with sanitizers starts slowly on a busy machine
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// kd5lite-demo in a process group of its own, as a shell starts a foreground job: every program it starts stays
+// in that group, so the group is empty exactly when all of them have ended.
+class DemoRun {
+public:
+    explicit DemoRun(const TempCorvo& dir) : dir_(dir.dir()), lamp_log_(dir.path("lamp.log")) {
+        std::string tmp = dir.path("tmp");
+        std::filesystem::create_directory(tmp);
+        std::vector<std::string> entries;
+        for (char** e = environ; *e != nullptr; ++e) {
+            std::string entry = *e;
+            std::string name = entry.substr(0, entry.find('='));
+            // No display at all: the notifier must choose to run offscreen by itself.
+            if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" && name != "TMPDIR") {
+                entries.push_back(entry);
+            }
+        }
+        entries.push_back("TMPDIR=" + tmp);
+        std::vector<char*> envp;
+        for (std::string& entry : entries) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {KD5LITE_DEMO, "--lamp-log", lamp_log_};
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path().c_str(), O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+        if (posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), envp.data()) != 0) {
+            pid_ = -1;
+        }
+        posix_spawnattr_destroy(&attr);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    ~DemoRun() {
+        if (pid_ > 0) {
+            kill(-pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid_ > 0; }
+    std::string output_path() const { return dir_ + "/demo.out"; }
+    std::string output() const { return read_file(output_path()); }
+    std::vector<std::string> lamp_commands() const {
+        std::vector<std::string> lines;
+        std::istringstream in(read_file(lamp_log_));
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    bool lamp_got(const std::string& prefix) const {
+        auto lines = lamp_commands();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+
+    void signal_group(int sig) const { kill(-pid_, sig); } // what a terminal's Ctrl-C does
+    void signal_demo(int sig) const { kill(pid_, sig); }
+
+    // The demo's exit status once it has ended, -1 when it did not end in time or died by a signal.
+    int wait_exit() {
+        int status = 0;
+        bool ended = wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, kPatience);
+        if (!ended) {
+            return -1;
+        }
+        group_ = pid_;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // After wait_exit: true when no process of the demo's group is left.
+    bool group_empty() const { return kill(-group_, 0) == -1 && errno == ESRCH; }
+
+    // After wait_exit: what is left of the demo's own temporary directory.
+    std::vector<std::string> left_in_tmp() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/tmp")) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+private:
+    std::string dir_;
+    std::string lamp_log_;
+    pid_t pid_ = -1;
+    pid_t group_ = -1;
+};
+
+// Catches a demo whose notifier never gets monitoring going (no request, wrong serial number, a password stored
+// in a form the notifier cannot read, no mail in the maildrops), and one whose Ctrl-C leaves programs running
+// or its directory behind.
+TEST(Demo, HeadlessRunLightsAndBeepsThenCtrlCEndsEverything) {
+    TempCorvo dir;
+    DemoRun demo(dir);
+    ASSERT_TRUE(demo.started());
+
+    EXPECT_TRUE(wait_until([&] { return demo.lamp_got("ON") && demo.lamp_got("BEP"); }, kPatience)) << demo.output();
+    EXPECT_NE(demo.output().find("leds red=on"), std::string::npos) << "the lamp is not shown in the terminal";
+
+    demo.signal_group(SIGINT);
+    EXPECT_EQ(demo.wait_exit(), 0) << demo.output();
+    EXPECT_TRUE(demo.group_empty()) << "a program the demo started still runs";
+    EXPECT_TRUE(demo.left_in_tmp().empty()) << demo.left_in_tmp().front();
+    EXPECT_NE(demo.output().find("\nended\n"), std::string::npos) << "the lamp simulator did not end normally";
+}
+
+// Catches a demo that cleans up only once it is running, not while it still waits for its programs to start.
+TEST(Demo, SigtermDuringStartUpEndsEverything) {
+    TempCorvo dir;
+    DemoRun demo(dir);
+    ASSERT_TRUE(demo.started());
+
+    ASSERT_TRUE(wait_until([&] { return demo.output().find("link ") != std::string::npos; }, kPatience))
+        << demo.output();
+    demo.signal_demo(SIGTERM);
+    EXPECT_EQ(demo.wait_exit(), 0) << demo.output();
+    EXPECT_TRUE(demo.group_empty()) << "a program the demo started still runs";
+    EXPECT_TRUE(demo.left_in_tmp().empty()) << demo.left_in_tmp().front();
+}
+
+} // namespace
