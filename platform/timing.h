@@ -21,7 +21,8 @@ struct Timing {
     int recv_drop_ms = 100;        // before each byte of a cut line that is read and dropped
     int select_timeout_ms = 2000;  // one wait for data
     int send_timeout_ms = 1000;    // wait for the socket to take data
-    int connect_timeout_ms = 21000; // wait for the server to accept: a SYN and two retries, 3 + 6 + 12 s
+    int connect_timeout_ms = 21000; // wait for the server to accept: a SYN and two retries, 3 + 6 + 12 s; and a
+                                    // whole TLS handshake
     int recv_attempts = 60;        // waits before a receive gives up (a count, never scaled)
     // POP3 check
     int filter_pause_ms = 150; // between two messages of the sender filter pass
