@@ -317,7 +317,7 @@ void obey(const std::string& line) {
 void check_programs() {
     for (Program* p : {&g.lamp, &g.server, &g.notifier}) {
         if (!program_running(*p)) {
-            fail("the " + p->name + " ended unexpectedly (" + program_outcome(*p) + ")");
+            fail("the " + p->name + " ended (" + program_outcome(*p) + "); the demo ends with it");
             return;
         }
     }
