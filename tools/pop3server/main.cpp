@@ -27,15 +27,20 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
   --transcript FILE      append every command line received to FILE
   --greeting TEXT        greeting line instead of the usual one
   --reply VERB=TEXT      answer VERB with TEXT instead of the normal reply, e.g. 'PASS=-ERR bad password'
-  --fault KIND[@EVENT]   misbehave at EVENT, a command verb or GREETING (default). KIND is one of
+  --fault KIND[@EVENT]   misbehave at EVENT, a command verb, GREETING (default) or TLS (the handshake).
+                         KIND is one of
                          mute: never answer it or anything after it;  close: answer, then close;
                          reset: reset the connection instead of answering;
                          late_reset: answer, then reset after --fault-delay MS (default 150);
-                         endless: answer "+OK " and bytes without a line feed until the client goes
-  --fault-delay MS       see late_reset
+                         endless: answer "+OK " and bytes without a line feed until the client goes;
+                         delay: answer --fault-delay MS late
+  --fault-delay MS       see late_reset and delay
   --slow MS              send every answer one byte per MS milliseconds
   --top-status TEXT      TOP status line instead of "+OK <octets> octets"
   --top-extra N          put N bytes more into every TOP block than its status line announces
+  --tls MODE             implicit: TLS from the first byte (as on port 995); stls: plain until STLS
+  --cert FILE            with --tls: the server certificate (PEM), then any intermediate authorities
+  --key FILE             with --tls: its private key (PEM)
 Texts take the escapes \r \n \t \\ \0 \xHH; greeting, reply and status lines get CR LF added.
 )";
 
@@ -62,6 +67,16 @@ int to_number(const std::string& text, const char* option) {
     return static_cast<int>(value);
 }
 
+Pop3Tls to_tls(const std::string& mode) {
+    if (mode == "implicit") {
+        return Pop3Tls::implicit;
+    }
+    if (mode == "stls") {
+        return Pop3Tls::stls;
+    }
+    usage_error("unknown TLS mode: " + mode);
+}
+
 Pop3Fault to_fault(const std::string& kind) {
     if (kind == "mute") {
         return Pop3Fault::mute;
@@ -77,6 +92,9 @@ Pop3Fault to_fault(const std::string& kind) {
     }
     if (kind == "endless") {
         return Pop3Fault::endless;
+    }
+    if (kind == "delay") {
+        return Pop3Fault::delay;
     }
     usage_error("unknown fault: " + kind);
 }
@@ -156,9 +174,18 @@ Options parse(int argc, char** argv) {
             o.script.top_status = line_of(value);
         } else if (option == "--top-extra") {
             o.script.top_extra = static_cast<std::size_t>(to_number(value, "--top-extra"));
+        } else if (option == "--tls") {
+            o.script.tls = to_tls(value);
+        } else if (option == "--cert") {
+            o.script.certificate_file = value;
+        } else if (option == "--key") {
+            o.script.key_file = value;
         } else {
             usage_error("unknown option " + option);
         }
+    }
+    if (o.script.tls != Pop3Tls::none && (o.script.certificate_file.empty() || o.script.key_file.empty())) {
+        usage_error("--tls needs --cert and --key");
     }
     return o;
 }

@@ -10,7 +10,11 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +38,8 @@ void close_fd(int& fd) {
 
 struct Pop3Server::Session {
     int fd = -1;
+    SSL* ssl = nullptr; // once the handshake is done
+    bool alert = true;  // whether closing sends the closing alert (TLS): not after a reset or a fatal error
     bool logged_in = false;
     bool muted = false;
     std::string user;
@@ -48,7 +54,27 @@ Pop3Server::~Pop3Server() {
     stop();
 }
 
+bool Pop3Server::load_certificate() {
+    if (script_.tls == Pop3Tls::none) {
+        return true;
+    }
+    tls_ = SSL_CTX_new(TLS_server_method());
+    if (tls_ != nullptr && SSL_CTX_use_certificate_chain_file(tls_, script_.certificate_file.c_str()) == 1 &&
+        SSL_CTX_use_PrivateKey_file(tls_, script_.key_file.c_str(), SSL_FILETYPE_PEM) == 1 &&
+        SSL_CTX_check_private_key(tls_) == 1) {
+        return true;
+    }
+    char reason[256];
+    ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+    error_ = "certificate " + script_.certificate_file + ", key " + script_.key_file + ": " + reason;
+    ERR_clear_error();
+    return false;
+}
+
 bool Pop3Server::start(const std::string& host, int port) {
+    if (!load_certificate()) {
+        return false;
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -88,6 +114,8 @@ void Pop3Server::stop() {
     close_fd(listen_fd_);
     close_fd(stop_pipe_[0]);
     close_fd(stop_pipe_[1]);
+    SSL_CTX_free(tls_);
+    tls_ = nullptr;
 }
 
 std::string Pop3Server::server_name() const {
@@ -103,6 +131,11 @@ std::vector<std::string> Pop3Server::commands() const {
 int Pop3Server::connections() const {
     std::lock_guard lock(mutex_);
     return connections_;
+}
+
+std::vector<std::string> Pop3Server::tls_hosts() const {
+    std::lock_guard lock(mutex_);
+    return tls_hosts_;
 }
 
 void Pop3Server::set_messages(const std::string& user, std::vector<std::string> messages) {
@@ -132,6 +165,12 @@ bool Pop3Server::pause(int ms) {
 }
 
 void Pop3Server::run() {
+    // TLS writes go through write(2): a client that leaves in the middle of an answer would raise SIGPIPE on this
+    // thread, which must end the session, not the process.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     while (wait_fd(listen_fd_, POLLIN, -1)) {
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
@@ -172,7 +211,7 @@ std::optional<std::vector<std::string>> Pop3Server::maildrop(const std::string& 
 void Pop3Server::serve(int fd) {
     Session s;
     s.fd = fd;
-    if (answer(s, "GREETING", script_.greeting)) {
+    if ((script_.tls != Pop3Tls::implicit || start_tls(s)) && answer(s, "GREETING", script_.greeting)) {
         std::string line;
         while (read_line(s, line)) {
             record(line);
@@ -186,15 +225,67 @@ void Pop3Server::serve(int fd) {
             if (!answer(s, verb, reply) || (verb == "QUIT" && !s.muted)) {
                 break;
             }
+            if (verb == "STLS" && !s.muted && script_.tls == Pop3Tls::stls && s.ssl == nullptr &&
+                reply.starts_with("+OK")) {
+                s.pending.clear(); // what came after STLS in clear is never taken as a command (RFC 2595)
+                if (!start_tls(s)) {
+                    break;
+                }
+            }
         }
     }
+    if (s.ssl != nullptr) {
+        if (s.alert) {
+            SSL_shutdown(s.ssl); // the closing alert, without waiting for the client's
+        }
+        SSL_free(s.ssl);
+        ERR_clear_error();
+    }
     close(fd);
+}
+
+// The server's side of the handshake. False when it failed or stop() was called; a mute fault at "TLS" leaves the
+// client waiting for a handshake that never comes.
+bool Pop3Server::start_tls(Session& s) {
+    if (script_.fault == Pop3Fault::mute && script_.fault_at == "TLS") {
+        s.muted = true;
+        return true;
+    }
+    SSL* ssl = SSL_new(tls_);
+    if (ssl == nullptr || SSL_set_fd(ssl, s.fd) != 1) {
+        SSL_free(ssl);
+        return false;
+    }
+    for (;;) {
+        ERR_clear_error();
+        int rc = SSL_accept(ssl);
+        if (rc == 1) {
+            break;
+        }
+        int error = SSL_get_error(ssl, rc);
+        short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+        if (events == 0 || !wait_fd(s.fd, events, -1)) {
+            SSL_free(ssl);
+            ERR_clear_error();
+            return false;
+        }
+    }
+    const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+    {
+        std::lock_guard lock(mutex_);
+        tls_hosts_.push_back(name != nullptr ? name : "");
+    }
+    s.ssl = ssl;
+    return true;
 }
 
 // The normal reply to one command; the session's state changes only here.
 std::string Pop3Server::respond(Session& s, const std::string& verb, const std::string& argument) {
     if (verb == "QUIT") {
         return "+OK bye\r\n";
+    }
+    if (verb == "STLS" && script_.tls == Pop3Tls::stls && s.ssl == nullptr && !s.logged_in) {
+        return "+OK begin TLS negotiation\r\n";
     }
     if (verb == "NOOP" || verb == "RSET") {
         return s.logged_in ? "+OK\r\n" : "-ERR not logged in\r\n";
@@ -248,26 +339,34 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         return true;
     }
     if (faulted && script_.fault == Pop3Fault::endless) {
-        if (!send_bytes(s.fd, "+OK ")) {
+        if (!send_bytes(s, "+OK ")) {
             return false;
         }
         const std::string chunk(1024, 'x');
-        while (send_bytes(s.fd, chunk)) {
+        while (send_bytes(s, chunk)) {
         }
         return false;
     }
+    if (faulted && script_.fault == Pop3Fault::delay) {
+        return pause(script_.fault_delay_ms) && send_bytes(s, text);
+    }
     bool reset = faulted && (script_.fault == Pop3Fault::reset || script_.fault == Pop3Fault::late_reset);
-    if (!(faulted && script_.fault == Pop3Fault::reset) && !send_bytes(s.fd, text)) {
+    if (!(faulted && script_.fault == Pop3Fault::reset) && !send_bytes(s, text)) {
         return false;
     }
     if (faulted && script_.fault == Pop3Fault::late_reset && !pause(script_.fault_delay_ms)) {
         return false;
     }
     if (reset) {
+        s.alert = false; // a closing alert would end the connection properly before the reset
         linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
         setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
     if (faulted && script_.fault == Pop3Fault::close) {
+        if (s.ssl != nullptr && s.alert) {
+            SSL_shutdown(s.ssl); // over TLS the closing alert comes first, as a server that ends properly sends it
+            s.alert = false;
+        }
         // FIN now, and whatever the client still sends is read and dropped: closing a socket with unread data
         // would send RST instead, depending on how quickly the client's next command came.
         shutdown(s.fd, SHUT_WR);
@@ -278,26 +377,52 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
     return !faulted;
 }
 
-bool Pop3Server::send_bytes(int fd, const std::string& bytes) {
+bool Pop3Server::send_bytes(Session& s, const std::string& bytes) {
     const std::size_t step = script_.byte_pause_ms > 0 ? 1 : bytes.size();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         if (script_.byte_pause_ms > 0 && done > 0 && !pause(script_.byte_pause_ms)) {
             return false;
         }
-        if (!wait_fd(fd, POLLOUT, -1)) {
-            return false;
-        }
-        ssize_t n = send(fd, bytes.data() + done, std::min(step, bytes.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            continue;
-        }
+        long n = transfer(s, bytes.data() + done, nullptr, std::min(step, bytes.size() - done));
         if (n <= 0) {
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Sends from out, or receives into in, on the non-blocking socket, in clear or through TLS, waiting as long as it
+// takes. Returns the bytes moved, or 0 when the connection is over or stop() was called.
+long Pop3Server::transfer(Session& s, const char* out, char* in, std::size_t size) {
+    for (;;) {
+        short events = out != nullptr ? POLLOUT : POLLIN;
+        if (s.ssl != nullptr) {
+            ERR_clear_error();
+            std::size_t moved = 0;
+            int rc = out != nullptr ? SSL_write_ex(s.ssl, out, size, &moved) : SSL_read_ex(s.ssl, in, size, &moved);
+            if (rc == 1) {
+                return static_cast<long>(moved);
+            }
+            int error = SSL_get_error(s.ssl, rc);
+            if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                s.alert = false; // after a fatal error no closing alert may follow
+                return 0;
+            }
+            events = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        } else {
+            ssize_t n = out != nullptr ? send(s.fd, out, size, MSG_NOSIGNAL) : recv(s.fd, in, size, 0);
+            if (n > 0) {
+                return static_cast<long>(n);
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                return 0;
+            }
+        }
+        if (!wait_fd(s.fd, events, -1)) {
+            return 0;
+        }
+    }
 }
 
 // One command line without its line end; false when the client has gone or stop() was called.
@@ -313,14 +438,8 @@ bool Pop3Server::read_line(Session& s, std::string& line) {
             }
             return true;
         }
-        if (!wait_fd(s.fd, POLLIN, -1)) {
-            return false;
-        }
         char chunk[4096];
-        ssize_t n = recv(s.fd, chunk, sizeof chunk, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            continue;
-        }
+        long n = transfer(s, nullptr, chunk, sizeof chunk);
         if (n <= 0) {
             return false;
         }

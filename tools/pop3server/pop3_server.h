@@ -9,9 +9,13 @@
 #include <vector>
 
 // A small scripted POP3 server (RFC 1939) for tests and demos: it serves maildrops on a loopback port, records
-// every command line it receives, and misbehaves on request.
+// every command line it receives, and misbehaves on request. It speaks TLS from the first byte (RFC 8314) or
+// after STLS (RFC 2595) with the certificate it is given.
 
-// What the server does at the event named by Pop3Script::fault_at (a command verb, or "GREETING").
+struct ssl_ctx_st;
+
+// What the server does at the event named by Pop3Script::fault_at (a command verb, "GREETING", or "TLS" for the
+// handshake).
 enum class Pop3Fault {
     none,
     mute,       // never answers that event or anything after it; keeps reading and recording
@@ -19,6 +23,13 @@ enum class Pop3Fault {
     reset,      // resets the connection (RST) instead of answering
     late_reset, // answers, then resets the connection fault_delay_ms later
     endless,    // answers with "+OK " and bytes without a line feed until the client goes
+    delay,      // answers fault_delay_ms late, then goes on as usual
+};
+
+enum class Pop3Tls {
+    none,     // plain POP3 only; STLS is an unknown command
+    implicit, // TLS from the first byte, as on the pop3s port
+    stls,     // plain until the client's STLS, TLS after it
 };
 
 struct Pop3Mailbox {
@@ -36,6 +47,9 @@ struct Pop3Script {
     int byte_pause_ms = 0;     // every answer goes out one byte per pause
     std::string top_status;    // when set, the TOP status line instead of "+OK <octets> octets\r\n"
     std::size_t top_extra = 0; // bytes put into each TOP block beyond the octets announced
+    Pop3Tls tls = Pop3Tls::none;
+    std::string certificate_file; // PEM: the server's certificate, then any intermediate authorities
+    std::string key_file;         // PEM: its private key
 };
 
 class Pop3Server {
@@ -46,7 +60,7 @@ public:
     Pop3Server& operator=(const Pop3Server&) = delete;
 
     // Listens on host (a numeric address) and port (0: a free one) and serves connections one after another on a
-    // thread of its own. False, with the reason in error(), when the address cannot be had.
+    // thread of its own. False, with the reason in error(), when the address or the certificate cannot be had.
     bool start(const std::string& host = "127.0.0.1", int port = 0);
     void stop();
 
@@ -58,6 +72,8 @@ public:
     // Every command line received so far, without its line end, over all connections.
     std::vector<std::string> commands() const;
     int connections() const;
+    // The host name each TLS client asked for (SNI), "" for one that named none; one entry per handshake done.
+    std::vector<std::string> tls_hosts() const;
 
     // Replaces a maildrop while the server runs; a login after the call sees the new messages.
     void set_messages(const std::string& user, std::vector<std::string> messages);
@@ -67,11 +83,14 @@ public:
 private:
     struct Session;
     void run();
+    bool load_certificate();
     void serve(int fd);
+    bool start_tls(Session& s);
     bool answer(Session& s, const std::string& event, const std::string& text);
     std::string respond(Session& s, const std::string& verb, const std::string& argument);
     bool read_line(Session& s, std::string& line);
-    bool send_bytes(int fd, const std::string& bytes);
+    long transfer(Session& s, const char* out, char* in, std::size_t size);
+    bool send_bytes(Session& s, const std::string& bytes);
     bool wait_fd(int fd, short events, int timeout_ms);
     void record(const std::string& line);
     bool pause(int ms);
@@ -79,8 +98,9 @@ private:
 
     Pop3Script script_;
     std::map<std::string, Pop3Mailbox> mailboxes_;
-    mutable std::mutex mutex_; // mailboxes_, commands_, connections_, callback_
+    mutable std::mutex mutex_; // mailboxes_, commands_, connections_, tls_hosts_, callback_
     std::vector<std::string> commands_;
+    std::vector<std::string> tls_hosts_;
     int connections_ = 0;
     std::function<void(const std::string&)> callback_;
     std::string host_;
@@ -88,5 +108,6 @@ private:
     int port_ = 0;
     int listen_fd_ = -1;
     int stop_pipe_[2] = {-1, -1};
+    ssl_ctx_st* tls_ = nullptr; // the certificate and key, when the server speaks TLS
     std::thread thread_;
 };
