@@ -4,6 +4,7 @@
 #include "mail/pop3_reply.h"
 #include "mail/sender_match.h"
 #include "mail/tcp_client.h"
+#include "mail/tls_settings.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -60,6 +61,12 @@ constexpr StepMessages kTitle = {
     "abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
     "message[no.%d error: %d]",
+};
+// STLS (RFC 2595). A refusal ends the check as a failure, never with a login in clear.
+constexpr StepMessages kStls = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a STLS command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a STLS command] message is abnormal[no.%d error: %d]",
+    "check mail ---> STLS was refused[no.%d error: %d]",
 };
 constexpr StepMessages kEnd = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
@@ -132,6 +139,25 @@ Step exchange(Check& c, const StepMessages& messages, const char* shown) {
 Step command(Check& c, const StepMessages& messages, const char* text) {
     std::snprintf(c.buffer, sizeof c.buffer, "%s%c%c", text, 13, 10);
     return exchange(c, messages, c.buffer);
+}
+
+// TLS on the connection, before anything of the account crosses it.
+Step start_tls(Check& c) {
+    char fingerprint[kCopySize];
+    copy_field(fingerprint, Key::TlsFingerprint, c.index);
+    if (c_start_tls(fingerprint) != 0) {
+        return end_step(c, Step::failed, "check mail ---> TLS connection is abnormal[no.%d error: %d]");
+    }
+    return Step::ok;
+}
+
+// Asks a server on the POP3 port to go over to TLS (RFC 2595), right after its greeting.
+Step stls(Check& c) {
+    Step step = command(c, kStls, "STLS");
+    if (step == Step::refused) {
+        return Step::failed;
+    }
+    return step == Step::ok ? start_tls(c) : step;
 }
 
 Step login(Check& c) {
@@ -244,13 +270,18 @@ Step quit(Check& c) {
 }
 
 int check_account(Check& c) {
+    const MailSecurity security = mail_security(settings_get(Key::Security, c.index).c_str());
+    if (security == MailSecurity::unknown) {
+        write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", c.index, EINVAL);
+        return -1;
+    }
     if (c_init_socket() != 0) {
         write_error_logf("check mail ---> Initial abnormality[no.%d error: %d]", c.index, errno);
         return -1;
     }
     char server[kCopySize];
     copy_field(server, Key::ServerName, c.index);
-    if (c_make_socket(server) != 0) {
+    if (c_make_socket_for(server, mail_service(security)) != 0) {
         int error = errno;
         c_end_socket();
         write_error_logf("check mail ---> Making (POP) is abnormal[no.%d error: %d]", c.index, error);
@@ -263,7 +294,13 @@ int check_account(Check& c) {
         return -1;
     }
 
-    Step step = exchange(c, kGreeting, nullptr);
+    Step step = security == MailSecurity::tls ? start_tls(c) : Step::ok;
+    if (step == Step::ok) {
+        step = exchange(c, kGreeting, nullptr);
+    }
+    if (step == Step::ok && security == MailSecurity::stls) {
+        step = stls(c);
+    }
     if (step == Step::ok) {
         step = login(c);
     }

@@ -2,6 +2,7 @@
 
 #include "logging/log.h"
 #include "mail/server_name.h"
+#include "mail/tls_link.h"
 #include "platform/timing.h"
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -22,6 +24,8 @@ struct MailSocket {
     int fd = -1;
     sockaddr_storage address{};
     socklen_t address_length = 0;
+    std::string host;       // as the server name gave it: the name the certificate must carry
+    TlsLink* tls = nullptr; // set once c_start_tls succeeded; every byte goes through it from then on
 };
 
 MailSocket g_mail_socket;
@@ -40,6 +44,14 @@ int wait_socket(short events, int timeout_ms) {
     return poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
 }
 
+// One wait for data to read. Over TLS only data counts, not the records that carry none.
+int wait_readable(int timeout_ms) {
+    if (g_mail_socket.tls != nullptr) {
+        return tls_wait_readable(g_mail_socket.tls, timeout_ms);
+    }
+    return wait_socket(POLLIN, timeout_ms);
+}
+
 // Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing.
 int wait_for_data(int pause, const char* give_up_format) {
     if (g_mail_socket.fd < 0) {
@@ -48,7 +60,7 @@ int wait_for_data(int pause, const char* give_up_format) {
     const Timing& t = timing();
     for (int attempt = 1;; ++attempt) {
         pause_ms(pause);
-        int ready = wait_socket(POLLIN, t.select_timeout_ms);
+        int ready = wait_readable(t.select_timeout_ms);
         int code = errno;
         if (ready == 1) {
             return 0;
@@ -60,6 +72,9 @@ int wait_for_data(int pause, const char* give_up_format) {
 }
 
 ssize_t recv_some(void* into, std::size_t n) {
+    if (g_mail_socket.tls != nullptr) {
+        return tls_read(g_mail_socket.tls, into, n);
+    }
     ssize_t got;
     do {
         got = recv(g_mail_socket.fd, into, n, 0);
@@ -173,6 +188,7 @@ int c_make_socket_for(const char* server, const char* service) {
     if (code != 0) {
         return fail("LAN operation ---> The acquisition of server host name is abnormal[error: %d]", code);
     }
+    g_mail_socket.host = name.host;
     g_mail_socket.fd = socket(g_mail_socket.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (g_mail_socket.fd < 0) {
         return fail("LAN operation ---> Socket generation is abnormal[error: %d]", errno);
@@ -207,7 +223,9 @@ int c_send_socket(const char* bytes, int length) {
         return fail("LAN operation ---> The transmission of a message is abnormal[err: %d]", EINVAL);
     }
     // A server that has gone away must give an error here, not a SIGPIPE that ends the notifier.
-    ssize_t sent = send(g_mail_socket.fd, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    ssize_t sent = g_mail_socket.tls != nullptr
+                       ? tls_write(g_mail_socket.tls, bytes, static_cast<std::size_t>(length))
+                       : send(g_mail_socket.fd, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
     if (sent < 0) {
         return fail("LAN operation ---> The transmission of a message is abnormal[err: %d]", errno);
     }
@@ -281,7 +299,30 @@ int c_recv_socket_setlen(char* buffer, int* length, int count) {
     return 0;
 }
 
+int c_start_tls(const char* fingerprint) {
+    if (g_mail_socket.fd < 0 || g_mail_socket.tls != nullptr) {
+        int code = g_mail_socket.fd < 0 ? EBADF : EISCONN;
+        return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", code);
+    }
+    TlsRefusal refusal;
+    const int timeout = timing().connect_timeout_ms;
+    g_mail_socket.tls = tls_open(g_mail_socket.fd, g_mail_socket.host, fingerprint, timeout, refusal);
+    if (g_mail_socket.tls != nullptr) {
+        return 0;
+    }
+    if (refusal.kind == TlsRefusal::Kind::untrusted) {
+        // The fingerprint goes into the line so that the user can decide to trust this very certificate.
+        write_error_logf("LAN operation ---> The server certificate is not trusted[err: %d] sha256:%s", refusal.code,
+                         refusal.fingerprint.c_str());
+        errno = refusal.code;
+        return -1;
+    }
+    return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", refusal.code);
+}
+
 int c_close_socket() {
+    tls_close(g_mail_socket.tls);
+    g_mail_socket.tls = nullptr;
     if (g_mail_socket.fd >= 0) {
         close(g_mail_socket.fd);
         g_mail_socket.fd = -1;

@@ -18,6 +18,12 @@ int c_end_socket();
 // c_make_socket with the services entry to look up for a plain host name ("pop3" there).
 int c_make_socket_for(const char* server, const char* service);
 
+// Turns the connected socket into a TLS connection (after c_connect_socket, or after the server agreed to STLS):
+// handshake within the connect time-out, then the certificate is checked against the system's trust store and
+// the host of the server name, or else against fingerprint (the account's TlsFingerprint, SHA-256). From then on
+// the send and receive operations carry their bytes through TLS, with the same waits and messages.
+int c_start_tls(const char* fingerprint);
+
 // c_recv_socket stores up to two bytes past the capacity (a line end that comes right after a full line, or the
 // first byte of a line that is cut): its buffer must hold capacity + 2 bytes.
 inline constexpr int kRecvLineSlack = 2;

@@ -2,7 +2,9 @@
 
 #include "mail/pop3.h"
 
+#include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"
+#include "tests/mail/test_pki.h"
 
 #include <chrono>
 #include <csignal>
@@ -94,6 +96,23 @@ TEST_F(Pop3ServerProgram, ScriptedRefusalFromTheCommandLine) {
     EXPECT_EQ(error_lines(), std::vector<std::string>{"check mail ---> Contents abnormality of a POP confirmation "
                                                       "[a password] message[no.0 error: 0]"});
     EXPECT_EQ(stop(), 0);
+}
+
+// The demo's and the README's way of running a TLS server: catches options that never reach the server.
+TEST_F(Pop3ServerProgram, ServesTlsWithTheCertificateFromTheCommandLine) {
+    TestAuthority authority(dir_.dir(), "program");
+    TrustedAuthority trusted(authority);
+    const auto certificate = authority.issue("server", "IP:127.0.0.1");
+    int port = start({"--user", "alice:secret", "--from", "a@b.c", "--tls", "stls", "--cert",
+                      certificate.certificate_file, "--key", certificate.key_file, "--transcript",
+                      dir_.path("transcript")});
+    ASSERT_GT(port, 0);
+    set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "secret");
+    settings_set(Key::Security, "1", 0);
+    EXPECT_EQ(pop3_check(0), 1);
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(dir_.read("transcript"), "STLS\nUSER alice\nPASS secret\nSTAT\nQUIT\n");
+    EXPECT_FALSE(dir_.exists("err07.log"));
 }
 
 } // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+// TLS with OpenSSL on the mail check's connected socket. The server's certificate is trusted when its chain leads
+// to an authority of the system's trust store and it names the host the user wrote, or else when its SHA-256
+// fingerprint is the one the account pins. TLS 1.2 at least.
+struct TlsLink;
+
+// Why tls_open gave no link.
+struct TlsRefusal {
+    enum class Kind { none, handshake, untrusted };
+    Kind kind = Kind::none;
+    // handshake: errno of a transport failure (ETIMEDOUT for a handshake that stalled), or the OpenSSL reason
+    // code of a protocol failure (a plain server, no common version or cipher); untrusted: the X509_V_ERR_ code.
+    int code = 0;
+    std::string fingerprint; // untrusted: the certificate's SHA-256, in the form TlsFingerprint takes
+};
+
+// Runs the handshake on the connected socket fd, all of it within timeout_ms, and judges the certificate. host is
+// the server's name or address as the user wrote it; pin is the account's TlsFingerprint. nullptr, with refusal
+// saying why, when the link cannot be had or trusted. The socket stays open either way.
+TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_ms, TlsRefusal& refusal);
+
+// Waits at most timeout_ms for data to read: 1 when there is data or the server's end of the connection, 0 when
+// the wait ran out (errno 0), -1 when the wait failed. Records without data, such as the session tickets a TLS 1.3
+// server sends after the handshake, do not count: they must not cut short a wait for a slow server's reply.
+int tls_wait_readable(TlsLink* link, int timeout_ms);
+
+// As recv and send on the blocking socket, whose time-outs bound them: bytes moved, 0 when the server closed the
+// connection (reading only), -1 with errno set.
+ssize_t tls_read(TlsLink* link, void* into, std::size_t size);
+ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
+
+// Sends the closing alert (close_notify) when the session is sound, and frees it. The socket stays open.
+void tls_close(TlsLink* link);
