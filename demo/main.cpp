@@ -410,6 +410,8 @@ int main(int argc, char** argv) {
         sigaddset(&signals, s);
     }
     sigprocmask(SIG_BLOCK, &signals, nullptr);
+    // Output into a pipe that a reader has closed (kd5lite-demo | head) must not kill the demo before it cleans up.
+    std::signal(SIGPIPE, SIG_IGN);
     g.signals = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (g.signals < 0 || !make_dir()) {
         std::perror("kd5lite-demo");

@@ -53,6 +53,9 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, nullptr);
+    struct sigaction normal {};
+    normal.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &normal, nullptr); // the demo ignores it; an ignored signal would stay ignored across exec
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) {
         _exit(127); // the demo died before the death signal was armed
