@@ -1,6 +1,7 @@
 #include "option/sender_page.h"
 
 #include "gui/byte_limit.h"
+#include "option/list_entry.h"
 #include "option/option_values.h"
 #include "settings/settings_access.h"
 
@@ -35,23 +36,6 @@ constexpr Key kAddressKeys[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key:
 constexpr Key kSearchKeys[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
 constexpr const char* kAddressLabels[] = {"(1)", "(2)", "(3)"};
 
-QStringList condition_items() {
-    QStringList items;
-    for (const char* item : kConditionItems) {
-        items << QString::fromUtf8(item);
-    }
-    return items;
-}
-
-void select_entry(QListWidget* list, int entry) {
-    if (entry < 0) {
-        return;
-    }
-    list->setCurrentRow(entry);
-    // The list shows fewer lines than it has items: keep the chosen one in view.
-    list->scrollToItem(list->item(entry));
-}
-
 // Runs op on the keys of account 1, then of account 2, then of account 3: the order of reads and writes.
 void for_each_account(const Key (&keys)[3], int (*op)(Key, int)) {
     for (int i = 0; i < kAccountCount; ++i) {
@@ -59,11 +43,6 @@ void for_each_account(const Key (&keys)[3], int (*op)(Key, int)) {
             op(key, i);
         }
     }
-}
-
-int selected_entry(const QListWidget* list) {
-    QList<QListWidgetItem*> items = list->selectedItems();
-    return items.isEmpty() ? -1 : list->row(items.front());
 }
 
 } // namespace
@@ -103,7 +82,7 @@ void CSenderPage::add_account(int account, const AccountTemplate& t) {
         row.address[n] = add_edit(name.c_str(), 25, t.edit_y + kLineStep * n, 100, 12, kAddressLimit);
     }
     add_static("条　件", 150, t.edit_y, 20, 8);
-    row.condition = add_list(("condition" + number).c_str(), condition_items(), t.list_x, t.list_y, 50, 26);
+    row.condition = add_list(("condition" + number).c_str(), list_items(kConditionItems), t.list_x, t.list_y, 50, 26);
 }
 
 void CSenderPage::apply() {

@@ -1,0 +1,16 @@
+#include "option/list_entry.h"
+
+#include <QListWidget>
+
+void select_entry(QListWidget* list, int entry) {
+    if (entry < 0) {
+        return;
+    }
+    list->setCurrentRow(entry);
+    list->scrollToItem(list->item(entry));
+}
+
+int selected_entry(const QListWidget* list) {
+    QList<QListWidgetItem*> items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.front());
+}
