@@ -2,7 +2,7 @@
 
 #include "gui/tab_window.h"
 
-// The option program's window: three pages, created (and so reading their keys) in tab order, the sender page
+// The option program's window: four pages, created (and so reading their keys) in tab order, the sender page
 // shown. It has no close box: only its Close button ends the program.
 class COptionDlg : public TabWindow {
     Q_OBJECT

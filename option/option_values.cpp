@@ -1,11 +1,21 @@
 #include "option/option_values.h"
 
+#include "mail/tls_settings.h"
 #include "settings/keys.h"
 #include "settings/text.h"
 
 int condition_entry(const char* value) {
     int entry = text_to_int(value);
     return entry >= 0 && entry < kConditionCount ? entry : -1;
+}
+
+int security_entry(const char* value) {
+    switch (mail_security(value)) {
+    case MailSecurity::plain: return 0;
+    case MailSecurity::stls: return 1;
+    case MailSecurity::tls: return 2;
+    default: return -1;
+    }
 }
 
 int sound_path_room() {

@@ -15,6 +15,13 @@ inline constexpr int kConditionCount = static_cast<int>(std::size(kConditionItem
 // selected, for a number that names no item.
 int condition_entry(const char* value);
 
+// The connection security list, the same in every account; an item's index is the value stored in Security.
+inline constexpr const char* kSecurityItems[] = {"0.无", "1.STLS", "2.SSL/TLS"};
+
+// The list entry that a stored Security value selects: the mode the mail check reads in it, or -1, nothing
+// selected, for a value the check refuses, so that the page never shows a mode the check would not use.
+int security_entry(const char* value);
+
 // Bytes a sound file path may take: the SoundFile field holds this many plus its terminator.
 int sound_path_room();
 

@@ -26,10 +26,10 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
     COptionDlg window;
     window.show();
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver2.30 Chinese"));
-    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 "};
-    const int trace_numbers[] = {1, 2, 4};
-    ASSERT_EQ(window.page_count(), 3);
-    for (int i = 0; i < 3; ++i) {
+    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 安全 "};
+    const int trace_numbers[] = {1, 2, 4, 3};
+    ASSERT_EQ(window.page_count(), 4);
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(window.tabs()->tabText(i), QString::fromUtf8(labels[i]));
         EXPECT_EQ(window.page(i)->trace_number(), trace_numbers[i]);
         EXPECT_EQ(window.page(i)->isVisible(), i == 0) << "page " << i;
@@ -42,7 +42,7 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
             EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
         }
     }
-    QList<QListWidget*> lists = window.findChildren<QListWidget*>();
+    QList<QListWidget*> lists = window.page(0)->findChildren<QListWidget*>();
     ASSERT_EQ(lists.size(), 3);
     for (QListWidget* list : lists) {
         ASSERT_EQ(list->count(), 3);
