@@ -1,3 +1,4 @@
+#include "option/list_entry.h"
 #include "option/option_values.h"
 #include "option/security_page.h"
 #include "settings/settings.h"
@@ -17,11 +18,6 @@ QListWidget* security(const CSecurityPage& page, int account) {
 
 QLineEdit* fingerprint(const CSecurityPage& page, int account) {
     return child<QLineEdit>(&page, ("fingerprint" + std::to_string(account + 1)).c_str());
-}
-
-int selected(const QListWidget* list) {
-    QList<QListWidgetItem*> items = list->selectedItems();
-    return items.isEmpty() ? -1 : list->row(items.front());
 }
 
 } // namespace
@@ -56,7 +52,7 @@ TEST_F(SecurityPageTest, ChoicesAndFingerprintsTravelBetweenControlsAndKeys) {
         EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("0.无"));
         EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("1.STLS"));
         EXPECT_EQ(list->item(2)->text(), QString::fromUtf8("2.SSL/TLS"));
-        EXPECT_EQ(selected(list), shown[i]) << "account " << i + 1;
+        EXPECT_EQ(selected_entry(list), shown[i]) << "account " << i + 1;
         EXPECT_EQ(fingerprint(page, i)->text().toStdString(), fingerprints[i]) << "account " << i + 1;
     }
 
