@@ -22,12 +22,23 @@ void scramble_password(int index, char* password) {
     } else {
         password[0] = '\0';
     }
-    ini_write_key(Key::Scramble, index);
 }
 
 void unscramble_password(int index, char* password) {
-    ini_read_key(Key::Scramble, index);
     std::string list = settings_get(Key::Scramble, index);
     auto plain = unscramble_text(password, list);
     fit_text(password, kPasswordField, plain ? plain->c_str() : "");
+}
+
+int ini_read_password(int index) {
+    if (ini_read_keys({Key::Password, Key::Scramble}, index) != 0) {
+        return -1;
+    }
+    unscramble_password(index, g_settings.user[index].Password);
+    return 0;
+}
+
+int ini_write_password(int index) {
+    scramble_password(index, g_settings.user[index].Password);
+    return ini_write_keys({Key::Password, Key::Scramble}, index);
 }

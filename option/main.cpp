@@ -1,6 +1,10 @@
 #include "option/option_app.h"
+#include "platform/corvo_dir.h"
 
 int main(int argc, char** argv) {
+    if (!corvo_dir_check_at_start("kd5lite_op")) {
+        return 1;
+    }
     COptionApp app(argc, argv);
     return app.run();
 }

@@ -44,8 +44,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         ini_read_key(Key::Switch, i);
         ini_read_key(Key::ServerName, i);
         ini_read_key(Key::ID, i);
-        ini_read_key(Key::Password, i);
-        unscramble_password(i, g_settings.user[i].Password);
+        ini_read_password(i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         rows_[i].enabled->setChecked(settings_get(Key::Switch, i).starts_with('1'));
@@ -68,13 +67,12 @@ void CAccountsPage::apply() {
         settings_set(Key::Password, edit_text(row.password).c_str(), i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        // Writes Scramble and leaves the scrambled form in the record, so the plain password never reaches the
-        // file; the edit keeps showing the plain one.
-        scramble_password(i, g_settings.user[i].Password);
         ini_write_key(Key::Switch, i);
         ini_write_key(Key::ServerName, i);
         ini_write_key(Key::ID, i);
-        ini_write_key(Key::Password, i);
+        // Leaves the scrambled form in the record, so the plain password never reaches the file; the edit keeps
+        // showing the plain one.
+        ini_write_password(i);
     }
     update();
 }
