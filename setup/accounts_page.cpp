@@ -55,7 +55,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         set_edit_text(rows_[i].password, settings_get(Key::Password, i));
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CAccountsPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CAccountsPage::apply() {

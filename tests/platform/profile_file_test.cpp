@@ -146,7 +146,9 @@ TEST(ProfileFile, WhatCannotBeReadWholeIsNeverReplacedNorWaitedOn) {
          ELOOP},
         {"a device", [](const TempCorvo& d) { symlink("/dev/zero", d.settings_path().c_str()); }, ELOOP},
         {"a file over 1 MiB",
-         [](const TempCorvo& d) { d.write("corvo_kd5lite.ini", "[a]\r\nk=v\r\n" + std::string(kProfileMaxBytes, ';')); },
+         [](const TempCorvo& d) {
+             d.write("corvo_kd5lite.ini", "[a]\r\nk=v\r\n" + std::string(kProfileMaxBytes, ';'));
+         },
          EFBIG},
     };
     for (const Case& c : cases) {

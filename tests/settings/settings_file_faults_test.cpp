@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <pwd.h>
 #include <sys/file.h>
@@ -58,8 +58,7 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
     } cases[] = {
         {"a directory in its place", [&] { mkdir(dir.settings_path().c_str(), 0700); },
          "INI operation ---> Writing abnormality [unreadable file][error: 22]"},
-        {"a file over 1 MiB",
-         [&] { dir.write("corvo_kd5lite.ini", keys + std::string(kProfileMaxBytes, ';')); },
+        {"a file over 1 MiB", [&] { dir.write("corvo_kd5lite.ini", keys + std::string(kProfileMaxBytes, ';')); },
          "INI operation ---> Writing abnormality [unreadable file][error: 27]"},
         {"a writer that holds the lock",
          [&] {
@@ -117,9 +116,24 @@ TEST(SettingsDirectory, OnlyADirectoryOfTheUserAloneIsTaken) {
     } cases[] = {
         {"missing, made at the first write", [](const TempCorvo& d) { return d.path("new/corvo"); }, true},
         {"the user's, mode 0700", [](const TempCorvo& d) { return d.dir(); }, true},
-        {"the user's, mode 0755", [](const TempCorvo& d) { chmod(d.dir().c_str(), 0755); return d.dir(); }, true},
-        {"group may write", [](const TempCorvo& d) { chmod(d.dir().c_str(), 0770); return d.dir(); }, false},
-        {"others may write", [](const TempCorvo& d) { chmod(d.dir().c_str(), 01777); return d.dir(); }, false},
+        {"the user's, mode 0755",
+         [](const TempCorvo& d) {
+             chmod(d.dir().c_str(), 0755);
+             return d.dir();
+         },
+         true},
+        {"group may write",
+         [](const TempCorvo& d) {
+             chmod(d.dir().c_str(), 0770);
+             return d.dir();
+         },
+         false},
+        {"others may write",
+         [](const TempCorvo& d) {
+             chmod(d.dir().c_str(), 01777);
+             return d.dir();
+         },
+         false},
         {"another user's",
          [](const TempCorvo& d) {
              if (geteuid() != 0) {
