@@ -48,7 +48,7 @@ Timing scaled_timing(double factor) {
     return t;
 }
 
-const Timing& timing() {
+Timing timing() {
     std::lock_guard lock(g_mutex);
     if (!g_ready) {
         g_timing = from_environment();

@@ -37,7 +37,8 @@ struct Timing {
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.
-const Timing& timing();
+// A copy taken under the record's lock: a job thread reads it while a test on the window thread may replace it.
+Timing timing();
 
 // Replaces the record in force (tests).
 void set_timing(const Timing& t);
