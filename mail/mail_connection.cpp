@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -91,7 +92,39 @@ in_port_t service_port(const char* service) {
     return static_cast<in_port_t>(found->s_port);
 }
 
+int system_resolver(const std::string& host, bool numeric, std::vector<sockaddr_storage>& addresses) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = numeric ? AI_NUMERICHOST : 0;
+    addrinfo* list = nullptr;
+    errno = 0;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        return rc == EAI_SYSTEM ? errno : rc;
+    }
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && a->ai_addrlen <= sizeof(sockaddr_storage)) {
+            sockaddr_storage address{};
+            std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+            addresses.push_back(address);
+        }
+    }
+    freeaddrinfo(list);
+    return 0;
+}
+
+std::atomic<MailResolver> g_resolver{nullptr};
+
+socklen_t length_of(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
 } // namespace
+
+void set_mail_resolver(MailResolver resolver) {
+    g_resolver = resolver;
+}
 
 MailConnection::~MailConnection() {
     close();
@@ -105,12 +138,9 @@ int MailConnection::resolve(const char* server, int default_port) {
     return resolve_port(server, nullptr, default_port);
 }
 
-// The addresses of the name, with the port set. Returns 0 or the getaddrinfo error code (errno's value for a
-// system error): name resolution has its own codes beside errno.
 int MailConnection::resolve_port(const char* server, const char* service, int default_port) {
     close(); // a connection left over from an earlier check must not leak its descriptor
     addresses_.clear();
-    address_lengths_.clear();
     ServerName name = split_server_name(server != nullptr ? server : "");
     in_port_t port = 0;
     if (name.error == ServerName::Error::port) {
@@ -126,29 +156,17 @@ int MailConnection::resolve_port(const char* server, const char* service, int de
     if (port == 0) {
         return fail("LAN operation ---> The port number acquisition is abnormal[error: %d]", ENOENT);
     }
-    int code = EAI_NONAME;
-    if (name.error != ServerName::Error::host) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = name.numeric ? AI_NUMERICHOST : 0;
-        addrinfo* list = nullptr;
-        errno = 0;
-        int rc = getaddrinfo(name.host.c_str(), nullptr, &hints, &list);
-        code = rc == 0 ? 0 : rc == EAI_SYSTEM ? errno : rc;
-        for (const addrinfo* a = rc == 0 ? list : nullptr; a != nullptr; a = a->ai_next) {
-            sockaddr_storage address{};
-            std::memcpy(&address, a->ai_addr, a->ai_addrlen);
-            if (a->ai_family == AF_INET6) {
-                reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = port;
-            } else {
-                reinterpret_cast<sockaddr_in*>(&address)->sin_port = port;
-            }
-            addresses_.push_back(address);
-            address_lengths_.push_back(a->ai_addrlen);
-        }
-        if (list != nullptr) {
-            freeaddrinfo(list);
+    MailResolver resolver = g_resolver.load();
+    resolver = resolver != nullptr ? resolver : system_resolver;
+    int code = name.error == ServerName::Error::host ? EAI_NONAME : resolver(name.host, name.numeric, addresses_);
+    if (code == 0 && addresses_.empty()) {
+        code = EAI_NONAME;
+    }
+    for (sockaddr_storage& address : addresses_) {
+        if (address.ss_family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = port;
+        } else {
+            reinterpret_cast<sockaddr_in*>(&address)->sin_port = port;
         }
     }
     if (code != 0) {
@@ -164,9 +182,23 @@ int MailConnection::resolve_port(const char* server, const char* service, int de
 
 int MailConnection::connect() {
     int code = EBADF;
-    if (fd_ >= 0) {
-        code = connect_bounded(fd_, reinterpret_cast<const sockaddr*>(&addresses_.front()), address_lengths_.front(),
-                               timing().connect_timeout_ms);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timing().connect_timeout_ms);
+    for (std::size_t i = 0; fd_ >= 0 && i < addresses_.size(); ++i) {
+        if (i > 0) {
+            // A socket whose connect failed cannot be connected again; the next address may be of another family.
+            ::close(fd_);
+            fd_ = socket(addresses_[i].ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd_ < 0) {
+                code = errno;
+                break;
+            }
+        }
+        const int left = static_cast<int>(addresses_.size() - i);
+        code = connect_bounded(fd_, reinterpret_cast<const sockaddr*>(&addresses_[i]), length_of(addresses_[i]),
+                               std::max(1, remaining_ms(deadline) / left));
+        if (code == 0 || remaining_ms(deadline) == 0) {
+            break;
+        }
     }
     if (code != 0) {
         close();

@@ -31,7 +31,10 @@ public:
     int resolve(const char* server, const char* service);
     int resolve(const char* server, int default_port);
 
-    // Connects within the connect time-out. On failure the socket is closed.
+    // Connects to the addresses of the name in the resolver's order until one accepts, all within the one connect
+    // time-out; an address that does not answer gets its share of what is left, so that a broken route to the
+    // first (an IPv6 address without IPv6) leaves time for the next. Only when every address has failed is the
+    // line written, with the last address's error; the socket is then closed.
     int connect();
 
     // Turns the connection into TLS: handshake within the connect time-out, then the certificate is checked against
@@ -74,11 +77,17 @@ private:
 
     int fd_ = -1;
     std::vector<sockaddr_storage> addresses_; // in the resolver's order, port set
-    std::vector<socklen_t> address_lengths_;
     std::string host_;
     TlsLink* tls_ = nullptr;
     std::string pending_; // bytes taken by receive_line beyond its line, handed out first by every later read
 };
+
+// Resolves a host name to its addresses (ports not set) in the order to try them: 0, or getaddrinfo's error code
+// (errno's value for a system error). numeric: the host is an address and must not be looked up as a name.
+using MailResolver = int (*)(const std::string& host, bool numeric, std::vector<sockaddr_storage>& addresses);
+
+// Replaces name resolution for every connection (tests); nullptr goes back to the system's resolver.
+void set_mail_resolver(MailResolver resolver);
 
 // The one connection of the POP3 check, behind the c_* operations.
 MailConnection& pop3_connection();

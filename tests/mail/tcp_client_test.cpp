@@ -235,6 +235,46 @@ TEST_F(TcpClient, ConnectToAHostThatDropsTheHandshakeGivesUpAtTheBound) {
     }
 }
 
+// A name that the resolver gives as ::1 first, then 127.0.0.1, as a dual-stack host's name is given.
+int v6_then_v4(const std::string&, bool, std::vector<sockaddr_storage>& addresses) {
+    sockaddr_storage v6{};
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&v6);
+    a6->sin6_family = AF_INET6;
+    a6->sin6_addr = in6addr_loopback;
+    sockaddr_storage v4{};
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&v4);
+    a4->sin_family = AF_INET;
+    a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addresses = {v6, v4};
+    return 0;
+}
+
+struct DualStackName {
+    DualStackName() { set_mail_resolver(v6_then_v4); }
+    ~DualStackName() { set_mail_resolver(nullptr); }
+};
+
+TEST_F(TcpClient, EveryAddressOfTheNameIsTriedInOrderAndOnlyTheLastFailureIsWritten) {
+    DualStackName name;
+    Pop3Server server({}); // IPv4 only: the first address, ::1, refuses
+    ASSERT_TRUE(server.start("127.0.0.1")) << server.error();
+    const std::string port = std::to_string(server.port());
+    ASSERT_EQ(c_make_socket(("dual.example:" + port).c_str()), 0);
+    ASSERT_EQ(c_connect_socket(), 0);
+    char buffer[1100];
+    int length = 1024;
+    ASSERT_EQ(c_recv_socket(buffer, &length, '\n'), 0);
+    EXPECT_EQ(std::string(buffer, 3), "+OK");
+    EXPECT_TRUE(error_lines().empty());
+    c_close_socket();
+
+    std::string refused = Listener(-1).server_name(); // neither family listens there
+    ASSERT_EQ(c_make_socket(("dual.example" + refused.substr(refused.find(':'))).c_str()), 0);
+    EXPECT_EQ(c_connect_socket(), -1);
+    EXPECT_EQ(error_lines(),
+              std::vector<std::string>{"LAN operation ---> A client connection demand is abnormal[error: 111]"});
+}
+
 TEST_F(TcpClient, Ipv6AddressInBrackets) {
     Pop3Server server({});
     if (!server.start("::1")) {
