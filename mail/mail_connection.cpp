@@ -212,6 +212,11 @@ int MailConnection::start_tls(const char* pin) {
     if (fd_ < 0 || tls_ != nullptr) {
         return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", fd_ < 0 ? EBADF : EISCONN);
     }
+    if (!pending_.empty()) {
+        // Bytes that came in clear after the answer that agreed to TLS were never part of it: someone on the way
+        // put them there, to be taken as the server's first words under TLS.
+        return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", EPROTO);
+    }
     TlsRefusal refusal;
     tls_ = tls_open(fd_, host_, pin, timing().connect_timeout_ms, refusal);
     if (tls_ != nullptr) {
@@ -265,20 +270,37 @@ int MailConnection::wait_readable(int timeout_ms) {
     return wait_socket(fd_, POLLIN, timeout_ms);
 }
 
-// Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing.
-int MailConnection::wait_for_data(int pause, const char* give_up_format) {
+int MailConnection::receive_budget_ms() {
+    const Timing& t = timing();
+    return (t.recv_attempts + 1) * t.select_timeout_ms;
+}
+
+// One wait of at most one select time-out, charged to the budget: the time spent waiting is what a server that
+// trickles its bytes stretches, whatever it does between them.
+int MailConnection::wait_charged(int& budget_ms) {
+    const Clock::time_point start = Clock::now();
+    int ready = wait_readable(std::min(timing().select_timeout_ms, budget_ms));
+    const int code = errno;
+    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    budget_ms = std::max(0, budget_ms - static_cast<int>(spent));
+    errno = code;
+    return ready;
+}
+
+// Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing, or
+// when the budget is spent.
+int MailConnection::wait_for_data(int pause, const char* give_up_format, int& budget_ms) {
     if (fd_ < 0) {
         return fail(give_up_format, EBADF);
     }
-    const Timing& t = timing();
     for (int attempt = 1;; ++attempt) {
         pause_ms(pause);
-        int ready = wait_readable(t.select_timeout_ms);
+        int ready = wait_charged(budget_ms);
         int code = errno;
         if (ready == 1) {
             return 0;
         }
-        if (attempt > t.recv_attempts) {
+        if (attempt > timing().recv_attempts || budget_ms == 0) {
             return fail(give_up_format, code);
         }
     }
@@ -302,10 +324,22 @@ long MailConnection::read_some(void* into, std::size_t n) {
     return got;
 }
 
+// read_some after one charged wait: -1 with EAGAIN when nothing came within one select time-out (as a blocking
+// receive bounded by it), with ETIMEDOUT when the budget is spent.
+long MailConnection::read_charged(void* into, std::size_t n, int& budget_ms) {
+    int ready = wait_charged(budget_ms);
+    if (ready == 0) {
+        errno = budget_ms == 0 ? ETIMEDOUT : EAGAIN;
+        return -1;
+    }
+    return ready < 0 ? -1 : read_some(into, n);
+}
+
 int MailConnection::recv_line(char* buffer, int* length, char line_end) {
     const int capacity = *length < 0 ? 0 : *length;
     std::memset(buffer, 0, static_cast<std::size_t>(capacity));
-    if (wait_for_data(timing().recv_line_pause_ms, "LAN operation ---> 受信(select)異常[err: %d]") != 0) {
+    int budget = receive_budget_ms();
+    if (wait_for_data(timing().recv_line_pause_ms, "LAN operation ---> 受信(select)異常[err: %d]", budget) != 0) {
         return -1;
     }
     pause_ms(timing().recv_settle_ms);
@@ -315,7 +349,7 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
     int position = 0;
     for (;; ++position) {
         char byte = 0;
-        long got = read_some(&byte, 1);
+        long got = read_charged(&byte, 1, budget);
         if (got < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
@@ -337,7 +371,7 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
         }
         pause_ms(timing().recv_drop_ms);
         char scratch = 0;
-        long got = read_some(&scratch, 1);
+        long got = read_charged(&scratch, 1, budget);
         if (got < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
@@ -350,20 +384,34 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
 }
 
 int MailConnection::recv_block(char* buffer, int* length, int count) {
+    int budget = receive_budget_ms();
+    return recv_block(buffer, length, count, budget);
+}
+
+int MailConnection::recv_block(char* buffer, int* length, int count, int& budget_ms) {
     if (*length > 0) {
         std::memset(buffer, 0, static_cast<std::size_t>(*length));
     }
-    if (wait_for_data(timing().recv_block_pause_ms, "LAN operation ---> Reception (select) is abnormal[err: %d]") !=
-        0) {
+    if (wait_for_data(timing().recv_block_pause_ms, "LAN operation ---> Reception (select) is abnormal[err: %d]",
+                      budget_ms) != 0) {
         return -1;
     }
     pause_ms(timing().recv_settle_ms);
-    long got = read_some(buffer, count < 0 ? 0 : static_cast<std::size_t>(count));
+    long got = read_charged(buffer, count < 0 ? 0 : static_cast<std::size_t>(count), budget_ms);
     if (got < 0) {
         return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
     }
     *length = static_cast<int>(got);
     return 0;
+}
+
+int MailConnection::recv_more(char* buffer, int count, int& budget_ms) {
+    if (wait_readable(0) == 1) {
+        long got = read_some(buffer, count < 0 ? 0 : static_cast<std::size_t>(count));
+        return got < 0 ? fail("LAN operation ---> The reception is abnormal[err: %d]", errno) : static_cast<int>(got);
+    }
+    int length = 0;
+    return recv_block(buffer, &length, count, budget_ms) == 0 ? length : -1;
 }
 
 int MailConnection::receive_line(std::string& line, std::size_t max_bytes, int timeout_ms) {

@@ -126,6 +126,26 @@ TEST_F(TcpClient, ReceiveFailuresAreBoundedAndLogged) {
     }
 }
 
+// A server that sends its line one byte at a time, each well within one wait, is still held to the waiting of
+// one receive in all: the attempts times the wait for data.
+TEST_F(TcpClient, TrickledLineGivesUpWhenTheReceivesWaitingIsSpent) {
+    Timing t = timing();
+    t.select_timeout_ms = 50;
+    t.recv_attempts = 2;
+    set_timing(t);
+    Pop3Script script;
+    script.greeting = "+OK " + std::string(3000, 'a') + "\r\n";
+    script.byte_pause_ms = 5;
+    Pop3Server server({}, script);
+    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_EQ(c_make_socket(server.server_name().c_str()), 0);
+    ASSERT_EQ(c_connect_socket(), 0);
+    char buffer[1100];
+    int length = 1024;
+    EXPECT_EQ(c_recv_socket(buffer, &length, '\n'), -1);
+    EXPECT_EQ(error_lines().back(), "LAN operation ---> The reception is abnormal[err: 110]");
+}
+
 TEST_F(TcpClient, BlockReceiveTakesOneCallOfAtMostTheCount) {
     connect_to("0123456789ABCDEF");
     char buffer[32];
