@@ -175,29 +175,19 @@ TEST_F(Pop3CheckTls, RefusedOrFailedTlsEndsTheCheckBeforeTheLogin) {
         Lines errors;
     } cases[] = {
         // The server sends the stranger's own certificate along: a self-signed one in the chain.
-        {"unknown authority",
-         "2",
-         Pop3Tls::implicit,
-         &unknown_authority,
-         {},
-         "",
+        {"unknown authority", "2", Pop3Tls::implicit, &unknown_authority, {}, "",
          untrusted(19, unknown_authority.fingerprint)},
         {"self-signed after STLS", "1", Pop3Tls::stls, &self_signed, {}, "", untrusted(18, self_signed.fingerprint)},
         {"another address", "2", Pop3Tls::implicit, &other_address, {}, "", untrusted(64, other_address.fingerprint)},
         {"expired", "2", Pop3Tls::implicit, &expired, {}, "", untrusted(10, expired.fingerprint)},
-        {"pin of another certificate",
-         "2",
-         Pop3Tls::implicit,
-         &self_signed,
-         {},
-         good.fingerprint,
+        {"pin of another certificate", "2", Pop3Tls::implicit, &self_signed, {}, good.fingerprint,
          untrusted(18, self_signed.fingerprint)},
         {"STLS refused", "1", Pop3Tls::none, nullptr, {}, "", {"check mail ---> STLS was refused[no.0 error: 0]"}},
         {"plain server behind TLS", "2", Pop3Tls::none, nullptr, {}, "", handshake},
         {"plain text after the STLS answer", "1", Pop3Tls::stls, &good,
          [](Pop3Script& s) { s.replies["STLS"] = "+OK go ahead\r\n+OK injected\r\n"; }, "", handshake},
-        {"silent server behind TLS", "2", Pop3Tls::none, nullptr, [](Pop3Script& s) { s.fault = Pop3Fault::mute; }, "",
-         stalled},
+        {"silent server behind TLS", "2", Pop3Tls::none, nullptr,
+         [](Pop3Script& s) { s.fault = Pop3Fault::mute; }, "", stalled},
         {"handshake never comes after STLS", "1", Pop3Tls::stls, &good,
          [](Pop3Script& s) {
              s.fault = Pop3Fault::mute;
