@@ -1,6 +1,7 @@
 #include "mail/pop3.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
 #include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
 #include "mail/sender_match.h"
@@ -11,6 +12,7 @@
 #include "settings/settings_access.h"
 #include "settings/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -285,22 +287,19 @@ Step filter_pass(Check& c, const Filters& f, int count, int& hits) {
     return Step::ok;
 }
 
-// The reply as one log line: without its line end, control bytes shown as dots.
-std::string printable(const char* reply) {
-    std::string text(reply);
-    text = text.substr(0, text.find_first_of("\r\n"));
-    for (char& ch : text) {
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) {
-            ch = '.';
-        }
+// The reply as one log line: without its line end, everything else escaped that could break or disguise the line.
+std::string printable(const Check& c) {
+    std::string_view reply(c.buffer, static_cast<std::size_t>(std::clamp(c.length, 0, kLineCapacity + 1)));
+    if (reply.ends_with('\r')) {
+        reply.remove_suffix(1);
     }
-    return text;
+    return log_safe_text(reply);
 }
 
 Step quit(Check& c) {
     Step step = command(c, kEnd, "QUIT");
     if (step == Step::refused) {
-        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c.buffer).c_str(), c.index,
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index,
                          c.error);
     }
     return step;
