@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -55,7 +56,8 @@ bool write_all(int fd, const std::string& text) {
 }
 
 // Holds the writers' lock file for one transaction. A writer stopped while holding it (Ctrl-Z, a debugger) must
-// not hang every other program, so the wait is bounded.
+// not hang every other program, so the wait is bounded. O_NOFOLLOW: a link planted as the lock file would have it
+// created wherever the link points.
 class WriterLock {
 public:
     explicit WriterLock(const std::string& path)

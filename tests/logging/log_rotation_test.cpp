@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +75,17 @@ TEST(StateLog, ASwitchTurnedOffInTheFileStaysOffAtMidnight) {
     EXPECT_STREQ(g_settings.StateLog, "003");
     EXPECT_EQ(dir.read("log04.log"), "last month\r\n");
     EXPECT_EQ(dir.read("log03.log"), "03/03 23:59:59 before\r\n");
+}
+
+// A link planted in place of a day's log would have the line appended to whatever it names.
+TEST(StateLog, ALinkInPlaceOfTheLogIsNotFollowed) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 3);
+    dir.write("target", "someone else's\r\n");
+    ASSERT_EQ(symlink(dir.path("target").c_str(), dir.path("log03.log").c_str()), 0);
+    std::strcpy(g_settings.StateLog, "103");
+    write_state_log("line");
+    EXPECT_EQ(dir.read("target"), "someone else's\r\n");
 }
 
 TEST(StateLog, OneCharacterSwitchCountsAsDayZero) {

@@ -60,6 +60,12 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
          "INI operation ---> Writing abnormality [unreadable file][error: 22]"},
         {"a file over 1 MiB", [&] { dir.write("corvo_kd5lite.ini", keys + std::string(kProfileMaxBytes, ';')); },
          "INI operation ---> Writing abnormality [unreadable file][error: 27]"},
+        {"a link in place of the lock file",
+         [&] {
+             dir.write("corvo_kd5lite.ini", keys);
+             symlink(dir.path("elsewhere").c_str(), (dir.settings_path() + ".lock").c_str());
+         },
+         "INI operation ---> Writing abnormality[error: 40]"},
         {"a writer that holds the lock",
          [&] {
              dir.write("corvo_kd5lite.ini", keys);
@@ -70,6 +76,7 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(dir.settings_path());
+        std::filesystem::remove(dir.settings_path() + ".lock");
         std::filesystem::remove(dir.path("err07.log"));
         c.make();
         std::string before = std::filesystem::is_regular_file(dir.settings_path()) ? dir.read("corvo_kd5lite.ini") : "";
@@ -80,6 +87,7 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
         if (!before.empty()) {
             EXPECT_EQ(dir.read("corvo_kd5lite.ini"), before) << c.what;
         }
+        EXPECT_FALSE(dir.exists("elsewhere")) << c.what;
     }
     close(lock_holder);
     EXPECT_EQ(settings_put(Key::Request, "1"), 0);
