@@ -8,6 +8,7 @@
 #include "settings/settings_lock.h"
 #include "settings/text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -59,12 +60,61 @@ int write_failed(ProfileWrite result, int error) {
     return -1;
 }
 
-int put_entries(const std::vector<ProfileEntry>& entries) {
-    if (!corvo_dir_ensure()) {
-        return write_failed(ProfileWrite::failed, errno);
+// Mailbox keys that only the notifier writes and whose failed write is kept to be written again: an Answer "1"
+// never taken back because a stopped program held the lock would leave the notifier busy for good. Oldest first,
+// one entry per key.
+std::mutex g_pending_mutex;
+std::vector<ProfileEntry> g_pending;
+
+bool kept_when_failed(const ProfileEntry& e) {
+    if (e.section != kSectionSystem) {
+        return false;
     }
-    ProfileWrite result = profile_write_entries(entries, settings_file_path());
-    return result == ProfileWrite::done ? 0 : write_failed(result, errno);
+    for (Key key : {Key::Answer, Key::State, Key::Error, Key::Job}) {
+        if (e.key == key_name(key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool same_entry(const ProfileEntry& a, const ProfileEntry& b) {
+    return a.section == b.section && a.key == b.key && a.value == b.value;
+}
+
+void note_outcome(const std::vector<ProfileEntry>& retried, const std::vector<ProfileEntry>& entries, bool written) {
+    std::lock_guard lock(g_pending_mutex);
+    if (written) {
+        // A retried entry that another thread replaced meanwhile stays for that thread's value.
+        std::erase_if(g_pending, [&](const ProfileEntry& p) {
+            return std::any_of(retried.begin(), retried.end(), [&](const ProfileEntry& r) { return same_entry(p, r); });
+        });
+        return;
+    }
+    for (const ProfileEntry& e : entries) {
+        if (kept_when_failed(e)) {
+            std::erase_if(g_pending, [&](const ProfileEntry& p) { return p.section == e.section && p.key == e.key; });
+            g_pending.push_back(e);
+        }
+    }
+}
+
+// Writes the kept entries first and the new ones after them, so a newer value of a key wins.
+int put_entries(const std::vector<ProfileEntry>& entries) {
+    std::vector<ProfileEntry> retried;
+    {
+        std::lock_guard lock(g_pending_mutex);
+        retried = g_pending;
+    }
+    if (entries.empty() && retried.empty()) {
+        return 0;
+    }
+    std::vector<ProfileEntry> all = retried;
+    all.insert(all.end(), entries.begin(), entries.end());
+    ProfileWrite result = corvo_dir_ensure() ? profile_write_entries(all, settings_file_path()) : ProfileWrite::failed;
+    int error = errno;
+    note_outcome(retried, entries, result == ProfileWrite::done);
+    return result == ProfileWrite::done ? 0 : write_failed(result, error);
 }
 
 void read_trace(Key key, int index, const char* value) {
@@ -164,6 +214,8 @@ int ini_write_keys(std::initializer_list<Key> keys, int index) {
 }
 
 int settings_write_failures() { return g_write_failures; }
+
+int settings_retry_writes() { return put_entries({}); }
 
 std::string settings_get(Key key, int index) {
     std::lock_guard lock(settings_field_mutex());

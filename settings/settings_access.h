@@ -30,6 +30,10 @@ int ini_write_keys(std::initializer_list<Key> keys, int index = 0);
 // How many writes of this process have failed so far; the tools compare it around an Apply to tell the user.
 int settings_write_failures();
 
+// The notifier's own mailbox keys (Answer, State, Error, Job) whose write failed are written again with the next
+// write; this writes them now when there are any. -1 when they could not be written yet.
+int settings_retry_writes();
+
 // Fills the key's default when its field is empty (notifier only); 0 when the value was present, -1 when it was
 // missing. Never touches the file.
 int ini_check_key(Key key, int index = 0);

@@ -93,6 +93,23 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
     EXPECT_EQ(settings_put(Key::Request, "1"), 0);
 }
 
+// A job's end writes Answer "0" while a stopped program holds the lock: kept and written once the lock is free,
+// or the file's Answer "1" would hold the notifier busy for good. A tool's setting is not: the user was told.
+TEST_F(SettingsFileFaults, TheNotifiersMailboxKeysAreWrittenOnceTheLockIsFree) {
+    ASSERT_EQ(settings_put(Key::Answer, "1"), 0);
+    int holder = open((dir.settings_path() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(settings_put(Key::Answer, "0"), -1);
+    EXPECT_EQ(settings_put(Key::State, "2"), -1);
+    EXPECT_EQ(settings_put(Key::SerialNumber, "XA1"), -1);
+    EXPECT_EQ(settings_retry_writes(), -1);
+    close(holder);
+    EXPECT_EQ(settings_retry_writes(), 0);
+    EXPECT_EQ(dir.read("corvo_kd5lite.ini"), "[corvo\\KD-5lite]\r\nAnswer=0\r\nState=2\r\n");
+    EXPECT_EQ(settings_retry_writes(), 0); // nothing left: no write at all
+    EXPECT_EQ(error_lines(dir).size(), 4u);
+}
+
 // The command keys are read five times a second: an unreadable file is one line, not a line per poll, and a read
 // that fails keeps the value last read instead of making it empty.
 TEST_F(SettingsFileFaults, AnUnreadableFileIsReportedOnceAndKeepsTheLastValues) {
