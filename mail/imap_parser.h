@@ -90,6 +90,10 @@ private:
 // scripted server use it). Result as ImapParser::next on a parser fed exactly these bytes.
 ImapParser::Result parse_imap_response(std::string_view bytes, ImapResponse& response);
 
+// Whether a line's text (without its line end) ends by announcing a literal, "{123}" or "{123+}" as in RFC 7888:
+// size is then its byte count and at where the announcement begins.
+bool imap_literal_marker(std::string_view text, std::uint64_t& size, std::size_t& at);
+
 // The message numbers of a SEARCH response ("* SEARCH 2 5 9"); numbers that are not positive are left out.
 std::vector<std::uint32_t> search_numbers(const ImapResponse& response);
 
