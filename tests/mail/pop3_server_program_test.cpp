@@ -103,9 +103,9 @@ TEST_F(Pop3ServerProgram, ServesTlsWithTheCertificateFromTheCommandLine) {
     TestAuthority authority(dir_.dir(), "program");
     TrustedAuthority trusted(authority);
     const auto certificate = authority.issue("server", "IP:127.0.0.1");
-    int port = start({"--user", "alice:secret", "--from", "a@b.c", "--tls", "stls", "--cert",
-                      certificate.certificate_file, "--key", certificate.key_file, "--transcript",
-                      dir_.path("transcript")});
+    int port =
+        start({"--user", "alice:secret", "--from", "a@b.c", "--tls", "stls", "--cert", certificate.certificate_file,
+               "--key", certificate.key_file, "--transcript", dir_.path("transcript")});
     ASSERT_GT(port, 0);
     set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "secret");
     settings_set(Key::Security, "1", 0);
