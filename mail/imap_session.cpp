@@ -389,17 +389,19 @@ ImapSession::Result ImapSession::examine() {
     if (folder.empty()) {
         folder = "INBOX";
     }
+    std::string name;
+    if (!mailbox_utf7(folder, name)) {
+        return fail_line("check mail ---> The folder name is abnormal[no.%d error: %d]", EILSEQ);
+    }
     const bool ascii = std::all_of(folder.begin(), folder.end(), [](char c) { return (c & 0x80) == 0; });
     if (!ascii && !utf8_ && offers("UTF8=ACCEPT")) {
         if (Result r = enable_utf8(); r != Result::ok) {
             return r;
         }
     }
-    std::string name;
-    if (utf8_ && imap_argument_form(folder) != ImapArgument::impossible) {
-        name = folder; // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8
-    } else if (!mailbox_utf7(folder, name)) {
-        return fail_line("check mail ---> The folder name is abnormal[no.%d error: %d]", EILSEQ);
+    if (utf8_ && folder.find_first_of("\r\n") == std::string::npos) {
+        // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8, and quoted strings may carry it.
+        return command(kExamine, {"EXAMINE " + imap_quoted(folder) + "\r\n"});
     }
     std::vector<std::string> pieces = {"EXAMINE "};
     append_argument(pieces, name);
