@@ -114,7 +114,11 @@ int put_entries(const std::vector<ProfileEntry>& entries) {
     ProfileWrite result = corvo_dir_ensure() ? profile_write_entries(all, settings_file_path()) : ProfileWrite::failed;
     int error = errno;
     note_outcome(retried, entries, result == ProfileWrite::done);
-    return result == ProfileWrite::done ? 0 : write_failed(result, error);
+    if (result == ProfileWrite::done) {
+        return 0;
+    }
+    // A retry alone that fails again was reported when it first failed; at every poll it would flood the log.
+    return entries.empty() ? -1 : write_failed(result, error);
 }
 
 void read_trace(Key key, int index, const char* value) {
