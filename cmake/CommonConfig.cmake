@@ -16,6 +16,7 @@ endif()
 if(KD5_SANITIZE STREQUAL "thread")
     target_compile_options(kd5_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(kd5_common INTERFACE -fsanitize=thread)
+    target_sources(kd5_common INTERFACE ${PROJECT_SOURCE_DIR}/cmake/tsan_suppressions.cpp)
 elseif(KD5_SANITIZE)
     target_compile_options(kd5_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                 -fno-sanitize-recover=undefined)
