@@ -292,6 +292,84 @@ TEST_F(Pop3CheckTls, TransportFaultsGiveThePlainMessages) {
     }
 }
 
+// The end of a TLS connection is only its closing alert: a FIN without it (anyone on the way can send one) or
+// bytes in clear where TLS was required fail the check, so the account keeps its LED; plain POP3 keeps taking a
+// closed connection for an empty reply.
+TEST_F(Pop3CheckTls, CutOrInjectedTlsStreamsFailInsteadOfReadingAsNoMail) {
+    const auto certificate = authority_->issue("cut", "IP:127.0.0.1");
+    struct Case {
+        const char* name;
+        const char* security;
+        Pop3Tls tls;
+        Pop3Fault fault;
+        const char* at;
+        int result;
+        Lines errors;
+    } cases[] = {
+        {"FIN without close_notify",
+         "2",
+         Pop3Tls::implicit,
+         Pop3Fault::truncate,
+         "USER",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.0 error: 71]"}},
+        {"FIN without close_notify after STLS",
+         "1",
+         Pop3Tls::stls,
+         Pop3Fault::truncate,
+         "STAT",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.0 error: 71]"}},
+        {"reply in clear under TLS",
+         "2",
+         Pop3Tls::implicit,
+         Pop3Fault::inject,
+         "STAT",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [a reception email confirmation command] message is "
+          "abnormal[no.0 error: 71]"}},
+        {"plain connection closed",
+         "0",
+         Pop3Tls::none,
+         Pop3Fault::truncate,
+         "GREETING",
+         0,
+         {"check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.0 error: 0]"}},
+    };
+    for (const auto& c : cases) {
+        clear_error_log();
+        Pop3Script script;
+        script.fault = c.fault;
+        script.fault_at = c.at;
+        serve(c.tls, c.tls == Pop3Tls::none ? nullptr : &certificate, c.security, script);
+        EXPECT_EQ(pop3_check(0), c.result) << c.name;
+        expect_errors(c.errors, c.name);
+    }
+}
+
+// Session tickets carry no data: a server that sends one after another without ever finishing its reply is
+// given no more time than a silent one (one wait without a byte), where it once held the receive for ever.
+TEST_F(Pop3CheckTls, RecordsWithoutDataDoNotStretchAReceive) {
+    const auto certificate = authority_->issue("tickets", "IP:127.0.0.1");
+    Timing t = timing();
+    t.select_timeout_ms = 100;
+    t.recv_attempts = 3;
+    set_timing(t);
+    Pop3Script script;
+    script.greeting = "+OK almost";
+    script.fault = Pop3Fault::tickets;
+    script.fault_delay_ms = 20;
+    serve(Pop3Tls::implicit, &certificate, "2", script);
+    EXPECT_EQ(pop3_check(0), -1);
+    expect_errors({"LAN operation ---> The reception is abnormal[err: 11]",
+                   "check mail ---> The reception of a POP connection confirmation message is abnormal[no.0 error: "
+                   "11]"},
+                  "tickets");
+}
+
 // Security empty or "0" is the exchange as it always was, even with a server that offers STLS; a value that
 // names no mode makes no connection at all.
 TEST_F(Pop3CheckTls, PlainAccountsAreUnchangedAndUnknownSecurityStaysOffline) {
