@@ -42,9 +42,10 @@ run_one() {
     local work="$build/runs/$name"
     local findings="$build/findings/$name"
     rm -rf "$work" "$findings"
-    mkdir -p "$work/corpus" "$findings"
+    mkdir -p "$work/corpus" "$work/tmp" "$findings"
     local rc=0
-    UBSAN_OPTIONS=print_stacktrace=1 "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
+    # Targets that need files (the mail check's error log) make them under TMPDIR, inside the build folder.
+    TMPDIR="$work/tmp" UBSAN_OPTIONS=print_stacktrace=1 "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
         -print_final_stats=1 -artifact_prefix="$findings/" "$work/corpus" "$root/fuzz/corpus/$name" \
         >"$work/log" 2>&1 || rc=$?
     echo "$rc" >"$work/status"
