@@ -68,6 +68,9 @@ public:
     // must be none: anything there came in clear before TLS and must not be taken as the server's (RFC 3501 6.2.1).
     bool holds_bytes() const { return started_ || consumed_ < input_.size(); }
     bool failed() const { return failed_; }
+    // Bytes of the literal being read that have not come yet (0 outside a literal): the reader can take exactly
+    // those, and then the rest of the line.
+    std::uint64_t literal_left() const { return in_literal_ ? literal_left_ : 0; }
 
 private:
     bool take_line_byte(char byte);
