@@ -1,0 +1,16 @@
+#pragma once
+
+#include "fuzz/scripted_server.h"
+
+#include <string>
+
+// What the targets that run a whole mail check share: the error log in a directory of the run's own (under TMPDIR,
+// which scripts/fuzz.sh points into build-fuzz/), the timing record without pauses, account 0 pointed at the
+// scripted server with its user name and password, and its sender conditions from the first input byte (bit 0
+// an exact one, bit 1 a partial one), so that both the count and the header path are read.
+ScriptedServer& mail_fuzz_server();
+void set_mail_fuzz_filters(unsigned char choice);
+
+// After a run: the lines the client sent, one string each, and now and then the log files cleared away so that
+// a long run does not fill the disk.
+std::string mail_fuzz_finish(ScriptedServer& server);
