@@ -185,20 +185,14 @@ long judge(TlsLink& link, const char* pin, std::string& fingerprint) {
 // error is kept, so that the read after a wait that met it reports what a plain socket would (a reset once seen
 // reads as a mere end on the socket below).
 ssize_t io_failure(TlsLink* link, int ssl_error, int saved_errno) {
+    // SYSCALL without an error number: the socket ended without the closing alert, which only a cut connection
+    // does.
     switch (ssl_error) {
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
+    case SSL_ERROR_ZERO_RETURN: return 0;
     case SSL_ERROR_WANT_READ:
-    case SSL_ERROR_WANT_WRITE:
-        errno = EAGAIN;
-        return -1; // the socket's time-out ran out
-    // No error number: the socket ended without the closing alert, which only a cut connection does.
-    case SSL_ERROR_SYSCALL:
-        link->failure = saved_errno != 0 ? saved_errno : EPROTO;
-        break;
-    default:
-        link->failure = EPROTO;
-        break;
+    case SSL_ERROR_WANT_WRITE: errno = EAGAIN; return -1; // the socket's time-out ran out
+    case SSL_ERROR_SYSCALL: link->failure = saved_errno != 0 ? saved_errno : EPROTO; break;
+    default: link->failure = EPROTO; break;
     }
     errno = link->failure;
     return -1;

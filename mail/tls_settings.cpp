@@ -34,14 +34,10 @@ MailSecurity mail_security(const char* setting) {
         return MailSecurity::unknown;
     }
     switch (text_to_int(setting)) {
-    case 0:
-        return MailSecurity::plain;
-    case 1:
-        return MailSecurity::stls;
-    case 2:
-        return MailSecurity::tls;
-    default:
-        return MailSecurity::unknown;
+    case 0: return MailSecurity::plain;
+    case 1: return MailSecurity::stls;
+    case 2: return MailSecurity::tls;
+    default: return MailSecurity::unknown;
     }
 }
 

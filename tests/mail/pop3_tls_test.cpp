@@ -54,7 +54,8 @@ protected:
     // Starts the server (with a certificate when given) on address and points account 0 at it with the given
     // Security, by its address or, when given, by name.
     void serve(Pop3Tls tls, const TestAuthority::Issued* certificate, const std::string& security,
-               Pop3Script script = {}, const std::string& address = "127.0.0.1", const std::string& name = "") {
+               Pop3Script script = {}, const std::string& address = "127.0.0.1", const std::string& name = "",
+               std::vector<std::string> messages = {}) {
         script.tls = tls;
         if (certificate != nullptr) {
             script.certificate_file = certificate->certificate_file;
@@ -64,6 +65,9 @@ protected:
         box.password = "secret";
         box.messages = {make_message("Taro <taro@example.com>", "user@kd5lite.test", "one"),
                         make_message("hanako@example.com", "user@kd5lite.test", "two")};
+        if (!messages.empty()) {
+            box.messages = std::move(messages);
+        }
         server_ = std::make_unique<Pop3Server>(std::map<std::string, Pop3Mailbox>{{"alice", box}}, script);
         ASSERT_TRUE(server_->start(address)) << server_->error();
         set_account(0, name.empty() ? server_->server_name() : name + ":" + std::to_string(server_->port()), "alice",
@@ -175,29 +179,19 @@ TEST_F(Pop3CheckTls, RefusedOrFailedTlsEndsTheCheckBeforeTheLogin) {
         Lines errors;
     } cases[] = {
         // The server sends the stranger's own certificate along: a self-signed one in the chain.
-        {"unknown authority",
-         "2",
-         Pop3Tls::implicit,
-         &unknown_authority,
-         {},
-         "",
+        {"unknown authority", "2", Pop3Tls::implicit, &unknown_authority, {}, "",
          untrusted(19, unknown_authority.fingerprint)},
         {"self-signed after STLS", "1", Pop3Tls::stls, &self_signed, {}, "", untrusted(18, self_signed.fingerprint)},
         {"another address", "2", Pop3Tls::implicit, &other_address, {}, "", untrusted(64, other_address.fingerprint)},
         {"expired", "2", Pop3Tls::implicit, &expired, {}, "", untrusted(10, expired.fingerprint)},
-        {"pin of another certificate",
-         "2",
-         Pop3Tls::implicit,
-         &self_signed,
-         {},
-         good.fingerprint,
+        {"pin of another certificate", "2", Pop3Tls::implicit, &self_signed, {}, good.fingerprint,
          untrusted(18, self_signed.fingerprint)},
         {"STLS refused", "1", Pop3Tls::none, nullptr, {}, "", {"check mail ---> STLS was refused[no.0 error: 0]"}},
         {"plain server behind TLS", "2", Pop3Tls::none, nullptr, {}, "", handshake},
         {"plain text after the STLS answer", "1", Pop3Tls::stls, &good,
          [](Pop3Script& s) { s.replies["STLS"] = "+OK go ahead\r\n+OK injected\r\n"; }, "", handshake},
-        {"silent server behind TLS", "2", Pop3Tls::none, nullptr, [](Pop3Script& s) { s.fault = Pop3Fault::mute; }, "",
-         stalled},
+        {"silent server behind TLS", "2", Pop3Tls::none, nullptr,
+         [](Pop3Script& s) { s.fault = Pop3Fault::mute; }, "", stalled},
         {"handshake never comes after STLS", "1", Pop3Tls::stls, &good,
          [](Pop3Script& s) {
              s.fault = Pop3Fault::mute;
@@ -300,6 +294,19 @@ TEST_F(Pop3CheckTls, TransportFaultsGiveThePlainMessages) {
         EXPECT_EQ(pop3_check(0), c.result) << c.at;
         expect_errors(c.errors, c.at);
     }
+}
+
+// One receive returns at most one TLS record: a header block over several records is still read to its end, and
+// the sender after it found.
+TEST_F(Pop3CheckTls, HeaderBlocksOverSeveralRecordsAreReadWhole) {
+    const auto certificate = authority_->issue("records", "IP:127.0.0.1");
+    const std::string arc = "ARC-Seal: i=1; a=rsa-sha256; b=" + std::string(20000, 'S') + "\r\n";
+    std::string message = make_message("Taro <taro@example.com>", "user@kd5lite.test", "signed");
+    set_filter(0, 0, "taro@example.com", "1");
+    serve(Pop3Tls::implicit, &certificate, "2", {}, "127.0.0.1", "", {arc + message, arc + message});
+    EXPECT_EQ(pop3_check(0), 2);
+    EXPECT_EQ(server_->commands().back(), "QUIT");
+    EXPECT_FALSE(dir_.exists("err07.log"));
 }
 
 // The end of a TLS connection is only its closing alert: a FIN without it (anyone on the way can send one) or

@@ -40,9 +40,9 @@ TEST(TlsSettings, FingerprintsMatchWhateverTheirColonsAndCase) {
         {shown, true},
         {bare, true},
         {"07:0f171F" + bare.substr(8), true},
-        {bare.substr(0, 62), false},   // one byte short
-        {bare + "00", false},          // one byte long
-        {"g" + bare.substr(1), false}, // not hex
+        {bare.substr(0, 62), false},             // one byte short
+        {bare + "00", false},                    // one byte long
+        {"g" + bare.substr(1), false},           // not hex
         {bare.substr(0, 32) + " " + bare.substr(32), false},
         {"", false},
         {std::string(64, '0'), false},

@@ -375,7 +375,7 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         return false;
     }
     if (reset) {
-        s.alert = false;   // a closing alert would end the connection properly before the reset
+        s.alert = false; // a closing alert would end the connection properly before the reset
         linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
         setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
