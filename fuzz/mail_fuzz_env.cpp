@@ -6,11 +6,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
 std::filesystem::path g_home;
-unsigned g_runs = 0;
 
 // No pauses, and waits far shorter than the real ones: the server has said all it will say before the check reads.
 Timing fast_timing() {
@@ -19,7 +20,7 @@ Timing fast_timing() {
     t.recv_block_pause_ms = 0;
     t.recv_settle_ms = 0;
     t.recv_drop_ms = 0;
-    t.select_timeout_ms = 20;
+    t.select_timeout_ms = 50;
     t.send_timeout_ms = 200;
     t.connect_timeout_ms = 1000;
     t.filter_pause_ms = 0;
@@ -39,7 +40,7 @@ ScriptedServer* set_up() {
     settings_set(Key::ErrorLog, "1"); // the lines that quote the server's text are part of what is fuzzed
     settings_set(Key::ServerName, name.c_str());
     settings_set(Key::ID, "taro");
-    settings_set(Key::Password, "secret");
+    settings_set(Key::Password, kMailFuzzPassword);
     return server;
 }
 
@@ -57,10 +58,14 @@ void set_mail_fuzz_filters(unsigned char choice) {
     settings_set(Key::SpecialSearch2, (choice & 2) != 0 ? "2" : "0");
 }
 
-std::string mail_fuzz_finish(ScriptedServer& server) {
+std::string mail_fuzz_finish(ScriptedServer& server, std::string& logs) {
     std::string sent = server.finish();
-    if (++g_runs % 1000 == 0) {
-        for (const auto& entry : std::filesystem::directory_iterator(g_home)) {
+    logs.clear();
+    for (const auto& entry : std::filesystem::directory_iterator(g_home)) {
+        if (entry.path().filename().string().rfind("err", 0) == 0) {
+            std::ostringstream text;
+            text << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+            logs += text.str();
             std::filesystem::remove(entry.path());
         }
     }

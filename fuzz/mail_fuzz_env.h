@@ -11,6 +11,8 @@
 ScriptedServer& mail_fuzz_server();
 void set_mail_fuzz_filters(unsigned char choice);
 
-// After a run: the lines the client sent, one string each, and now and then the log files cleared away so that
-// a long run does not fill the disk.
-std::string mail_fuzz_finish(ScriptedServer& server);
+// After a run: what the client sent, and in logs what the run wrote to the error log (which is then cleared).
+std::string mail_fuzz_finish(ScriptedServer& server, std::string& logs);
+
+// The account's password, which must reach the server only in its login command and never a log.
+inline constexpr char kMailFuzzPassword[] = "Pw-8d1f0c";

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -13,36 +14,65 @@ namespace {
 
 // Longer than any wait of the shortened timing record: a client that is still there after it has hung.
 constexpr int kPatienceMs = 5000;
+// How long the server waits for the client's next command before it sends its next reply unasked.
+constexpr int kQuietMs = 5;
 
-bool wait_readable(int fd) {
+int wait_readable(int fd, int timeout_ms) {
     pollfd p{fd, POLLIN, 0};
     int ready;
     do {
-        ready = poll(&p, 1, kPatienceMs);
+        ready = poll(&p, 1, timeout_ms);
     } while (ready < 0 && errno == EINTR);
-    return ready == 1;
+    return ready;
 }
 
-void serve(int listener, const std::string& script, std::string& received) {
-    if (!wait_readable(listener)) {
+// False when the client has gone: it stopped reading early, which is its right.
+bool send_all(int fd, std::string_view bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void serve(int listener, std::string_view script, std::string& received) {
+    if (wait_readable(listener, kPatienceMs) != 1) {
         return;
     }
     int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
         return;
     }
-    for (std::size_t sent = 0; sent < script.size();) {
-        ssize_t n = send(fd, script.data() + sent, script.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break; // the client has gone: it stopped reading early, which is its right
+    std::size_t at = 0; // where the next reply begins; npos once all are sent
+    auto send_next = [&] {
+        const std::size_t end = script.find(kReplySeparator, at);
+        const bool sent = send_all(fd, script.substr(at, end == std::string_view::npos ? end : end - at));
+        at = end == std::string_view::npos ? end : end + 1;
+        return sent;
+    };
+    bool going = send_next();
+    char buffer[4096];
+    while (going && at != std::string_view::npos) {
+        if (wait_readable(fd, kQuietMs) != 1) {
+            going = send_next();
+            continue;
         }
-        sent += static_cast<std::size_t>(n);
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+        if (std::string_view(buffer, static_cast<std::size_t>(n)).find('\n') != std::string_view::npos) {
+            going = send_next();
+        }
     }
     shutdown(fd, SHUT_WR);
     // Read to the client's end before closing: closing with unread bytes would reset the connection and take
     // from the client what it has not read yet.
-    char buffer[4096];
-    while (wait_readable(fd)) {
+    while (wait_readable(fd, kPatienceMs) == 1) {
         ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0) {
             break;
@@ -82,7 +112,7 @@ ScriptedServer::~ScriptedServer() {
 void ScriptedServer::start(std::string script) {
     finish();
     session_ = new Session{std::move(script), {}, {}};
-    session_->thread = std::thread(serve, listener_, std::cref(session_->script), std::ref(session_->received));
+    session_->thread = std::thread(serve, listener_, std::string_view(session_->script), std::ref(session_->received));
 }
 
 std::string ScriptedServer::finish() {

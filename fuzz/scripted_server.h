@@ -2,9 +2,13 @@
 
 #include <string>
 
-// A server on a loopback port that plays a script for one connection at a time: it sends the script's bytes as
-// soon as the client is in, closes its sending side, then reads whatever the client sends until the client ends
-// the connection. The mail code under test talks to it over a real TCP connection, as to any server.
+inline constexpr char kReplySeparator = '\x1e'; // ASCII record separator
+
+// A server on a loopback port that plays a script for one connection at a time. The script is the server's replies,
+// separated by kReplySeparator: the first goes out as soon as the client is in, each later one when the client has
+// sent a line (its next command) or has been quiet for a moment (as a server that speaks unasked). After the last
+// one the server closes its sending side and reads whatever the client sends until the client ends the connection.
+// The mail code under test talks to it over a real TCP connection, as to any server.
 class ScriptedServer {
 public:
     ScriptedServer();
