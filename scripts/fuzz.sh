@@ -51,9 +51,10 @@ run_one() {
     echo "$rc" >"$work/status"
 }
 
+# Every target has its seed folder; the folders name the targets.
 targets=()
-for exe in "$build"/fuzz/fuzz_*; do
-    targets+=("$(basename "$exe" | sed 's/^fuzz_//')")
+for seeds in fuzz/corpus/*/; do
+    targets+=("$(basename "$seeds")")
 done
 for name in "${targets[@]}"; do
     run_one "$name" &
