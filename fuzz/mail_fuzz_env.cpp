@@ -51,7 +51,12 @@ ScriptedServer& mail_fuzz_server() {
     return *server;
 }
 
-void set_mail_fuzz_filters(unsigned char choice) {
+bool mail_fuzz_requires_tls(unsigned char choice) {
+    return (choice & 8) != 0;
+}
+
+void set_mail_fuzz_account(unsigned char choice) {
+    settings_set(Key::Security, mail_fuzz_requires_tls(choice) ? "1" : "0");
     settings_set(Key::SpecialAddress1, "taro@example.com");
     settings_set(Key::SpecialSearch1, (choice & 1) != 0 ? "1" : "0");
     settings_set(Key::SpecialAddress2, "example.org");

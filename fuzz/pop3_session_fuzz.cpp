@@ -1,6 +1,6 @@
-// The POP3 check's whole reply reader against a server whose every byte is the input: the greeting, the replies to
+// The POP3 check's whole reply reader against a server whose replies are the input: the greeting, the replies to
 // USER, PASS, STAT, each TOP and QUIT, in whatever shape and cut wherever, over a real loopback connection. The
-// first input byte picks the sender conditions (see mail_fuzz_env.h).
+// first input byte picks the account's settings (see mail_fuzz_env.h).
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/mail_fuzz_env.h"
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     ScriptedServer& server = mail_fuzz_server();
-    set_mail_fuzz_filters(data[0]);
+    set_mail_fuzz_account(data[0]);
     server.start(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     const int result = pop3_check(0);
     std::string logs;
@@ -28,8 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(logs.find(kMailFuzzPassword) == std::string::npos ||
                script.find(kMailFuzzPassword) != std::string::npos);
     const std::size_t at = sent.find(kMailFuzzPassword);
+    FUZZ_CHECK(at == std::string::npos || !mail_fuzz_requires_tls(data[0])); // never in clear
     FUZZ_CHECK(at == std::string::npos || sent.find(kMailFuzzPassword, at + 1) == std::string::npos);
-    // The check speaks first with USER, and only after a greeting; the password never goes before the user name.
-    FUZZ_CHECK(sent.empty() || sent.rfind("USER taro\r\n", 0) == 0);
+    // The check speaks first with STLS or USER, and only after a greeting.
+    FUZZ_CHECK(sent.empty() || sent.rfind(mail_fuzz_requires_tls(data[0]) ? "STLS\r\n" : "USER taro\r\n", 0) == 0);
     return 0;
 }
