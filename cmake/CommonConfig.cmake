@@ -22,5 +22,15 @@ elseif(KD5_SANITIZE)
                                                 -fno-sanitize-recover=undefined)
     target_link_options(kd5_common INTERFACE -fsanitize=address,undefined)
 endif()
+# Fuzzing: every library carries libFuzzer's coverage hooks and the sanitizers; the targets in fuzz/ add the
+# fuzzer's main. An undefined-behaviour report stops the run like a crash, so the fuzzer counts it as a finding.
+if(KD5_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "KD5_FUZZ needs clang: configure with CXX=clang++")
+    endif()
+    target_compile_options(kd5_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                                -fno-sanitize-recover=undefined -g)
+    target_link_options(kd5_common INTERFACE -fsanitize=address,undefined)
+endif()
 find_package(Threads REQUIRED)
 target_link_libraries(kd5_common INTERFACE Threads::Threads)
