@@ -207,9 +207,10 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
 }
 
 // Sends a command in its pieces (the first gets the tag; each later one waits for the server's go-ahead) and reads
-// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection.
+// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection. A refusal
+// writes refused_line instead of the step's line when given, and is then a failure.
 ImapSession::Result ImapSession::command(const Step& step, const std::vector<std::string>& pieces,
-                                         const Untagged& untagged) {
+                                         const Untagged& untagged, const char* refused_line) {
     if (!connection_.is_open()) {
         return fail(step, kSendFailed, ENOTCONN);
     }
@@ -252,7 +253,7 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
             return fail(step, kBroken, EPROTO);
         }
         if (r.keyword != "OK") {
-            return fail(step, kRefused, 0);
+            return refused_line != nullptr ? fail_line(refused_line, EPROTO) : fail(step, kRefused, 0);
         }
         take_capabilities(r);
         return Result::ok;
@@ -300,26 +301,9 @@ ImapSession::Result ImapSession::starttls() {
     if (!offers("STARTTLS")) {
         return fail_line("check mail ---> STARTTLS is not offered by the IMAP server[no.%d error: %d]", EPROTO);
     }
-    const std::string tag = next_tag();
-    const std::string text = tag + " STARTTLS\r\n";
-    if (connection_.send(text.data(), static_cast<int>(text.size())) != 0) {
-        return fail(kStarttls, kSendFailed, errno);
-    }
-    for (;;) {
-        ImapResponse r;
-        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kStarttls); result != Result::ok) {
-            return result;
-        }
-        if (r.kind == ImapResponse::Kind::untagged && r.keyword != "BYE") {
-            continue;
-        }
-        if (r.kind != ImapResponse::Kind::tagged || r.tag != tag) {
-            return fail(kStarttls, r.keyword == "BYE" ? kBye : kBroken, EPROTO);
-        }
-        if (r.keyword != "OK") {
-            return fail_line("check mail ---> STARTTLS was refused[no.%d error: %d]", EPROTO);
-        }
-        break;
+    if (Result r = command(kStarttls, {"STARTTLS\r\n"}, {}, "check mail ---> STARTTLS was refused[no.%d error: %d]");
+        r != Result::ok) {
+        return r;
     }
     // Whatever came after the answer came in clear and must not be taken as the server's words under TLS
     // (RFC 3501 6.2.1); the connection checks its own buffer the same way.
