@@ -5,23 +5,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;        // a longer command line ends the session
-constexpr std::uint64_t kMaxLiteral = 1024 * 1024; // and so does a longer literal
+constexpr std::size_t kMaxLine = 64 * 1024;        // a longer command line is cut there
+constexpr std::uint64_t kMaxLiteral = 1024 * 1024; // a longer literal ends the session
 
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
