@@ -26,6 +26,8 @@ std::string upper(std::string text) {
 } // namespace
 
 struct Pop3Server::Session : ServerConnection {
+    // A new handshake was asked for.
+    bool renegotiating = false;
     bool logged_in = false;
     bool muted = false;
     std::string user;
@@ -33,11 +35,20 @@ struct Pop3Server::Session : ServerConnection {
 };
 
 Pop3Server::Pop3Server(std::map<std::string, Pop3Mailbox> mailboxes, Pop3Script script)
-    : ScriptedServer(script.tls != Pop3Tls::none, script.certificate_file, script.key_file),
-      script_(std::move(script)), mailboxes_(std::move(mailboxes)) {}
+    : ScriptedServer(script.tls != Pop3Tls::none, script.certificate_file, script.key_file), script_(std::move(script)),
+      mailboxes_(std::move(mailboxes)) {
+    if (script_.fault == Pop3Fault::renegotiate) {
+        limit_tls_to_1_2(); // TLS 1.3 has no renegotiation
+    }
+}
 
 Pop3Server::~Pop3Server() {
     stop();
+}
+
+int Pop3Server::renegotiations() const {
+    std::lock_guard lock(mutex_);
+    return renegotiations_;
 }
 
 void Pop3Server::set_messages(const std::string& user, std::vector<std::string> messages) {
@@ -82,6 +93,10 @@ void Pop3Server::serve(int fd) {
                 }
             }
         }
+    }
+    if (s.ssl != nullptr && s.renegotiating && SSL_renegotiate_pending(s.ssl) == 0) {
+        std::lock_guard lock(mutex_);
+        ++renegotiations_;
     }
     end(s);
 }
@@ -180,6 +195,15 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         ERR_clear_error();
         s.alert = false;
         return false;
+    }
+    if (faulted && script_.fault == Pop3Fault::renegotiate) {
+        if (!send_bytes(s, text) || s.ssl == nullptr) {
+            return false;
+        }
+        ERR_clear_error();
+        s.renegotiating = SSL_renegotiate(s.ssl) == 1;
+        SSL_do_handshake(s.ssl); // sends the request; the client's answer comes with its next record
+        return true;
     }
     if (faulted && script_.fault == Pop3Fault::truncate) {
         s.alert = false; // the FIN below then comes without the closing alert

@@ -24,6 +24,8 @@ enum class Pop3Fault {
     truncate,   // answers, then ends the connection without the TLS closing alert (as close over plain POP3)
     inject,     // answers in clear on the socket even under TLS, as someone on the way would, then goes on
     tickets,    // answers, then sends TLS records without data (session tickets) every fault_delay_ms for ever
+    // TLS 1.2 only: answers, then asks the client for a new handshake (HelloRequest)
+    renegotiate,
 };
 
 enum class Pop3Tls {
@@ -60,6 +62,9 @@ public:
     // start(), stop(), port(), server_name(), error(), connections(), tls_hosts() and on_command() as every
     // scripted server has them; commands() holds every command line received, without its line end.
 
+    // Handshakes done again after the renegotiate fault asked for one.
+    int renegotiations() const;
+
     // Replaces a maildrop while the server runs; a login after the call sees the new messages.
     void set_messages(const std::string& user, std::vector<std::string> messages);
 
@@ -73,5 +78,6 @@ private:
     std::optional<std::vector<std::string>> maildrop(const std::string& user, const std::string& password);
 
     Pop3Script script_;
-    std::map<std::string, Pop3Mailbox> mailboxes_; // under mutex_
+    std::map<std::string, Pop3Mailbox> mailboxes_; // under mutex_, as renegotiations_
+    int renegotiations_ = 0;
 };

@@ -35,6 +35,9 @@ ScriptedServer::~ScriptedServer() {
 bool ScriptedServer::start(const std::string& host, int port) {
     if (tls_wanted_ && tls_ == nullptr) {
         tls_ = SSL_CTX_new(TLS_server_method());
+        if (tls_ != nullptr && tls12_only_) {
+            SSL_CTX_set_max_proto_version(tls_, TLS1_2_VERSION);
+        }
         if (tls_ == nullptr || SSL_CTX_use_certificate_chain_file(tls_, certificate_file_.c_str()) != 1 ||
             SSL_CTX_use_PrivateKey_file(tls_, key_file_.c_str(), SSL_FILETYPE_PEM) != 1 ||
             SSL_CTX_check_private_key(tls_) != 1) {

@@ -75,6 +75,8 @@ protected:
     void close_gently(ServerConnection& c);
     // Makes the close that follows a reset (RST) instead of FIN.
     void reset_on_close(ServerConnection& c);
+    // Offers no TLS version above 1.2 (call before start()): TLS 1.3 has no renegotiation, for instance.
+    void limit_tls_to_1_2() { tls12_only_ = true; }
     // The descriptor that becomes readable when stop() is called, for waits of the server's own.
     int stop_fd() const { return stop_pipe_[0]; }
 
@@ -84,6 +86,7 @@ private:
     void run();
 
     bool tls_wanted_;
+    bool tls12_only_ = false;
     std::string certificate_file_;
     std::string key_file_;
     std::vector<std::string> commands_;
