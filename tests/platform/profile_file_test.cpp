@@ -147,7 +147,8 @@ TEST(ProfileFile, WhatCannotBeReadWholeIsNeverReplacedNorWaitedOn) {
         {"a device", [](const TempCorvo& d) { symlink("/dev/zero", d.settings_path().c_str()); }, ELOOP},
         {"a file over 1 MiB",
          [](const TempCorvo& d) {
-             d.write("corvo_kd5lite.ini", "[a]\r\nk=v\r\n" + std::string(kProfileMaxBytes, ';'));
+             std::string big = "[a]\r\nk=v\r\n";
+             d.write("corvo_kd5lite.ini", big.append(kProfileMaxBytes, ';'));
          },
          EFBIG},
     };

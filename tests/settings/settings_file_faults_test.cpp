@@ -59,7 +59,7 @@ TEST_F(SettingsFileFaults, AWriteThatCannotBeMadeChangesNothingAndSaysWhy) {
     } cases[] = {
         {"a directory in its place", [&] { mkdir(dir.settings_path().c_str(), 0700); },
          "INI operation ---> Writing abnormality [unreadable file][error: 22]"},
-        {"a file over 1 MiB", [&] { dir.write("corvo_kd5lite.ini", keys + std::string(kProfileMaxBytes, ';')); },
+        {"a file over 1 MiB", [&] { dir.write("corvo_kd5lite.ini", std::string(keys).append(kProfileMaxBytes, ';')); },
          "INI operation ---> Writing abnormality [unreadable file][error: 27]"},
         {"a link in place of the lock file",
          [&] {
