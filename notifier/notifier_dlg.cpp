@@ -45,14 +45,7 @@ CNotifierDlg::CNotifierDlg() : frames_(tray_frames()) {
 }
 
 void CNotifierDlg::OnTimer() {
-    mailbox_poll();
-    if (mailbox_monitoring_requested()) {
-        next_frame();
-    }
-    if (mailbox_busy()) {
-        return;
-    }
-    if (mailbox_dispatch() == Dispatch::end_requested) {
+    if (mailbox_tick([this] { next_frame(); }) == Dispatch::end_requested) {
         end_by_user();
     }
 }
