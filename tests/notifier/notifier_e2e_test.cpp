@@ -136,6 +136,19 @@ TEST_F(Notifier, EndOfSessionLeavesJobSoMonitoringResumesAtTheNextLogin) {
     }
 }
 
+// A notifier that died mid-job left the keys busy; the next one must reset them even when it can make no
+// single-instance lock at all, or it would never act on a request again.
+TEST_F(Notifier, KeysLeftBusyAreResetEvenWithoutALockFile) {
+    std::filesystem::create_directory(dir_.path("corvo KD-5 lite.lock")); // where both lock files would go
+    for (const char* key : {"Request", "State", "Answer"}) {
+        tool_write(key, "1");
+    }
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output();
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    EXPECT_NE(notifier.output().find("cannot use the lock file"), std::string::npos) << notifier.output();
+}
+
 class Monitoring : public Notifier {
 protected:
     void SetUp() override {
