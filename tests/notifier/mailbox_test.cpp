@@ -172,9 +172,8 @@ TEST_F(Mailbox, JobWhoseThreadCannotStartEndsAndWaitsLikeAnyJob) {
     Timing t = timing();
     t.job_start_ms = 300;
     set_timing(t);
-    set_job_thread_starter([](void (*)()) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    });
+    set_job_thread_starter(
+        [](void (*)()) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
     tool_write("ErrorLog", "107");
     start_notifier();
     tool_write("Request", "3");

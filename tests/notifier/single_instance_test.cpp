@@ -24,9 +24,9 @@ TEST(SingleInstance, LockIsKeptInTheRuntimeDirOrElseInTheSettingsDir) {
         Runtime runtime;
         bool in_runtime_dir;
     };
-    for (auto [runtime, in_runtime_dir] : {Row{Runtime::usable, true}, Row{Runtime::missing_dir, false},
-                                           Row{Runtime::symlink_elsewhere, false}, Row{Runtime::directory, false},
-                                           Row{Runtime::foreign_file, false}}) {
+    for (auto [runtime, in_runtime_dir] :
+         {Row{Runtime::usable, true}, Row{Runtime::missing_dir, false}, Row{Runtime::symlink_elsewhere, false},
+          Row{Runtime::directory, false}, Row{Runtime::foreign_file, false}}) {
         if (runtime == Runtime::foreign_file && geteuid() != 0) {
             continue; // only root can give a file away
         }
