@@ -36,7 +36,7 @@ int CNotifierApp::InitInstance() {
     mailbox_reset();
     CNotifierDlg dlg;
     exec();
-    dlg.end_now();
+    dlg.end_now(); // not reached: the dialog ends the program as the event loop ends
 }
 
 void CNotifierApp::refuse() {

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class QSocketNotifier;
 class QSystemTrayIcon;
 
@@ -19,8 +21,14 @@ public:
     // and the lamp keeps what it shows.
     [[noreturn]] void end_now();
 
+    bool has_tray_icon() const { return tray_ != nullptr; }
+
+    // Replaces the look for a notification area (tests); an empty function restores the desktop's.
+    static void set_tray_probe(std::function<bool()> probe);
+
 private:
     void OnTimer();
+    void look_for_tray();
     void next_frame();
     [[noreturn]] void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     [[noreturn]] void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
@@ -30,5 +38,6 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
     QTimer timer_;
+    QTimer tray_look_;
     QSocketNotifier* end_signal_ = nullptr;
 };
