@@ -39,8 +39,10 @@ Timing scaled_timing(double factor) {
     Timing t;
     for (int* ms : {&t.poll_ms, &t.job_start_ms, &t.session_end_ms, &t.usb_poll_ms, &t.usb_read_timeout_ms,
                     &t.usb_write_timeout_ms, &t.sound_pause_ms, &t.recv_line_pause_ms, &t.recv_block_pause_ms,
-                    &t.recv_settle_ms, &t.recv_drop_ms, &t.select_timeout_ms, &t.send_timeout_ms, &t.connect_timeout_ms,
-                    &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms, &t.tray_look_ms}) {
+                    &t.recv_settle_ms, &t.recv_drop_ms, &t.select_timeout_ms, &t.send_timeout_ms,
+                    &t.connect_timeout_ms,
+                    &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms,
+                    &t.tray_look_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

@@ -4,26 +4,26 @@
 // shorten them in process, and KD5LITE_TIME_SCALE scales them for end-to-end runs and the demo.
 struct Timing {
     // notifier window thread
-    int poll_ms = 200;         // command mailbox poll timer
-    int job_start_ms = 1000;   // window thread sleeps after starting a job
-    int session_end_ms = 1000; // wait before ending at the end of the login session
+    int poll_ms = 200;          // command mailbox poll timer
+    int job_start_ms = 1000;    // window thread sleeps after starting a job
+    int session_end_ms = 1000;  // wait before ending at the end of the login session
     // lamp transport
-    int usb_poll_ms = 15;     // receive queue poll interval
-    int usb_poll_count = 100; // polls before the read is made anyway (a count, never scaled)
+    int usb_poll_ms = 15;       // receive queue poll interval
+    int usb_poll_count = 100;   // polls before the read is made anyway (a count, never scaled)
     int usb_read_timeout_ms = 100;
     int usb_write_timeout_ms = 100;
     // lamp command set
     int sound_pause_ms = 10000; // pause after each newly lit account's sound
     // TCP client
-    int recv_line_pause_ms = 500;   // before each wait for a reply line
-    int recv_block_pause_ms = 300;  // before each wait for a header block
-    int recv_settle_ms = 300;       // after data is announced, before reading it
-    int recv_drop_ms = 100;         // before each byte of a cut line that is read and dropped
-    int select_timeout_ms = 2000;   // one wait for data
-    int send_timeout_ms = 1000;     // wait for the socket to take data
+    int recv_line_pause_ms = 500;  // before each wait for a reply line
+    int recv_block_pause_ms = 300; // before each wait for a header block
+    int recv_settle_ms = 300;      // after data is announced, before reading it
+    int recv_drop_ms = 100;        // before each byte of a cut line that is read and dropped
+    int select_timeout_ms = 2000;  // one wait for data
+    int send_timeout_ms = 1000;    // wait for the socket to take data
     int connect_timeout_ms = 21000; // wait for the server to accept: a SYN and two retries, 3 + 6 + 12 s; and a
                                     // whole TLS handshake
-    int recv_attempts = 60;         // waits before a receive gives up (a count, never scaled)
+    int recv_attempts = 60;        // waits before a receive gives up (a count, never scaled)
     // POP3 check
     int filter_pause_ms = 150; // between two messages of the sender filter pass
     // worker jobs
@@ -31,8 +31,7 @@ struct Timing {
     int monitor_step_ms = 1000;     // one step of the wait between passes
     int monitor_steps_per_min = 60; // steps in one minute of IntervalTimer (a count, never scaled)
     // notifier window thread, added
-    int tray_look_ms = 5000; // between two looks for a notification area that was not there (started before the
-                             // desktop's panel)
+    int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.
