@@ -39,10 +39,14 @@ bool notification_area() {
     if (g_tray_probe) {
         return g_tray_probe();
     }
+    QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        return false; // no display: no notification area will ever come
+    }
     if (status_notifier_host()) {
         return QSystemTrayIcon::isSystemTrayAvailable();
     }
-    return QGuiApplication::platformName() == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
+    return platform == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 } // namespace
