@@ -87,12 +87,15 @@ TEST_F(Mailbox, RequestsOutsideTheTableChangeNothing) {
     }
 }
 
+// The tray icon steps while monitoring is requested, busy or not; leading digits count.
 TEST_F(Mailbox, LeadingDigitsCountForTheMonitoringRequest) {
+    tool_write("Answer", "1"); // busy: nothing is dispatched
     for (auto [request, monitoring] :
          {std::pair{"01", true}, {"1 ", true}, {"1x", true}, {"x1", false}, {"11", false}, {"", false}}) {
         tool_write("Request", request);
-        mailbox_poll();
-        EXPECT_EQ(mailbox_monitoring_requested(), monitoring) << "'" << request << "'";
+        g_icon_steps = 0;
+        EXPECT_EQ(tick(), Dispatch::nothing);
+        EXPECT_EQ(g_icon_steps, monitoring ? 1 : 0) << "'" << request << "'";
     }
 }
 
