@@ -19,8 +19,6 @@ namespace {
 
 const char kTip[] = "corvo KD5 lite";
 
-std::function<bool()> g_tray_probe;
-
 // A desktop's panel that hosts StatusNotifier items, the notification area of today's desktops.
 bool status_notifier_host() {
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -36,9 +34,6 @@ bool status_notifier_host() {
 // has started, it would never use the host that comes later. So it is asked only once a host is there, or on X11,
 // whose older kind of tray it looks for anew each time.
 bool notification_area() {
-    if (g_tray_probe) {
-        return g_tray_probe();
-    }
     QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
         return false; // no display: no notification area will ever come
@@ -74,10 +69,6 @@ CNotifierDlg::CNotifierDlg() : frames_(tray_frames()) {
     // The desktop's session manager also asks for commit data when it only saves the session, so that request
     // ends nothing; when the session really ends it tells the application to quit.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { end_of_session(); });
-}
-
-void CNotifierDlg::set_tray_probe(std::function<bool()> probe) {
-    g_tray_probe = std::move(probe);
 }
 
 void CNotifierDlg::look_for_tray() {

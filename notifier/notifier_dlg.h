@@ -6,8 +6,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
-
 class QSocketNotifier;
 class QSystemTrayIcon;
 
@@ -20,11 +18,6 @@ public:
     // Removes the tray icon and ends the process at once with exit code 1. A running job is cut off where it is,
     // and the lamp keeps what it shows.
     [[noreturn]] void end_now();
-
-    bool has_tray_icon() const { return tray_ != nullptr; }
-
-    // Replaces the look for a notification area (tests); an empty function restores the desktop's.
-    static void set_tray_probe(std::function<bool()> probe);
 
 private:
     void OnTimer();

@@ -1,6 +1,7 @@
 // The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
 
 #include "tests/notifier/harness.h"
+#include "tests/notifier/x11_tray_host.h"
 #include "tests/support/lampsim_handle.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,21 @@ TEST_F(Notifier, KeysLeftBusyAreResetEvenWithoutALockFile) {
     ASSERT_TRUE(key_is("State", "2")) << notifier.output();
     EXPECT_EQ(file_key(dir_, "Answer"), "0");
     EXPECT_NE(notifier.output().find("cannot use the lock file"), std::string::npos) << notifier.output();
+}
+
+// Started at login before the desktop's panel, the notifier docks its icon once the notification area is there
+// (here an X11 one, on a display of its own, without a session bus).
+TEST_F(Notifier, TrayIconComesWhenTheNotificationAreaComesLater) {
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    NotifierProcess notifier(dir_, {{"QT_QPA_PLATFORM", "xcb"},
+                                    {"DISPLAY", display.name()},
+                                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}});
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output(); // up, and found no notification area
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    EXPECT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+    EXPECT_TRUE(notifier.running());
 }
 
 class Monitoring : public Notifier {

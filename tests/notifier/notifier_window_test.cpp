@@ -1,10 +1,9 @@
-// The notifier's hidden window on the offscreen platform: what ends it and when its tray icon comes.
+// The notifier's hidden window on the offscreen platform: what ends it.
 
 #include "notifier/notifier_dlg.h"
 
 #include "platform/timing.h"
 #include "settings/settings_access.h"
-#include "tests/support/lampsim_handle.h"
 #include "tests/support/temp_corvo.h"
 
 #include <QCoreApplication>
@@ -16,13 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-bool events_until(const std::function<bool()>& cond) {
-    return wait_until([&] {
-        QCoreApplication::processEvents();
-        return cond();
-    });
-}
 
 // What the desktop's session manager sends when it saves the session, at a checkpoint as at the session's end.
 // Qt makes the manager object itself and offers no way to make one; the notifier must not need it, so a stand-in
@@ -39,13 +31,9 @@ protected:
         Timing t;
         t.poll_ms = 3600000; // the command mailbox stays out of these tests
         t.session_end_ms = 1;
-        t.tray_look_ms = 10;
         set_timing(t);
     }
-    void TearDown() override {
-        set_timing(Timing{});
-        CNotifierDlg::set_tray_probe({});
-    }
+    void TearDown() override { set_timing(Timing{}); }
 
     TempCorvo dir_;
 };
@@ -73,24 +61,6 @@ TEST_F(NotifierWindow, SessionSaveKeepsItRunningAndTheSessionsEndEndsIt) {
         ::testing::ExitedWithCode(1), "");
     ini_read_key(Key::Job);
     EXPECT_EQ(settings_get(Key::Job), "101");
-}
-
-// Started at login before the desktop's panel, the notifier gets its icon once the notification area is there.
-TEST_F(NotifierWindow, TrayIconComesWhenTheNotificationAreaComes) {
-    int looks = 0;
-    bool panel = false;
-    CNotifierDlg::set_tray_probe([&] {
-        ++looks;
-        return panel;
-    });
-    CNotifierDlg dlg;
-    ASSERT_TRUE(events_until([&] { return looks >= 3; }));
-    EXPECT_FALSE(dlg.has_tray_icon());
-    panel = true;
-    EXPECT_TRUE(events_until([&] { return dlg.has_tray_icon(); }));
-    int looks_with_icon = looks;
-    QCoreApplication::processEvents();
-    EXPECT_EQ(looks, looks_with_icon); // once it is there, nobody looks again
 }
 
 } // namespace
