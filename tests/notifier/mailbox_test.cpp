@@ -32,6 +32,7 @@ protected:
     void TearDown() override {
         set_timing(Timing{});
         set_job_thread_starter(nullptr);
+        unsetenv("KD5LITE_SERIAL_DIR");
     }
 
     void start_notifier() {
@@ -166,7 +167,6 @@ TEST_F(Mailbox, FileRewrittenDuringMonitoringStartsNothingBesideIt) {
     std::string log = state_log();
     EXPECT_EQ(count_of(log, "monitor --> A start"), 1) << log;
     EXPECT_EQ(count_of(log, "initial"), 1) << log;
-    unsetenv("KD5LITE_SERIAL_DIR");
 }
 
 // Ended at once, a job whose thread cannot start would be retried at every tick, five times a second, each time
