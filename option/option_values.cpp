@@ -9,6 +9,15 @@ int condition_entry(const char* value) {
     return entry >= 0 && entry < kConditionCount ? entry : -1;
 }
 
+int protocol_entry(const char* value) {
+    // The same reading as Security: a value that does not begin with a digit names no protocol.
+    if (*value != '\0' && (*value < '0' || *value > '9')) {
+        return -1;
+    }
+    int entry = text_to_int(value);
+    return entry == 0 || entry == 1 ? entry : -1;
+}
+
 int security_entry(const char* value) {
     switch (mail_security(value)) {
     case MailSecurity::plain: return 0;

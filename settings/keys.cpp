@@ -46,6 +46,8 @@ constexpr KeyInfo kKeys[] = {
     {"SpecialSearch3", KeyGroup::Account},
     {"Security", KeyGroup::Account},
     {"TlsFingerprint", KeyGroup::Account},
+    {"Protocol", KeyGroup::Account},
+    {"Folder", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -65,6 +67,8 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::SpecialSearch2: return ref(u.SpecialSearch2);
     case Key::SpecialSearch3: return ref(u.SpecialSearch3);
     case Key::Security: return ref(u.Security);
+    case Key::Protocol: return ref(u.Protocol);
+    case Key::Folder: return ref(u.Folder);
     default: return ref(u.TlsFingerprint);
     }
 }

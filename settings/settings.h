@@ -23,6 +23,8 @@ struct UserAccount {
     // Added after the keys above, so a file without them still reads as before: empty means plain POP3.
     char Security[4 + 1];        // "0" or empty: plain POP3; "1": STLS (RFC 2595); "2": TLS from the first byte
     char TlsFingerprint[95 + 1]; // SHA-256 of a certificate trusted as it is: 32 hex pairs, colons between or not
+    char Protocol[4 + 1];        // "0" or empty: POP3; "1": IMAP
+    char Folder[128 + 1];        // the IMAP mailbox to watch, UTF-8; empty means INBOX
 };
 
 struct Settings {
