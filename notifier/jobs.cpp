@@ -2,7 +2,9 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/monitor_wake.h"
 #include "mail/pop3.h"
+#include "mail/push.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -84,13 +86,20 @@ long long wait_steps() {
     return std::max(1LL, steps);
 }
 
+bool stop_requested() {
+    ini_read_key(Key::Request);
+    return settings_number(Key::Request) == kStopRequest;
+}
+
+// Each step waits on the push watchers' wake object: a change a server announced ends the wait at once.
 bool stop_requested_during_wait() {
     for (long long k = 0; k < wait_steps(); ++k) {
-        ini_read_key(Key::Request);
-        if (settings_number(Key::Request) == kStopRequest) {
+        if (stop_requested()) {
             return true;
         }
-        pause_ms(timing().monitor_step_ms);
+        if (monitor_wake().wait(timing().monitor_step_ms)) {
+            return stop_requested();
+        }
     }
     return false;
 }
@@ -100,12 +109,14 @@ bool stop_requested_during_wait() {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
+    push_start(account_ready);
     do {
         for (int i = 0; i < kAccountCount; ++i) {
             check_account(i);
         }
         show_mail_on_lamp();
     } while (!stop_requested_during_wait());
+    push_stop();
     led_start(); // opens the lamp with every LED off
     led_end();
     write_state_log("Email arrival of the mail monitor --> The end");

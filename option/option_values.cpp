@@ -10,12 +10,11 @@ int condition_entry(const char* value) {
 }
 
 int protocol_entry(const char* value) {
-    // The same reading as Security: a value that does not begin with a digit names no protocol.
-    if (*value != '\0' && (*value < '0' || *value > '9')) {
-        return -1;
+    switch (mail_protocol(value)) {
+    case MailProtocol::pop3: return 0;
+    case MailProtocol::imap: return 1;
+    default: return -1;
     }
-    int entry = text_to_int(value);
-    return entry == 0 || entry == 1 ? entry : -1;
 }
 
 int security_entry(const char* value) {
