@@ -1,6 +1,7 @@
 #include "mail/idle_link.h"
 
 #include "logging/log.h"
+#include "mail/imap_text.h"
 #include "mail/tls_settings.h"
 #include "platform/timing.h"
 
@@ -19,26 +20,6 @@ enum Refusal { kGreeting = 1, kStartTls = 2, kLogin = 3, kExamine = 4, kIdle = 5
 bool refused(int index, Refusal step) {
     write_error_logf("check mail ---> The push connection was refused[no.%d error: %d]", index, step);
     return false;
-}
-
-// A string argument (RFC 3501 4.3): quoted when it can be, else a synchronising literal whose text follows the
-// server's continuation.
-bool needs_literal(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte >= 0x7f;
-    });
-}
-
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
 }
 
 // The size of the literal that a received line announces at its end ("{n}" or "{n+}" before CR LF), or -1.
@@ -184,9 +165,14 @@ bool IdleLink::log_in() {
     if ((capabilities_.empty() && !ask_capabilities()) || offers("LOGINDISABLED")) {
         return refused(account_.index, kLogin);
     }
+    const ImapArgument user_form = imap_argument_form(account_.user);
+    const ImapArgument password_form = imap_argument_form(account_.password);
+    if (user_form == ImapArgument::impossible || password_form == ImapArgument::impossible) {
+        return refused(account_.index, kLogin);
+    }
     ImapResponse response;
-    if (!needs_literal(account_.user) && !needs_literal(account_.password)) {
-        if (!send_command("LOGIN " + quoted(account_.user) + " " + quoted(account_.password))) {
+    if (user_form == ImapArgument::quoted && password_form == ImapArgument::quoted) {
+        if (!send_command("LOGIN " + imap_quoted(account_.user) + " " + imap_quoted(account_.password))) {
             return false;
         }
     } else {
@@ -215,9 +201,12 @@ bool IdleLink::log_in() {
 }
 
 bool IdleLink::examine() {
-    const std::string& folder = account_.folder.empty() ? std::string("INBOX") : account_.folder;
+    std::string folder;
+    if (!mailbox_utf7(account_.folder.empty() ? "INBOX" : account_.folder, folder)) {
+        return refused(account_.index, kExamine);
+    }
     ImapResponse response;
-    if (!send_command("EXAMINE " + quoted(folder)) || !await_tagged(response, reply_ms())) {
+    if (!send_command("EXAMINE " + imap_quoted(folder)) || !await_tagged(response, reply_ms())) {
         return refused(account_.index, kExamine);
     }
     changed_ = false; // the EXISTS of the EXAMINE answer is what the pass counts anyway

@@ -67,9 +67,9 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::SpecialSearch2: return ref(u.SpecialSearch2);
     case Key::SpecialSearch3: return ref(u.SpecialSearch3);
     case Key::Security: return ref(u.Security);
+    case Key::TlsFingerprint: return ref(u.TlsFingerprint);
     case Key::Protocol: return ref(u.Protocol);
-    case Key::Folder: return ref(u.Folder);
-    default: return ref(u.TlsFingerprint);
+    default: return ref(u.Folder);
     }
 }
 
