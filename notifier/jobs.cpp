@@ -19,6 +19,7 @@ int last_count[3];
 namespace {
 
 constexpr int kStopRequest = 4;
+constexpr int kEndRequest = 99;
 
 // State before Answer: the window thread starts the next job as soon as it reads Answer "0", and that job's
 // State "1" must not be overwritten by this job's "2".
@@ -86,9 +87,12 @@ long long wait_steps() {
     return std::max(1LL, steps);
 }
 
+// An end request stops the monitor too: the window thread acts on no request while a job runs, so the notifier
+// could otherwise never end while it monitors.
 bool stop_requested() {
     ini_read_key(Key::Request);
-    return settings_number(Key::Request) == kStopRequest;
+    int request = settings_number(Key::Request);
+    return request == kStopRequest || request == kEndRequest;
 }
 
 // Each step waits on the push watchers' wake object: a change a server announced ends the wait at once.
