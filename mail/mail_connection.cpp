@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -91,7 +92,39 @@ in_port_t service_port(const char* service) {
     return static_cast<in_port_t>(found->s_port);
 }
 
+int system_resolver(const std::string& host, bool numeric, std::vector<sockaddr_storage>& addresses) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = numeric ? AI_NUMERICHOST : 0;
+    addrinfo* list = nullptr;
+    errno = 0;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        return rc == EAI_SYSTEM ? errno : rc;
+    }
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && a->ai_addrlen <= sizeof(sockaddr_storage)) {
+            sockaddr_storage address{};
+            std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+            addresses.push_back(address);
+        }
+    }
+    freeaddrinfo(list);
+    return 0;
+}
+
+std::atomic<MailResolver> g_resolver{nullptr};
+
+socklen_t length_of(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
 } // namespace
+
+void set_mail_resolver(MailResolver resolver) {
+    g_resolver = resolver;
+}
 
 MailConnection::~MailConnection() {
     close();
@@ -105,12 +138,9 @@ int MailConnection::resolve(const char* server, int default_port) {
     return resolve_port(server, nullptr, default_port);
 }
 
-// The addresses of the name, with the port set. Returns 0 or the getaddrinfo error code (errno's value for a
-// system error): name resolution has its own codes beside errno.
 int MailConnection::resolve_port(const char* server, const char* service, int default_port) {
     close(); // a connection left over from an earlier check must not leak its descriptor
     addresses_.clear();
-    address_lengths_.clear();
     ServerName name = split_server_name(server != nullptr ? server : "");
     in_port_t port = 0;
     if (name.error == ServerName::Error::port) {
@@ -126,29 +156,17 @@ int MailConnection::resolve_port(const char* server, const char* service, int de
     if (port == 0) {
         return fail("LAN operation ---> The port number acquisition is abnormal[error: %d]", ENOENT);
     }
-    int code = EAI_NONAME;
-    if (name.error != ServerName::Error::host) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = name.numeric ? AI_NUMERICHOST : 0;
-        addrinfo* list = nullptr;
-        errno = 0;
-        int rc = getaddrinfo(name.host.c_str(), nullptr, &hints, &list);
-        code = rc == 0 ? 0 : rc == EAI_SYSTEM ? errno : rc;
-        for (const addrinfo* a = rc == 0 ? list : nullptr; a != nullptr; a = a->ai_next) {
-            sockaddr_storage address{};
-            std::memcpy(&address, a->ai_addr, a->ai_addrlen);
-            if (a->ai_family == AF_INET6) {
-                reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = port;
-            } else {
-                reinterpret_cast<sockaddr_in*>(&address)->sin_port = port;
-            }
-            addresses_.push_back(address);
-            address_lengths_.push_back(a->ai_addrlen);
-        }
-        if (list != nullptr) {
-            freeaddrinfo(list);
+    MailResolver resolver = g_resolver.load();
+    resolver = resolver != nullptr ? resolver : system_resolver;
+    int code = name.error == ServerName::Error::host ? EAI_NONAME : resolver(name.host, name.numeric, addresses_);
+    if (code == 0 && addresses_.empty()) {
+        code = EAI_NONAME;
+    }
+    for (sockaddr_storage& address : addresses_) {
+        if (address.ss_family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = port;
+        } else {
+            reinterpret_cast<sockaddr_in*>(&address)->sin_port = port;
         }
     }
     if (code != 0) {
@@ -164,9 +182,23 @@ int MailConnection::resolve_port(const char* server, const char* service, int de
 
 int MailConnection::connect() {
     int code = EBADF;
-    if (fd_ >= 0) {
-        code = connect_bounded(fd_, reinterpret_cast<const sockaddr*>(&addresses_.front()), address_lengths_.front(),
-                               timing().connect_timeout_ms);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timing().connect_timeout_ms);
+    for (std::size_t i = 0; fd_ >= 0 && i < addresses_.size(); ++i) {
+        if (i > 0) {
+            // A socket whose connect failed cannot be connected again; the next address may be of another family.
+            ::close(fd_);
+            fd_ = socket(addresses_[i].ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd_ < 0) {
+                code = errno;
+                break;
+            }
+        }
+        const int left = static_cast<int>(addresses_.size() - i);
+        code = connect_bounded(fd_, reinterpret_cast<const sockaddr*>(&addresses_[i]), length_of(addresses_[i]),
+                               std::max(1, remaining_ms(deadline) / left));
+        if (code == 0 || remaining_ms(deadline) == 0) {
+            break;
+        }
     }
     if (code != 0) {
         close();
@@ -179,6 +211,11 @@ int MailConnection::connect() {
 int MailConnection::start_tls(const char* pin) {
     if (fd_ < 0 || tls_ != nullptr) {
         return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", fd_ < 0 ? EBADF : EISCONN);
+    }
+    if (!pending_.empty()) {
+        // Bytes that came in clear after the answer that agreed to TLS were never part of it: someone on the way
+        // put them there, to be taken as the server's first words under TLS.
+        return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", EPROTO);
     }
     TlsRefusal refusal;
     tls_ = tls_open(fd_, host_, pin, timing().connect_timeout_ms, refusal);
@@ -233,20 +270,37 @@ int MailConnection::wait_readable(int timeout_ms) {
     return wait_socket(fd_, POLLIN, timeout_ms);
 }
 
-// Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing.
-int MailConnection::wait_for_data(int pause, const char* give_up_format) {
+int MailConnection::receive_budget_ms() {
+    const Timing& t = timing();
+    return (t.recv_attempts + 1) * t.select_timeout_ms;
+}
+
+// One wait of at most one select time-out, charged to the budget: the time spent waiting is what a server that
+// trickles its bytes stretches, whatever it does between them.
+int MailConnection::wait_charged(int& budget_ms) {
+    const Clock::time_point start = Clock::now();
+    int ready = wait_readable(std::min(timing().select_timeout_ms, budget_ms));
+    const int code = errno;
+    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    budget_ms = std::max(0, budget_ms - static_cast<int>(spent));
+    errno = code;
+    return ready;
+}
+
+// Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing, or
+// when the budget is spent.
+int MailConnection::wait_for_data(int pause, const char* give_up_format, int& budget_ms) {
     if (fd_ < 0) {
         return fail(give_up_format, EBADF);
     }
-    const Timing& t = timing();
     for (int attempt = 1;; ++attempt) {
         pause_ms(pause);
-        int ready = wait_readable(t.select_timeout_ms);
+        int ready = wait_charged(budget_ms);
         int code = errno;
         if (ready == 1) {
             return 0;
         }
-        if (attempt > t.recv_attempts) {
+        if (attempt > timing().recv_attempts || budget_ms == 0) {
             return fail(give_up_format, code);
         }
     }
@@ -270,10 +324,22 @@ long MailConnection::read_some(void* into, std::size_t n) {
     return got;
 }
 
+// read_some after one charged wait: -1 with EAGAIN when nothing came within one select time-out (as a blocking
+// receive bounded by it), with ETIMEDOUT when the budget is spent.
+long MailConnection::read_charged(void* into, std::size_t n, int& budget_ms) {
+    int ready = wait_charged(budget_ms);
+    if (ready == 0) {
+        errno = budget_ms == 0 ? ETIMEDOUT : EAGAIN;
+        return -1;
+    }
+    return ready < 0 ? -1 : read_some(into, n);
+}
+
 int MailConnection::recv_line(char* buffer, int* length, char line_end) {
     const int capacity = *length < 0 ? 0 : *length;
     std::memset(buffer, 0, static_cast<std::size_t>(capacity));
-    if (wait_for_data(timing().recv_line_pause_ms, "LAN operation ---> 受信(select)異常[err: %d]") != 0) {
+    int budget = receive_budget_ms();
+    if (wait_for_data(timing().recv_line_pause_ms, "LAN operation ---> 受信(select)異常[err: %d]", budget) != 0) {
         return -1;
     }
     pause_ms(timing().recv_settle_ms);
@@ -283,7 +349,7 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
     int position = 0;
     for (;; ++position) {
         char byte = 0;
-        long got = read_some(&byte, 1);
+        long got = read_charged(&byte, 1, budget);
         if (got < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
@@ -305,7 +371,7 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
         }
         pause_ms(timing().recv_drop_ms);
         char scratch = 0;
-        long got = read_some(&scratch, 1);
+        long got = read_charged(&scratch, 1, budget);
         if (got < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
@@ -318,20 +384,34 @@ int MailConnection::recv_line(char* buffer, int* length, char line_end) {
 }
 
 int MailConnection::recv_block(char* buffer, int* length, int count) {
+    int budget = receive_budget_ms();
+    return recv_block(buffer, length, count, budget);
+}
+
+int MailConnection::recv_block(char* buffer, int* length, int count, int& budget_ms) {
     if (*length > 0) {
         std::memset(buffer, 0, static_cast<std::size_t>(*length));
     }
-    if (wait_for_data(timing().recv_block_pause_ms, "LAN operation ---> Reception (select) is abnormal[err: %d]") !=
-        0) {
+    if (wait_for_data(timing().recv_block_pause_ms, "LAN operation ---> Reception (select) is abnormal[err: %d]",
+                      budget_ms) != 0) {
         return -1;
     }
     pause_ms(timing().recv_settle_ms);
-    long got = read_some(buffer, count < 0 ? 0 : static_cast<std::size_t>(count));
+    long got = read_charged(buffer, count < 0 ? 0 : static_cast<std::size_t>(count), budget_ms);
     if (got < 0) {
         return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
     }
     *length = static_cast<int>(got);
     return 0;
+}
+
+int MailConnection::recv_more(char* buffer, int count, int& budget_ms) {
+    if (wait_readable(0) == 1) {
+        long got = read_some(buffer, count < 0 ? 0 : static_cast<std::size_t>(count));
+        return got < 0 ? fail("LAN operation ---> The reception is abnormal[err: %d]", errno) : static_cast<int>(got);
+    }
+    int length = 0;
+    return recv_block(buffer, &length, count, budget_ms) == 0 ? length : -1;
 }
 
 int MailConnection::receive_line(std::string& line, std::size_t max_bytes, int timeout_ms) {

@@ -68,6 +68,20 @@ TEST_F(MailConnectionTest, ReceiveFailuresSayWhy) {
     }
 }
 
+// Bytes that came in clear behind the answer agreeing to TLS would be taken as the server's first words under
+// TLS (command injection): the handshake is refused instead.
+TEST_F(MailConnectionTest, ClearBytesAheadOfTheHandshakeRefuseTls) {
+    auto server = greeting_server("* OK ready\r\n* OK injected\r\n");
+    MailConnection c;
+    ASSERT_EQ(c.resolve(server->server_name().c_str(), 143), 0);
+    ASSERT_EQ(c.connect(), 0);
+    std::string line;
+    ASSERT_EQ(c.receive_line(line, 100, 2000), 0);
+    ASSERT_EQ(c.wait_readable(2000), 1);
+    EXPECT_EQ(c.start_tls(nullptr), -1);
+    EXPECT_EQ(error_lines().back(), "LAN operation ---> TLS handshake is abnormal[err: 71]");
+}
+
 TEST_F(MailConnectionTest, ServerNameWithoutPortTakesTheDefaultPort) {
     MailConnection c;
     EXPECT_EQ(c.resolve("127.0.0.1", 0), -1);
