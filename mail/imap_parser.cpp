@@ -39,36 +39,6 @@ std::int64_t digits_value(std::string_view text) {
     return value;
 }
 
-// The size of the literal announced at the end of a line's text ("{123}", or "{123+}" as in RFC 7888), with the
-// text it stands at; false when the text does not end with one.
-bool literal_marker(std::string_view text, std::uint64_t& size, std::size_t& at) {
-    if (text.empty() || text.back() != '}') {
-        return false;
-    }
-    std::size_t open = text.rfind('{');
-    if (open == std::string_view::npos) {
-        return false;
-    }
-    std::string_view inside = text.substr(open + 1, text.size() - open - 2);
-    if (!inside.empty() && inside.back() == '+') {
-        inside.remove_suffix(1);
-    }
-    // 19 digits always fit in 64 bits; a longer count is no size a server can mean.
-    if (inside.empty() || inside.size() > 19) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    for (char c : inside) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    size = value;
-    at = open;
-    return true;
-}
-
 // Walks the text of one response line and the literals between its pieces.
 class Reader {
 public:
@@ -279,6 +249,34 @@ void read_response(const std::vector<std::string>& texts, std::vector<ImapValue>
 
 } // namespace
 
+bool imap_literal_marker(std::string_view text, std::uint64_t& size, std::size_t& at) {
+    if (text.empty() || text.back() != '}') {
+        return false;
+    }
+    std::size_t open = text.rfind('{');
+    if (open == std::string_view::npos) {
+        return false;
+    }
+    std::string_view inside = text.substr(open + 1, text.size() - open - 2);
+    if (!inside.empty() && inside.back() == '+') {
+        inside.remove_suffix(1);
+    }
+    // 19 digits always fit in 64 bits; a longer count is no size a server can mean.
+    if (inside.empty() || inside.size() > 19) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (char c : inside) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    size = value;
+    at = open;
+    return true;
+}
+
 std::int64_t ImapValue::number() const {
     return kind == Kind::atom ? digits_value(text) : -1;
 }
@@ -317,7 +315,7 @@ bool ImapParser::end_of_line() {
     }
     std::uint64_t size = 0;
     std::size_t at = 0;
-    if (!literal_marker(text, size, at)) {
+    if (!imap_literal_marker(text, size, at)) {
         return true;
     }
     if (literals_.size() == kImapMaxLiterals) {

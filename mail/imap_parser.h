@@ -68,6 +68,9 @@ public:
     // must be none: anything there came in clear before TLS and must not be taken as the server's (RFC 3501 6.2.1).
     bool holds_bytes() const { return started_ || consumed_ < input_.size(); }
     bool failed() const { return failed_; }
+    // Bytes of the literal being read that have not come yet (0 outside a literal): the reader can take exactly
+    // those, and then the rest of the line.
+    std::uint64_t literal_left() const { return in_literal_ ? literal_left_ : 0; }
 
 private:
     bool take_line_byte(char byte);
@@ -89,6 +92,10 @@ private:
 // Reads one whole response line as the server sent it, CR LF and literals included (the table tests and the
 // scripted server use it). Result as ImapParser::next on a parser fed exactly these bytes.
 ImapParser::Result parse_imap_response(std::string_view bytes, ImapResponse& response);
+
+// Whether a line's text (without its line end) ends by announcing a literal, "{123}" or "{123+}" as in RFC 7888:
+// size is then its byte count and at where the announcement begins.
+bool imap_literal_marker(std::string_view text, std::uint64_t& size, std::size_t& at);
 
 // The message numbers of a SEARCH response ("* SEARCH 2 5 9"); numbers that are not positive are left out.
 std::vector<std::uint32_t> search_numbers(const ImapResponse& response);

@@ -4,7 +4,7 @@
 #include "logging/log_text.h"
 #include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
-#include "mail/sender_match.h"
+#include "mail/sender_filters.h"
 #include "mail/tcp_client.h"
 #include "mail/tls_settings.h"
 #include "platform/timing.h"
@@ -187,32 +187,6 @@ Step login(Check& c) {
     return exchange(c, kPassword, "PASS ****\r\n");
 }
 
-// The sender conditions of an account.
-struct Filters {
-    std::string address[3];
-    int condition[3] = {};
-    bool any() const { return condition[0] > 0 || condition[1] > 0 || condition[2] > 0; }
-};
-
-Filters read_filters(int index) {
-    Filters f;
-    const Key addresses[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3};
-    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
-    for (int i = 0; i < 3; ++i) {
-        f.address[i] = settings_get(addresses[i], index);
-        f.condition[i] = text_to_int(settings_get(searches[i], index).c_str());
-    }
-    return f;
-}
-
-int block_hits(std::string_view block, const Filters& f) {
-    int hits = 0;
-    for (int i = 0; i < 3; ++i) {
-        hits += sender_hits(block, f.address[i], f.condition[i]);
-    }
-    return hits;
-}
-
 // Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
 // records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow nor an
 // endless reply can hold the check.
@@ -239,7 +213,7 @@ Step read_reply_rest(Check& c, TopReply& reply) {
 
 // Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
 // size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
-Step read_headers(Check& c, const Filters& f, int n, int count, int& hits) {
+Step read_headers(Check& c, const SenderFilters& f, int n, int count, int& hits) {
     const int loop = n - 1;
     std::snprintf(c.buffer, sizeof c.buffer, "TOP %d 10%c%c", n, 13, 10);
     trace_sys(format_text("send ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
@@ -264,12 +238,12 @@ Step read_headers(Check& c, const Filters& f, int n, int count, int& hits) {
     }
     write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
     // The block may hold binary bytes, zeros among them: the search covers every byte kept.
-    hits += block_hits(reply.kept, f);
+    hits += f.hits(reply.kept);
     trace_sys(format_text("--- loop check( loop:%d crflag:%d )", loop, count));
     return Step::ok;
 }
 
-Step filter_pass(Check& c, const Filters& f, int count, int& hits) {
+Step filter_pass(Check& c, const SenderFilters& f, int count, int& hits) {
     const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
     trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%d )", a[0], a[1], a[2],
                           count));
@@ -347,7 +321,7 @@ int check_account(Check& c) {
         return result_of(step);
     }
     int result = stat_message_count(c.buffer);
-    Filters filters = read_filters(c.index);
+    SenderFilters filters = read_sender_filters(c.index);
     if (filters.any()) {
         int hits = 0;
         step = filter_pass(c, filters, result, hits);

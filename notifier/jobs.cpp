@@ -2,8 +2,8 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/mail_check.h"
 #include "mail/monitor_wake.h"
-#include "mail/pop3.h"
 #include "mail/push.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
@@ -46,7 +46,7 @@ void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    int n = pop3_check(i);
+    int n = mail_check(i);
     if (n < 0) {
         return; // a failed check keeps what the last check that worked showed
     }
