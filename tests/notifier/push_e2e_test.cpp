@@ -147,4 +147,26 @@ TEST_F(Push, StopAndEndCloseEveryIdleConnection) {
     EXPECT_TRUE(wait_until(all_logged_out, kPatience)) << dovecot_.log();
 }
 
+// The scripted server says BYE a moment after every IDLE begins: each time the watcher closes, comes back after
+// its backoff and has the monitor make a pass, since mail may have come while it was away.
+TEST_F(Push, ByeInTheMiddleOfIdleIsFollowedByAReconnectionAndAPass) {
+    const std::string port_file = dir_.path("imap.port");
+    ChildProcess server({KD5LITE_IMAPSERVER, "--port-file", port_file, "--user", "taro:secret", "--from",
+                         "Hanako <hanako@kd5lite.test>", "--transcript", dir_.path("imap.transcript"), "--fault",
+                         "bye@IDLE", "--fault-delay", "300"},
+                        {}, dir_.path("imap.out"));
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(port_file); }, kPatience));
+    tool_write_account(0, "127.0.0.1:" + std::to_string(std::stoi(dir_.read("imap.port"))), "taro", "secret");
+    tool_write("Protocol", "1", 0);
+    start_monitoring();
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP ");
+
+    ASSERT_TRUE(wait_for_log("check mail ---> The IMAP server ended the connection [an IDLE command][no.0 error: ",
+                             1, "err"))
+        << diagnosis();
+    ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
+    expect_lamp(seen, "CLS ON0 OF1 OF2 "); // the pass after the return; the message is no news, so no beep
+    EXPECT_TRUE(notifier_->running());
+}
+
 } // namespace
