@@ -53,8 +53,8 @@ protected:
         }
     }
 
-    bool wait_for_log(const std::string& line, int times, const char* stem = "log") {
-        return wait_until([&] { return count_of(log_text(dir_, stem), line) >= times; }, kPatience);
+    bool wait_for_log(const std::string& line, int times, const char* stem = "log", int timeout_ms = kPatience) {
+        return wait_until([&] { return count_of(log_text(dir_, stem), line) >= times; }, timeout_ms);
     }
 
     std::string diagnosis() const {
@@ -98,8 +98,8 @@ TEST_F(Push, ServerRestartedUnderIdleIsReconnectedAndPushesAgain) {
     start_monitoring();
     dovecot_.stop();
     ASSERT_TRUE(dovecot_.start()) << dovecot_.log();
-    // A second start can only follow the first connection's loss.
-    ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
+    // A second start can only follow the first connection's loss. The backoff has grown while the server was down.
+    ASSERT_TRUE(wait_for_log(push_started(0), 2, "log", 2 * kPatience)) << diagnosis();
 
     std::size_t seen = lamp_.commands().size();
     dovecot_.deliver(kUsers[0]);
@@ -111,10 +111,12 @@ TEST_F(Push, ServerThatStopsAnsweringIsFoundDeadAndReconnected) {
     add_imap_account(0);
     start_monitoring();
     dovecot_.signal_all(SIGSTOP);
-    ASSERT_TRUE(wait_for_log("check mail ---> The reception of an IMAP confirmation [an IDLE end] message is abnormal[no.0 error: 110]", 1, "err"))
+    ASSERT_TRUE(wait_for_log("check mail ---> The reception of an IMAP confirmation [an IDLE end] message is "
+                             "abnormal[no.0 error: 110]",
+                             1, "err", 2 * kPatience))
         << diagnosis();
     dovecot_.signal_all(SIGCONT);
-    ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
+    ASSERT_TRUE(wait_for_log(push_started(0), 2, "log", 2 * kPatience)) << diagnosis();
 
     std::size_t seen = lamp_.commands().size();
     dovecot_.deliver(kUsers[0]);
