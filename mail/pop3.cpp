@@ -7,6 +7,7 @@
 #include "mail/sender_filters.h"
 #include "mail/tcp_client.h"
 #include "mail/tls_settings.h"
+#include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -108,9 +109,9 @@ void trace_sys(const std::string& text) {
 // A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
 // LF in it would let the settings file smuggle further commands to the server.
 void copy_field(char (&copy)[kCopySize], Key key, int index) {
-    std::string value = settings_get(key, index);
-    value = value.substr(0, value.find_first_of("\r\n"));
-    fit_text(copy, sizeof copy, value.c_str());
+    // Read into the fixed buffer itself, never through a std::string: the field may be the plain password.
+    settings_get_into(key, copy, sizeof copy, index);
+    copy[std::strcspn(copy, "\r\n")] = '\0';
 }
 
 void close_connection() {
@@ -179,10 +180,9 @@ Step login(Check& c) {
     if (step != Step::ok) {
         return step;
     }
-    char password[kCopySize];
-    copy_field(password, Key::Password, c.index);
-    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password, 13, 10);
-    std::memset(password, 0, sizeof password);
+    SecretBuffer<kCopySize> password;
+    copy_field(password.text, Key::Password, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password.text, 13, 10);
     // The password never reaches a log, not even a trace switched on by hand.
     return exchange(c, kPassword, "PASS ****\r\n");
 }
@@ -273,8 +273,7 @@ std::string printable(const Check& c) {
 Step quit(Check& c) {
     Step step = command(c, kEnd, "QUIT");
     if (step == Step::refused) {
-        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index,
-                         c.error);
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index, c.error);
     }
     return step;
 }
@@ -352,6 +351,6 @@ int pop3_check(int index) {
     c.index = index;
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
-    explicit_bzero(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
     return result;
 }
