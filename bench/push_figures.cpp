@@ -5,8 +5,8 @@
 // until a delivery lights the LED after a server restart, and the notifier's CPU time per minute and resident
 // memory while the three connections wait in IDLE. Times are taken when the lamp simulator has logged the command.
 
-#include "tests/notifier/dovecot_program.h"
 #include "tests/notifier/harness.h"
+#include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
 
 #include <algorithm>
@@ -25,6 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const std::vector<std::string> kUsers = {"taro", "hanako", "jiro"};
+constexpr char kMessage[] = "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n";
 constexpr int kLong = 10 * 60 * 1000; // bound of every wait here: a push that never comes still ends the run
 
 double seconds_since(Clock::time_point start) {
@@ -104,9 +105,12 @@ int main(int argc, char** argv) {
     TempCorvo dir;
     std::filesystem::create_directory(dir.path("lamp"));
     LampSim lamp(dir.path("lamp"));
-    DovecotProgram dovecot(kUsers);
+    DovecotServer dovecot;
+    for (const std::string& user : kUsers) {
+        dovecot.add_user(user, "secret");
+    }
     if (!dovecot.start()) {
-        std::fprintf(stderr, "Dovecot did not start:\n%s", dovecot.log().c_str());
+        std::fprintf(stderr, "Dovecot did not start: %s\n%s", dovecot.error().c_str(), dovecot.log().c_str());
         return 1;
     }
     tool_write("SerialNumber", ("X" + lamp.serial()).c_str());
@@ -150,12 +154,12 @@ int main(int argc, char** argv) {
     for (int k = 0; k < deliveries; ++k) {
         std::size_t from = lamp.commands().size();
         Clock::time_point start = Clock::now();
-        dovecot.deliver(kUsers[0]);
+        dovecot.deliver(kUsers[0], kMessage);
         lit.push_back(time_to(lamp, from, "ON0", start));
         wait_for_quiet_lamp(lamp, 1000); // the pass and its beep are over
         from = lamp.commands().size();
         start = Clock::now();
-        dovecot.read_all(kUsers[0]);
+        dovecot.mark_all_read(kUsers[0]);
         out.push_back(time_to(lamp, from, "OF0", start));
         wait_for_quiet_lamp(lamp, 1000);
     }
@@ -164,18 +168,17 @@ int main(int argc, char** argv) {
 
     std::vector<double> after_restart;
     for (int round = 2; round <= 4; ++round) {
-        dovecot.stop();
-        if (!dovecot.start()) {
+        if (!dovecot.restart()) {
             std::fprintf(stderr, "Dovecot did not start again\n");
             return 1;
         }
         std::size_t from = lamp.commands().size();
         Clock::time_point start = Clock::now();
-        dovecot.deliver(kUsers[0]);
+        dovecot.deliver(kUsers[0], kMessage);
         after_restart.push_back(time_to(lamp, from, "ON0", start));
         all_in_idle(round);
         wait_for_quiet_lamp(lamp, 1000);
-        dovecot.read_all(kUsers[0]);
+        dovecot.mark_all_read(kUsers[0]);
         wait_for_quiet_lamp(lamp, 2000);
     }
     print_series("server restart: delivery right after to lit", after_restart);

@@ -2,13 +2,12 @@
 // by the timing record, still far beyond a test's patience), so every pass these tests wait for is brought by the
 // push.
 
-#include "tests/notifier/dovecot_program.h"
 #include "tests/notifier/harness.h"
+#include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 
 namespace {
@@ -35,7 +34,14 @@ protected:
         tool_write("SerialNumber", ("X" + lamp_.serial()).c_str());
         tool_write("IntervalTimer", "60");
         tool_write("BeepTime", "1");
-        ASSERT_TRUE(dovecot_.start()) << dovecot_.log();
+        for (const char* user : kUsers) {
+            dovecot_.add_user(user, "secret");
+        }
+        ASSERT_TRUE(dovecot_.start()) << dovecot_.error() << dovecot_.log();
+    }
+
+    void deliver() {
+        ASSERT_TRUE(dovecot_.deliver(kUsers[0], "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n"));
     }
 
     void add_imap_account(int account) {
@@ -77,7 +83,7 @@ protected:
 
     TempCorvo dir_;
     LampSim lamp_{lamp_dir()};
-    DovecotProgram dovecot_{{kUsers[0], kUsers[1], kUsers[2]}};
+    DovecotServer dovecot_;
     std::unique_ptr<NotifierProcess> notifier_;
 };
 
@@ -86,9 +92,9 @@ TEST_F(Push, DeliveryLightsTheLedAtOnceAndAReadElsewherePutsItOut) {
     start_monitoring();
     std::size_t seen = expect_lamp(0, "CLS OF0 OF1 OF2 ");
 
-    dovecot_.deliver(kUsers[0]);
+    deliver();
     seen = expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
-    ASSERT_TRUE(dovecot_.read_all(kUsers[0])) << dovecot_.log();
+    ASSERT_TRUE(dovecot_.mark_all_read(kUsers[0])) << dovecot_.log();
     expect_lamp(seen, "CLS OF0 OF1 OF2 ");
     EXPECT_NE(log_text(dir_, "log").find("Email arrival of the mail nothing[No.0]"), std::string::npos);
 }
@@ -96,13 +102,12 @@ TEST_F(Push, DeliveryLightsTheLedAtOnceAndAReadElsewherePutsItOut) {
 TEST_F(Push, ServerRestartedUnderIdleIsReconnectedAndPushesAgain) {
     add_imap_account(0);
     start_monitoring();
-    dovecot_.stop();
-    ASSERT_TRUE(dovecot_.start()) << dovecot_.log();
+    ASSERT_TRUE(dovecot_.restart()) << dovecot_.error() << dovecot_.log();
     // A second start can only follow the first connection's loss. The backoff has grown while the server was down.
     ASSERT_TRUE(wait_for_log(push_started(0), 2, "log", 2 * kPatience)) << diagnosis();
 
     std::size_t seen = lamp_.commands().size();
-    dovecot_.deliver(kUsers[0]);
+    deliver();
     expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
 }
 
@@ -110,16 +115,16 @@ TEST_F(Push, ServerRestartedUnderIdleIsReconnectedAndPushesAgain) {
 TEST_F(Push, ServerThatStopsAnsweringIsFoundDeadAndReconnected) {
     add_imap_account(0);
     start_monitoring();
-    dovecot_.signal_all(SIGSTOP);
+    dovecot_.pause();
     ASSERT_TRUE(wait_for_log("check mail ---> The reception of an IMAP confirmation [an IDLE end] message is "
                              "abnormal[no.0 error: 110]",
                              1, "err", 2 * kPatience))
         << diagnosis();
-    dovecot_.signal_all(SIGCONT);
+    dovecot_.resume();
     ASSERT_TRUE(wait_for_log(push_started(0), 2, "log", 2 * kPatience)) << diagnosis();
 
     std::size_t seen = lamp_.commands().size();
-    dovecot_.deliver(kUsers[0]);
+    deliver();
     expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
 }
 
