@@ -22,7 +22,8 @@ enum class MailProtocol {
     unknown, // anything else: no connection at all
 };
 
-// The protocol a Protocol value names, read as Security is read.
+// The protocol a Protocol value names, read as Security is read: leading digits count, so "01" is IMAP, and a
+// value that does not begin with a digit names none.
 MailProtocol mail_protocol(const char* setting);
 
 // The services entry that gives the port of a server name written without one.
