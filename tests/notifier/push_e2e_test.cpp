@@ -70,8 +70,8 @@ protected:
 
     // Waits until the lamp has received `expected` after command number `from`; returns the new command count.
     std::size_t expect_lamp(std::size_t from, const std::string& expected) {
-        bool seen = wait_until([&] { return joined(lamp_.commands(), from).find(expected) != std::string::npos; },
-                               kPatience);
+        bool seen =
+            wait_until([&] { return joined(lamp_.commands(), from).find(expected) != std::string::npos; }, kPatience);
         EXPECT_TRUE(seen) << "wanted '" << expected << "' since command " << from << "\n" << diagnosis();
         return lamp_.commands().size();
     }
@@ -168,8 +168,8 @@ TEST_F(Push, ByeInTheMiddleOfIdleIsFollowedByAReconnectionAndAPass) {
     start_monitoring();
     std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP ");
 
-    ASSERT_TRUE(wait_for_log("check mail ---> The IMAP server ended the connection [an IDLE command][no.0 error: ",
-                             1, "err"))
+    ASSERT_TRUE(
+        wait_for_log("check mail ---> The IMAP server ended the connection [an IDLE command][no.0 error: ", 1, "err"))
         << diagnosis();
     ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
     expect_lamp(seen, "CLS ON0 OF1 OF2 "); // the pass after the return; the message is no news, so no beep

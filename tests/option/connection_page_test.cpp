@@ -1,6 +1,6 @@
+#include "option/connection_page.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
-#include "option/connection_page.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tests/setup/setup_test.h"
@@ -47,8 +47,8 @@ TEST(ConnectionEntries, FollowWhatTheMailCheckReads) {
         int protocol;
     };
     const Case cases[] = {
-        {"", 0, 0},     {"0", 0, 0},    {"1", 1, 1},     {"01", 1, 1},     {"02", 2, -1},
-        {"2x", 2, -1},  {"3", -1, -1},  {"-1", -1, -1},  {"ssl", -1, -1},  {" 1", -1, -1},
+        {"", 0, 0},    {"0", 0, 0},   {"1", 1, 1},    {"01", 1, 1},    {"02", 2, -1},
+        {"2x", 2, -1}, {"3", -1, -1}, {"-1", -1, -1}, {"ssl", -1, -1}, {" 1", -1, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(security_entry(c.value), c.security) << "Security \"" << c.value << "\"";
