@@ -55,7 +55,7 @@ CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
         set_edit_text(rows_[i].fingerprint, settings_get(Key::TlsFingerprint, i));
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CConnectionPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CConnectionPage::apply() {
