@@ -53,7 +53,10 @@ std::vector<std::string> set_texts(std::vector<std::uint32_t> numbers) {
         while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) {
             ++j;
         }
-        std::string run = std::to_string(numbers[i]) + (j > i ? ":" + std::to_string(numbers[j]) : "");
+        std::string run = std::to_string(numbers[i]);
+        if (j > i) {
+            run.append(":").append(std::to_string(numbers[j]));
+        }
         if (!sets.back().empty() && sets.back().size() + run.size() + 1 > kMaxSetText) {
             sets.emplace_back();
         }
@@ -83,7 +86,7 @@ void append_argument(std::vector<std::string>& pieces, std::string_view text) {
         imap_append_quoted(pieces.back(), text);
         return;
     }
-    pieces.back() += "{" + std::to_string(text.size()) + "}\r\n";
+    pieces.back().append("{").append(std::to_string(text.size())).append("}\r\n");
     pieces.emplace_back().reserve(text.size() + 2);
     pieces.back() += text;
 }
@@ -148,7 +151,7 @@ bool ImapSession::offers(std::string_view capability) const {
 }
 
 std::string ImapSession::next_tag() {
-    return "k" + std::to_string(++tag_number_);
+    return std::string("k").append(std::to_string(++tag_number_));
 }
 
 ImapSession::Result ImapSession::fail_line(const char* line, int error) {
@@ -207,9 +210,10 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
 }
 
 // Sends a command in its pieces (the first gets the tag; each later one waits for the server's go-ahead) and reads
-// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection.
+// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection. A refusal
+// writes refused_line instead of the step's line when given, and is then a failure.
 ImapSession::Result ImapSession::command(const Step& step, const std::vector<std::string>& pieces,
-                                         const Untagged& untagged) {
+                                         const Untagged& untagged, const char* refused_line) {
     if (!connection_.is_open()) {
         return fail(step, kSendFailed, ENOTCONN);
     }
@@ -252,7 +256,7 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
             return fail(step, kBroken, EPROTO);
         }
         if (r.keyword != "OK") {
-            return fail(step, kRefused, 0);
+            return refused_line != nullptr ? fail_line(refused_line, EPROTO) : fail(step, kRefused, 0);
         }
         take_capabilities(r);
         return Result::ok;
@@ -300,26 +304,9 @@ ImapSession::Result ImapSession::starttls() {
     if (!offers("STARTTLS")) {
         return fail_line("check mail ---> STARTTLS is not offered by the IMAP server[no.%d error: %d]", EPROTO);
     }
-    const std::string tag = next_tag();
-    const std::string text = tag + " STARTTLS\r\n";
-    if (connection_.send(text.data(), static_cast<int>(text.size())) != 0) {
-        return fail(kStarttls, kSendFailed, errno);
-    }
-    for (;;) {
-        ImapResponse r;
-        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kStarttls); result != Result::ok) {
-            return result;
-        }
-        if (r.kind == ImapResponse::Kind::untagged && r.keyword != "BYE") {
-            continue;
-        }
-        if (r.kind != ImapResponse::Kind::tagged || r.tag != tag) {
-            return fail(kStarttls, r.keyword == "BYE" ? kBye : kBroken, EPROTO);
-        }
-        if (r.keyword != "OK") {
-            return fail_line("check mail ---> STARTTLS was refused[no.%d error: %d]", EPROTO);
-        }
-        break;
+    if (Result r = command(kStarttls, {"STARTTLS\r\n"}, {}, "check mail ---> STARTTLS was refused[no.%d error: %d]");
+        r != Result::ok) {
+        return r;
     }
     // Whatever came after the answer came in clear and must not be taken as the server's words under TLS
     // (RFC 3501 6.2.1); the connection checks its own buffer the same way.
@@ -437,7 +424,8 @@ ImapSession::Result ImapSession::search_unseen(std::vector<std::uint32_t>& numbe
 ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
                                                const std::function<void(std::string_view)>& each) {
     for (const std::string& set : set_texts(numbers)) {
-        Result r = command(kFetch, {"FETCH " + set + " (BODY.PEEK[HEADER])\r\n"}, [&each](const ImapResponse& r) {
+        const std::string text = std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n");
+        Result r = command(kFetch, {text}, [&each](const ImapResponse& r) {
             if (const ImapValue* block = fetch_item(r, "BODY[HEADER]")) {
                 each(block->text);
             }
