@@ -30,6 +30,8 @@ struct Timing {
     int test_step_ms = 300;         // between two LEDs of the lamp connection test
     int monitor_step_ms = 1000;     // one step of the wait between passes
     int monitor_steps_per_min = 60; // steps in one minute of IntervalTimer (a count, never scaled)
+    // POP3 check, added
+    int stop_poll_ms = 1000; // a long check reads Request from the settings file at most once in this
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.
