@@ -32,6 +32,8 @@ void UidList::add(std::string_view id) {
 }
 
 bool UidList::index() {
+    ids_.shrink_to_fit(); // the list is complete: what is kept is its bytes, not its growth
+    entries_.shrink_to_fit();
     by_id_.resize(entries_.size());
     for (std::uint32_t i = 0; i < by_id_.size(); ++i) {
         by_id_[i] = i;
