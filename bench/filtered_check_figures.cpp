@@ -57,8 +57,7 @@ void pass(const char* name, int messages, const fs::path& transcript) {
     const int result = pop3_check(0);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%-28s messages %5d  result %5d  TOP %5d  %8.1f s   (floor of a pass over every message: %7.1f s)\n",
-                name, messages, result, top_commands(transcript) - tops_before, seconds,
-                kFloorPerMessage * messages);
+                name, messages, result, top_commands(transcript) - tops_before, seconds, kFloorPerMessage * messages);
     std::fflush(stdout);
 }
 
@@ -80,7 +79,7 @@ int main(int argc, char** argv) {
 
     const fs::path port_file = dir / "port";
     const fs::path transcript = dir / "transcript";
-    std::vector<std::string> args = {server_program, "--port-file", port_file,          "--user", "alice:secret",
+    std::vector<std::string> args = {server_program, "--port-file", port_file,      "--user",  "alice:secret",
                                      "--maildir",    maildir,       "--transcript", transcript};
     std::vector<char*> argv_server;
     for (auto& a : args) {

@@ -12,8 +12,8 @@
 #include "settings/settings_access.h"
 #include "settings/text.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +28,7 @@ constexpr int kLineCapacity = 1024; // one reply line
 constexpr int kBlockClear = 2048;   // bytes the block receive clears first
 constexpr int kCopySize = 128;      // copies of the server name, user name and password
 constexpr int kTrace = 0;           // the trace writers are always called switched off
+
 constexpr int kListingChunk = 256 * 1024; // one receive of a unique-id listing
 
 // The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
@@ -354,8 +355,8 @@ Step read_unknown_headers(Check& c, const Filters& f, long long count, UidList& 
 // result is the one a pass over every message gives.
 Step filter_pass(Check& c, const Filters& f, long long count, int& hits) {
     const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
-    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1],
-                          a[2], count));
+    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1], a[2],
+                          count));
     check_stop_arm();
     const std::string key = memory_key(c.index, f);
     UidList known = take_known_hits(c.index, key);

@@ -9,7 +9,7 @@
 // kept compact: the id's bytes and 12 bytes of bookkeeping, at most 82 bytes per message.
 
 inline constexpr std::uint8_t kHitsUnknown = 0xff; // the message's headers have not been read
-inline constexpr std::size_t kUidMax = 70;          // a unique id is 1 to 70 characters 0x21 to 0x7E (RFC 1939)
+inline constexpr std::size_t kUidMax = 70;         // a unique id is 1 to 70 characters 0x21 to 0x7E (RFC 1939)
 
 // Messages 1 to size() of a maildrop by unique id, each with its hits.
 class UidList {

@@ -52,8 +52,8 @@ protected:
 // pass over every message gives (a server without UIDL, checked as account 1), and TOP goes only to messages whose
 // ids no pass under the same filters has seen.
 TEST_F(Pop3Uidl, RandomMaildropsCountAsThePassOverEveryMessageWithTopForNewIdsOnly) {
-    const Lines senders = {"Taro Yamada <taro@example.com>", "taro@example.com", "jirotaro@example.com",
-                           "Hanako <hanako@example.com>", "hanako@example.com", "x@example.org"};
+    const Lines senders = {"Taro Yamada <taro@example.com>", "taro@example.com",   "jirotaro@example.com",
+                           "Hanako <hanako@example.com>",    "hanako@example.com", "x@example.org"};
     const Lines addresses = {"taro@example.com", "hanako@example.com", "example.com", "Taro", ""};
     auto by_id = start_server({});
     auto every = start_server({}, true);
@@ -121,9 +121,11 @@ TEST_F(Pop3Uidl, RefusedOrUnusableListingsGiveThePassOverEveryMessage) {
         clear_error_log();
         Pop3Script script;
         script.replies["UIDL"] = c.listing;
-        std::map<std::string, Pop3Mailbox> boxes = {
-            {"alice", {"secret", {make_message("Taro <taro@example.com>", "u@kd5lite.test", "1"),
-                                  make_message("taro@example.com", "u@kd5lite.test", "2")}, ""}}};
+        std::map<std::string, Pop3Mailbox> boxes = {{"alice",
+                                                     {"secret",
+                                                      {make_message("Taro <taro@example.com>", "u@kd5lite.test", "1"),
+                                                       make_message("taro@example.com", "u@kd5lite.test", "2")},
+                                                      ""}}};
         Pop3Server server(boxes, script);
         ASSERT_TRUE(server.start());
         set_account(0, server.server_name(), "alice", "secret");
@@ -156,8 +158,16 @@ TEST_F(Pop3Uidl, ANewServerUserOrFilterReadsEveryMessageAgain) {
         {"server name", [&] { settings_set(Key::ServerName, second->server_name().c_str(), 0); }, {1, 2}},
         {"server name back", [&] { settings_set(Key::ServerName, first->server_name().c_str(), 0); }, {1, 2}},
         {"user", [&] { set_account(0, first->server_name(), "bob", "pw"); }, {1, 2}},
-        {"an address", [&] { set_filters(0, {{"taro@example.com", "1"}, {"hanako@example.com", "1"}}); }, {1, 2}},
-        {"a condition", [&] { set_filters(0, {{"taro@example.com", "2"}, {"hanako@example.com", "1"}}); }, {1, 2}},
+        {"an address",
+         [&] {
+             set_filters(0, {{"taro@example.com", "1"}, {"hanako@example.com", "1"}});
+         },
+         {1, 2}},
+        {"a condition",
+         [&] {
+             set_filters(0, {{"taro@example.com", "2"}, {"hanako@example.com", "1"}});
+         },
+         {1, 2}},
         {"nothing again", [] {}, {}},
     };
     set_account(0, first->server_name(), "alice", "secret");

@@ -41,13 +41,17 @@ TEST(UidlListing, LinesNumberedOneToCountThenTheEndLine) {
         long long count;
         std::vector<std::string> ids;
     } cases[] = {
-        {"two messages", "1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n", 2,
+        {"two messages",
+         "1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n",
+         2,
          {"whqtswO00WBw418f9t5JxYwZ", "QhdPYR:00WBw1Ph7x7"}},
         {"empty maildrop", ".\r\n", 0, {}},
         {"bare line feeds", "1 a\n2 b\n.\n", 2, {"a", "b"}},
         {"blanks and leading zeros before the id", "01   a\r\n002 b\r\n.\r\n", 2, {"a", "b"}},
         {"70 characters, the longest id", "1 " + id70 + "\r\n.\r\n", 1, {id70}},
-        {"every printable character", "1 !~\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}\r\n.\r\n", 1,
+        {"every printable character",
+         "1 !~\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}\r\n.\r\n",
+         1,
          {"!~\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}"}},
         {"71 characters", "1 " + id70 + "z\r\n.\r\n", 1, kUnusable},
         {"a blank inside the id", "1 a b\r\n.\r\n", 1, kUnusable},
