@@ -185,20 +185,24 @@ TEST_F(Pop3Uidl, ANewServerUserOrFilterReadsEveryMessageAgain) {
 
 // A stop written while the pass reads message 10 of 60 (by the server, as it receives that TOP) is seen at the
 // next look at the settings file: within 2 s of the scaled time, that is before two more messages have been
-// read. The pass ends with QUIT and the account's memory is gone. With a look only every 1000 s the whole pass
-// runs: the file is read no more often than the timing record says.
+// read. The pass ends with QUIT and the account's memory is gone. Ending the notifier stops it too; other requests
+// do not. With a look only every 1000 s the whole pass runs: the file is read no more often than the timing record
+// says.
 TEST_F(Pop3Uidl, StopDuringALongPassEndsTheCheckWithinTwoSecondsOfScaledTime) {
     std::vector<std::string> drop;
     for (int i = 0; i < 60; ++i) {
         drop.push_back(make_message("taro@example.com", "u@kd5lite.test", std::to_string(i)));
     }
     struct Case {
+        std::string request; // written as the server receives TOP 10
         int stop_poll_s;
         int result;
         std::size_t most_tops;
     } cases[] = {
-        {1, -1, 12},
-        {1000, 60, 60},
+        {"4", 1, -1, 12},    // stop monitoring
+        {"99", 1, -1, 12},   // end the notifier
+        {"2", 1, 60, 60},    // the connection test waits for the monitor's end
+        {"4", 1000, 60, 60}, // no look at the file within the pass
     };
     for (const auto& c : cases) {
         auto server = start_server(drop);
@@ -208,18 +212,18 @@ TEST_F(Pop3Uidl, StopDuringALongPassEndsTheCheckWithinTwoSecondsOfScaledTime) {
         t.stop_poll_ms = c.stop_poll_s * 10;
         set_timing(t);
         settings_put(Key::Request, "1");
-        server->on_command([](const std::string& line) {
+        server->on_command([&c](const std::string& line) {
             if (line == "TOP 10 10") {
-                settings_put(Key::Request, "4");
+                settings_put(Key::Request, c.request.c_str());
             }
         });
         check_stop_clear();
-        EXPECT_EQ(pop3_check(0), c.result) << c.stop_poll_s;
+        EXPECT_EQ(pop3_check(0), c.result) << c.request << " " << c.stop_poll_s;
         Lines commands = server->commands();
-        EXPECT_LE(tops_since(commands, 0).size(), c.most_tops) << c.stop_poll_s;
-        EXPECT_GE(tops_since(commands, 0).size(), 10u) << c.stop_poll_s;
-        EXPECT_EQ(commands.back(), "QUIT") << c.stop_poll_s;
-        EXPECT_EQ(check_stop_seen(), c.result < 0) << c.stop_poll_s;
+        EXPECT_LE(tops_since(commands, 0).size(), c.most_tops) << c.request << " " << c.stop_poll_s;
+        EXPECT_GE(tops_since(commands, 0).size(), 10u) << c.request << " " << c.stop_poll_s;
+        EXPECT_EQ(commands.back(), "QUIT") << c.request << " " << c.stop_poll_s;
+        EXPECT_EQ(check_stop_seen(), c.result < 0) << c.request << " " << c.stop_poll_s;
         EXPECT_FALSE(dir_.exists("err07.log"));
 
         // Monitoring again: nothing of the stopped pass was kept.
@@ -227,7 +231,7 @@ TEST_F(Pop3Uidl, StopDuringALongPassEndsTheCheckWithinTwoSecondsOfScaledTime) {
         settings_put(Key::Request, "1");
         const std::size_t before = server->commands().size();
         EXPECT_EQ(pop3_check(0), 60);
-        EXPECT_EQ(tops_since(server->commands(), before).size(), c.result < 0 ? 60u : 0u) << c.stop_poll_s;
+        EXPECT_EQ(tops_since(server->commands(), before).size(), c.result < 0 ? 60u : 0u) << c.request;
     }
 }
 
