@@ -3,6 +3,7 @@
 #include "logging/log.h"
 #include "mail/check_stop.h"
 #include "mail/known_hits.h"
+#include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
 #include "mail/sender_match.h"
 #include "mail/tcp_client.h"
@@ -19,7 +20,6 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -29,7 +29,10 @@ constexpr int kBlockClear = 2048;   // bytes the block receive clears first
 constexpr int kCopySize = 128;      // copies of the server name, user name and password
 constexpr int kTrace = 0;           // the trace writers are always called switched off
 
-constexpr int kListingChunk = 256 * 1024; // one receive of a unique-id listing
+// One receive of the rest of a TOP reply or of a unique-id listing: a whole TLS record.
+constexpr int kTopPieceSize = 16384;
+// A TOP reply longer than this is no header block but a server that does not stop.
+constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
 
 // The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
 struct StepMessages {
@@ -69,6 +72,9 @@ constexpr StepMessages kTitle = {
     "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
     "message[no.%d error: %d]",
 };
+// A TOP reply's header block that did not come.
+constexpr const char* kTitleReception =
+    "check mail ---> The reception of a POP confirmation [the title reception] message is abnormal[no.%d error: %d]";
 // STLS (RFC 2595). A refusal ends the check as a failure, never with a login in clear.
 constexpr StepMessages kStls = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a STLS command][no.%d error: %d]",
@@ -225,8 +231,32 @@ int block_hits(std::string_view block, const Filters& f) {
     return hits;
 }
 
-// Reads the headers and first body lines of message n and counts its hits. The block is what one receive call
-// delivers after the status line; a longer response spills into the next reply read.
+// Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
+// records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow nor an
+// endless reply can hold the check.
+Step read_reply_rest(Check& c, TopReply& reply) {
+    int budget = MailConnection::receive_budget_ms();
+    char piece[kTopPieceSize];
+    while (!reply.done) {
+        if (reply.total > kTopReplyMax) {
+            write_error_logf("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
+            errno = EMSGSIZE;
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        int got = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (got < 0) {
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        if (got == 0) {
+            break; // the server closed: the next command finds out
+        }
+        top_reply_take(reply, std::string_view(piece, static_cast<std::size_t>(got)));
+    }
+    return Step::ok;
+}
+
+// Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
+// size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
 Step read_headers(Check& c, const Filters& f, long long n, long long count, int& hits) {
     const long long loop = n - 1;
     std::snprintf(c.buffer, sizeof c.buffer, "TOP %lld 10%c%c", n, 13, 10);
@@ -241,14 +271,18 @@ Step read_headers(Check& c, const Filters& f, long long n, long long count, int&
     trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
     int received = kBlockClear;
     if (c_recv_socket_setlen(c.buffer, &received, size) != 0) {
-        return end_step(c, Step::failed,
-                        "check mail ---> The reception of a POP confirmation [the title reception] message is "
-                        "abnormal[no.%d error: %d]");
+        return end_step(c, Step::failed, kTitleReception);
     }
     trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
-    write_pop_trace(kTrace, "(R) ", c.buffer);
-    // The block may hold binary bytes, zeros among them: the search covers every byte received.
-    hits += block_hits(std::string_view(c.buffer, static_cast<std::size_t>(received)), f);
+    TopReply reply;
+    top_reply_take(reply, std::string_view(c.buffer, static_cast<std::size_t>(received)));
+    step = read_reply_rest(c, reply);
+    if (step != Step::ok) {
+        return step;
+    }
+    write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
+    // The block may hold binary bytes, zeros among them: the search covers every byte kept.
+    hits += block_hits(reply.kept, f);
     trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", loop, count));
     return Step::ok;
 }
@@ -300,20 +334,23 @@ Step read_listing(Check& c, long long count, UidList& list) {
     if (step != Step::ok || !reply_ok(c.buffer)) {
         return step;
     }
+    // The first piece with the pauses of a header block, the rest as it comes, within one wait budget.
     UidlParser parser(count);
-    std::vector<char> chunk(kListingChunk);
-    while (parser.state() == UidlParser::State::reading) {
+    char piece[kTopPieceSize];
+    int received = 0;
+    if (c_recv_socket_setlen(piece, &received, kTopPieceSize) != 0) {
+        return end_step(c, Step::failed, kUidl.receive_failed);
+    }
+    int budget = MailConnection::receive_budget_ms();
+    while (received > 0 &&
+           parser.feed(std::string_view(piece, static_cast<std::size_t>(received))) == UidlParser::State::reading) {
         if (check_stop_due()) {
             return stop_check(c);
         }
-        int received = 0;
-        if (c_recv_socket_setlen(chunk.data(), &received, kListingChunk) != 0) {
+        received = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (received < 0) {
             return end_step(c, Step::failed, kUidl.receive_failed);
         }
-        if (received == 0) {
-            break; // the server closed the connection; the pass that follows meets that
-        }
-        parser.feed(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
     }
     if (parser.state() != UidlParser::State::complete) {
         write_error_logf(kUidl.refused, c.index, EBADMSG);

@@ -101,6 +101,23 @@ TEST_F(Pop3Uidl, RandomMaildropsCountAsThePassOverEveryMessageWithTopForNewIdsOn
     EXPECT_FALSE(dir_.exists("err07.log"));
 }
 
+// A listing of thousands of messages comes in many segments (and TLS records): read to its end line, it spares
+// the later pass every TOP.
+TEST_F(Pop3Uidl, ListingOfThousandsOfMessagesIsReadToItsEnd) {
+    std::vector<std::string> drop;
+    for (int i = 0; i < 2500; ++i) {
+        drop.push_back(make_message(i % 3 ? "taro@example.com" : "x@example.org", "u@kd5lite.test", std::to_string(i)));
+    }
+    auto server = start_server(drop);
+    set_account(0, server->server_name(), "alice", "secret");
+    set_filters(0, {{"taro@example.com", "1"}});
+    EXPECT_EQ(pop3_check(0), 1666);
+    const std::size_t before = server->commands().size();
+    EXPECT_EQ(pop3_check(0), 1666);
+    EXPECT_EQ(server->commands().size() - before, 5u); // USER PASS STAT UIDL QUIT
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
 // Without a usable listing every pass reads every message, as a server without UIDL needs; a listing that is there
 // but wrong is also named in the error log.
 TEST_F(Pop3Uidl, RefusedOrUnusableListingsGiveThePassOverEveryMessage) {
