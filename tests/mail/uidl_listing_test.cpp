@@ -1,7 +1,5 @@
 #include "mail/uidl_listing.h"
 
-#include "tools/pop3server/pop3_message.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -108,32 +106,9 @@ TEST(UidlListing, EndlessListingsStopAtTheBytesCountLinesCanTake) {
     }
 }
 
-TEST(UidlListing, KnownHitsAreFoundByIdWhereverTheMessageMoved) {
-    UidlParser first(3);
-    ASSERT_EQ(first.feed("1 a\r\n2 bb\r\n3 c\r\n.\r\n"), State::complete);
-    UidList& known = first.list();
-    known.set_hits(0, 2);
-    known.set_hits(1, 0);
-    EXPECT_EQ(known.find("a"), 2);
-    EXPECT_EQ(known.find("bb"), 0);
-    EXPECT_EQ(known.find("c"), kHitsUnknown); // listed, headers never read
-    EXPECT_EQ(known.find("b"), kHitsUnknown);
-    EXPECT_EQ(known.find(""), kHitsUnknown);
-
-    // "a" was deleted, "bb" moved up, "d" is new.
-    UidlParser second(3);
-    ASSERT_EQ(second.feed("1 bb\r\n2 c\r\n3 d\r\n.\r\n"), State::complete);
-    UidList& now = second.list();
-    now.learn_from(known);
-    EXPECT_EQ(now.hits(0), 0);
-    EXPECT_EQ(now.hits(1), kHitsUnknown);
-    EXPECT_EQ(now.hits(2), kHitsUnknown);
-}
-
 // The memory of an account stays under 100 bytes per message even with the longest ids.
 TEST(UidlListing, MemoryStaysUnderAHundredBytesPerMessage) {
     const int count = 20000;
-    std::vector<std::string> messages;
     std::string listing;
     for (int n = 1; n <= count; ++n) {
         std::string id = std::to_string(n) + std::string(70 - std::to_string(n).size(), '.');
@@ -143,16 +118,6 @@ TEST(UidlListing, MemoryStaysUnderAHundredBytesPerMessage) {
     UidlParser parser(count);
     ASSERT_EQ(parser.feed(listing), State::complete);
     EXPECT_LE(parser.list().bytes(), 100u * count);
-}
-
-// The test server's ids are what the check's memory is measured against: stable for a message, unique in a drop.
-TEST(TestServerMessages, UniqueIdsFollowTheMessageAndTellCopiesApart) {
-    std::vector<std::string> ids = unique_ids({"one", "two", "one"});
-    ASSERT_EQ(ids.size(), 3u);
-    EXPECT_EQ(ids[0].size(), 16u);
-    EXPECT_NE(ids[0], ids[1]);
-    EXPECT_EQ(ids[2], ids[0] + ".2");
-    EXPECT_EQ(unique_ids({"two", "one"}), (std::vector<std::string>{ids[1], ids[0]}));
 }
 
 } // namespace
