@@ -79,7 +79,7 @@ TEST_F(Pop3Uidl, RandomMaildropsCountAsThePassOverEveryMessageWithTopForNewIdsOn
             }
             for (int added = pick(pass == 0 ? 12 : 4); added > 0; --added) {
                 auto at = drop.begin() + pick(static_cast<int>(drop.size()) + 1);
-                drop.insert(at, make_message(senders[pick(6)], "user@kd5lite.test", "m" + std::to_string(++serial)));
+                drop.insert(at, make_message(senders[pick(6)], "user@kd5lite.test", std::to_string(++serial)));
             }
             by_id->set_messages("alice", drop);
             every->set_messages("alice", drop);
