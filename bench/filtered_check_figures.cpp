@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
     posix_spawn_file_actions_init(&quiet);
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
     pid_t server = 0;
-    if (posix_spawn(&server, server_program.c_str(), &quiet, nullptr, argv_server.data(), environ) != 0) {
+    const int spawned = posix_spawn(&server, server_program.c_str(), &quiet, nullptr, argv_server.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) {
         std::fprintf(stderr, "cannot start %s\n", server_program.c_str());
         return 1;
     }
