@@ -99,6 +99,10 @@ void UidlParser::take_line(std::string_view line) {
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
+    // Blanks after the id are no part of it (an id has none); some servers pad their lines.
+    while (!line.empty() && line.back() == ' ') {
+        line.remove_suffix(1);
+    }
     if (line == "." && !line_cut_) {
         bool whole = !malformed_ && static_cast<long long>(list_.size()) == count_;
         state_ = whole && list_.index() ? State::complete : State::unusable;
