@@ -208,6 +208,14 @@ int MailConnection::connect() {
     return 0;
 }
 
+void MailConnection::adopt(int fd, const char* host) {
+    close();
+    addresses_.clear();
+    fd_ = fd;
+    host_ = host != nullptr ? host : "";
+    bound_transfers(fd_);
+}
+
 int MailConnection::start_tls(const char* pin) {
     if (fd_ < 0 || tls_ != nullptr) {
         return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", fd_ < 0 ? EBADF : EISCONN);

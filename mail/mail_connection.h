@@ -37,6 +37,10 @@ public:
     // line written, with the last address's error; the socket is then closed.
     int connect();
 
+    // Takes a socket that is already connected (one end of a socketpair in a test or a fuzzer that plays the
+    // server), closing any earlier connection; host is what a certificate would have to name.
+    void adopt(int fd, const char* host);
+
     // Turns the connection into TLS: handshake within the connect time-out, then the certificate is checked against
     // the system's trust store and the host, or else against the SHA-256 fingerprint pin (may be null or empty).
     // Every later send and receive goes through TLS.

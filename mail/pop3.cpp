@@ -1,13 +1,15 @@
 #include "mail/pop3.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
 #include "mail/check_stop.h"
 #include "mail/known_hits.h"
 #include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
-#include "mail/sender_match.h"
+#include "mail/sender_filters.h"
 #include "mail/tcp_client.h"
 #include "mail/tls_settings.h"
+#include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -120,9 +122,9 @@ void trace_sys(const std::string& text) {
 // A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
 // LF in it would let the settings file smuggle further commands to the server.
 void copy_field(char (&copy)[kCopySize], Key key, int index) {
-    std::string value = settings_get(key, index);
-    value = value.substr(0, value.find_first_of("\r\n"));
-    fit_text(copy, sizeof copy, value.c_str());
+    // Read into the fixed buffer itself, never through a std::string: the field may be the plain password.
+    settings_get_into(key, copy, sizeof copy, index);
+    copy[std::strcspn(copy, "\r\n")] = '\0';
 }
 
 void close_connection() {
@@ -197,38 +199,11 @@ Step login(Check& c) {
     if (step != Step::ok) {
         return step;
     }
-    char password[kCopySize];
-    copy_field(password, Key::Password, c.index);
-    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password, 13, 10);
-    std::memset(password, 0, sizeof password);
+    SecretBuffer<kCopySize> password;
+    copy_field(password.text, Key::Password, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password.text, 13, 10);
     // The password never reaches a log, not even a trace switched on by hand.
     return exchange(c, kPassword, "PASS ****\r\n");
-}
-
-// The sender conditions of an account.
-struct Filters {
-    std::string address[3];
-    int condition[3] = {};
-    bool any() const { return condition[0] > 0 || condition[1] > 0 || condition[2] > 0; }
-};
-
-Filters read_filters(int index) {
-    Filters f;
-    const Key addresses[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3};
-    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
-    for (int i = 0; i < 3; ++i) {
-        f.address[i] = settings_get(addresses[i], index);
-        f.condition[i] = text_to_int(settings_get(searches[i], index).c_str());
-    }
-    return f;
-}
-
-int block_hits(std::string_view block, const Filters& f) {
-    int hits = 0;
-    for (int i = 0; i < 3; ++i) {
-        hits += sender_hits(block, f.address[i], f.condition[i]);
-    }
-    return hits;
 }
 
 // Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
@@ -257,7 +232,7 @@ Step read_reply_rest(Check& c, TopReply& reply) {
 
 // Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
 // size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
-Step read_headers(Check& c, const Filters& f, long long n, long long count, int& hits) {
+Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
     const long long loop = n - 1;
     std::snprintf(c.buffer, sizeof c.buffer, "TOP %lld 10%c%c", n, 13, 10);
     trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
@@ -282,28 +257,24 @@ Step read_headers(Check& c, const Filters& f, long long n, long long count, int&
     }
     write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
     // The block may hold binary bytes, zeros among them: the search covers every byte kept.
-    hits += block_hits(reply.kept, f);
+    hits += f.hits(reply.kept);
     trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", loop, count));
     return Step::ok;
 }
 
-// The reply as one log line: without its line end, control bytes shown as dots.
-std::string printable(const char* reply) {
-    std::string text(reply);
-    text = text.substr(0, text.find_first_of("\r\n"));
-    for (char& ch : text) {
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) {
-            ch = '.';
-        }
+// The reply as one log line: without its line end, everything else escaped that could break or disguise the line.
+std::string printable(const Check& c) {
+    std::string_view reply(c.buffer, static_cast<std::size_t>(std::clamp(c.length, 0, kLineCapacity + 1)));
+    if (reply.ends_with('\r')) {
+        reply.remove_suffix(1);
     }
-    return text;
+    return log_safe_text(reply);
 }
 
 Step quit(Check& c) {
     Step step = command(c, kEnd, "QUIT");
     if (step == Step::refused) {
-        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c.buffer).c_str(), c.index,
-                         c.error);
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index, c.error);
     }
     return step;
 }
@@ -317,7 +288,7 @@ Step stop_check(Check& c) {
 }
 
 // What an account's known hits were learned for: with another server, user or filter they mean nothing.
-std::string memory_key(int index, const Filters& f) {
+std::string memory_key(int index, const SenderFilters& f) {
     std::string key = settings_get(Key::ServerName, index) + '\0' + settings_get(Key::ID, index);
     for (int i = 0; i < 3; ++i) {
         key += '\0' + f.address[i] + '\0' + std::to_string(f.condition[i]);
@@ -362,7 +333,7 @@ Step read_listing(Check& c, long long count, UidList& list) {
 
 // Reads the headers of every message whose hits the list does not know (all of them without a list) and adds up
 // the hits of all. Between messages it looks for a stop request.
-Step read_unknown_headers(Check& c, const Filters& f, long long count, UidList& list, bool by_id, int& hits) {
+Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, UidList& list, bool by_id, int& hits) {
     for (long long n = 1; n <= count; ++n) {
         const auto i = static_cast<std::size_t>(n - 1);
         if (by_id && list.hits(i) != kHitsUnknown) {
@@ -390,7 +361,7 @@ Step read_unknown_headers(Check& c, const Filters& f, long long count, UidList& 
 // The sender filter pass over count messages. With the server's unique-id listing only messages whose ids no
 // earlier pass has read are asked for with TOP; the hits of the others come from the account's memory, so the
 // result is the one a pass over every message gives.
-Step filter_pass(Check& c, const Filters& f, long long count, int& hits) {
+Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
     trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1], a[2],
                           count));
@@ -467,7 +438,7 @@ int check_account(Check& c) {
                                   "confirmation command] message is abnormal[no.%d error: %d]"));
     }
     int result = static_cast<int>(count);
-    Filters filters = read_filters(c.index);
+    SenderFilters filters = read_sender_filters(c.index);
     if (filters.any()) {
         int hits = 0;
         step = filter_pass(c, filters, count, hits);
@@ -498,6 +469,6 @@ int pop3_check(int index) {
     c.index = index;
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
-    explicit_bzero(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
     return result;
 }

@@ -4,7 +4,9 @@
 #include "tools/pop3server/pop3_server.h"
 
 #include <cerrno>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +82,25 @@ TEST_F(MailConnectionTest, ClearBytesAheadOfTheHandshakeRefuseTls) {
     ASSERT_EQ(c.wait_readable(2000), 1);
     EXPECT_EQ(c.start_tls(nullptr), -1);
     EXPECT_EQ(error_lines().back(), "LAN operation ---> TLS handshake is abnormal[err: 71]");
+}
+
+// A reply reader can be driven over a socketpair, with no server and no name: the seam fuzzers use.
+TEST_F(MailConnectionTest, AdoptedSocketCarriesTheReceives) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    MailConnection c;
+    c.adopt(pair[0], "scripted");
+    const std::string script = "+OK 12 octets\r\nFrom: a@b.c\r\n.\r\n";
+    ASSERT_EQ(write(pair[1], script.data(), script.size()), static_cast<ssize_t>(script.size()));
+    close(pair[1]);
+    char buffer[64];
+    int length = 32;
+    ASSERT_EQ(c.recv_line(buffer, &length, '\n'), 0);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)), "+OK 12 octets\r");
+    int budget = MailConnection::receive_budget_ms();
+    EXPECT_EQ(c.recv_more(buffer, sizeof buffer, budget), 16);
+    EXPECT_EQ(c.recv_more(buffer, sizeof buffer, budget), 0); // the other end closed
+    EXPECT_EQ(c.host(), "scripted");
 }
 
 TEST_F(MailConnectionTest, ServerNameWithoutPortTakesTheDefaultPort) {

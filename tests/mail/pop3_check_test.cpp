@@ -75,12 +75,18 @@ TEST_F(Pop3Check, NegativeAnswersGiveZeroWithTheStepsMessage) {
          {"USER alice", "PASS secret", "STAT"},
          {"check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
           "message[no.0 error: 0]"}},
-        // A refused QUIT gives 0 although two messages were counted; the reply is logged without its line end.
+        // A refused QUIT gives 0 although two messages were counted; the reply is logged without its line end,
+        // and what could break the line, hide or reorder it shows escaped.
         {"QUIT",
          "-ERR not now\x01\r\n",
          {"USER alice", "PASS secret", "STAT", "QUIT"},
          {"check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]",
-          "debug ---> 14 , -ERR not now. [no.0 error: 0]"}},
+          "debug ---> 14 , -ERR not now\\x01 [no.0 error: 0]"}},
+        {"QUIT",
+         std::string("-ERR \0\rfake\xe2\x80\xae\xc2\x85\xff\r\n", 19),
+         {"USER alice", "PASS secret", "STAT", "QUIT"},
+         {"check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]",
+          "debug ---> 18 , -ERR \\x00\\x0Dfake\\u202E\\u0085\\xFF [no.0 error: 0]"}},
     };
     for (const auto& c : cases) {
         clear_error_log();

@@ -295,6 +295,47 @@ TEST_F(TcpClient, EveryAddressOfTheNameIsTriedInOrderAndOnlyTheLastFailureIsWrit
               std::vector<std::string>{"LAN operation ---> A client connection demand is abnormal[error: 111]"});
 }
 
+// A name whose first address drops every SYN (a broken route) and whose second, 127.0.0.2, answers.
+int dead_then_live(const std::string&, bool, std::vector<sockaddr_storage>& addresses) {
+    addresses.clear();
+    for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+        sockaddr_storage a{};
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+        a4->sin_family = AF_INET;
+        inet_pton(AF_INET, address, &a4->sin_addr);
+        addresses.push_back(a);
+    }
+    return 0;
+}
+
+// An address that never answers takes only its share of the one connect bound, so the next one is still tried.
+TEST_F(TcpClient, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
+    Listener dead(0); // on 127.0.0.1, its accept queue filled below
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&dead.address), sizeof dead.address);
+    }
+    Pop3Server live({});
+    ASSERT_TRUE(live.start("127.0.0.2", ntohs(dead.address.sin_port))) << live.error();
+    Timing t = timing();
+    t.connect_timeout_ms = 1000;
+    set_timing(t);
+    set_mail_resolver(dead_then_live);
+    const std::string name = "dual.example:" + std::to_string(live.port());
+    EXPECT_EQ(c_make_socket(name.c_str()), 0);
+    EXPECT_EQ(c_connect_socket(), 0);
+    set_mail_resolver(nullptr);
+    char buffer[1100];
+    int length = 1024;
+    ASSERT_EQ(c_recv_socket(buffer, &length, '\n'), 0);
+    EXPECT_EQ(std::string(buffer, 3), "+OK"); // the greeting of the server on the second address
+    EXPECT_TRUE(error_lines().empty());
+    for (int fd : fillers) {
+        close(fd);
+    }
+}
+
 TEST_F(TcpClient, Ipv6AddressInBrackets) {
     Pop3Server server({});
     if (!server.start("::1")) {
