@@ -66,17 +66,10 @@ UidlParser::UidlParser(long long count) : count_(count < 0 ? 0 : count) {
 }
 
 UidlParser::State UidlParser::feed(std::string_view bytes) {
-    if (state_ != State::reading) {
-        if (!bytes.empty()) {
-            state_ = State::unusable; // bytes after the end line would be taken for the next reply
-        }
-        return state_;
-    }
-    bytes_ += static_cast<long long>(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (state_ != State::reading) {
-            state_ = State::unusable;
-            return state_;
+    for (std::size_t i = 0; i < bytes.size() && state_ == State::reading; ++i) {
+        if (++bytes_ > byte_limit_) {
+            state_ = State::unusable; // more than count lines can hold: a listing that does not end
+            break;
         }
         char c = bytes[i];
         if (c == '\n') {
@@ -88,9 +81,6 @@ UidlParser::State UidlParser::feed(std::string_view bytes) {
         } else {
             line_cut_ = true;
         }
-    }
-    if (state_ == State::reading && bytes_ > byte_limit_) {
-        state_ = State::unusable; // more than count lines can hold: a listing that does not end
     }
     return state_;
 }

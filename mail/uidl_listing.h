@@ -48,10 +48,12 @@ public:
     enum class State {
         reading,  // give it more
         complete, // every message 1 to count once, each id unique
-        unusable, // the listing ended but is not that, it went on past its end line, or it is too long
+        unusable, // the listing ended but is not that, or it is too long
     };
 
     explicit UidlParser(long long count);
+    // Takes bytes up to the end line; what comes after it is no part of the listing and is left alone, as the
+    // TOP reply reader leaves what follows its terminating line.
     State feed(std::string_view bytes);
     State state() const { return state_; }
     // The messages of a complete listing.

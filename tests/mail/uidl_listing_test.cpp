@@ -69,7 +69,7 @@ TEST(UidlListing, LinesNumberedOneToCountThenTheEndLine) {
         {"two messages, one id", "1 a\r\n2 a\r\n.\r\n", 2, kUnusable},
         {"an empty line", "1 a\r\n\r\n.\r\n", 1, kUnusable},
         {"a dot-stuffed line", "1 a\r\n..\r\n.\r\n", 1, kUnusable},
-        {"bytes after the end line", "1 a\r\n.\r\n+OK\r\n", 1, kUnusable},
+        {"bytes after the end line are not taken", "1 a\r\n.\r\n+OK\r\n", 1, {"a"}},
         {"no end line yet", "1 a\r\n2 b\r\n", 2, kReading},
         {"end line not finished", "1 a\r\n.", 1, kReading},
         {"a line cut at the limit, then an end", "1 " + std::string(200, 'x') + "\r\n.\r\n", 1, kUnusable},
