@@ -2,6 +2,8 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/check_stop.h"
+#include "mail/known_hits.h"
 #include "mail/mail_check.h"
 #include "mail/monitor_wake.h"
 #include "mail/push.h"
@@ -118,21 +120,32 @@ bool stop_requested_during_wait() {
     return false;
 }
 
+// One check pass over the accounts and the lamp update after it; false when a check saw a stop request on the way,
+// which ends the pass at once.
+bool check_pass() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        check_account(i);
+        if (check_stop_seen()) {
+            return false;
+        }
+    }
+    show_mail_on_lamp();
+    return true;
+}
+
 } // namespace
 
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
     push_start(account_ready);
-    do {
-        for (int i = 0; i < kAccountCount; ++i) {
-            check_account(i);
-        }
-        show_mail_on_lamp();
-    } while (!stop_requested_during_wait());
+    check_stop_clear();
+    while (check_pass() && !stop_requested_during_wait()) {
+    }
     push_stop();
     led_start(); // opens the lamp with every LED off
     led_end();
+    forget_known_hits();
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();
 }

@@ -47,6 +47,8 @@ struct Timing {
                               // every connection within a second)
     int clock_jump_ms = 3000; // CLOCK_BOOTTIME gaining this much on CLOCK_MONOTONIC means the machine slept
                               // (never scaled)
+    // POP3 check, added
+    int stop_poll_ms = 1000; // a long check reads Request from the settings file at most once in this
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.
