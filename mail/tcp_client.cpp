@@ -320,6 +320,14 @@ int c_start_tls(const char* fingerprint) {
     return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", refusal.code);
 }
 
+bool c_tls_peer(TlsPeer& peer) {
+    if (g_mail_socket.tls == nullptr) {
+        return false;
+    }
+    peer = tls_peer(g_mail_socket.tls);
+    return true;
+}
+
 int c_close_socket() {
     tls_close(g_mail_socket.tls);
     g_mail_socket.tls = nullptr;

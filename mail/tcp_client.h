@@ -24,6 +24,10 @@ int c_make_socket_for(const char* server, const char* service);
 // the send and receive operations carry their bytes through TLS, with the same waits and messages.
 int c_start_tls(const char* fingerprint);
 
+// What the connection's TLS link shows of the server (kd5lite --check); false when it is not over TLS.
+struct TlsPeer;
+bool c_tls_peer(TlsPeer& peer);
+
 // c_recv_socket stores up to two bytes past the capacity (a line end that comes right after a full line, or the
 // first byte of a line that is cut): its buffer must hold capacity + 2 bytes.
 inline constexpr int kRecvLineSlack = 2;

@@ -34,5 +34,18 @@ int tls_wait_readable(TlsLink* link, int timeout_ms);
 ssize_t tls_read(TlsLink* link, void* into, std::size_t size);
 ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
 
+// What kd5lite --check shows of an open link: the protocol version, the certificate's subject and fingerprint,
+// and why it was trusted.
+struct TlsPeer {
+    std::string protocol;    // "TLSv1.3"
+    std::string subject;     // one line, RFC 2253 ("CN=pop.example.org,O=Example")
+    std::string fingerprint; // SHA-256, as TlsFingerprint takes it
+    bool pinned = false;     // trusted through the account's pin rather than the system's trust store
+};
+TlsPeer tls_peer(const TlsLink* link);
+
+// Why the verifier refused a certificate, in OpenSSL's words, for an untrusted refusal's code.
+std::string tls_refusal_reason(int code);
+
 // Sends the closing alert (close_notify) when the session is sound, and frees it. The socket stays open.
 void tls_close(TlsLink* link);

@@ -1,6 +1,20 @@
+#include "notifier/check.h"
 #include "notifier/notifier_app.h"
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+        return run_check(stdout);
+    }
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: kd5lite [--check]\n\n"
+                    "Without options, the mail-arrival notifier in the notification area.\n"
+                    "--check  says in the terminal whether the settings, the lamp, each account and the sound\n"
+                    "         work; exit status 0 when everything monitoring needs works, else 1.\n");
+        return 0;
+    }
     CNotifierApp::choose_platform();
     CNotifierApp app(argc, argv);
     return app.InitInstance();

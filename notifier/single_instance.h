@@ -15,5 +15,9 @@ InstanceLock single_instance_lock();
 
 std::string single_instance_path();
 
+// Whether a notifier of this user runs now, found without taking the lock for longer than a moment and without
+// creating the lock file or its directory (kd5lite --check).
+bool single_instance_held();
+
 // The refusal, shown in a message box or, without a display, on standard error.
 inline constexpr char kRefusalMessage[] = "corvo KD-5 lite does not come by multiplex start.";
