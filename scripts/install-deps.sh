@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libgl-dev fonts-noto-cjk
     netbase libcanberra-dev libssl-dev ca-certificates openssl
+    dpkg-dev file
 )
 
 missing=()
