@@ -9,7 +9,8 @@ int run_check(std::FILE* out) {
         check_accounts(report);
         check_sound(report);
     }
-    std::fprintf(out, "%s\n", report.failed() ? "Monitoring cannot work until each FAIL line is mended."
-                                              : "Everything monitoring needs works.");
+    std::fprintf(out, "%s\n",
+                 report.failed() ? "Monitoring cannot work until each FAIL line is mended."
+                                 : "Everything monitoring needs works.");
     return report.failed() ? 1 : 0;
 }

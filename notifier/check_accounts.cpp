@@ -8,9 +8,9 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <vector>
@@ -62,8 +62,9 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
              std::string& first) {
     ServerName name = split_server_name(server);
     if (name.error == ServerName::Error::port) {
-        report.fail(topic, "the port after ':' in " + server + " is not a number from 1 to 65535 (kd5lite_ap, "
-                                                               "账户 tab)");
+        report.fail(topic, "the port after ':' in " + server +
+                               " is not a number from 1 to 65535 (kd5lite_ap, "
+                               "账户 tab)");
         return false;
     }
     int port = name.port;
@@ -75,7 +76,8 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = name.numeric ? AI_NUMERICHOST : 0;
     addrinfo* list = nullptr;
-    int rc = name.error == ServerName::Error::host ? EAI_NONAME : getaddrinfo(name.host.c_str(), nullptr, &hints, &list);
+    int rc =
+        name.error == ServerName::Error::host ? EAI_NONAME : getaddrinfo(name.host.c_str(), nullptr, &hints, &list);
     if (rc != 0) {
         report.fail(topic, "cannot look up " + name.host + " (" + gai_strerror(rc) +
                                "): check the server name (kd5lite_ap, 账户 tab) and the network");

@@ -54,14 +54,15 @@ bool judge_access(CheckReport& report, const std::string& entry) {
     stat(tty.c_str(), &st);
     const std::string group = group_name(st.st_gid);
     if (faccessat(AT_FDCWD, tty.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
-        report.fail(kTopic, "you may not open " + tty + " (group " + group + "): install the udev rule and plug the "
-                                                         "lamp in again, or sudo adduser $USER " + group +
-                                                         " and log in again");
+        report.fail(kTopic, "you may not open " + tty + " (group " + group +
+                                "): install the udev rule and plug the "
+                                "lamp in again, or sudo adduser $USER " +
+                                group + " and log in again");
         return false;
     }
-    std::string how = geteuid() == 0 ? "as root"
+    std::string how = geteuid() == 0                                        ? "as root"
                       : member_of(st.st_gid) && (st.st_mode & S_IRGRP) != 0 ? "through the group " + group
-                                                                             : "through its access list (uaccess)";
+                                                                            : "through its access list (uaccess)";
     report.ok(kTopic, entry + " is " + tty + ", yours " + how);
     return true;
 }
@@ -108,8 +109,8 @@ void round_trip(CheckReport& report) {
         report.fail(kTopic, std::string("all LEDs off, answer '") + static_cast<char>(answer) +
                                 "' instead of 'Y': the lamp refused; unplug it and plug it in again");
     } else {
-        report.fail(kTopic, "all LEDs off, no answer (" + errors.last() +
-                                "): is it the lamp? unplug it and plug it in again");
+        report.fail(kTopic,
+                    "all LEDs off, no answer (" + errors.last() + "): is it the lamp? unplug it and plug it in again");
     }
 }
 

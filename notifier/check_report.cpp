@@ -8,10 +8,14 @@ namespace {
 
 const char* label(Verdict verdict) {
     switch (verdict) {
-    case Verdict::ok: return "ok  ";
-    case Verdict::info: return "info";
-    case Verdict::warn: return "warn";
-    case Verdict::fail: return "FAIL";
+    case Verdict::ok:
+        return "ok  ";
+    case Verdict::info:
+        return "info";
+    case Verdict::warn:
+        return "warn";
+    case Verdict::fail:
+        return "FAIL";
     }
     return "    ";
 }

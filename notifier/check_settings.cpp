@@ -65,21 +65,25 @@ bool check_settings(CheckReport& report) {
     const std::string dir = corvo_dir();
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        report.fail(kTopic, "no directory " + dir + ": start kd5lite once, then enter the lamp and an account "
-                                                    "with kd5lite_ap");
+        report.fail(kTopic, "no directory " + dir +
+                                ": start kd5lite once, then enter the lamp and an account "
+                                "with kd5lite_ap");
         return false;
     }
     judge_owner_and_mode(report, dir, st, 0700);
 
     const std::string file = corvo_path(kSettingsFileName);
     if (stat(file.c_str(), &st) != 0) {
-        report.fail(kTopic, "no file " + file + ": start kd5lite once, then enter the lamp and an account "
-                                                "with kd5lite_ap");
+        report.fail(kTopic, "no file " + file +
+                                ": start kd5lite once, then enter the lamp and an account "
+                                "with kd5lite_ap");
         return false;
     }
     if (int error = read_error(file); error != 0) {
-        report.fail(kTopic, "cannot read " + file + " (" + std::strerror(error) + "): it must be a file of yours, "
-                                                     "chmod 600 " + file);
+        report.fail(kTopic, "cannot read " + file + " (" + std::strerror(error) +
+                                "): it must be a file of yours, "
+                                "chmod 600 " +
+                                file);
         return false;
     }
     judge_owner_and_mode(report, file, st, 0600);

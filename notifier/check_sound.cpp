@@ -5,11 +5,26 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 
 constexpr char kTopic[] = "sound";
+
+// A wave file begins "RIFF", four bytes of length, "WAVE". Told apart here because libcanberra gives the same
+// "not found" for a file it cannot decode as for a machine without sound output.
+bool is_wave_file(const std::string& path) {
+    char head[12] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    std::size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
 
 } // namespace
 
@@ -30,8 +45,11 @@ void check_sound(CheckReport& report) {
             report.warn(kTopic, account + "no wave file, so its new mail is silent (kd5lite_op, 声音 tab)");
         } else if (access(file.c_str(), R_OK) != 0) {
             report.warn(kTopic, account + file + " does not exist or is not readable (kd5lite_op, 声音 tab)");
+        } else if (!is_wave_file(file)) {
+            report.warn(kTopic, account + file + " is not a wave file (kd5lite_op, 声音 tab)");
         } else if (std::string why = sound_try(file.c_str(), timing().sound_pause_ms); !why.empty()) {
-            report.warn(kTopic, account + "libcanberra cannot play " + file + " (" + why + ")");
+            report.warn(kTopic,
+                        account + "libcanberra cannot play " + file + " (" + why + "): is there a sound output?");
         } else {
             report.ok(kTopic, account + file + " plays");
         }

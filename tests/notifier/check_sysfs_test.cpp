@@ -46,7 +46,11 @@ TEST(CheckSysfs, FindsTheFtdiDeviceBySerialAndTellsWhetherItHasATty) {
     const Row rows[] = {
         {"unknown product id: no tty", {{"1-2", "0403", "f0e9", "FT9Z", ""}}, "FT9Z", true, "f0e9", ""},
         {"bound by ftdi_sio", {{"1-2", "0403", "6001", "A1B2", "ttyUSB0"}}, "A1B2", true, "6001", "ttyUSB0"},
-        {"a tty directory (cdc-acm)", {{"3-1", "0403", "6015", "A1B2", "tty/ttyACM0"}}, "A1B2", true, "6015",
+        {"a tty directory (cdc-acm)",
+         {{"3-1", "0403", "6015", "A1B2", "tty/ttyACM0"}},
+         "A1B2",
+         true,
+         "6015",
          "ttyACM0"},
         {"same serial, other maker", {{"1-2", "067b", "2303", "A1B2", ""}}, "A1B2", false, "", ""},
         {"serial is a prefix only", {{"1-2", "0403", "6001", "A1B2C", ""}}, "A1B2", false, "", ""},

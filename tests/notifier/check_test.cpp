@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,8 +92,9 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
         {"wrong password", [](Check& t) { tool_write_account(0, t.pop3_.server_name(), "taro", "wrong"); },
          "FAIL account 1 (red): Contents abnormality of a POP confirmation [a password] message[no.0 error: 0]: the "
          "server refused the password"},
-        {"server down", [](Check& t) { t.pop3_.stop(); }, "FAIL account 1 (red): cannot connect to 127.0.0.1: A "
-                                                          "client connection demand is abnormal[error: 111]"},
+        {"server down", [](Check& t) { t.pop3_.stop(); },
+         "FAIL account 1 (red): cannot connect to 127.0.0.1: A "
+         "client connection demand is abnormal[error: 111]"},
         {"no account", [](Check&) { tool_write("Switch", "0", 0); }, "FAIL accounts: none switched on"},
     };
     for (const Row& row : rows) {
@@ -170,6 +171,22 @@ TEST_F(Check, UnknownProductIdGetsTheBindCommandAndTheRule) {
                      "echo 0403 f0e9 > /sys/bus/usb-serial/drivers/ftdi_sio/new_id\n"))
         << output_;
     EXPECT_TRUE(says("ATTR{idVendor}==\"0403\", ATTR{idProduct}==\"f0e9\"")) << output_;
+}
+
+// With buzzer time 0 each account's wave file announces its mail; a missing or broken one is worth a warning, but
+// monitoring works without it.
+TEST_F(Check, WaveFileFaultsWarnWithoutFailing) {
+    serve();
+    tool_write("BeepTime", "0");
+    const std::string missing = dir_.path("gone.wav");
+    tool_write("SoundFile", missing.c_str(), 0);
+    EXPECT_EQ(check(), 0) << output_;
+    EXPECT_TRUE(says("warn sound: account 1: " + missing + " does not exist or is not readable")) << output_;
+
+    dir_.write("notes.wav", "not a sound");
+    tool_write("SoundFile", dir_.path("notes.wav").c_str(), 0);
+    EXPECT_EQ(check(), 0) << output_;
+    EXPECT_TRUE(says("warn sound: account 1: " + dir_.path("notes.wav") + " is not a wave file")) << output_;
 }
 
 } // namespace

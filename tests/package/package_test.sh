@@ -68,7 +68,8 @@ touch "$root/var/lib/dpkg/status"
 dpkg_root() {
     local force=(--force-script-chrootless --force-depends)
     [ "$(id -u)" -eq 0 ] || force+=(--force-not-root --force-bad-path)
-    dpkg --root="$root" "${force[@]}" "$@" >"$work/dpkg.out" 2>&1 || fail "dpkg $*: $(cat "$work/dpkg.out")"
+    dpkg --root="$root" --log="$root/var/log/dpkg.log" "${force[@]}" "$@" >"$work/dpkg.out" 2>&1 ||
+        fail "dpkg $*: $(cat "$work/dpkg.out")"
 }
 dpkg_root -i "$deb"
 dpkg --root="$root" -s kd5lite | grep -qx 'Status: install ok installed' || fail "not configured"
