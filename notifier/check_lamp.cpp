@@ -46,6 +46,20 @@ std::string real_path(const std::string& path) {
     return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
 }
 
+// What lets the user open a tty that access() allows: root, ownership, the group, else the access list.
+std::string access_grant(const struct stat& st) {
+    if (geteuid() == 0) {
+        return "as root";
+    }
+    if (st.st_uid == geteuid()) {
+        return "as its owner";
+    }
+    if (member_of(st.st_gid) && (st.st_mode & S_IRGRP) != 0 && (st.st_mode & S_IWGRP) != 0) {
+        return "through the group " + group_name(st.st_gid);
+    }
+    return "through its access list (uaccess)";
+}
+
 // Whether the user may open the tty, and what grants it: the desktop seat's access list (the uaccess tag of the
 // udev rule) or the group, which is dialout on Debian.
 bool judge_access(CheckReport& report, const std::string& entry) {
@@ -60,10 +74,7 @@ bool judge_access(CheckReport& report, const std::string& entry) {
                                 group + " and log in again");
         return false;
     }
-    std::string how = geteuid() == 0                                        ? "as root"
-                      : member_of(st.st_gid) && (st.st_mode & S_IRGRP) != 0 ? "through the group " + group
-                                                                            : "through its access list (uaccess)";
-    report.ok(kTopic, entry + " is " + tty + ", yours " + how);
+    report.ok(kTopic, entry + " is " + tty + ", yours " + access_grant(st));
     return true;
 }
 
