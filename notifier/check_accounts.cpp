@@ -72,6 +72,11 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
         const servent* entry = getservbyname(mail_service(security), "tcp");
         port = entry != nullptr ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
     }
+    if (port == 0) {
+        report.fail(topic, std::string("no port in ") + server + " and the system knows no " +
+                               mail_service(security) + " service: install netbase, or write host:port");
+        return false;
+    }
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = name.numeric ? AI_NUMERICHOST : 0;
