@@ -1,5 +1,8 @@
 #include "gui/byte_limit.h"
 
+#include "platform/secret.h"
+#include "settings/text.h"
+
 #include <QLineEdit>
 
 ByteLimitValidator::ByteLimitValidator(int bytes, QObject* parent) : QValidator(parent), bytes_(bytes) {}
@@ -18,4 +21,16 @@ std::string edit_text(const QLineEdit* edit) {
 
 void set_edit_text(QLineEdit* edit, const std::string& text) {
     edit->setText(QString::fromStdString(text));
+}
+
+// The edit's own QString is shared with the widget and stays while the page shows the password; the UTF-8
+// conversion is this function's alone and is wiped.
+void secret_edit_text(const QLineEdit* edit, char* out, std::size_t size) {
+    QByteArray bytes = edit->text().toUtf8();
+    fit_text(out, size, bytes.constData());
+    wipe_secret(bytes.data(), static_cast<std::size_t>(bytes.size()));
+}
+
+void set_secret_edit_text(QLineEdit* edit, const char* text) {
+    edit->setText(QString::fromUtf8(text));
 }

@@ -24,3 +24,7 @@ void set_typed_limit(QLineEdit* edit, int bytes);
 // The text of an edit as the settings record holds it, and back.
 std::string edit_text(const QLineEdit* edit);
 void set_edit_text(QLineEdit* edit, const std::string& text);
+
+// The same for a password edit, through a fixed buffer of size bytes, with the conversion buffers wiped.
+void secret_edit_text(const QLineEdit* edit, char* out, std::size_t size);
+void set_secret_edit_text(QLineEdit* edit, const char* text);

@@ -1,15 +1,19 @@
 #include "mail/pop3.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
+#include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
-#include "mail/sender_match.h"
+#include "mail/sender_filters.h"
 #include "mail/tcp_client.h"
 #include "mail/tls_settings.h"
+#include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +27,11 @@ constexpr int kLineCapacity = 1024; // one reply line
 constexpr int kBlockClear = 2048;   // bytes the block receive clears first
 constexpr int kCopySize = 128;      // copies of the server name, user name and password
 constexpr int kTrace = 0;           // the trace writers are always called switched off
+
+// One receive of the rest of a TOP reply: a whole TLS record.
+constexpr int kTopPieceSize = 16384;
+// A TOP reply longer than this is no header block but a server that does not stop.
+constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
 
 // The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
 struct StepMessages {
@@ -62,6 +71,9 @@ constexpr StepMessages kTitle = {
     "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
     "message[no.%d error: %d]",
 };
+// A TOP reply's header block that did not come.
+constexpr const char* kTitleReception =
+    "check mail ---> The reception of a POP confirmation [the title reception] message is abnormal[no.%d error: %d]";
 // STLS (RFC 2595). A refusal ends the check as a failure, never with a login in clear.
 constexpr StepMessages kStls = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a STLS command][no.%d error: %d]",
@@ -97,9 +109,9 @@ void trace_sys(const std::string& text) {
 // A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
 // LF in it would let the settings file smuggle further commands to the server.
 void copy_field(char (&copy)[kCopySize], Key key, int index) {
-    std::string value = settings_get(key, index);
-    value = value.substr(0, value.find_first_of("\r\n"));
-    fit_text(copy, sizeof copy, value.c_str());
+    // Read into the fixed buffer itself, never through a std::string: the field may be the plain password.
+    settings_get_into(key, copy, sizeof copy, index);
+    copy[std::strcspn(copy, "\r\n")] = '\0';
 }
 
 void close_connection() {
@@ -168,43 +180,40 @@ Step login(Check& c) {
     if (step != Step::ok) {
         return step;
     }
-    char password[kCopySize];
-    copy_field(password, Key::Password, c.index);
-    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password, 13, 10);
-    std::memset(password, 0, sizeof password);
+    SecretBuffer<kCopySize> password;
+    copy_field(password.text, Key::Password, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password.text, 13, 10);
     // The password never reaches a log, not even a trace switched on by hand.
     return exchange(c, kPassword, "PASS ****\r\n");
 }
 
-// The sender conditions of an account.
-struct Filters {
-    std::string address[3];
-    int condition[3] = {};
-    bool any() const { return condition[0] > 0 || condition[1] > 0 || condition[2] > 0; }
-};
-
-Filters read_filters(int index) {
-    Filters f;
-    const Key addresses[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3};
-    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
-    for (int i = 0; i < 3; ++i) {
-        f.address[i] = settings_get(addresses[i], index);
-        f.condition[i] = text_to_int(settings_get(searches[i], index).c_str());
+// Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
+// records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow nor an
+// endless reply can hold the check.
+Step read_reply_rest(Check& c, TopReply& reply) {
+    int budget = MailConnection::receive_budget_ms();
+    char piece[kTopPieceSize];
+    while (!reply.done) {
+        if (reply.total > kTopReplyMax) {
+            write_error_logf("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
+            errno = EMSGSIZE;
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        int got = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (got < 0) {
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        if (got == 0) {
+            break; // the server closed: the next command finds out
+        }
+        top_reply_take(reply, std::string_view(piece, static_cast<std::size_t>(got)));
     }
-    return f;
+    return Step::ok;
 }
 
-int block_hits(std::string_view block, const Filters& f) {
-    int hits = 0;
-    for (int i = 0; i < 3; ++i) {
-        hits += sender_hits(block, f.address[i], f.condition[i]);
-    }
-    return hits;
-}
-
-// Reads the headers and first body lines of message n and counts its hits. The block is what one receive call
-// delivers after the status line; a longer response spills into the next reply read.
-Step read_headers(Check& c, const Filters& f, int n, int count, int& hits) {
+// Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
+// size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
+Step read_headers(Check& c, const SenderFilters& f, int n, int count, int& hits) {
     const int loop = n - 1;
     std::snprintf(c.buffer, sizeof c.buffer, "TOP %d 10%c%c", n, 13, 10);
     trace_sys(format_text("send ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
@@ -218,19 +227,23 @@ Step read_headers(Check& c, const Filters& f, int n, int count, int& hits) {
     trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
     int received = kBlockClear;
     if (c_recv_socket_setlen(c.buffer, &received, size) != 0) {
-        return end_step(c, Step::failed,
-                        "check mail ---> The reception of a POP confirmation [the title reception] message is "
-                        "abnormal[no.%d error: %d]");
+        return end_step(c, Step::failed, kTitleReception);
     }
     trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
-    write_pop_trace(kTrace, "(R) ", c.buffer);
-    // The block may hold binary bytes, zeros among them: the search covers every byte received.
-    hits += block_hits(std::string_view(c.buffer, static_cast<std::size_t>(received)), f);
+    TopReply reply;
+    top_reply_take(reply, std::string_view(c.buffer, static_cast<std::size_t>(received)));
+    step = read_reply_rest(c, reply);
+    if (step != Step::ok) {
+        return step;
+    }
+    write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
+    // The block may hold binary bytes, zeros among them: the search covers every byte kept.
+    hits += f.hits(reply.kept);
     trace_sys(format_text("--- loop check( loop:%d crflag:%d )", loop, count));
     return Step::ok;
 }
 
-Step filter_pass(Check& c, const Filters& f, int count, int& hits) {
+Step filter_pass(Check& c, const SenderFilters& f, int count, int& hits) {
     const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
     trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%d )", a[0], a[1], a[2],
                           count));
@@ -248,23 +261,19 @@ Step filter_pass(Check& c, const Filters& f, int count, int& hits) {
     return Step::ok;
 }
 
-// The reply as one log line: without its line end, control bytes shown as dots.
-std::string printable(const char* reply) {
-    std::string text(reply);
-    text = text.substr(0, text.find_first_of("\r\n"));
-    for (char& ch : text) {
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) {
-            ch = '.';
-        }
+// The reply as one log line: without its line end, everything else escaped that could break or disguise the line.
+std::string printable(const Check& c) {
+    std::string_view reply(c.buffer, static_cast<std::size_t>(std::clamp(c.length, 0, kLineCapacity + 1)));
+    if (reply.ends_with('\r')) {
+        reply.remove_suffix(1);
     }
-    return text;
+    return log_safe_text(reply);
 }
 
 Step quit(Check& c) {
     Step step = command(c, kEnd, "QUIT");
     if (step == Step::refused) {
-        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c.buffer).c_str(), c.index,
-                         c.error);
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index, c.error);
     }
     return step;
 }
@@ -311,7 +320,7 @@ int check_account(Check& c) {
         return result_of(step);
     }
     int result = stat_message_count(c.buffer);
-    Filters filters = read_filters(c.index);
+    SenderFilters filters = read_sender_filters(c.index);
     if (filters.any()) {
         int hits = 0;
         step = filter_pass(c, filters, result, hits);
@@ -342,6 +351,6 @@ int pop3_check(int index) {
     c.index = index;
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
-    explicit_bzero(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
     return result;
 }

@@ -1,5 +1,6 @@
 #include "mail/pop3_reply.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -41,4 +42,25 @@ int top_block_size(const char* line, int out_length) {
     }
     long long size = number_after_space(line, kTopBlockMax) + 15;
     return size <= 15 || size >= kTopBlockMax ? kTopBlockMax : static_cast<int>(size);
+}
+
+std::size_t top_reply_take(TopReply& reply, std::string_view piece) {
+    using At = TopReply::At;
+    std::size_t taken = 0;
+    while (taken < piece.size() && !reply.done) {
+        const char byte = piece[taken++];
+        if (reply.at == At::line_start) {
+            reply.at = byte == '.' ? At::dot : byte == '\n' ? At::line_start : At::mid_line;
+        } else if (reply.at == At::mid_line) {
+            reply.at = byte == '\n' ? At::line_start : At::mid_line;
+        } else {
+            // After the dot a CR may come first; a bare LF ends the reply as well, for servers that send no CR.
+            reply.done = byte == '\n';
+            reply.at = reply.at == At::dot && byte == '\r' ? At::dot_cr : At::mid_line;
+        }
+    }
+    std::size_t keep = std::min(taken, kTopKeepMax - std::min(kTopKeepMax, reply.kept.size()));
+    reply.kept.append(piece.substr(0, keep));
+    reply.total += taken;
+    return taken;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 // Reading the POP3 server's status lines. A line is the receive buffer as c_recv_socket left it: the bytes as
@@ -18,3 +20,20 @@ int stat_message_count(const char* line);
 int top_block_size(const char* line, int out_length);
 
 inline constexpr int kTopBlockMax = 4096;
+
+// The bytes of a TOP reply after its status line, taken piece by piece however they arrive (TCP segments, TLS
+// records), up to its terminating line: a line that holds only "." (RFC 1939; a body line beginning with "." comes
+// dot-stuffed as ".."). The first kTopKeepMax bytes are kept for the sender match, the rest only counted.
+inline constexpr std::size_t kTopKeepMax = 64 * 1024;
+
+struct TopReply {
+    enum class At { line_start, mid_line, dot, dot_cr };
+    At at = At::line_start;
+    bool done = false;     // the terminating line has been taken
+    std::string kept;      // the reply's first bytes, the terminating line included when it falls within them
+    std::size_t total = 0; // bytes taken in all
+};
+
+// Takes the piece into the reply and returns how many of its bytes belong to it: all of them, or those up to the
+// terminating line's end, after which done is set and nothing more is taken.
+std::size_t top_reply_take(TopReply& reply, std::string_view piece);

@@ -1,6 +1,7 @@
 #include "mail/scramble.h"
 
 #include "mail/scramble_text.h"
+#include "platform/secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
@@ -12,13 +13,13 @@ constexpr std::size_t kPasswordField = sizeof(UserAccount{}.Password);
 } // namespace
 
 void scramble_password(int index, char* password) {
-    char plain[kPasswordMax + 1];
-    fit_text(plain, sizeof plain, password);
-    std::size_t n = std::strlen(plain);
+    SecretBuffer<kPasswordMax + 1> plain;
+    fit_text(plain.text, sizeof plain.text, password);
+    std::size_t n = std::strlen(plain.text);
     if (n > 0) {
         std::vector<int> positions = shuffled_positions(n);
         settings_set(Key::Scramble, position_list(positions).c_str(), index);
-        fit_text(password, kPasswordField, scramble_text(plain, positions).c_str());
+        fit_text(password, kPasswordField, scramble_text(plain.text, positions).c_str());
     } else {
         password[0] = '\0';
     }
@@ -28,6 +29,8 @@ void scramble_password(int index, char* password) {
 void unscramble_password(int index, char* password) {
     ini_read_key(Key::Scramble, index);
     std::string list = settings_get(Key::Scramble, index);
-    auto plain = unscramble_text(password, list);
-    fit_text(password, kPasswordField, plain ? plain->c_str() : "");
+    // Straight into the field: the plain password is kept nowhere else.
+    SecretBuffer<kPasswordField> plain;
+    unscramble_into(password, list, plain.text, sizeof plain.text);
+    fit_text(password, kPasswordField, plain.text);
 }

@@ -1,6 +1,7 @@
 #include "mail/scramble_text.h"
 
 #include "platform/clock.h"
+#include "platform/secret.h"
 
 #include <ctime>
 #include <mutex>
@@ -26,28 +27,47 @@ std::string position_list(const std::vector<int>& positions) {
     return out;
 }
 
-std::optional<std::string> unscramble_text(std::string_view scrambled, std::string_view list) {
+int unscramble_into(std::string_view scrambled, std::string_view list, char* out, std::size_t size) {
+    if (size == 0) {
+        return -1;
+    }
+    out[0] = '\0';
     if (list.size() % 2 != 0) {
-        return std::nullopt;
+        return -1;
     }
     std::size_t m = list.size() / 2;
     std::vector<bool> seen(m, false);
-    std::string out;
+    std::size_t length = 0;
     for (std::size_t i = 0; i < m; ++i) {
         char hi = list[2 * i];
         char lo = list[2 * i + 1];
         if (hi < '0' || hi > '9' || lo < '0' || lo > '9') {
-            return std::nullopt;
+            wipe_secret(out, size);
+            return -1;
         }
         std::size_t p = static_cast<std::size_t>((hi - '0') * 10 + (lo - '0'));
         if (p >= m || seen[p] || 2 * p + 1 >= scrambled.size()) {
-            return std::nullopt;
+            wipe_secret(out, size);
+            return -1;
         }
         seen[p] = true;
         auto first = static_cast<unsigned char>(scrambled[2 * p]);
         auto second = static_cast<unsigned char>(scrambled[2 * p + 1]);
-        out += static_cast<char>(((first << 4) & 0xF0) | (second & 0x0F));
+        if (length + 1 < size) {
+            out[length++] = static_cast<char>(((first << 4) & 0xF0) | (second & 0x0F));
+        }
     }
+    out[length] = '\0';
+    return static_cast<int>(length);
+}
+
+std::optional<std::string> unscramble_text(std::string_view scrambled, std::string_view list) {
+    std::string out(list.size() / 2 + 1, '\0');
+    int length = unscramble_into(scrambled, list, out.data(), out.size());
+    if (length < 0) {
+        return std::nullopt;
+    }
+    out.resize(static_cast<std::size_t>(length));
     return out;
 }
 

@@ -18,5 +18,9 @@ std::string position_list(const std::vector<int>& positions);
 // with a position repeated or not below its entry count, or naming a slot beyond the scrambled form.
 std::optional<std::string> unscramble_text(std::string_view scrambled, std::string_view list);
 
+// unscramble_text into out, a fixed buffer of size bytes (terminated; a longer password is cut): the length of the
+// plain password, or -1 when the pair cannot be read (out is then empty).
+int unscramble_into(std::string_view scrambled, std::string_view list, char* out, std::size_t size);
+
 // A random permutation of 0 .. n-1.
 std::vector<int> shuffled_positions(std::size_t n);

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "mail/mail_connection.h"
+
 #include <cstddef>
 
-// A small blocking TCP client for one mail server at a time: the one MailSocket of the process. Every wait is
-// bounded by poll time-outs and fixed pauses from the timing record. Results: 0 on success, -1 on failure (with
+// A small blocking TCP client for one mail server at a time: the one MailSocket of the process, a MailConnection
+// (pop3_connection()) that these operations drive. Every wait is bounded by poll time-outs and fixed pauses from
+// the timing record. Results: 0 on success, -1 on failure (with
 // one "LAN operation ---> " line in the error log and errno kept at the failure's error number).
 
 int c_init_socket();
@@ -23,14 +26,3 @@ int c_make_socket_for(const char* server, const char* service);
 // the host of the server name, or else against fingerprint (the account's TlsFingerprint, SHA-256). From then on
 // the send and receive operations carry their bytes through TLS, with the same waits and messages.
 int c_start_tls(const char* fingerprint);
-
-// What the connection's TLS link shows of the server (kd5lite --check); false when it is not over TLS.
-struct TlsPeer;
-bool c_tls_peer(TlsPeer& peer);
-
-// c_recv_socket stores up to two bytes past the capacity (a line end that comes right after a full line, or the
-// first byte of a line that is cut): its buffer must hold capacity + 2 bytes.
-inline constexpr int kRecvLineSlack = 2;
-
-// Bytes of a cut line that are read and dropped before the receive gives up on a line that never ends.
-inline constexpr int kRecvDropLimit = 4096;

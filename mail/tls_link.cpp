@@ -113,9 +113,10 @@ bool prepare(TlsLink& link, const std::string& host) {
     }
     SSL_CTX_set_min_proto_version(link.ctx, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(link.ctx);
-    // A server that closes without the closing alert reads as closed, as over plain TCP; POP3 ends its replies
-    // itself, so nothing can be cut short unseen.
-    SSL_CTX_set_options(link.ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // A connection that ends without the closing alert may have been cut by anyone on the way (truncation): it
+    // is a failure, never an end. Renegotiation (TLS 1.2) is refused: nobody needs it for mail, and a server that
+    // asks again and again could keep a receive busy without sending data.
+    SSL_CTX_set_options(link.ctx, SSL_OP_NO_RENEGOTIATION);
     // The chain is judged after the handshake, so that a pinned certificate can be taken and a refused one named.
     SSL_CTX_set_verify(link.ctx, SSL_VERIFY_NONE, nullptr);
     link.ssl = SSL_new(link.ctx);
@@ -190,11 +191,13 @@ long judge(TlsLink& link, const char* pin, std::string& fingerprint) {
 // error is kept, so that the read after a wait that met it reports what a plain socket would (a reset once seen
 // reads as a mere end on the socket below).
 ssize_t io_failure(TlsLink* link, int ssl_error, int saved_errno) {
+    // SYSCALL without an error number: the socket ended without the closing alert, which only a cut connection
+    // does.
     switch (ssl_error) {
     case SSL_ERROR_ZERO_RETURN: return 0;
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE: errno = EAGAIN; return -1; // the socket's time-out ran out
-    case SSL_ERROR_SYSCALL: link->failure = saved_errno != 0 ? saved_errno : ECONNRESET; break;
+    case SSL_ERROR_SYSCALL: link->failure = saved_errno != 0 ? saved_errno : EPROTO; break;
     default: link->failure = EPROTO; break;
     }
     errno = link->failure;

@@ -30,7 +30,8 @@ TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_
 int tls_wait_readable(TlsLink* link, int timeout_ms);
 
 // As recv and send on the blocking socket, whose time-outs bound them: bytes moved, 0 when the server closed the
-// connection (reading only), -1 with errno set.
+// connection with its closing alert (reading only), -1 with errno set. A connection that ends without the alert
+// (truncation), or bytes that are not TLS, fail with EPROTO.
 ssize_t tls_read(TlsLink* link, void* into, std::size_t size);
 ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
 

@@ -1,12 +1,13 @@
 #include "notifier/check.h"
 
-#include "mail/pop3.h"
+#include "mail/mail_check.h"
+#include "mail/mail_connection.h"
 #include "mail/server_name.h"
-#include "mail/tcp_client.h"
 #include "mail/tls_link.h"
 #include "mail/tls_settings.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
+#include "settings/text.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -23,43 +24,83 @@ std::string topic_of(int index) {
     return "account " + std::to_string(index + 1) + " (" + kColour[index] + ")";
 }
 
-// What the report needs of a mail protocol beside the mail library's own check: how to ask a server on the plain
-// port for TLS. Each protocol has its row; the account's settings choose it.
+// What the report needs of a mail protocol beside the mail library's own check (mail_check): the port of a server
+// name written without one, and how to ask a server on the plain port for TLS. The account's Protocol chooses.
 struct MailProtocol {
     const char* name;
-    bool (*ask_for_tls)(); // after connecting: true when the server agreed to start TLS now
-    int (*check)(int index);
+    const char* counted; // what the count counts without sender conditions
+    int (*port)(MailSecurity security);
+    bool (*ask_for_tls)(MailConnection& connection); // after connecting: true when the server agreed
 };
 
-// One reply line of the server into line; false when none came.
-bool receive_line(std::string& line) {
-    constexpr int kCapacity = 1024;
-    char buffer[kCapacity + kRecvLineSlack + 1] = {};
-    int length = kCapacity;
-    if (c_recv_socket(buffer, &length, '\n') != 0) {
-        return false;
-    }
-    line = buffer;
-    return true;
+constexpr int kLineLimit = 1024;
+
+int service_port(const char* service) {
+    const servent* entry = getservbyname(service, "tcp");
+    return entry != nullptr ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
+}
+
+int pop3_port(MailSecurity security) {
+    return service_port(mail_service(security));
 }
 
 // RFC 2595: after the greeting, STLS and its "+OK".
-bool pop3_ask_for_tls() {
-    std::string line;
+bool pop3_ask_for_tls(MailConnection& connection) {
+    const int wait = MailConnection::receive_budget_ms();
+    std::string greeting, answer;
     constexpr char kStls[] = "STLS\r\n";
-    return receive_line(line) && line.starts_with("+OK") && c_send_socket(kStls, sizeof kStls - 1) == 0 &&
-           receive_line(line) && line.starts_with("+OK");
+    return connection.receive_line(greeting, kLineLimit, wait) == 0 && greeting.starts_with("+OK") &&
+           connection.send(kStls, sizeof kStls - 1) == 0 && connection.receive_line(answer, kLineLimit, wait) == 0 &&
+           answer.starts_with("+OK");
 }
 
-const MailProtocol kPop3 = {"POP3", pop3_ask_for_tls, pop3_check};
-
-const MailProtocol& protocol_of(int) {
-    return kPop3;
+// IMAP's own ports: 993 for TLS from the first byte (RFC 8314), else 143.
+int imap_port(MailSecurity security) {
+    return security == MailSecurity::tls ? 993 : 143;
 }
 
-// Every address of the server's name, as the system's resolver gives them; the check connects to the first.
-bool look_up(CheckReport& report, const std::string& topic, const std::string& server, MailSecurity security,
-             std::string& first) {
+// RFC 3501: after the greeting, STARTTLS and its tagged OK; untagged lines before it (capabilities) do not count.
+bool imap_ask_for_tls(MailConnection& connection) {
+    const int wait = MailConnection::receive_budget_ms();
+    std::string line;
+    constexpr char kStartTls[] = "c1 STARTTLS\r\n";
+    if (connection.receive_line(line, kLineLimit, wait) != 0 || !line.starts_with("* OK") ||
+        connection.send(kStartTls, sizeof kStartTls - 1) != 0) {
+        return false;
+    }
+    do {
+        line.clear();
+        if (connection.receive_line(line, kLineLimit, wait) != 0) {
+            return false;
+        }
+    } while (line.starts_with("* "));
+    return line.starts_with("c1 OK");
+}
+
+const MailProtocol kPop3 = {"POP3", "messages waiting", pop3_port, pop3_ask_for_tls};
+const MailProtocol kImap = {"IMAP", "unseen messages", imap_port, imap_ask_for_tls};
+
+// The account's protocol as mail_check reads it: "0" or empty POP3, "1" IMAP; nullptr for anything else.
+const MailProtocol* protocol_of(int index) {
+    const std::string value = settings_get(Key::Protocol, index);
+    if (value.empty()) {
+        return &kPop3;
+    }
+    if (value[0] < '0' || value[0] > '9') {
+        return nullptr;
+    }
+    switch (text_to_int(value.c_str())) {
+    case 0:
+        return &kPop3;
+    case 1:
+        return &kImap;
+    default:
+        return nullptr;
+    }
+}
+
+// Every address of the server's name, as the system's resolver gives them; the check tries them in this order.
+bool look_up(CheckReport& report, const std::string& topic, const std::string& server, int default_port) {
     ServerName name = split_server_name(server);
     if (name.error == ServerName::Error::port) {
         report.fail(topic, "the port after ':' in " + server +
@@ -67,14 +108,11 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
                                "账户 tab)");
         return false;
     }
-    int port = name.port;
+    const int port = name.port != 0 ? name.port : default_port;
     if (port == 0) {
-        const servent* entry = getservbyname(mail_service(security), "tcp");
-        port = entry != nullptr ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
-    }
-    if (port == 0) {
-        report.fail(topic, std::string("no port in ") + server + " and the system knows no " +
-                               mail_service(security) + " service: install netbase, or write host:port");
+        report.fail(topic, "no port in " + server +
+                               " and the system knows no mail service port: install netbase, "
+                               "or write host:port");
         return false;
     }
     addrinfo hints{};
@@ -92,9 +130,6 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
     for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
         char text[NI_MAXHOST] = {};
         getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
-        if (first.empty()) {
-            first = text;
-        }
         addresses += (addresses.empty() ? "" : ", ") + std::string(text);
     }
     freeaddrinfo(list);
@@ -111,19 +146,19 @@ void report_refused_certificate(CheckReport& report, const std::string& topic, i
 }
 
 // TLS as the check will have it, on the connection just made.
-bool start_tls(CheckReport& report, const std::string& topic, const MailProtocol& protocol, MailSecurity security,
-               int index, CapturedErrors& errors) {
+bool start_tls(CheckReport& report, const std::string& topic, MailConnection& connection, const MailProtocol& protocol,
+               MailSecurity security, int index, CapturedErrors& errors) {
     if (security == MailSecurity::plain) {
         report.warn(topic, "no TLS: user name and password cross the network in clear (kd5lite_op, 安全 tab)");
         return true;
     }
-    if (security == MailSecurity::stls && !protocol.ask_for_tls()) {
+    if (security == MailSecurity::stls && !protocol.ask_for_tls(connection)) {
         report.fail(topic, std::string("the server refused to start TLS") +
                                (errors.last().empty() ? "" : " (" + errors.last() + ")") +
                                ": choose 2.SSL/TLS (kd5lite_op, 安全 tab), or ask the provider");
         return false;
     }
-    if (c_start_tls(settings_get(Key::TlsFingerprint, index).c_str()) != 0) {
+    if (connection.start_tls(settings_get(Key::TlsFingerprint, index).c_str()) != 0) {
         int code = errno;
         std::string line = errors.last();
         if (line.find("not trusted") != std::string::npos) {
@@ -134,7 +169,7 @@ bool start_tls(CheckReport& report, const std::string& topic, const MailProtocol
         return false;
     }
     TlsPeer peer;
-    c_tls_peer(peer);
+    connection.tls_peer(peer);
     report.ok(topic, peer.protocol + ", " + peer.subject + ", sha256 " + peer.fingerprint +
                          (peer.pinned ? ", pinned" : ", trusted by the system"));
     return true;
@@ -148,27 +183,26 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
         report.fail(topic, "the Security setting is neither 0, 1 nor 2: choose one (kd5lite_op, 安全 tab)");
         return false;
     }
-    std::string first;
-    if (!look_up(report, topic, server, security, first)) {
+    const int default_port = protocol.port(security);
+    if (!look_up(report, topic, server, default_port)) {
         return false;
     }
     CapturedErrors errors;
-    if (c_make_socket_for(server.c_str(), mail_service(security)) != 0 || c_connect_socket() != 0) {
-        report.fail(topic, "cannot connect to " + first + ": " + errors.last());
-        c_close_socket();
+    MailConnection connection;
+    if (connection.resolve(server.c_str(), default_port) != 0 || connection.connect() != 0) {
+        report.fail(topic, "cannot connect: " + errors.last());
         return false;
     }
-    report.ok(topic, "TCP connection to " + first);
-    bool ok = start_tls(report, topic, protocol, security, index, errors);
-    c_close_socket();
-    return ok;
+    report.ok(topic, "TCP connection to " + connection.host());
+    return start_tls(report, topic, connection, protocol, security, index, errors);
 }
 
 std::string hint_for(const std::string& line) {
-    if (line.find("Contents abnormality") != std::string::npos && line.find("[a password]") != std::string::npos) {
+    const bool refused = line.find("Contents abnormality") != std::string::npos;
+    if (refused && (line.find("[a password]") != std::string::npos || line.find("[a login]") != std::string::npos)) {
         return "the server refused the password: type it again (kd5lite_ap, 账户 tab)";
     }
-    if (line.find("Contents abnormality") != std::string::npos && line.find("[a user name]") != std::string::npos) {
+    if (refused && line.find("[a user name]") != std::string::npos) {
         return "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
     }
     return "see the README's table of error-log lines";
@@ -187,15 +221,15 @@ bool has_filters(int index) {
 // The check itself, as the next pass runs it: login and the count it gives.
 void run_account_check(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
     CapturedErrors errors;
-    int count = protocol.check(index);
+    int count = mail_check(index);
     std::string line = errors.last();
     if (!line.empty()) {
         report.fail(topic, line + ": " + hint_for(line));
     } else if (count < 0) {
         report.fail(topic, std::string(protocol.name) + " check failed");
     } else {
-        report.ok(topic, std::string(protocol.name) + " login accepted; count " + std::to_string(count) +
-                             (has_filters(index) ? " (sender hits)" : " (messages waiting)"));
+        report.ok(topic, std::string(protocol.name) + " login accepted; count " + std::to_string(count) + " (" +
+                             (has_filters(index) ? "sender hits" : protocol.counted) + ")");
     }
 }
 
@@ -208,9 +242,13 @@ void check_account(CheckReport& report, int index) {
             return;
         }
     }
-    const MailProtocol& protocol = protocol_of(index);
-    if (reach_server(report, topic, protocol, index)) {
-        run_account_check(report, topic, protocol, index);
+    const MailProtocol* protocol = protocol_of(index);
+    if (protocol == nullptr) {
+        report.fail(topic, "the Protocol setting is neither 0 (POP3) nor 1 (IMAP): choose one (kd5lite_op)");
+        return;
+    }
+    if (reach_server(report, topic, *protocol, index)) {
+        run_account_check(report, topic, *protocol, index);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
-#include "mail/pop3.h"
+#include "mail/mail_check.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -43,7 +43,7 @@ void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    int n = pop3_check(i);
+    int n = mail_check(i);
     if (n < 0) {
         return; // a failed check keeps what the last check that worked showed
     }

@@ -1,10 +1,12 @@
 #include "notifier/check.h"
 #include "notifier/notifier_app.h"
+#include "platform/secret.h"
 
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char* argv[]) {
+    switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
     if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
         return run_check(stdout);
     }

@@ -7,7 +7,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libgl-dev fonts-noto-cjk
     netbase libcanberra-dev libssl-dev ca-certificates openssl
-    dpkg-dev file
+    dovecot-imapd  # the IMAP tests run a real Dovecot of their own
+    dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
 )
 
 missing=()

@@ -46,6 +46,8 @@ constexpr KeyInfo kKeys[] = {
     {"SpecialSearch3", KeyGroup::Account},
     {"Security", KeyGroup::Account},
     {"TlsFingerprint", KeyGroup::Account},
+    {"Protocol", KeyGroup::Account},
+    {"Folder", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -65,7 +67,9 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::SpecialSearch2: return ref(u.SpecialSearch2);
     case Key::SpecialSearch3: return ref(u.SpecialSearch3);
     case Key::Security: return ref(u.Security);
-    default: return ref(u.TlsFingerprint);
+    case Key::TlsFingerprint: return ref(u.TlsFingerprint);
+    case Key::Protocol: return ref(u.Protocol);
+    default: return ref(u.Folder);
     }
 }
 

@@ -36,6 +36,8 @@ enum class Key {
     SpecialSearch3,
     Security,
     TlsFingerprint,
+    Protocol,
+    Folder,
 };
 
 enum class KeyGroup {

@@ -23,6 +23,9 @@ struct UserAccount {
     // Added after the keys above, so a file without them still reads as before: empty means plain POP3.
     char Security[4 + 1];        // "0" or empty: plain POP3; "1": STLS (RFC 2595); "2": TLS from the first byte
     char TlsFingerprint[95 + 1]; // SHA-256 of a certificate trusted as it is: 32 hex pairs, colons between or not
+    // Added after the security keys for the same reason: empty means POP3, and for IMAP the INBOX.
+    char Protocol[4 + 1]; // "0" or empty: POP3; "1": IMAP
+    char Folder[128 + 1]; // IMAP mailbox to watch, UTF-8; empty: INBOX
 };
 
 struct Settings {

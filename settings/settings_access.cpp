@@ -97,6 +97,11 @@ std::string settings_get(Key key, int index) {
     return key_field(key, index).data;
 }
 
+void settings_get_into(Key key, char* out, std::size_t size, int index) {
+    std::lock_guard lock(settings_field_mutex());
+    fit_text(out, size, key_field(key, index).data);
+}
+
 int settings_number(Key key, int index) {
     std::lock_guard lock(settings_field_mutex());
     return text_to_int(key_field(key, index).data);

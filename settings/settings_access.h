@@ -23,6 +23,8 @@ int ini_check_key(Key key, int index = 0);
 
 // Locked access to a field, for values that two threads refresh and write (the command keys).
 std::string settings_get(Key key, int index = 0);
+// The same into a fixed buffer of size bytes (cut to fit), for the plain password: no std::string copy of it.
+void settings_get_into(Key key, char* out, std::size_t size, int index = 0);
 int settings_number(Key key, int index = 0);
 void settings_set(Key key, const char* value, int index = 0);
 

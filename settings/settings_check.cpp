@@ -34,10 +34,13 @@ Rule rule_of(Key key) {
     case Key::SpecialSearch1:
     case Key::SpecialSearch2:
     case Key::SpecialSearch3: return Rule::ReportWhenOn;
-    // Empty Security means plain POP3 and an empty fingerprint trusts no extra certificate: neither is missing.
+    // Empty Security means plain POP3, an empty fingerprint trusts no extra certificate, an empty Protocol means
+    // POP3 and an empty Folder the INBOX: none of them is missing.
     case Key::Scramble:
     case Key::Security:
-    case Key::TlsFingerprint: return Rule::None;
+    case Key::TlsFingerprint:
+    case Key::Protocol:
+    case Key::Folder: return Rule::None;
     default: return Rule::DefaultWhenEmpty;
     }
 }

@@ -3,6 +3,7 @@
 #include "gui/byte_limit.h"
 #include "mail/scramble.h"
 #include "mail/scramble_text.h"
+#include "platform/secret.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -53,7 +54,9 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].server, settings_get(Key::ServerName, i));
         set_edit_text(rows_[i].id, settings_get(Key::ID, i));
-        set_edit_text(rows_[i].password, settings_get(Key::Password, i));
+        SecretBuffer<sizeof g_settings.user[i].Password> password;
+        settings_get_into(Key::Password, password.text, sizeof password.text, i);
+        set_secret_edit_text(rows_[i].password, password.text);
     }
 
     connect(apply_button, &QPushButton::clicked, this, &CAccountsPage::apply);
@@ -65,7 +68,9 @@ void CAccountsPage::apply() {
         settings_set(Key::Switch, row.enabled->isChecked() ? "1" : "0", i);
         settings_set(Key::ServerName, edit_text(row.server).c_str(), i);
         settings_set(Key::ID, edit_text(row.id).c_str(), i);
-        settings_set(Key::Password, edit_text(row.password).c_str(), i);
+        SecretBuffer<sizeof g_settings.user[i].Password> password;
+        secret_edit_text(row.password, password.text, sizeof password.text);
+        settings_set(Key::Password, password.text, i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         // Writes Scramble and leaves the scrambled form in the record, so the plain password never reaches the

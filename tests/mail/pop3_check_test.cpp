@@ -75,12 +75,18 @@ TEST_F(Pop3Check, NegativeAnswersGiveZeroWithTheStepsMessage) {
          {"USER alice", "PASS secret", "STAT"},
          {"check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
           "message[no.0 error: 0]"}},
-        // A refused QUIT gives 0 although two messages were counted; the reply is logged without its line end.
+        // A refused QUIT gives 0 although two messages were counted; the reply is logged without its line end,
+        // and what could break the line, hide or reorder it shows escaped.
         {"QUIT",
          "-ERR not now\x01\r\n",
          {"USER alice", "PASS secret", "STAT", "QUIT"},
          {"check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]",
-          "debug ---> 14 , -ERR not now. [no.0 error: 0]"}},
+          "debug ---> 14 , -ERR not now\\x01 [no.0 error: 0]"}},
+        {"QUIT",
+         std::string("-ERR \0\rfake\xe2\x80\xae\xc2\x85\xff\r\n", 19),
+         {"USER alice", "PASS secret", "STAT", "QUIT"},
+         {"check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]",
+          "debug ---> 18 , -ERR \\x00\\x0Dfake\\u202E\\u0085\\xFF [no.0 error: 0]"}},
     };
     for (const auto& c : cases) {
         clear_error_log();
@@ -274,23 +280,53 @@ TEST_F(Pop3Check, TopStatusWithoutItsBlockFailsTheTitleReception) {
                                     "message is abnormal[no.0 error: 0]"}));
 }
 
-TEST_F(Pop3Check, TopBlockLargerThanAnnouncedSpillsIntoTheNextReply) {
+// The status line's count sizes only the first read: what the server sends beyond it is still the reply, read to
+// its end, and no longer met by the next reply read (which ended the check with a contents message and 0).
+TEST_F(Pop3Check, TopBlockLargerThanAnnouncedIsReadToItsEnd) {
     set_filter(0, 0, "taro@example.com", "1");
-    serve(messages_from({"taro@example.com", "taro@example.com"}), scripted([](Pop3Script& s) { s.top_extra = 100; }));
-    EXPECT_EQ(pop3_check(0), 0);
-    EXPECT_EQ(error_lines(), Lines{"check mail ---> Contents abnormality of a POP confirmation [a reception email "
-                                   "title acquisition command] message[no.0 error: 0]"});
+    for (std::size_t extra : {100u, 20000u}) {
+        serve(messages_from({"taro@example.com", "taro@example.com"}),
+              scripted([&](Pop3Script& s) { s.top_extra = extra; }));
+        EXPECT_EQ(pop3_check(0), 2) << extra;
+        EXPECT_EQ(server_->commands().back(), "QUIT") << extra;
+    }
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
 
-    // With one message the rest meets the QUIT reply instead.
-    clear_error_log();
-    serve(messages_from({"taro@example.com"}), scripted([](Pop3Script& s) { s.top_extra = 100; }));
-    EXPECT_EQ(pop3_check(0), 0);
-    Lines lines = error_lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0],
-              "check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.0 error: 0]");
-    // 15 of the 100 extra bytes fit the block's slack; the other 85 and their line end are the reply read.
-    EXPECT_EQ(lines[1], "debug ---> 86 , " + std::string(85, 'x') + " [no.0 error: 0]");
+// Real messages carry kilobytes of Received, DKIM-Signature and ARC headers before or after the sender line; a
+// sender behind them must still be found, and the messages after them still read. The match covers the first
+// 64 KB of each reply.
+TEST_F(Pop3Check, SenderBehindKilobytesOfHeadersIsFound) {
+    std::string trace;
+    for (int i = 0; i < 60; ++i) {
+        trace += "Received: from relay" + std::to_string(i) + ".example.net (relay.example.net [192.0.2.1]) by " +
+                 "mx.kd5lite.test with ESMTPS id " + std::string(40, 'a' + i % 26) + "\r\n";
+    }
+    trace += "DKIM-Signature: v=1; a=rsa-sha256; b=" + std::string(3000, 'Q') + "\r\n";
+    const std::string after = make_message("Taro <taro@example.com>", "user@kd5lite.test", "after");
+    std::string before = make_message("Taro <taro@example.com>", "user@kd5lite.test", "before");
+    before.insert(before.find("\r\n\r\n") + 2, trace); // the trace after the sender line, before the body
+    std::string beyond_64k;
+    while (beyond_64k.size() < 70 * 1024) {
+        beyond_64k += trace;
+    }
+    beyond_64k += make_message("Taro <taro@example.com>", "user@kd5lite.test", "too far");
+    set_filter(0, 0, "taro@example.com", "1");
+    serve({trace + after, before, beyond_64k, after});
+    EXPECT_EQ(pop3_check(0), 3);
+    EXPECT_EQ(server_->commands(), (Lines{"USER alice", "PASS secret", "STAT", "TOP 1 10", "TOP 2 10", "TOP 3 10",
+                                          "TOP 4 10", "QUIT"}));
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// A reply that never reaches its end is bounded by its bytes: it fails the check rather than holding it.
+TEST_F(Pop3Check, TopReplyWithoutEndFailsTheTitleReception) {
+    set_filter(0, 0, "taro@example.com", "1");
+    serve(messages_from({"taro@example.com"}), scripted([](Pop3Script& s) { s.top_extra = 17u * 1024 * 1024; }));
+    EXPECT_EQ(pop3_check(0), -1);
+    EXPECT_EQ(error_lines(), (Lines{"LAN operation ---> The reception is abnormal[err: 90]",
+                                    "check mail ---> The reception of a POP confirmation [the title reception] "
+                                    "message is abnormal[no.0 error: 90]"}));
 }
 
 TEST_F(Pop3Check, PasswordNeverReachesALogAndLineBreaksInFieldsAreCut) {

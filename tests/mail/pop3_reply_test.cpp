@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -125,6 +126,56 @@ TEST(TestServerMessages, TopTakesHeadersAndTheFirstBodyLinesDotStuffed) {
     EXPECT_EQ(top_of(message, 10), "From: a@b\r\nSubject: s\r\n\r\n1\r\n..dot\r\n3\r\n");
     EXPECT_EQ(unescape("+OK\\x00\\xFFz\\r\\n\\\\"), std::string("+OK\0\xffz\r\n\\", 9));
     EXPECT_EQ(with_crlf("a\nb\r\nc"), "a\r\nb\r\nc");
+}
+
+// The reply ends at a line holding only ".", wherever the pieces cut it, and never at a dot-stuffed line or a
+// dot inside a line; bytes after the end are not the reply's.
+TEST(Pop3Reply, TopReplyEndsAtItsDotLineOverAnyPieces) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces;
+        bool done;
+        std::size_t taken_of_last; // bytes of the last piece that belong to the reply
+    } cases[] = {
+        {"one piece", {"From: a@b.c\r\n\r\nbody\r\n.\r\n"}, true, 24},
+        {"end cut after the dot", {"From: a@b.c\r\n.", "\r\n"}, true, 2},
+        {"end cut after the CR", {"From: a@b.c\r\n.\r", "\n"}, true, 1},
+        {"end cut before the dot", {"From: a@b.c\r\n", ".\r\n"}, true, 3},
+        {"empty reply", {".\r\n"}, true, 3},
+        {"bare LF line ends", {"From: a@b.c\n.\n"}, true, 14},
+        {"dot-stuffed line is no end", {"x\r\n..\r\n.x\r\n"}, false, 11},
+        {"dot inside a line is no end", {"a.\r\nb .\r\n"}, false, 9},
+        {"dot line cut by a CR inside", {"x\r\n.\r\r\n"}, false, 7},
+        {"next reply not taken", {"a\r\n.\r\n+OK 1 2\r\n"}, true, 6},
+        {"nothing yet", {""}, false, 0},
+    };
+    for (const auto& c : cases) {
+        TopReply reply;
+        std::size_t taken = 0;
+        std::string all;
+        for (const auto& piece : c.pieces) {
+            taken = top_reply_take(reply, piece);
+            all += piece.substr(0, taken);
+        }
+        EXPECT_EQ(reply.done, c.done) << c.name;
+        EXPECT_EQ(taken, c.taken_of_last) << c.name;
+        EXPECT_EQ(reply.kept, all) << c.name;
+        EXPECT_EQ(reply.total, all.size()) << c.name;
+    }
+}
+
+// Headers of any size are taken to the end; the first 64 KB are kept for the match and the rest only counted.
+TEST(Pop3Reply, TopReplyKeepsItsFirst64KilobytesOnly) {
+    TopReply reply;
+    const std::string line = std::string(998, 'h') + "\r\n";
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(top_reply_take(reply, line), line.size());
+    }
+    EXPECT_EQ(top_reply_take(reply, ".\r\n"), 3u);
+    EXPECT_TRUE(reply.done);
+    EXPECT_EQ(reply.kept.size(), kTopKeepMax);
+    EXPECT_EQ(reply.total, 100 * line.size() + 3);
+    EXPECT_EQ(top_reply_take(reply, "more"), 0u);
 }
 
 } // namespace

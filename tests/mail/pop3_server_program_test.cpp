@@ -1,21 +1,74 @@
 // The POP3 server program as the end-to-end tests and the demo start it: a separate process, port on stdout.
 
 #include "mail/pop3.h"
+#include "mail/scramble.h"
+#include "platform/secret.h"
+#include "settings/settings.h"
 
 #include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"
 #include "tests/mail/test_pki.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr unsigned char kMask = 0x5A;
+
+// Places in this process's writable memory that hold the secret, given masked (each byte XOR kMask) so that the
+// needle is not itself a copy. Freed memory counts: a freed buffer keeps its bytes until it is used again (and
+// the sanitizer build holds freed blocks back on purpose).
+int copies_in_memory(const std::string& masked) {
+    constexpr std::size_t kChunk = 1 << 20;
+    constexpr std::size_t kLargest = std::size_t{1} << 30; // the sanitizer's shadow and reserves, not data
+    auto* chunk = static_cast<unsigned char*>(
+        mmap(nullptr, kChunk + masked.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    const auto chunk_at = reinterpret_cast<std::uintptr_t>(chunk);
+    int mem = open("/proc/self/mem", O_RDONLY);
+    std::ifstream maps("/proc/self/maps");
+    const auto first = static_cast<unsigned char>(masked[0] ^ kMask);
+    int found = 0;
+    for (std::string line; std::getline(maps, line);) {
+        std::uintptr_t begin = 0;
+        std::uintptr_t end = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &begin, &end, perms) != 3 || perms[0] != 'r' || perms[1] != 'w' ||
+            end - begin > kLargest || begin == chunk_at || line.find("[v") != std::string::npos) {
+            continue;
+        }
+        for (std::uintptr_t at = begin; at < end; at += kChunk) {
+            std::size_t size = std::min<std::size_t>(kChunk + masked.size(), end - at);
+            ssize_t got = pread(mem, chunk, size, static_cast<off_t>(at));
+            for (ssize_t i = 0; got > 0 && i + static_cast<ssize_t>(masked.size()) <= got; ++i) {
+                auto* hit =
+                    static_cast<unsigned char*>(std::memchr(chunk + i, first, static_cast<std::size_t>(got - i)));
+                if (hit == nullptr) {
+                    break;
+                }
+                i = hit - chunk;
+                bool same = i + static_cast<ssize_t>(masked.size()) <= got && i < static_cast<ssize_t>(kChunk);
+                for (std::size_t k = 0; same && k < masked.size(); ++k) {
+                    same = (chunk[i + static_cast<ssize_t>(k)] ^ kMask) == static_cast<unsigned char>(masked[k]);
+                }
+                found += same ? 1 : 0;
+            }
+        }
+    }
+    close(mem);
+    munmap(chunk, kChunk + masked.size());
+    return found;
+}
 
 class Pop3ServerProgram : public MailTest {
 protected:
@@ -113,6 +166,33 @@ TEST_F(Pop3ServerProgram, ServesTlsWithTheCertificateFromTheCommandLine) {
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(dir_.read("transcript"), "STLS\nUSER alice\nPASS secret\nSTAT\nQUIT\n");
     EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// The plain password passes through the load (unscrambling) and the check (the PASS command); afterwards no
+// copy of it may be left anywhere in memory but the settings field that holds it, not even in freed blocks.
+TEST_F(Pop3ServerProgram, NoCopyOfThePlainPasswordOutlivesTheLoadAndTheCheck) {
+    int port = start({"--user", "alice:another", "--from", "a@b.c"}); // the server never knows the password
+    ASSERT_GT(port, 0);
+    set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "");
+    // Made byte by byte right into the field, as long as a password may be, so that a std::string copy lives on
+    // the heap. Its last 12 bytes are looked for: the allocator may write its own records over the first bytes of
+    // a freed block.
+    std::string masked;
+    char* field = g_settings.user[0].Password;
+    for (int i = 0; i < 31; ++i) {
+        field[i] = static_cast<char>('A' + (i * 7 + 3) % 26);
+        if (i >= 19) {
+            masked += static_cast<char>(field[i] ^ kMask);
+        }
+    }
+    field[31] = '\0';
+    scramble_password(0, field);
+    unscramble_password(0, field);
+    ASSERT_EQ(copies_in_memory(masked), 1) << "the field itself";
+    EXPECT_EQ(pop3_check(0), 0); // the server refuses it
+    wipe_secret(field, sizeof g_settings.user[0].Password);
+    EXPECT_EQ(copies_in_memory(masked), 0);
+    EXPECT_EQ(stop(), 0);
 }
 
 } // namespace

@@ -54,7 +54,8 @@ protected:
     // Starts the server (with a certificate when given) on address and points account 0 at it with the given
     // Security, by its address or, when given, by name.
     void serve(Pop3Tls tls, const TestAuthority::Issued* certificate, const std::string& security,
-               Pop3Script script = {}, const std::string& address = "127.0.0.1", const std::string& name = "") {
+               Pop3Script script = {}, const std::string& address = "127.0.0.1", const std::string& name = "",
+               std::vector<std::string> messages = {}) {
         script.tls = tls;
         if (certificate != nullptr) {
             script.certificate_file = certificate->certificate_file;
@@ -64,6 +65,9 @@ protected:
         box.password = "secret";
         box.messages = {make_message("Taro <taro@example.com>", "user@kd5lite.test", "one"),
                         make_message("hanako@example.com", "user@kd5lite.test", "two")};
+        if (!messages.empty()) {
+            box.messages = std::move(messages);
+        }
         server_ = std::make_unique<Pop3Server>(std::map<std::string, Pop3Mailbox>{{"alice", box}}, script);
         ASSERT_TRUE(server_->start(address)) << server_->error();
         set_account(0, name.empty() ? server_->server_name() : name + ":" + std::to_string(server_->port()), "alice",
@@ -290,6 +294,97 @@ TEST_F(Pop3CheckTls, TransportFaultsGiveThePlainMessages) {
         EXPECT_EQ(pop3_check(0), c.result) << c.at;
         expect_errors(c.errors, c.at);
     }
+}
+
+// One receive returns at most one TLS record: a header block over several records is still read to its end, and
+// the sender after it found.
+TEST_F(Pop3CheckTls, HeaderBlocksOverSeveralRecordsAreReadWhole) {
+    const auto certificate = authority_->issue("records", "IP:127.0.0.1");
+    const std::string arc = "ARC-Seal: i=1; a=rsa-sha256; b=" + std::string(20000, 'S') + "\r\n";
+    std::string message = make_message("Taro <taro@example.com>", "user@kd5lite.test", "signed");
+    set_filter(0, 0, "taro@example.com", "1");
+    serve(Pop3Tls::implicit, &certificate, "2", {}, "127.0.0.1", "", {arc + message, arc + message});
+    EXPECT_EQ(pop3_check(0), 2);
+    EXPECT_EQ(server_->commands().back(), "QUIT");
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// The end of a TLS connection is only its closing alert: a FIN without it (anyone on the way can send one) or
+// bytes in clear where TLS was required fail the check, so the account keeps its LED; plain POP3 keeps taking a
+// closed connection for an empty reply.
+TEST_F(Pop3CheckTls, CutOrInjectedTlsStreamsFailInsteadOfReadingAsNoMail) {
+    const auto certificate = authority_->issue("cut", "IP:127.0.0.1");
+    struct Case {
+        const char* name;
+        const char* security;
+        Pop3Tls tls;
+        Pop3Fault fault;
+        const char* at;
+        int result;
+        Lines errors;
+    } cases[] = {
+        {"FIN without close_notify",
+         "2",
+         Pop3Tls::implicit,
+         Pop3Fault::truncate,
+         "USER",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.0 error: 71]"}},
+        {"FIN without close_notify after STLS",
+         "1",
+         Pop3Tls::stls,
+         Pop3Fault::truncate,
+         "STAT",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.0 error: 71]"}},
+        {"reply in clear under TLS",
+         "2",
+         Pop3Tls::implicit,
+         Pop3Fault::inject,
+         "STAT",
+         -1,
+         {"LAN operation ---> The reception is abnormal[err: 71]",
+          "check mail ---> The reception of a POP confirmation [a reception email confirmation command] message is "
+          "abnormal[no.0 error: 71]"}},
+        {"plain connection closed",
+         "0",
+         Pop3Tls::none,
+         Pop3Fault::truncate,
+         "GREETING",
+         0,
+         {"check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.0 error: 0]"}},
+    };
+    for (const auto& c : cases) {
+        clear_error_log();
+        Pop3Script script;
+        script.fault = c.fault;
+        script.fault_at = c.at;
+        serve(c.tls, c.tls == Pop3Tls::none ? nullptr : &certificate, c.security, script);
+        EXPECT_EQ(pop3_check(0), c.result) << c.name;
+        expect_errors(c.errors, c.name);
+    }
+}
+
+// Session tickets carry no data: a server that sends one after another without ever finishing its reply is
+// given no more time than a silent one (one wait without a byte), where it once held the receive for ever.
+TEST_F(Pop3CheckTls, RecordsWithoutDataDoNotStretchAReceive) {
+    const auto certificate = authority_->issue("tickets", "IP:127.0.0.1");
+    Timing t = timing();
+    t.select_timeout_ms = 100;
+    t.recv_attempts = 3;
+    set_timing(t);
+    Pop3Script script;
+    script.greeting = "+OK almost";
+    script.fault = Pop3Fault::tickets;
+    script.fault_delay_ms = 20;
+    serve(Pop3Tls::implicit, &certificate, "2", script);
+    EXPECT_EQ(pop3_check(0), -1);
+    expect_errors({"LAN operation ---> The reception is abnormal[err: 11]",
+                   "check mail ---> The reception of a POP connection confirmation message is abnormal[no.0 error: "
+                   "11]"},
+                  "tickets");
 }
 
 // Security empty or "0" is the exchange as it always was, even with a server that offers STLS; a value that

@@ -126,6 +126,26 @@ TEST_F(TcpClient, ReceiveFailuresAreBoundedAndLogged) {
     }
 }
 
+// A server that sends its line one byte at a time, each well within one wait, is still held to the waiting of
+// one receive in all: the attempts times the wait for data.
+TEST_F(TcpClient, TrickledLineGivesUpWhenTheReceivesWaitingIsSpent) {
+    Timing t = timing();
+    t.select_timeout_ms = 50;
+    t.recv_attempts = 2;
+    set_timing(t);
+    Pop3Script script;
+    script.greeting = "+OK " + std::string(3000, 'a') + "\r\n";
+    script.byte_pause_ms = 5;
+    Pop3Server server({}, script);
+    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_EQ(c_make_socket(server.server_name().c_str()), 0);
+    ASSERT_EQ(c_connect_socket(), 0);
+    char buffer[1100];
+    int length = 1024;
+    EXPECT_EQ(c_recv_socket(buffer, &length, '\n'), -1);
+    EXPECT_EQ(error_lines().back(), "LAN operation ---> The reception is abnormal[err: 110]");
+}
+
 TEST_F(TcpClient, BlockReceiveTakesOneCallOfAtMostTheCount) {
     connect_to("0123456789ABCDEF");
     char buffer[32];
@@ -230,6 +250,87 @@ TEST_F(TcpClient, ConnectToAHostThatDropsTheHandshakeGivesUpAtTheBound) {
     EXPECT_EQ(c_connect_socket(), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // not the kernel's two minutes
     EXPECT_EQ(error_lines().back(), "LAN operation ---> A client connection demand is abnormal[error: 110]");
+    for (int fd : fillers) {
+        close(fd);
+    }
+}
+
+// A name that the resolver gives as ::1 first, then 127.0.0.1, as a dual-stack host's name is given.
+int v6_then_v4(const std::string&, bool, std::vector<sockaddr_storage>& addresses) {
+    sockaddr_storage v6{};
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&v6);
+    a6->sin6_family = AF_INET6;
+    a6->sin6_addr = in6addr_loopback;
+    sockaddr_storage v4{};
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&v4);
+    a4->sin_family = AF_INET;
+    a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addresses = {v6, v4};
+    return 0;
+}
+
+struct DualStackName {
+    DualStackName() { set_mail_resolver(v6_then_v4); }
+    ~DualStackName() { set_mail_resolver(nullptr); }
+};
+
+TEST_F(TcpClient, EveryAddressOfTheNameIsTriedInOrderAndOnlyTheLastFailureIsWritten) {
+    DualStackName name;
+    Pop3Server server({}); // IPv4 only: the first address, ::1, refuses
+    ASSERT_TRUE(server.start("127.0.0.1")) << server.error();
+    const std::string port = std::to_string(server.port());
+    ASSERT_EQ(c_make_socket(("dual.example:" + port).c_str()), 0);
+    ASSERT_EQ(c_connect_socket(), 0);
+    char buffer[1100];
+    int length = 1024;
+    ASSERT_EQ(c_recv_socket(buffer, &length, '\n'), 0);
+    EXPECT_EQ(std::string(buffer, 3), "+OK");
+    EXPECT_TRUE(error_lines().empty());
+    c_close_socket();
+
+    std::string refused = Listener(-1).server_name(); // neither family listens there
+    ASSERT_EQ(c_make_socket(("dual.example" + refused.substr(refused.find(':'))).c_str()), 0);
+    EXPECT_EQ(c_connect_socket(), -1);
+    EXPECT_EQ(error_lines(),
+              std::vector<std::string>{"LAN operation ---> A client connection demand is abnormal[error: 111]"});
+}
+
+// A name whose first address drops every SYN (a broken route) and whose second, 127.0.0.2, answers.
+int dead_then_live(const std::string&, bool, std::vector<sockaddr_storage>& addresses) {
+    addresses.clear();
+    for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+        sockaddr_storage a{};
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+        a4->sin_family = AF_INET;
+        inet_pton(AF_INET, address, &a4->sin_addr);
+        addresses.push_back(a);
+    }
+    return 0;
+}
+
+// An address that never answers takes only its share of the one connect bound, so the next one is still tried.
+TEST_F(TcpClient, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
+    Listener dead(0); // on 127.0.0.1, its accept queue filled below
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&dead.address), sizeof dead.address);
+    }
+    Pop3Server live({});
+    ASSERT_TRUE(live.start("127.0.0.2", ntohs(dead.address.sin_port))) << live.error();
+    Timing t = timing();
+    t.connect_timeout_ms = 1000;
+    set_timing(t);
+    set_mail_resolver(dead_then_live);
+    const std::string name = "dual.example:" + std::to_string(live.port());
+    EXPECT_EQ(c_make_socket(name.c_str()), 0);
+    EXPECT_EQ(c_connect_socket(), 0);
+    set_mail_resolver(nullptr);
+    char buffer[1100];
+    int length = 1024;
+    ASSERT_EQ(c_recv_socket(buffer, &length, '\n'), 0);
+    EXPECT_EQ(std::string(buffer, 3), "+OK"); // the greeting of the server on the second address
+    EXPECT_TRUE(error_lines().empty());
     for (int fd : fillers) {
         close(fd);
     }

@@ -93,8 +93,7 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
          "FAIL account 1 (red): Contents abnormality of a POP confirmation [a password] message[no.0 error: 0]: the "
          "server refused the password"},
         {"server down", [](Check& t) { t.pop3_.stop(); },
-         "FAIL account 1 (red): cannot connect to 127.0.0.1: A "
-         "client connection demand is abnormal[error: 111]"},
+         "FAIL account 1 (red): cannot connect: A client connection demand is abnormal[error: 111]"},
         {"no account", [](Check&) { tool_write("Switch", "0", 0); }, "FAIL accounts: none switched on"},
     };
     for (const Row& row : rows) {
@@ -187,6 +186,23 @@ TEST_F(Check, WaveFileFaultsWarnWithoutFailing) {
     tool_write("SoundFile", dir_.path("notes.wav").c_str(), 0);
     EXPECT_EQ(check(), 0) << output_;
     EXPECT_TRUE(says("warn sound: account 1: " + dir_.path("notes.wav") + " is not a wave file")) << output_;
+}
+
+// An IMAP account goes the same way: its own port, its own login, its count of unseen messages.
+TEST_F(Check, ImapAccountIsCheckedByItsOwnProtocol) {
+    const std::string port_file = dir_.path("imap.port");
+    ChildProcess server({KD5LITE_IMAPSERVER, "--port-file", port_file, "--user", "hanako:secret", "--from",
+                         "a@example.org", "--from", "b@example.org"},
+                        {}, dir_.path("imap.out"));
+    ASSERT_TRUE(wait_until([&] { return dir_.exists("imap.port"); }, kPatience));
+    tool_write_account(1, "127.0.0.1:" + std::to_string(std::stoi(dir_.read("imap.port"))), "hanako", "secret");
+    tool_write("Protocol", "1", 1);
+    EXPECT_EQ(check(), 0) << output_;
+    EXPECT_TRUE(says("ok   account 2 (green): IMAP login accepted; count 2 (unseen messages)")) << output_;
+
+    tool_write("Protocol", "7", 1);
+    EXPECT_EQ(check(), 1) << output_;
+    EXPECT_TRUE(says("FAIL account 2 (green): the Protocol setting is neither 0 (POP3) nor 1 (IMAP)")) << output_;
 }
 
 } // namespace

@@ -123,4 +123,27 @@ TEST(SettingsBulk, SecurityKeysComeLastInEachAccountAndKeepTheirFullWidth) {
     EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "Security"), "");
 }
 
+// Protocol and Folder follow the security keys; an IMAP account of account 3 with a folder name outside ASCII:
+// catches the keys reported missing, saved before keys older versions know, or a UTF-8 name cut or mangled.
+TEST(SettingsBulk, ProtocolAndFolderComeAfterTheSecurityKeys) {
+    TempCorvo dir;
+    const std::string folder = "Posteingang/Entw\xc3\xbcrfe \xe6\x97\xa5\xe6\x9c\xac";
+    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user02]\r\nSwitch=1\r\nProtocol=1\r\nFolder=" + folder + "\r\n");
+    ini_read_all();
+    EXPECT_STREQ(g_settings.user[2].Protocol, "1");
+    EXPECT_EQ(std::string(g_settings.user[2].Folder), folder);
+    for (int i = 0; i < kAccountCount; ++i) {
+        std::strcpy(g_settings.user[i].Switch, "1");
+        EXPECT_EQ(ini_check_key(Key::Protocol, i), 0) << i;
+        EXPECT_EQ(ini_check_key(Key::Folder, i), 0) << i;
+    }
+    EXPECT_STREQ(g_settings.user[0].Protocol, ""); // empty: POP3, nothing filled in
+    EXPECT_STREQ(g_settings.user[0].Folder, "");   // empty: INBOX
+    ini_write_all();
+    EXPECT_NE(dir.read("corvo_kd5lite.ini").find("Security=\r\nTlsFingerprint=\r\nProtocol=\r\nFolder=\r\n"),
+              std::string::npos);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "Protocol"), "1");
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user02", "Folder"), folder);
+}
+
 } // namespace

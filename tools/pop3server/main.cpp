@@ -33,8 +33,11 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
                          reset: reset the connection instead of answering;
                          late_reset: answer, then reset after --fault-delay MS (default 150);
                          endless: answer "+OK " and bytes without a line feed until the client goes;
-                         delay: answer --fault-delay MS late
-  --fault-delay MS       see late_reset and delay
+                         delay: answer --fault-delay MS late;
+                         truncate: answer, then close without the TLS closing alert;
+                         inject: answer in clear even under TLS;
+                         tickets: answer, then send TLS records without data every --fault-delay MS
+  --fault-delay MS       see late_reset, delay and tickets
   --slow MS              send every answer one byte per MS milliseconds
   --top-status TEXT      TOP status line instead of "+OK <octets> octets"
   --top-extra N          put N bytes more into every TOP block than its status line announces
@@ -95,6 +98,15 @@ Pop3Fault to_fault(const std::string& kind) {
     }
     if (kind == "delay") {
         return Pop3Fault::delay;
+    }
+    if (kind == "truncate") {
+        return Pop3Fault::truncate;
+    }
+    if (kind == "inject") {
+        return Pop3Fault::inject;
+    }
+    if (kind == "tickets") {
+        return Pop3Fault::tickets;
     }
     usage_error("unknown fault: " + kind);
 }

@@ -350,6 +350,23 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
     if (faulted && script_.fault == Pop3Fault::delay) {
         return pause(script_.fault_delay_ms) && send_bytes(s, text);
     }
+    if (faulted && script_.fault == Pop3Fault::inject) {
+        return ::send(s.fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    }
+    if (faulted && script_.fault == Pop3Fault::tickets) {
+        if (!send_bytes(s, text)) {
+            return false;
+        }
+        while (s.ssl != nullptr && pause(script_.fault_delay_ms) && SSL_new_session_ticket(s.ssl) == 1 &&
+               SSL_do_handshake(s.ssl) == 1) {
+        }
+        ERR_clear_error();
+        s.alert = false;
+        return false;
+    }
+    if (faulted && script_.fault == Pop3Fault::truncate) {
+        s.alert = false; // the FIN below then comes without the closing alert
+    }
     bool reset = faulted && (script_.fault == Pop3Fault::reset || script_.fault == Pop3Fault::late_reset);
     if (!(faulted && script_.fault == Pop3Fault::reset) && !send_bytes(s, text)) {
         return false;
@@ -362,7 +379,7 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
         setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
-    if (faulted && script_.fault == Pop3Fault::close) {
+    if (faulted && (script_.fault == Pop3Fault::close || script_.fault == Pop3Fault::truncate)) {
         if (s.ssl != nullptr && s.alert) {
             SSL_shutdown(s.ssl); // over TLS the closing alert comes first, as a server that ends properly sends it
             s.alert = false;

@@ -24,6 +24,9 @@ enum class Pop3Fault {
     late_reset, // answers, then resets the connection fault_delay_ms later
     endless,    // answers with "+OK " and bytes without a line feed until the client goes
     delay,      // answers fault_delay_ms late, then goes on as usual
+    truncate,   // answers, then ends the connection without the TLS closing alert (as close over plain POP3)
+    inject,     // answers in clear on the socket even under TLS, as someone on the way would, then goes on
+    tickets,    // answers, then sends TLS records without data (session tickets) every fault_delay_ms for ever
 };
 
 enum class Pop3Tls {

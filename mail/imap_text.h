@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Texts the IMAP check puts into its commands. Plain C++, tested by tables.
+
+// A mailbox name (UTF-8, as the Folder setting holds it) in modified UTF-7 (RFC 3501 5.1.3): printable ASCII stands
+// for itself except "&", which becomes "&-"; every other run of characters is UTF-16 in base64 with "," for "/",
+// between "&" and "-". False when the name is not valid UTF-8.
+bool mailbox_utf7(std::string_view utf8, std::string& out);
+
+// How a string argument goes to the server (RFC 3501 4.3): quoted when it can, else as a literal. A literal
+// carries any byte but NUL and CR LF; one that holds NUL cannot be sent at all.
+enum class ImapArgument { quoted, literal, impossible };
+ImapArgument imap_argument_form(std::string_view text);
+
+// The text as a quoted string: between double quotes, with a backslash before each quote and backslash.
+std::string imap_quoted(std::string_view text);

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A small scripted IMAP server (RFC 3501) for the cases a real server will not produce: it serves one folder per
+// user on a loopback port, records every command it receives (literals included), and misbehaves on request. It
+// speaks TLS from the first byte or after STARTTLS with the certificate it is given, and it can push untagged
+// responses to a client in IDLE.
+
+struct ssl_ctx_st;
+struct ImapResponse;
+
+// What the server does at the event named by ImapScript::fault_at (a command name, "GREETING" or "TLS").
+enum class ImapFault {
+    none,
+    mute,            // never answers that event or anything after it; keeps reading and recording
+    close,           // answers, then closes the connection
+    reset,           // resets the connection (RST) instead of answering
+    bye,             // answers, then fault_delay_ms later sends "* BYE" and closes (mid-IDLE for the IDLE event)
+    endless_literal, // instead of answering, announces a literal of 2^40 bytes and sends bytes until the client goes
+    endless_line,    // instead of answering, sends "* OK " and bytes without a line feed until the client goes
+    delay,           // answers fault_delay_ms late
+};
+
+enum class ImapTls {
+    none,     // plain IMAP only; STARTTLS is an unknown command
+    implicit, // TLS from the first byte, as on port 993
+    starttls, // plain until the client's STARTTLS
+};
+
+struct ImapMessage {
+    std::string text; // the whole message, CR LF line ends
+    bool seen = false;
+};
+
+struct ImapMailbox {
+    std::string password;
+    std::vector<ImapMessage> messages;
+};
+
+struct ImapScript {
+    std::string greeting = "* OK kd5lite IMAP server ready\r\n"; // sent as is
+    // What CAPABILITY names; STARTTLS is added while the server offers it.
+    std::string capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE";
+    std::string folder = "INBOX"; // the one mailbox, as the client must name it (INBOX in any case)
+    // Command name (upper case) -> bytes sent instead of the normal answer; "%TAG%" stands for the command's tag.
+    std::map<std::string, std::string> replies;
+    ImapFault fault = ImapFault::none;
+    std::string fault_at = "GREETING";
+    int fault_delay_ms = 150;
+    // Every answer goes out in pieces of this many bytes (0: whole), piece_pause_ms apart, so that lines and
+    // literals reach the client over several reads.
+    std::size_t piece_bytes = 0;
+    int piece_pause_ms = 0;
+    ImapTls tls = ImapTls::none;
+    std::string certificate_file; // PEM: the server's certificate, then any intermediate authorities
+    std::string key_file;         // PEM: its private key
+};
+
+class ImapServer {
+public:
+    explicit ImapServer(std::map<std::string, ImapMailbox> mailboxes, ImapScript script = {});
+    ~ImapServer();
+    ImapServer(const ImapServer&) = delete;
+    ImapServer& operator=(const ImapServer&) = delete;
+
+    // Listens on host (a numeric address) and port (0: a free one) and serves connections one after another on a
+    // thread of its own. False, with the reason in error(), when the address or the certificate cannot be had.
+    bool start(const std::string& host = "127.0.0.1", int port = 0);
+    void stop();
+
+    int port() const { return port_; }
+    // The address as a ServerName setting: "127.0.0.1:port", "[::1]:port".
+    std::string server_name() const;
+    const std::string& error() const { return error_; }
+
+    // Every command received so far, tag included, line end left out and literals in place, over all
+    // connections.
+    std::vector<std::string> commands() const;
+    int connections() const;
+    // Whether the client is in IDLE now.
+    bool idling() const;
+
+    // Adds a message to a user's folder while the server runs.
+    void deliver(const std::string& user, const std::string& text);
+    // The \Seen flags of a user's messages, in order.
+    std::vector<bool> seen(const std::string& user) const;
+    // Sends bytes (untagged responses such as "* 4 EXISTS\r\n") to the client while it idles; kept until then.
+    void push(const std::string& bytes);
+    // Called on the server thread with every command received.
+    void on_command(std::function<void(const std::string&)> callback);
+
+private:
+    struct Session;
+    void run();
+    bool load_certificate();
+    void serve(int fd);
+    bool start_tls(Session& s);
+    bool handle(Session& s, const std::string& command);
+    std::string respond(Session& s, const std::string& tag, const ImapResponse& parsed);
+    std::string login(Session& s, const std::string& user, const std::string& password);
+    std::string authenticate(Session& s, const std::string& tag, const std::string& initial);
+    std::string fetch(Session& s, const std::string& set, bool peek);
+    bool idle(Session& s, const std::string& tag);
+    bool answer(Session& s, const std::string& event, const std::string& text);
+    bool read_command(Session& s, std::string& command);
+    bool read_line(Session& s, std::string& line);
+    bool read_bytes(Session& s, std::size_t count, std::string& into);
+    long transfer(Session& s, const char* out, char* in, std::size_t size);
+    bool send_bytes(Session& s, const std::string& bytes);
+    bool wait_fd(int fd, short events, int timeout_ms);
+    bool pause(int ms);
+    void record(const std::string& command);
+
+    ImapScript script_;
+    mutable std::mutex mutex_; // mailboxes_, commands_, connections_, pushed_, idling_, callback_
+    std::map<std::string, ImapMailbox> mailboxes_;
+    std::vector<std::string> commands_;
+    std::string pushed_;
+    bool idling_ = false;
+    int connections_ = 0;
+    std::function<void(const std::string&)> callback_;
+    std::string host_;
+    std::string error_;
+    int port_ = 0;
+    int listen_fd_ = -1;
+    int stop_pipe_[2] = {-1, -1};
+    int push_pipe_[2] = {-1, -1};
+    ssl_ctx_st* tls_ = nullptr;
+    std::thread thread_;
+};

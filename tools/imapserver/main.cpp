@@ -1,0 +1,216 @@
+// kd5lite-imapserver: serves one IMAP folder per user on a loopback port, scripted to misbehave on request.
+
+#include "tools/imapserver/imap_server.h"
+#include "tools/pop3server/pop3_message.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr char kUsage[] = R"(Usage: kd5lite-imapserver [options]
+Serves IMAP folders until SIGINT or SIGTERM. The first line on standard output is the port.
+
+  --host ADDR            numeric address to listen on (default 127.0.0.1; ::1 for IPv6)
+  --port N               port to listen on (default 0: a free port)
+  --port-file PATH       also write the port to PATH (written beside it, then renamed into place)
+  --user NAME:PASSWORD   add an account; the message options after it fill its folder
+  --from TEXT            add an unread message whose From: line is TEXT, e.g. 'Taro <taro@example.com>'
+  --transcript FILE      append every command received to FILE
+  --greeting TEXT        greeting line instead of the usual one
+  --capability TEXT      what CAPABILITY names (default "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE")
+  --folder NAME          the one folder, as clients must name it (default INBOX)
+  --reply NAME=TEXT      answer command NAME with TEXT; %TAG% stands for the command's tag
+  --fault KIND[@EVENT]   misbehave at EVENT, a command name, GREETING (default), TLS or DONE. KIND is one of
+                         mute, close, reset, bye (answer, --fault-delay MS later "* BYE" and close),
+                         endless_literal, endless_line, delay (answer --fault-delay MS late)
+  --fault-delay MS       see bye and delay (default 150)
+  --pieces N:MS          send every answer in pieces of N bytes, MS milliseconds apart
+  --tls MODE             implicit: TLS from the first byte (as on port 993); starttls: plain until STARTTLS
+  --cert FILE            with --tls: the server certificate (PEM), then any intermediate authorities
+  --key FILE             with --tls: its private key (PEM)
+Texts take the escapes \r \n \t \\ \0 \xHH; greeting and reply lines get CR LF added.
+)";
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::string port_file;
+    std::string transcript;
+    std::map<std::string, ImapMailbox> mailboxes;
+    ImapScript script;
+};
+
+[[noreturn]] void usage_error(const std::string& what) {
+    std::fprintf(stderr, "kd5lite-imapserver: %s\n%s", what.c_str(), kUsage);
+    std::exit(2);
+}
+
+int to_number(const std::string& text, const char* option) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
+        usage_error(std::string("bad number for ") + option + ": " + text);
+    }
+    return static_cast<int>(value);
+}
+
+ImapFault to_fault(const std::string& kind) {
+    const std::pair<const char*, ImapFault> kinds[] = {
+        {"mute", ImapFault::mute},
+        {"close", ImapFault::close},
+        {"reset", ImapFault::reset},
+        {"bye", ImapFault::bye},
+        {"endless_literal", ImapFault::endless_literal},
+        {"endless_line", ImapFault::endless_line},
+        {"delay", ImapFault::delay},
+    };
+    for (const auto& [name, fault] : kinds) {
+        if (kind == name) {
+            return fault;
+        }
+    }
+    usage_error("unknown fault: " + kind);
+}
+
+std::string line_of(const std::string& text) {
+    return unescape(text) + "\r\n";
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// NAME:VALUE or NAME=VALUE split at the first separator; the name may not be empty.
+std::pair<std::string, std::string> split(const std::string& value, char separator, const char* option) {
+    std::size_t at = value.find(separator);
+    if (at == std::string::npos || at == 0) {
+        usage_error(std::string(option) + " takes NAME" + separator + "VALUE");
+    }
+    return {value.substr(0, at), value.substr(at + 1)};
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    ImapMailbox* last = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            usage_error("missing value for " + option);
+        }
+        std::string value = argv[++i];
+        if (option == "--host") {
+            o.host = value;
+        } else if (option == "--port") {
+            o.port = to_number(value, "--port");
+        } else if (option == "--port-file") {
+            o.port_file = value;
+        } else if (option == "--user") {
+            auto [name, password] = split(value, ':', "--user");
+            last = &o.mailboxes[name];
+            last->password = password;
+        } else if (option == "--from") {
+            if (last == nullptr) {
+                usage_error("--from needs a --user before it");
+            }
+            std::string subject = "Message " + std::to_string(last->messages.size() + 1);
+            last->messages.push_back({make_message(unescape(value), "user@kd5lite.test", subject), false});
+        } else if (option == "--transcript") {
+            o.transcript = value;
+        } else if (option == "--greeting") {
+            o.script.greeting = line_of(value);
+        } else if (option == "--capability") {
+            o.script.capabilities = value;
+        } else if (option == "--folder") {
+            o.script.folder = value;
+        } else if (option == "--reply") {
+            auto [name, text] = split(value, '=', "--reply");
+            o.script.replies[upper(name)] = line_of(text);
+        } else if (option == "--fault") {
+            std::size_t at = value.find('@');
+            o.script.fault = to_fault(value.substr(0, at));
+            o.script.fault_at = at == std::string::npos ? "GREETING" : upper(value.substr(at + 1));
+        } else if (option == "--fault-delay") {
+            o.script.fault_delay_ms = to_number(value, "--fault-delay");
+        } else if (option == "--pieces") {
+            auto [bytes, ms] = split(value, ':', "--pieces");
+            o.script.piece_bytes = static_cast<std::size_t>(to_number(bytes, "--pieces"));
+            o.script.piece_pause_ms = to_number(ms, "--pieces");
+        } else if (option == "--tls") {
+            if (value != "implicit" && value != "starttls") {
+                usage_error("unknown TLS mode: " + value);
+            }
+            o.script.tls = value == "implicit" ? ImapTls::implicit : ImapTls::starttls;
+        } else if (option == "--cert") {
+            o.script.certificate_file = value;
+        } else if (option == "--key") {
+            o.script.key_file = value;
+        } else {
+            usage_error("unknown option " + option);
+        }
+    }
+    if (o.script.tls != ImapTls::none && (o.script.certificate_file.empty() || o.script.key_file.empty())) {
+        usage_error("--tls needs --cert and --key");
+    }
+    return o;
+}
+
+// Written beside the target and renamed over it, so that a reader never sees half a number.
+bool write_port_file(const std::string& path, int port) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << port << "\n";
+        if (!out) {
+            return false;
+        }
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+
+    // The signals are taken by sigwait below; blocked before the server thread starts, they stay blocked there.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    std::ofstream transcript; // outlives the server, whose thread writes to it
+    ImapServer server(std::move(o.mailboxes), std::move(o.script));
+    if (!o.transcript.empty()) {
+        transcript.open(o.transcript, std::ios::app);
+        server.on_command([&transcript](const std::string& command) { transcript << command << std::endl; });
+    }
+    if (!server.start(o.host, o.port)) {
+        std::fprintf(stderr, "kd5lite-imapserver: %s\n", server.error().c_str());
+        return 1;
+    }
+    if (!o.port_file.empty() && !write_port_file(o.port_file, server.port())) {
+        std::fprintf(stderr, "kd5lite-imapserver: cannot write %s\n", o.port_file.c_str());
+        return 1;
+    }
+    std::printf("%d\n", server.port());
+    std::fflush(stdout);
+
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    server.stop();
+    return 0;
+}
