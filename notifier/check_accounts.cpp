@@ -244,7 +244,7 @@ void check_account(CheckReport& report, int index) {
     }
     const MailProtocol* protocol = protocol_of(index);
     if (protocol == nullptr) {
-        report.fail(topic, "the Protocol setting is neither 0 (POP3) nor 1 (IMAP): choose one (kd5lite_op)");
+        report.fail(topic, "the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)");
         return;
     }
     if (reach_server(report, topic, *protocol, index)) {

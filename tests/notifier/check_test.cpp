@@ -202,7 +202,7 @@ TEST_F(Check, ImapAccountIsCheckedByItsOwnProtocol) {
 
     tool_write("Protocol", "7", 1);
     EXPECT_EQ(check(), 1) << output_;
-    EXPECT_TRUE(says("FAIL account 2 (green): the Protocol setting is neither 0 (POP3) nor 1 (IMAP)")) << output_;
+    EXPECT_TRUE(says("FAIL account 2 (green): the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)")) << output_;
 }
 
 } // namespace
