@@ -205,4 +205,33 @@ TEST_F(Check, ImapAccountIsCheckedByItsOwnProtocol) {
     EXPECT_TRUE(says("FAIL account 2 (green): the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)")) << output_;
 }
 
+// Security 1 asks the server on the plain port for TLS in each protocol's own words (STLS, STARTTLS) before the
+// login; the pinned certificate then shows in the report.
+TEST_F(Check, TlsAskedForOnThePlainPortInEachProtocol) {
+    std::filesystem::create_directory(dir_.path("pki"));
+    TestAuthority::Issued home = TestAuthority::self_signed(dir_.path("pki"), "home", "IP:127.0.0.1");
+    const std::vector<std::string> tls = {"--cert", home.certificate_file, "--key", home.key_file};
+    serve({"--tls", "stls", tls[0], tls[1], tls[2], tls[3]});
+    tool_write("Security", "1", 0);
+    tool_write("TlsFingerprint", home.fingerprint.c_str(), 0);
+
+    ChildProcess imap({KD5LITE_IMAPSERVER, "--port-file", dir_.path("imap.port"), "--user", "hanako:secret", "--from",
+                       "a@example.org", "--tls", "starttls", tls[0], tls[1], tls[2], tls[3]},
+                      {}, dir_.path("imap.out"));
+    ASSERT_TRUE(wait_until([&] { return dir_.exists("imap.port"); }, kPatience));
+    tool_write_account(1, "127.0.0.1:" + std::to_string(std::stoi(dir_.read("imap.port"))), "hanako", "secret");
+    tool_write("Protocol", "1", 1);
+    tool_write("Security", "1", 1);
+    tool_write("TlsFingerprint", home.fingerprint.c_str(), 1);
+
+    EXPECT_EQ(check(), 0) << output_;
+    for (const char* account : {"account 1 (red)", "account 2 (green)"}) {
+        EXPECT_TRUE(
+            says(std::string("ok   ") + account + ": TLSv1.3, CN=home, sha256 " + home.fingerprint + ", pinned"))
+            << output_;
+    }
+    EXPECT_TRUE(says("ok   account 1 (red): POP3 login accepted; count 3 (messages waiting)")) << output_;
+    EXPECT_TRUE(says("ok   account 2 (green): IMAP login accepted; count 1 (unseen messages)")) << output_;
+}
+
 } // namespace
