@@ -220,12 +220,14 @@ TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_
     auto* link = new TlsLink;
     link->fd = fd;
     if (!prepare(*link, host)) {
-        refusal = {TlsRefusal::Kind::handshake, ENOMEM, {}};
+        refusal = {TlsRefusal::Kind::handshake, ENOMEM, {}, {}};
     } else if (int code = handshake(*link, timeout_ms); code != 0) {
-        refusal = {TlsRefusal::Kind::handshake, code, {}};
+        refusal = {TlsRefusal::Kind::handshake, code, {}, {}};
     } else if (long verdict = judge(*link, pin, refusal.fingerprint); verdict != X509_V_OK) {
         refusal.kind = TlsRefusal::Kind::untrusted;
         refusal.code = static_cast<int>(verdict);
+        link->fingerprint = refusal.fingerprint;
+        refusal.peer = tls_peer(link);
     } else {
         link->trusted = true;
         link->fingerprint = refusal.fingerprint;

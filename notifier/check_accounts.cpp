@@ -137,12 +137,9 @@ bool look_up(CheckReport& report, const std::string& topic, const std::string& s
     return true;
 }
 
-// The verifier's words for an untrusted certificate, from the error-log line that names its fingerprint.
-void report_refused_certificate(CheckReport& report, const std::string& topic, int code, const std::string& line) {
-    std::size_t at = line.find("sha256:");
-    std::string fingerprint = at == std::string::npos ? "" : line.substr(at + 7);
-    report.fail(topic, "certificate not trusted (" + tls_refusal_reason(code) + "), sha256 " + fingerprint +
-                           ": if the server is yours, pin this fingerprint (kd5lite_op, 安全 tab)");
+// The protocol, the certificate's subject and fingerprint.
+std::string describe(const TlsPeer& peer) {
+    return peer.protocol + ", " + peer.subject + ", sha256 " + peer.fingerprint;
 }
 
 // TLS as the check will have it, on the connection just made.
@@ -158,20 +155,19 @@ bool start_tls(CheckReport& report, const std::string& topic, MailConnection& co
                                ": choose 2.SSL/TLS (kd5lite_op, 安全 tab), or ask the provider");
         return false;
     }
+    TlsPeer peer;
     if (connection.start_tls(settings_get(Key::TlsFingerprint, index).c_str()) != 0) {
-        int code = errno;
-        std::string line = errors.last();
-        if (line.find("not trusted") != std::string::npos) {
-            report_refused_certificate(report, topic, code, line);
+        const int code = errno; // the verifier's, for a refused certificate
+        if (connection.tls_peer(peer)) {
+            report.fail(topic, describe(peer) + ", not trusted (" + tls_refusal_reason(code) +
+                                   "): if the server is yours, pin this fingerprint (kd5lite_op, 安全 tab)");
         } else {
-            report.fail(topic, line + ": the server does not speak TLS on this port, or too old a version");
+            report.fail(topic, errors.last() + ": the server does not speak TLS on this port, or too old a version");
         }
         return false;
     }
-    TlsPeer peer;
     connection.tls_peer(peer);
-    report.ok(topic, peer.protocol + ", " + peer.subject + ", sha256 " + peer.fingerprint +
-                         (peer.pinned ? ", pinned" : ", trusted by the system"));
+    report.ok(topic, describe(peer) + (peer.pinned ? ", pinned" : ", trusted by the system"));
     return true;
 }
 

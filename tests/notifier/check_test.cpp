@@ -133,8 +133,8 @@ TEST_F(Check, UntrustedCertificateIsRefusedWithItsFingerprintAndPinnedOneTaken) 
     serve({"--tls", "implicit", "--cert", home.certificate_file, "--key", home.key_file});
     tool_write("Security", "2", 0);
     EXPECT_EQ(check(), 1) << output_;
-    EXPECT_TRUE(says("FAIL account 1 (red): certificate not trusted (self-signed certificate), sha256 " +
-                     home.fingerprint + ": if the server is yours, pin this fingerprint"))
+    EXPECT_TRUE(says("FAIL account 1 (red): TLSv1.3, CN=home, sha256 " + home.fingerprint +
+                     ", not trusted (self-signed certificate): if the server is yours, pin this fingerprint"))
         << output_;
     EXPECT_FALSE(says("POP3 login")) << output_; // nothing of the account is sent to an untrusted server
 
