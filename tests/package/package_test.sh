@@ -80,7 +80,7 @@ dpkg --root="$root" -s kd5lite | grep -qx 'Status: install ok installed' || fail
 pids+=($!)
 "$pop3server" --port 0 --port-file "$work/port" --user taro:secret >"$work/pop3.out" 2>&1 &
 pids+=($!)
-for _ in $(seq 200); do
+for _ in $(seq 600); do # up to 30 s: a busy machine, a sanitizer build of the server
     [ -s "$work/port" ] && [ -n "$(ls "$work/lamp" 2>/dev/null)" ] && break
     sleep 0.05
 done
