@@ -10,9 +10,25 @@ target_include_directories(kd5_common INTERFACE ${PROJECT_SOURCE_DIR})
 if(KD5_WERROR)
     target_compile_options(kd5_common INTERFACE -Werror)
 endif()
-if(KD5_SANITIZE)
+# KD5_SANITIZE=ON: AddressSanitizer and UndefinedBehaviorSanitizer (the test script's build).
+# KD5_SANITIZE=thread: ThreadSanitizer, for the threads that share the settings record and the lamp state; it cannot
+# be combined with AddressSanitizer, so it has a build folder of its own.
+if(KD5_SANITIZE STREQUAL "thread")
+    target_compile_options(kd5_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(kd5_common INTERFACE -fsanitize=thread)
+elseif(KD5_SANITIZE)
     target_compile_options(kd5_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                 -fno-sanitize-recover=undefined)
+    target_link_options(kd5_common INTERFACE -fsanitize=address,undefined)
+endif()
+# Fuzzing: every library carries libFuzzer's coverage hooks and the sanitizers; the targets in fuzz/ add the
+# fuzzer's main. An undefined-behaviour report stops the run like a crash, so the fuzzer counts it as a finding.
+if(KD5_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "KD5_FUZZ needs clang: configure with CXX=clang++")
+    endif()
+    target_compile_options(kd5_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                                -fno-sanitize-recover=undefined -g)
     target_link_options(kd5_common INTERFACE -fsanitize=address,undefined)
 endif()
 find_package(Threads REQUIRED)

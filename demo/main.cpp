@@ -214,8 +214,7 @@ void write_settings(int port) {
         settings_put(Key::ServerName, server.c_str(), i);
         settings_put(Key::ID, kAccountName[i], i);
         settings_set(Key::Password, kPassword, i);
-        scramble_password(i, g_settings.user[i].Password); // writes Scramble; the file never sees the plain text
-        ini_write_key(Key::Password, i);
+        ini_write_password(i); // the file never sees the plain text
     }
 }
 

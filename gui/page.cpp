@@ -1,6 +1,9 @@
 #include "gui/page.h"
 
 #include "gui/byte_limit.h"
+#include "gui/message_box.h"
+#include "settings/keys.h"
+#include "settings/settings_access.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -87,4 +90,23 @@ QListWidget* Page::add_list(const char* name, const QStringList& items, int x, i
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     place(list, x, y, width, height);
     return list;
+}
+
+void Page::on_click_saving(QPushButton* button, std::function<void()> action) {
+    connect(button, &QPushButton::clicked, this, [this, action = std::move(action)] {
+        int failures = settings_write_failures();
+        action();
+        if (settings_write_failures() != failures) {
+            QString caption = window()->windowTitle().isEmpty() ? QStringLiteral("kd5lite") : window()->windowTitle();
+            MessageBox::question(this, caption.toUtf8().constData(), unsaved_message().toUtf8().constData(),
+                                 QMessageBox::Ok);
+        }
+    });
+}
+
+QString Page::unsaved_message() {
+    return QString::fromUtf8("设置未能保存。\n"
+                             "设置文件可能正被其他程序占用（例如被暂停的程序），或者无法读取：\n") +
+           QString::fromStdString(settings_file_path()) +
+           QString::fromUtf8("\n原因记录在错误日志里。请处理后再按一次。");
 }

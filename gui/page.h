@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QGroupBox;
@@ -37,6 +38,15 @@ protected:
     // A check box without a caption; the static beside it says what it means.
     QCheckBox* add_check(const char* name, int x, int y, int width, int height);
     QListWidget* add_list(const char* name, const QStringList& items, int x, int y, int width, int height);
+
+    // Runs action when button is pressed. When a settings write made by it fails (another program holds the file
+    // locked, or the file cannot be read), a message box tells the user that the settings could not be saved; the
+    // page keeps what was typed, so pressing the button again tries again.
+    void on_click_saving(QPushButton* button, std::function<void()> action);
+
+public:
+    // The text of that message box.
+    static QString unsaved_message();
 
 private:
     void place(QWidget* widget, int x, int y, int width, int height);

@@ -20,8 +20,8 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     add_static("＊进行邮件检查服务的操作", 7, 185, 115, 8);
 
     connect(refresh, &QPushButton::clicked, this, &ServicePage::refresh_state);
-    connect(start, &QPushButton::clicked, [] { write_request(kRequestMonitor); });
-    connect(stop, &QPushButton::clicked, [] { write_request(kRequestStop); });
+    on_click_saving(start, [] { write_request(kRequestMonitor); });
+    on_click_saving(stop, [] { write_request(kRequestStop); });
     refresh_state();
 }
 

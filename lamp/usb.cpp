@@ -36,7 +36,9 @@ int fail(const char* message) {
 }
 
 // The line settings: raw, 9600 baud, 8N1, no flow control. VMIN 0 with VTIME bounds every read()
-// even when the poll below is skipped; VTIME counts tenths of a second, so at least one.
+// even when the poll below is skipped; VTIME counts tenths of a second, so at least one. HUPCL off: with it the
+// close at the end of each lamp sequence would drop DTR and RTS, and a lamp that draws power or a reset from them
+// would lose the LEDs it was just told to keep lit.
 void configure(int fd) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
@@ -45,7 +47,7 @@ void configure(int fd) {
     cfmakeraw(&tio);
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
-    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | CRTSCTS);
+    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | CRTSCTS | HUPCL);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VSTART] = 0;

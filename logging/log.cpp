@@ -14,8 +14,9 @@
 
 namespace {
 
-// One lock for every writer: a line is written whole, and a day's file is begun afresh only once.
-std::mutex g_log_mutex;
+// One lock for every writer: a line is written whole, and a day's file is begun afresh only once. Recursive: the
+// settings file that a rotation reads and writes reports its own failures as error lines, from inside a writer.
+std::recursive_mutex g_log_mutex;
 
 std::function<void(const std::string&)> g_error_capture;
 
@@ -53,8 +54,11 @@ std::string with_crlf(const std::string& text) {
 }
 
 void append_to(const std::string& path, const std::string& bytes) {
-    corvo_dir_ensure();
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (!corvo_dir_ensure()) {
+        return; // no directory, or not the user's own
+    }
+    // O_NOFOLLOW: a link planted in place of a log would have the line appended to whatever it names.
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         return; // a lost line is not reported anywhere
     }
@@ -76,20 +80,41 @@ void write_line(LogKind kind, const LocalTime& t, const std::string& body) {
     append_to(log_file_path(kind, t.day), with_crlf(prefix_of(t) + body));
 }
 
+bool switched_on(const std::string& value) { return !value.empty() && value[0] == '1'; }
+
 // The state and error logs: switch, rotation through the day marker, then the line.
 void write_switched(Key marker, LogKind kind, const char* text) {
     std::lock_guard lock(g_log_mutex);
+    thread_local bool rotating[2] = {}; // per family: a failure met while rotating is logged without a rotation
+    bool& busy = rotating[kind == LogKind::err ? 1 : 0];
     std::string value = settings_get(marker);
-    if (value.empty() || value[0] != '1') {
+    if (!switched_on(value)) {
         return;
     }
     LocalTime t{};
     get_local_time(t);
-    if (text_to_int(value.c_str() + 1) != t.day) {
-        unlink(log_file_path(kind, t.day).c_str());
-        char moved[8];
-        std::snprintf(moved, sizeof moved, "1%02d", t.day);
-        settings_put(marker, moved);
+    if (!busy && text_to_int(value.c_str() + 1) != t.day) {
+        // The switch may have been turned off on the log page since the record was loaded: the file has the last
+        // word on it, and only the day digits change. A file without the key, or one that cannot be read, leaves
+        // the record's switch.
+        busy = true;
+        char section[64];
+        key_section(marker, 0, section, sizeof section);
+        char stored[kIniReadSize];
+        if (ini_get(section, key_name(marker), stored) == 0 && stored[0] != '\0') {
+            value = stored;
+            settings_set(marker, stored);
+        }
+        if (switched_on(value)) {
+            unlink(log_file_path(kind, t.day).c_str());
+            char moved[8];
+            std::snprintf(moved, sizeof moved, "1%02d", t.day);
+            settings_put(marker, moved);
+        }
+        busy = false;
+        if (!switched_on(value)) {
+            return;
+        }
     }
     write_line(kind, t, std::string(text != nullptr ? text : "") + "\n");
 }

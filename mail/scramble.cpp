@@ -23,14 +23,25 @@ void scramble_password(int index, char* password) {
     } else {
         password[0] = '\0';
     }
-    ini_write_key(Key::Scramble, index);
 }
 
 void unscramble_password(int index, char* password) {
-    ini_read_key(Key::Scramble, index);
     std::string list = settings_get(Key::Scramble, index);
     // Straight into the field: the plain password is kept nowhere else.
     SecretBuffer<kPasswordField> plain;
     unscramble_into(password, list, plain.text, sizeof plain.text);
     fit_text(password, kPasswordField, plain.text);
+}
+
+int ini_read_password(int index) {
+    if (ini_read_keys({Key::Password, Key::Scramble}, index) != 0) {
+        return -1;
+    }
+    unscramble_password(index, g_settings.user[index].Password);
+    return 0;
+}
+
+int ini_write_password(int index) {
+    scramble_password(index, g_settings.user[index].Password);
+    return ini_write_keys({Key::Password, Key::Scramble}, index);
 }

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr char kTopic[] = "settings";
+constexpr char kFirstStart[] = ": start kd5lite once, then enter the lamp and an account with kd5lite_ap";
 
 std::string user_name(uid_t uid) {
     if (const passwd* pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) {
@@ -43,14 +44,21 @@ void judge_owner_and_mode(CheckReport& report, const std::string& path, const st
     }
 }
 
-// Reads the file once by hand: the settings store reads a file it cannot open as an empty one, without a word.
-int read_error(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads the file once by hand, as the settings store opens it (no link, no FIFO that would hang the read): the
+// store reads a file it cannot open as an empty one, without a word. Empty when it reads; else why not.
+std::string read_error(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        return errno;
+        return std::strerror(errno);
     }
+    struct stat st {};
     char byte;
-    int error = read(fd, &byte, 1) < 0 ? errno : 0;
+    std::string error;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+    } else if (read(fd, &byte, 1) < 0) {
+        error = std::strerror(errno);
+    }
     close(fd);
     return error;
 }
@@ -65,25 +73,23 @@ bool check_settings(CheckReport& report) {
     const std::string dir = corvo_dir();
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        report.fail(kTopic, "no directory " + dir +
-                                ": start kd5lite once, then enter the lamp and an account "
-                                "with kd5lite_ap");
+        report.fail(kTopic, "no directory " + dir + kFirstStart);
+        return false;
+    }
+    // The programs refuse a directory that someone else may write: they would read settings planted there.
+    if (std::string why; !corvo_dir_trusted(&why)) {
+        report.fail(kTopic, why + "; until then no program of kd5lite starts");
         return false;
     }
     judge_owner_and_mode(report, dir, st, 0700);
 
     const std::string file = corvo_path(kSettingsFileName);
     if (stat(file.c_str(), &st) != 0) {
-        report.fail(kTopic, "no file " + file +
-                                ": start kd5lite once, then enter the lamp and an account "
-                                "with kd5lite_ap");
+        report.fail(kTopic, "no file " + file + kFirstStart);
         return false;
     }
-    if (int error = read_error(file); error != 0) {
-        report.fail(kTopic, "cannot read " + file + " (" + std::strerror(error) +
-                                "): it must be a file of yours, "
-                                "chmod 600 " +
-                                file);
+    if (std::string error = read_error(file); !error.empty()) {
+        report.fail(kTopic, "cannot read " + file + " (" + error + "): it must be a file of yours, chmod 600 " + file);
         return false;
     }
     judge_owner_and_mode(report, file, st, 0600);

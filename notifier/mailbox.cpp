@@ -56,6 +56,7 @@ void mailbox_reset() {
 }
 
 void mailbox_poll() {
+    settings_retry_writes(); // the mailbox keys a held settings lock kept from the file, before they are read
     for (Key key : {Key::Request, Key::State, Key::Answer, Key::Error}) {
         ini_read_key(key);
     }

@@ -1,5 +1,6 @@
 #include "notifier/check.h"
 #include "notifier/notifier_app.h"
+#include "platform/corvo_dir.h"
 #include "platform/secret.h"
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 
 int main(int argc, char* argv[]) {
     switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
+    // The check reports an untrusted settings directory as one of its findings.
     if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
         return run_check(stdout);
     }
@@ -16,6 +18,9 @@ int main(int argc, char* argv[]) {
                     "--check  says in the terminal whether the settings, the lamp, each account and the sound\n"
                     "         work; exit status 0 when everything monitoring needs works, else 1.\n");
         return 0;
+    }
+    if (!corvo_dir_check_at_start("kd5lite")) {
+        return 1;
     }
     CNotifierApp::choose_platform();
     CNotifierApp app(argc, argv);

@@ -43,7 +43,7 @@ CSecurityPage::CSecurityPage(QWidget* parent) : Page(parent, 3) {
         set_edit_text(rows_[i].fingerprint, settings_get(Key::TlsFingerprint, i));
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CSecurityPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CSecurityPage::apply() {

@@ -67,7 +67,7 @@ CSenderPage::CSenderPage(QWidget* parent) : Page(parent, 1) {
         }
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CSenderPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CSenderPage::add_account(int account, const AccountTemplate& t) {

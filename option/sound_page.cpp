@@ -54,7 +54,7 @@ CSoundPage::CSoundPage(QWidget* parent) : Page(parent, 2) {
         set_edit_text(rows_[i].path, settings_get(Key::SoundFile, i));
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CSoundPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 std::string CSoundPage::overlong_path_message() {

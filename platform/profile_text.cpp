@@ -118,6 +118,15 @@ std::optional<std::size_t> find_key(const std::vector<Line>& lines, SectionSpan 
     return std::nullopt;
 }
 
+// Ends the last line of out when the text stopped in the middle of one. A text that stops after a CR has its
+// line end half written: the LF completes it, where a CR LF would leave the CR in that line's value.
+void finish_line(std::string& out) {
+    if (out.empty() || out.back() == '\n') {
+        return;
+    }
+    out += out.back() == '\r' ? "\n" : "\r\n";
+}
+
 std::string entry_line(std::string_view key, std::string_view value) {
     std::string line(key);
     line += '=';
@@ -150,9 +159,7 @@ std::string profile_update(std::string_view text, std::string_view section, std:
     std::string out;
     if (!span) {
         out = text;
-        if (!out.empty() && out.back() != '\n') {
-            out += "\r\n";
-        }
+        finish_line(out);
         out += "[";
         out += section;
         out += "]\r\n";
@@ -174,9 +181,7 @@ std::string profile_update(std::string_view text, std::string_view section, std:
     }
     std::size_t cut = lines[after].end;
     out = text.substr(0, cut);
-    if (!out.empty() && out.back() != '\n') {
-        out += "\r\n";
-    }
+    finish_line(out);
     out += entry_line(key, value);
     out += text.substr(cut);
     return out;

@@ -41,13 +41,14 @@ Timing scaled_timing(double factor) {
                     &t.usb_write_timeout_ms, &t.sound_pause_ms, &t.recv_line_pause_ms, &t.recv_block_pause_ms,
                     &t.recv_settle_ms, &t.recv_drop_ms, &t.select_timeout_ms, &t.send_timeout_ms,
                     &t.connect_timeout_ms,
-                    &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms}) {
+                    &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms, &t.settings_lock_wait_ms,
+                    &t.settings_lock_retry_ms, &t.stale_temp_age_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;
 }
 
-const Timing& timing() {
+Timing timing() {
     std::lock_guard lock(g_mutex);
     if (!g_ready) {
         g_timing = from_environment();

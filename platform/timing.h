@@ -30,10 +30,15 @@ struct Timing {
     int test_step_ms = 300;         // between two LEDs of the lamp connection test
     int monitor_step_ms = 1000;     // one step of the wait between passes
     int monitor_steps_per_min = 60; // steps in one minute of IntervalTimer (a count, never scaled)
+    // settings file
+    int settings_lock_wait_ms = 5000; // longest wait for the writers' lock; a stopped writer must not hang the others
+    int settings_lock_retry_ms = 10;  // between two tries of the writers' lock
+    int stale_temp_age_ms = 60000;    // a writer's temporary file older than this was left by a writer that died
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.
-const Timing& timing();
+// A copy taken under the record's lock: a job thread reads it while a test on the window thread may replace it.
+Timing timing();
 
 // Replaces the record in force (tests).
 void set_timing(const Timing& t);

@@ -3,12 +3,17 @@
 #include "logging/log.h"
 #include "platform/corvo_dir.h"
 #include "platform/profile.h"
+#include "platform/profile_text.h"
 #include "settings/settings.h"
 #include "settings/settings_lock.h"
 #include "settings/text.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 std::mutex& settings_field_mutex() {
     static std::mutex m;
@@ -16,6 +21,101 @@ std::mutex& settings_field_mutex() {
 }
 
 namespace {
+
+std::atomic<int> g_write_failures{0};
+std::atomic<bool> g_read_failing{false};
+
+// The whole settings file, for the keys of one call. A file that cannot be read is reported once, not at every
+// poll of the command keys, until a read succeeds again.
+bool read_settings_file(std::string& text) {
+    if (corvo_dir_trusted() && profile_read(settings_file_path(), text)) {
+        g_read_failing = false;
+        return true;
+    }
+    int error = errno;
+    text.clear();
+    if (!g_read_failing.exchange(true)) {
+        write_error_logf("INI operation ---> Reading abnormality[error: %d]", error);
+    }
+    return false;
+}
+
+// One line per failed write. The error log's own day marker is written through here too, so a failure met while
+// reporting one is counted but not reported again.
+int write_failed(ProfileWrite result, int error) {
+    ++g_write_failures;
+    thread_local bool reporting = false;
+    if (reporting) {
+        return -1;
+    }
+    reporting = true;
+    switch (result) {
+    case ProfileWrite::lock_busy: write_error_logf("INI operation ---> Lock abnormality[error: %d]", error); break;
+    case ProfileWrite::unreadable:
+        write_error_logf("INI operation ---> Writing abnormality [unreadable file][error: %d]", error);
+        break;
+    default: write_error_logf("INI operation ---> Writing abnormality[error: %d]", error); break;
+    }
+    reporting = false;
+    return -1;
+}
+
+// Mailbox keys that only the notifier writes and whose failed write is kept to be written again: an Answer "1"
+// never taken back because a stopped program held the lock would leave the notifier busy for good. Oldest first,
+// one entry per key.
+std::mutex g_pending_mutex;
+std::vector<ProfileEntry> g_pending;
+
+bool kept_when_failed(const ProfileEntry& e) {
+    if (e.section != kSectionSystem) {
+        return false;
+    }
+    for (Key key : {Key::Answer, Key::State, Key::Error, Key::Job}) {
+        if (e.key == key_name(key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool same_entry(const ProfileEntry& a, const ProfileEntry& b) {
+    return a.section == b.section && a.key == b.key && a.value == b.value;
+}
+
+void note_outcome(const std::vector<ProfileEntry>& retried, const std::vector<ProfileEntry>& entries, bool written) {
+    std::lock_guard lock(g_pending_mutex);
+    if (written) {
+        // A retried entry that another thread replaced meanwhile stays for that thread's value.
+        std::erase_if(g_pending, [&](const ProfileEntry& p) {
+            return std::any_of(retried.begin(), retried.end(), [&](const ProfileEntry& r) { return same_entry(p, r); });
+        });
+        return;
+    }
+    for (const ProfileEntry& e : entries) {
+        if (kept_when_failed(e)) {
+            std::erase_if(g_pending, [&](const ProfileEntry& p) { return p.section == e.section && p.key == e.key; });
+            g_pending.push_back(e);
+        }
+    }
+}
+
+// Writes the kept entries first and the new ones after them, so a newer value of a key wins.
+int put_entries(const std::vector<ProfileEntry>& entries) {
+    std::vector<ProfileEntry> retried;
+    {
+        std::lock_guard lock(g_pending_mutex);
+        retried = g_pending;
+    }
+    if (entries.empty() && retried.empty()) {
+        return 0;
+    }
+    std::vector<ProfileEntry> all = retried;
+    all.insert(all.end(), entries.begin(), entries.end());
+    ProfileWrite result = corvo_dir_ensure() ? profile_write_entries(all, settings_file_path()) : ProfileWrite::failed;
+    int error = errno;
+    note_outcome(retried, entries, result == ProfileWrite::done);
+    return result == ProfileWrite::done ? 0 : write_failed(result, error);
+}
 
 void read_trace(Key key, int index, const char* value) {
     char line[kIniReadSize + 96];
@@ -49,48 +149,73 @@ void store_field(Key key, int index, const char* value, char (&stored)[kIniReadS
     std::memcpy(stored, f.data, f.size);
 }
 
-void put_key(Key key, int index, const char* value) {
+ProfileEntry entry_of(Key key, int index, const char* value) {
     char section[64];
     key_section(key, index, section, sizeof section);
     const char* fixed = fixed_value(key);
-    ini_put(section, key_name(key), fixed != nullptr ? fixed : value);
+    return {section, key_name(key), fixed != nullptr ? fixed : value};
 }
+
+int put_key(Key key, int index, const char* value) { return put_entries({entry_of(key, index, value)}); }
 
 } // namespace
 
 int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]) {
     std::memset(buffer, 0, sizeof buffer);
-    profile_get_string(section, key, "", buffer, sizeof buffer, settings_file_path());
+    std::string text;
+    if (!read_settings_file(text)) {
+        return -1;
+    }
+    if (auto value = profile_find(text, section, key)) {
+        std::snprintf(buffer, sizeof buffer, "%s", value->c_str());
+    }
     return 0;
 }
 
 int ini_put(const char* section, const char* key, const char* value) {
-    corvo_dir_ensure();
-    profile_write_string(section, key, value, settings_file_path());
-    return 0;
+    return put_entries({{section, key, value != nullptr ? value : ""}});
 }
 
-int ini_read_key(Key key, int index) {
-    char section[64];
-    key_section(key, index, section, sizeof section);
-    char buffer[kIniReadSize];
-    ini_get(section, key_name(key), buffer);
-    char value[kIniReadSize];
-    store_field(key, index, buffer, value);
-    read_trace(key, index, value);
-    return 0;
-}
+int ini_read_key(Key key, int index) { return ini_read_keys({key}, index); }
 
-int ini_write_key(Key key, int index) {
-    char value[kIniReadSize];
-    {
-        std::lock_guard lock(settings_field_mutex());
-        FieldRef f = key_field(key, index);
-        std::memcpy(value, f.data, f.size);
+int ini_read_keys(std::initializer_list<Key> keys, int index) {
+    std::string text;
+    if (!read_settings_file(text)) {
+        return -1;
     }
-    put_key(key, index, value);
+    for (Key key : keys) {
+        char section[64];
+        key_section(key, index, section, sizeof section);
+        char buffer[kIniReadSize] = {};
+        if (auto found = profile_find(text, section, key_name(key))) {
+            std::snprintf(buffer, sizeof buffer, "%s", found->c_str());
+        }
+        char value[kIniReadSize];
+        store_field(key, index, buffer, value);
+        read_trace(key, index, value);
+    }
     return 0;
 }
+
+int ini_write_key(Key key, int index) { return ini_write_keys({key}, index); }
+
+int ini_write_keys(std::initializer_list<Key> keys, int index) {
+    std::vector<ProfileEntry> entries;
+    for (Key key : keys) {
+        char value[kIniReadSize];
+        {
+            std::lock_guard lock(settings_field_mutex());
+            FieldRef f = key_field(key, index);
+            std::memcpy(value, f.data, f.size);
+        }
+        entries.push_back(entry_of(key, index, value));
+    }
+    return put_entries(entries);
+}
+
+int settings_write_failures() { return g_write_failures; }
+
+int settings_retry_writes() { return put_entries({}); }
 
 std::string settings_get(Key key, int index) {
     std::lock_guard lock(settings_field_mutex());
@@ -113,11 +238,11 @@ void settings_set(Key key, const char* value, int index) {
     fit_text(f.data, f.size, value);
 }
 
-void settings_put(Key key, const char* value, int index) {
+int settings_put(Key key, const char* value, int index) {
     // The file gets the value meant here, not the field: the other thread may refresh the field from the file
     // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
     // leaves the notifier busy for good).
     char fitted[kIniReadSize];
     store_field(key, index, value, fitted);
-    put_key(key, index, fitted);
+    return put_key(key, index, fitted);
 }

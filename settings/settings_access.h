@@ -2,20 +2,37 @@
 
 #include "settings/keys.h"
 
+#include <initializer_list>
 #include <string>
 
 // Size of the raw read buffer: room for the widest field and more, so a value too long for its field is seen
 // whole and then cut to fit.
 inline constexpr std::size_t kIniReadSize = 256;
 
-// Raw access to the settings file, one key per call. Both return 0 in every case.
+// Raw access to the settings file, one key per call. A missing file or key reads as empty and succeeds. Both
+// return -1, with one error-log line, when the file cannot be read (it exists but is unreadable, not a regular
+// file, a link or over 1 MiB; the buffer is then empty) or cannot be written (then it is left as it was: a write
+// never replaces a file it could not read, and waits for the writers' lock only so long).
 int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]);
 int ini_put(const char* section, const char* key, const char* value);
 
-// Moves one key between the file and its g_settings field. ini_read_key hands a trace line to the reg family.
-// ini_write_key writes the fixed values for Company, Brand, Product and Type whatever the record holds.
+// Moves one key between the file and its g_settings field. ini_read_key hands a trace line to the reg family;
+// when the file cannot be read it leaves the field as it was and returns -1. ini_write_key writes the fixed
+// values for Company, Brand, Product and Type whatever the record holds; -1 when the file was not written.
 int ini_read_key(Key key, int index = 0);
 int ini_write_key(Key key, int index = 0);
+
+// The same for keys that must travel together (an account's Password and Scramble): all of them are read from
+// one read of the file, or written in one transaction, so no other program sees one without the other.
+int ini_read_keys(std::initializer_list<Key> keys, int index = 0);
+int ini_write_keys(std::initializer_list<Key> keys, int index = 0);
+
+// How many writes of this process have failed so far; the tools compare it around an Apply to tell the user.
+int settings_write_failures();
+
+// The notifier's own mailbox keys (Answer, State, Error, Job) whose write failed are written again with the next
+// write; this writes them now when there are any. -1 when they could not be written yet.
+int settings_retry_writes();
 
 // Fills the key's default when its field is empty (notifier only); 0 when the value was present, -1 when it was
 // missing. Never touches the file.
@@ -28,5 +45,5 @@ void settings_get_into(Key key, char* out, std::size_t size, int index = 0);
 int settings_number(Key key, int index = 0);
 void settings_set(Key key, const char* value, int index = 0);
 
-// Sets a field and writes it to the file in one step.
-void settings_put(Key key, const char* value, int index = 0);
+// Sets a field and writes it to the file in one step; -1 when the file was not written.
+int settings_put(Key key, const char* value, int index = 0);

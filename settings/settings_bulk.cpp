@@ -20,22 +20,20 @@ constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::
 constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
                          Key::Answer,   Key::Error,    Key::Job};
 
-constexpr Key kAccountHead[] = {Key::Switch, Key::ServerName, Key::ID, Key::Password};
+constexpr Key kAccountHead[] = {Key::Switch, Key::ServerName, Key::ID};
 
-
-// Calls on_key for every key in file order; around each account's password it calls before_account (before the
-// account's first key) and after_password (right after its Password).
-template <typename OnKey, typename BeforeAccount, typename AfterPassword>
-void visit_keys(OnKey on_key, BeforeAccount before_account, AfterPassword after_password) {
+// Calls on_key for every key in file order, and on_password at each account's Password, which the load and the
+// save move together with its Scramble.
+template <typename OnKey, typename OnPassword>
+void visit_keys(OnKey on_key, OnPassword on_password) {
     for (Key k : kHead) {
         on_key(k, 0);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        before_account(i);
         for (Key k : kAccountHead) {
             on_key(k, i);
         }
-        after_password(i);
+        on_password(i);
         for (Key k : kAccountTail) {
             on_key(k, i);
         }
@@ -45,20 +43,16 @@ void visit_keys(OnKey on_key, BeforeAccount before_account, AfterPassword after_
     }
 }
 
-void nothing(int) {}
-
 } // namespace
 
 void ini_read_all() {
-    visit_keys([](Key k, int i) { ini_read_key(k, i); }, nothing,
-               [](int i) { unscramble_password(i, g_settings.user[i].Password); });
+    visit_keys([](Key k, int i) { ini_read_key(k, i); }, ini_read_password);
 }
 
 void ini_check_all() {
-    visit_keys([](Key k, int i) { ini_check_key(k, i); }, nothing, nothing);
+    visit_keys([](Key k, int i) { ini_check_key(k, i); }, [](int i) { ini_check_key(Key::Password, i); });
 }
 
 void ini_write_all() {
-    visit_keys([](Key k, int i) { ini_write_key(k, i); },
-               [](int i) { scramble_password(i, g_settings.user[i].Password); }, nothing);
+    visit_keys([](Key k, int i) { ini_write_key(k, i); }, ini_write_password);
 }

@@ -45,8 +45,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         ini_read_key(Key::Switch, i);
         ini_read_key(Key::ServerName, i);
         ini_read_key(Key::ID, i);
-        ini_read_key(Key::Password, i);
-        unscramble_password(i, g_settings.user[i].Password);
+        ini_read_password(i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         rows_[i].enabled->setChecked(settings_get(Key::Switch, i).starts_with('1'));
@@ -59,7 +58,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         set_secret_edit_text(rows_[i].password, password.text);
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CAccountsPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CAccountsPage::apply() {
@@ -73,13 +72,12 @@ void CAccountsPage::apply() {
         settings_set(Key::Password, password.text, i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        // Writes Scramble and leaves the scrambled form in the record, so the plain password never reaches the
-        // file; the edit keeps showing the plain one.
-        scramble_password(i, g_settings.user[i].Password);
         ini_write_key(Key::Switch, i);
         ini_write_key(Key::ServerName, i);
         ini_write_key(Key::ID, i);
-        ini_write_key(Key::Password, i);
+        // Leaves the scrambled form in the record, so the plain password never reaches the file; the edit keeps
+        // showing the plain one.
+        ini_write_password(i);
     }
     update();
 }

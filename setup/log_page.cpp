@@ -90,7 +90,7 @@ CLogPage::CLogPage(QWidget* parent)
         select_entry(family->days, log_day_entry(value));
     }
 
-    connect(apply_button, &QPushButton::clicked, this, &CLogPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CLogPage::add_family(Family& family, const FamilyTemplate& t) {

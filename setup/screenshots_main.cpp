@@ -22,8 +22,7 @@ void write_sample_settings() {
     settings_put(Key::ServerName, "pop.example.net", 0);
     settings_put(Key::ID, "li.wei", 0);
     settings_set(Key::Password, "secret", 0);
-    scramble_password(0, g_settings.user[0].Password);
-    ini_write_key(Key::Password, 0);
+    ini_write_password(0);
     settings_clear();
 }
 

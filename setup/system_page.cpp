@@ -35,7 +35,7 @@ CSystemPage::CSystemPage(QWidget* parent) : Page(parent, 1) {
     set_edit_text(interval_, settings_get(Key::IntervalTimer));
     set_edit_text(beep_, settings_get(Key::BeepTime));
 
-    connect(apply_button, &QPushButton::clicked, this, &CSystemPage::apply);
+    on_click_saving(apply_button, [this] { apply(); });
 }
 
 void CSystemPage::apply() {

@@ -81,6 +81,35 @@ TEST_F(UsbTest, LineIsRawAt9600Baud8N1WithoutFlowControl) {
     EXPECT_EQ(tio.c_cc[VTIME], 1); // 100 ms
 }
 
+// Catches HUPCL left on: every close would drop DTR and RTS, and a lamp powered or reset by those lines would go
+// dark after each pass although its LEDs are meant to stay as set.
+TEST_F(UsbTest, ClosingTheLinkLeavesTheModemLinesUp) {
+    LampSim& sim = start_sim();
+    auto hupcl = [&] {
+        termios tio{};
+        int fd = open(sim.link_path().c_str(), O_RDWR | O_NOCTTY);
+        tcgetattr(fd, &tio);
+        close(fd);
+        return tio.c_cflag & HUPCL;
+    };
+    {
+        // A serial port comes up with HUPCL on; a pseudo-terminal does not, so the test puts it there first.
+        int fd = open(sim.link_path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        tio.c_cflag |= HUPCL;
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+        close(fd);
+        ASSERT_NE(hupcl(), 0u);
+    }
+    ASSERT_EQ(usb_open(), 0);
+    EXPECT_EQ(send(cmd_on(0)), 0);
+    EXPECT_EQ(usb_read(), 'Y');
+    usb_close();
+    EXPECT_EQ(hupcl(), 0u);
+}
+
 // Catches a second program (or a second open) driving the lamp at the same time.
 TEST_F(UsbTest, TheLampIsTakenExclusivelyWhileOpen) {
     LampSim& sim = start_sim();

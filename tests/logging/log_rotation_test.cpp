@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +56,36 @@ TEST(StateLog, SwitchedOffWritesNothingAndFreezesTheMarker) {
     EXPECT_FALSE(dir.exists("log09.log"));
     EXPECT_FALSE(dir.exists("err09.log"));
     EXPECT_STREQ(g_settings.StateLog, "003");
+}
+
+// The log page switched the state log off while the notifier ran on the record it loaded before: the first line
+// of the next day must not write the old "on" back, nor begin a file.
+TEST(StateLog, ASwitchTurnedOffInTheFileStaysOffAtMidnight) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 3, 23, 59, 59);
+    std::strcpy(g_settings.StateLog, "103");
+    write_state_log("before");
+    settings_put(Key::StateLog, "003"); // what the log page's Apply writes
+    std::strcpy(g_settings.StateLog, "103");
+    dir.write("log04.log", "last month\r\n");
+    clock.set(2026, 3, 4, 0, 0, 1);
+    write_state_log("after midnight");
+    write_state_log("and later");
+    EXPECT_EQ(marker_in_file(dir), "003");
+    EXPECT_STREQ(g_settings.StateLog, "003");
+    EXPECT_EQ(dir.read("log04.log"), "last month\r\n");
+    EXPECT_EQ(dir.read("log03.log"), "03/03 23:59:59 before\r\n");
+}
+
+// A link planted in place of a day's log would have the line appended to whatever it names.
+TEST(StateLog, ALinkInPlaceOfTheLogIsNotFollowed) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 3);
+    dir.write("target", "someone else's\r\n");
+    ASSERT_EQ(symlink(dir.path("target").c_str(), dir.path("log03.log").c_str()), 0);
+    std::strcpy(g_settings.StateLog, "103");
+    write_state_log("line");
+    EXPECT_EQ(dir.read("target"), "someone else's\r\n");
 }
 
 TEST(StateLog, OneCharacterSwitchCountsAsDayZero) {

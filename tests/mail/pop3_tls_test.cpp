@@ -309,6 +309,21 @@ TEST_F(Pop3CheckTls, HeaderBlocksOverSeveralRecordsAreReadWhole) {
     EXPECT_FALSE(dir_.exists("err07.log"));
 }
 
+// A server may not start the handshake over in the middle of a session (TLS 1.2 renegotiation): the client
+// refuses it, so that no new handshake can be pushed into a connection whose certificate was already judged.
+TEST_F(Pop3CheckTls, RenegotiationIsRefused) {
+    const auto certificate = authority_->issue("renegotiation", "IP:127.0.0.1");
+    Pop3Script script;
+    script.fault = Pop3Fault::renegotiate;
+    script.fault_at = "USER";
+    serve(Pop3Tls::implicit, &certificate, "2", script);
+    EXPECT_EQ(pop3_check(0), -1); // the server gives up on a client that refuses: the account keeps its LED
+    EXPECT_EQ(server_->renegotiations(), 0);
+    // The refusal reaches the server while the client waits for one of the next replies.
+    expect_errors({"LAN operation ---> The reception is abnormal[err: 71]", "check mail ---> The reception of a POP "},
+                  "renegotiation");
+}
+
 // The end of a TLS connection is only its closing alert: a FIN without it (anyone on the way can send one) or
 // bytes in clear where TLS was required fail the check, so the account keeps its LED; plain POP3 keeps taking a
 // closed connection for an empty reply.

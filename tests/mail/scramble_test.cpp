@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace {
@@ -65,10 +69,9 @@ TEST(ScramblePassword, RoundTripsEveryLengthUpToTheLimitAndCutsLonger) {
             EXPECT_STREQ(g_settings.user[0].Scramble, "keep"); // an empty password keeps the old list
             continue;
         }
-        ini_write_key(Key::Password, 0);
+        ini_write_keys({Key::Password, Key::Scramble}, 0);
         settings_clear();
-        ini_read_key(Key::Password, 0);
-        unscramble_password(0, g_settings.user[0].Password);
+        ini_read_password(0);
         EXPECT_EQ(std::string(g_settings.user[0].Password), expect) << n;
     }
 }
@@ -83,10 +86,44 @@ TEST(ScramblePassword, OneCharacterAlwaysGetsListZeroZero) {
 
 TEST(UnscramblePassword, BrokenListInTheFileGivesAnEmptyPassword) {
     TempCorvo dir;
-    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user00]\r\nScramble=0000\r\n");
-    std::strcpy(g_settings.user[0].Password, "6162");
-    unscramble_password(0, g_settings.user[0].Password);
+    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user00]\r\nPassword=6162\r\nScramble=0000\r\n");
+    ini_read_password(0);
     EXPECT_STREQ(g_settings.user[0].Password, "");
+}
+
+// A reader between the two writes of a save used to pair the old scrambled password with the new list: a garbled
+// password at login, and the next pass announcing old mail as new. One process keeps saving the same password with
+// a fresh list while another reads the pair 10,000 times; every read must give the password.
+TEST(PasswordPair, AReaderNeverSeesOneSaveWithAnothersList) {
+    TempCorvo dir;
+    const char* password = "correct horse 7";
+    std::strcpy(g_settings.user[1].Password, password);
+    ASSERT_EQ(ini_write_password(1), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        for (;;) {
+            std::strcpy(g_settings.user[1].Password, password);
+            ini_write_password(1);
+        }
+    }
+    pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        int torn = 0;
+        for (int i = 0; i < 10000; ++i) {
+            if (ini_read_password(1) != 0 || std::strcmp(g_settings.user[1].Password, password) != 0) {
+                ++torn;
+            }
+        }
+        _exit(torn == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(reader, &status, 0);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(dir.read("corvo_kd5lite.ini").find("Scramble="), std::string::npos);
 }
 
 } // namespace

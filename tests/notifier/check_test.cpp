@@ -95,9 +95,12 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
         {"server down", [](Check& t) { t.pop3_.stop(); },
          "FAIL account 1 (red): cannot connect: A client connection demand is abnormal[error: 111]"},
         {"no account", [](Check&) { tool_write("Switch", "0", 0); }, "FAIL accounts: none switched on"},
+        {"settings directory others may write", [](Check& t) { chmod(t.dir_.dir().c_str(), 0770); },
+         "may be written by its group or by others; make it yours alone with: chmod go-w "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
+        chmod(dir_.dir().c_str(), 0700);
         tool_write("SerialNumber", ("X" + lamp_.serial()).c_str());
         serve();
         row.arrange(*this);
@@ -124,7 +127,12 @@ TEST_F(Check, UnreadableSettingsFileFailsFirst) {
     EXPECT_TRUE(says("FAIL settings: cannot read " + path + " (")) << output_;
     EXPECT_FALSE(says("lamp:")) << output_;
     EXPECT_TRUE(lamp_.commands().empty());
-    chmod(path.c_str(), 0600);
+
+    // A FIFO in the file's place must not hang the check: it is no regular file.
+    std::filesystem::remove_all(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(check(), 1) << output_;
+    EXPECT_TRUE(says("FAIL settings: cannot read " + path + " (not a regular file)")) << output_;
 }
 
 TEST_F(Check, UntrustedCertificateIsRefusedWithItsFingerprintAndPinnedOneTaken) {

@@ -1,6 +1,7 @@
 // The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
 
 #include "tests/notifier/harness.h"
+#include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
 
 #include <gtest/gtest.h>
@@ -224,6 +225,34 @@ TEST_F(Monitoring, ServerDownKeepsTheLedAndRefusedPasswordSwitchesItOff) {
               std::string::npos)
         << errors;
     EXPECT_NE(state_log().find("Email arrival of the mail nothing[No.0]"), std::string::npos);
+}
+
+// An IMAP account on a real Dovecot: its LED is lit while unread mail waits, and goes out once the mail has been
+// read in another mail program, without any new mail.
+class ImapMonitoring : public Monitoring {
+protected:
+    void SetUp() override {
+        Monitoring::SetUp();
+        dovecot_.add_user("alice", "secret");
+        ASSERT_TRUE(dovecot_.start()) << dovecot_.error();
+        tool_write_account(0, dovecot_.server_name(), "alice", "secret");
+        tool_write("Protocol", "1", 0);
+    }
+
+    DovecotServer dovecot_;
+};
+
+TEST_F(ImapMonitoring, LedLitWhileUnreadMailWaitsAndOutOnceReadElsewhere) {
+    ASSERT_TRUE(dovecot_.deliver("alice", "From: Taro <taro@example.com>\r\nSubject: one\r\n\r\nbody\r\n"));
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    ASSERT_TRUE(dovecot_.mark_all_read("alice"));
+    expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    EXPECT_EQ(log_text(dir_, "err"), "");
 }
 
 } // namespace

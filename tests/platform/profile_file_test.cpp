@@ -1,12 +1,17 @@
 #include "platform/profile.h"
 
+#include "platform/timing.h"
 #include "tests/support/temp_corvo.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,6 +113,137 @@ TEST(ProfileFile, KilledWriterLeavesAReadableFile) {
         EXPECT_EQ(get(path, "big", "K199"), big) << "round " << round;
         EXPECT_NE(get(path, "big", "K0"), "dflt");
     }
+}
+
+// Runs body in a child process and returns its exit status; a body that blocks is killed after five seconds and
+// counts as status 99, so a read that waits on a FIFO fails the test instead of hanging it.
+int in_child(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(5);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// Each of these is no settings file that can be read whole. A write must leave it alone (the old code took a
+// failed read for an empty file and renamed a one-key file over it), and no read may wait on it.
+TEST(ProfileFile, WhatCannotBeReadWholeIsNeverReplacedNorWaitedOn) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempCorvo&)> make;
+        int error;
+    } cases[] = {
+        {"a directory", [](const TempCorvo& d) { mkdir(d.settings_path().c_str(), 0700); }, EINVAL},
+        {"a FIFO", [](const TempCorvo& d) { mkfifo(d.settings_path().c_str(), 0600); }, EINVAL},
+        {"a link to a FIFO",
+         [](const TempCorvo& d) {
+             mkfifo(d.path("fifo").c_str(), 0600);
+             symlink(d.path("fifo").c_str(), d.settings_path().c_str());
+         },
+         ELOOP},
+        {"a device", [](const TempCorvo& d) { symlink("/dev/zero", d.settings_path().c_str()); }, ELOOP},
+        {"a file over 1 MiB",
+         [](const TempCorvo& d) {
+             d.write("corvo_kd5lite.ini", "[a]\r\nk=v\r\n" + std::string(kProfileMaxBytes, ';'));
+         },
+         EFBIG},
+    };
+    for (const Case& c : cases) {
+        TempCorvo dir;
+        c.make(dir);
+        struct stat before {};
+        lstat(dir.settings_path().c_str(), &before);
+        int status = in_child([&] {
+            std::string text = "x";
+            if (profile_read(dir.settings_path().c_str(), text) || errno != c.error || !text.empty()) {
+                return 1;
+            }
+            if (get(dir.settings_path(), "a", "k") != "dflt") {
+                return 2;
+            }
+            errno = 0;
+            if (profile_write_entries({{"a", "k", "new"}}, dir.settings_path().c_str()) != ProfileWrite::unreadable ||
+                errno != c.error) {
+                return 3;
+            }
+            return 0;
+        });
+        EXPECT_EQ(status, 0) << c.what;
+        struct stat after {};
+        lstat(dir.settings_path().c_str(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.what;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.what;
+    }
+}
+
+// A file left behind by `sudo` belongs to root and cannot be read by its user. The check runs as an ordinary
+// user: as root, a child takes the identity of nobody for it.
+TEST(ProfileFile, AFileItsUserMayNotReadIsNeverReplaced) {
+    TempCorvo dir;
+    const std::string keys = "[corvo\\KD-5lite]\r\nSerialNumber=XA1B2C3D4\r\n";
+    dir.write("corvo_kd5lite.ini", keys);
+    chmod(dir.settings_path().c_str(), 0);
+    int status = in_child([&] {
+        if (geteuid() == 0 && (chown(dir.dir().c_str(), 65534, 65534) != 0 || setgid(65534) != 0 ||
+                               setuid(65534) != 0)) {
+            return 10;
+        }
+        if (profile_write_string("corvo\\KD-5lite", "Request", "1", dir.settings_path().c_str())) {
+            return 1;
+        }
+        return errno == EACCES ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    chmod(dir.settings_path().c_str(), 0600);
+    EXPECT_EQ(dir.read("corvo_kd5lite.ini"), keys);
+}
+
+// A writer stopped while it holds the lock (Ctrl-Z, a debugger) must not hang the others.
+TEST(ProfileFile, TheLockIsWaitedForOnlySoLong) {
+    TempCorvo dir;
+    Timing t;
+    t.settings_lock_wait_ms = 150;
+    set_timing(t);
+    ASSERT_TRUE(profile_write_string("a", "k", "old", dir.settings_path().c_str()));
+    int holder = open((dir.settings_path() + ".lock").c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    int status = in_child([&] {
+        errno = 0;
+        bool busy = profile_write_entries({{"a", "k", "new"}}, dir.settings_path().c_str()) == ProfileWrite::lock_busy;
+        return busy && errno == ETIMEDOUT ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(get(dir.settings_path(), "a", "k"), "old");
+    close(holder);
+    EXPECT_TRUE(profile_write_string("a", "k", "new", dir.settings_path().c_str()));
+    set_timing(Timing{});
+}
+
+// A writer killed before its rename leaves a temporary file holding the scrambled passwords; the next writer
+// removes the old ones, but never a live writer's, nor anything else in the directory.
+TEST(ProfileFile, TheNextWriterRemovesTemporaryFilesOlderThanAMinute) {
+    TempCorvo dir;
+    auto age = [&](const std::string& name, int seconds) {
+        dir.write(name, "[corvo\\KD-5lite\\user00]\r\nPassword=4142\r\n");
+        timeval then[2] = {{std::time(nullptr) - seconds, 0}, {std::time(nullptr) - seconds, 0}};
+        utimes(dir.path(name).c_str(), then);
+    };
+    age("corvo_kd5lite.ini.a1B2c3", 90);
+    age("corvo_kd5lite.ini.Zz9Yy8", 3600);
+    age("corvo_kd5lite.ini.fresh1", 5);
+    age("corvo_kd5lite.ini.toolong7", 3600);
+    age("notes.txt", 3600);
+    ASSERT_TRUE(profile_write_string("a", "k", "v", dir.settings_path().c_str()));
+    EXPECT_FALSE(dir.exists("corvo_kd5lite.ini.a1B2c3"));
+    EXPECT_FALSE(dir.exists("corvo_kd5lite.ini.Zz9Yy8"));
+    EXPECT_TRUE(dir.exists("corvo_kd5lite.ini.fresh1"));
+    EXPECT_TRUE(dir.exists("corvo_kd5lite.ini.toolong7"));
+    EXPECT_TRUE(dir.exists("notes.txt"));
+    EXPECT_TRUE(dir.exists("corvo_kd5lite.ini.lock"));
 }
 
 } // namespace

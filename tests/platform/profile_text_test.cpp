@@ -67,4 +67,24 @@ TEST(ProfileUpdate, AddsSectionAtTheEndAndCreatesFromNothing) {
     EXPECT_EQ(profile_update("[a]\nk=1", "b", "x", ""), "[a]\nk=1\r\n[b]\r\nx=\r\n");
 }
 
+// An update must not change what the other lines of a file say, however the file ends or whatever it holds.
+TEST(ProfileUpdate, LeavesTheOtherKeysAsTheyWereWhateverTheFileHolds) {
+    struct Case {
+        std::string text;
+        const char* section; // where the update writes n=2
+        std::string want;
+    } cases[] = {
+        // A file that stops after a CR: appending CR LF would have turned k's value into "1\r".
+        {"[a]\r\nk=1\r", "a", "[a]\r\nk=1\r\nn=2\r\n"},
+        {"[a]\r\nk=1\r", "b", "[a]\r\nk=1\r\n[b]\r\nn=2\r\n"},
+        {"[a]\r", "a", "[a]\r\nn=2\r\n"},
+        {std::string("[a]\r\nk=\0\xff\r\n", 11), "a", std::string("[a]\r\nk=\0\xff\r\nn=2\r\n", 16)},
+    };
+    for (const auto& c : cases) {
+        std::string out = profile_update(c.text, c.section, "n", "2");
+        EXPECT_EQ(out, c.want) << c.text;
+        EXPECT_EQ(profile_find(out, "a", "k"), profile_find(c.text, "a", "k")) << c.text;
+    }
+}
+
 } // namespace

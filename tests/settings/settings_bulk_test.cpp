@@ -114,7 +114,7 @@ TEST(SettingsBulk, SecurityKeysComeLastInEachAccountAndKeepTheirFullWidth) {
     ini_write_all();
 
     EXPECT_NE(dir.read("corvo_kd5lite.ini")
-                  .find("[corvo\\KD-5lite\\user00]\r\nScramble=\r\nSwitch=1\r\nServerName=\r\nID=\r\nPassword=\r\n"
+                  .find("[corvo\\KD-5lite\\user00]\r\nSwitch=1\r\nServerName=\r\nID=\r\nPassword=\r\nScramble=\r\n"
                         "SoundFile=\r\nSpecialAddress1=\r\nSpecialAddress2=\r\nSpecialAddress3=\r\nSpecialSearch1=\r\n"
                         "SpecialSearch2=\r\nSpecialSearch3=\r\nSecurity=\r\nTlsFingerprint=\r\n"),
               std::string::npos);

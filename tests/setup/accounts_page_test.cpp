@@ -22,8 +22,7 @@ QCheckBox* box(const CAccountsPage& page, int account) {
 // The password that a stored Password / Scramble pair of an account stands for, as the notifier reads it.
 std::string stored_password(int account) {
     settings_clear();
-    ini_read_key(Key::Password, account);
-    unscramble_password(account, g_settings.user[account].Password);
+    ini_read_password(account);
     return settings_get(Key::Password, account);
 }
 
@@ -37,7 +36,7 @@ TEST_F(AccountsPageTest, ApplyFromNothingWritesEachAccountInOrder) {
     click(&page, "apply");
     std::vector<std::string> expected;
     for (const char* user : {"user00/", "user01/", "user02/"}) {
-        for (const char* key : {"Scramble", "Switch", "ServerName", "ID", "Password"}) {
+        for (const char* key : {"Switch", "ServerName", "ID", "Password", "Scramble"}) {
             expected.push_back(std::string(user) + key);
         }
     }

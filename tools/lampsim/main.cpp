@@ -1,6 +1,7 @@
 // kd5lite-lampsim: the lamp behind a pseudo-terminal, for people without a lamp, for the demo and for the tests.
 
 #include "lamp/protocol.h"
+#include "tools/lampsim/command_feed.h"
 
 #include <cctype>
 #include <cerrno>
@@ -71,13 +72,6 @@ struct Options {
 
 struct Lamp {
     bool led[kLedCount] = {};
-};
-
-// Input framing: three characters and a carriage return make a command.
-struct Framer {
-    unsigned char bytes[kCommandSize] = {};
-    int length = 0;
-    bool skipping = false; // after a malformed frame, drop input up to the next carriage return
 };
 
 struct Pty {
@@ -295,10 +289,7 @@ void answer(unsigned char first) {
 }
 
 void obey(const unsigned char* c) {
-    std::string text;
-    for (int i = 0; i < 3; ++i) {
-        text += c[i] >= 0x20 && c[i] <= 0x7e ? static_cast<char>(c[i]) : '.';
-    }
+    std::string text = command_text(c);
     log_line(text);
     ParsedCommand cmd = parse_command(c);
     Lamp before = g_lamp;
@@ -334,28 +325,17 @@ void malformed() {
     answer('N');
 }
 
-void feed(Framer& f, unsigned char b) {
-    if (f.skipping) {
-        f.skipping = b != '\r';
-        return;
-    }
-    if (b == '\r') {
-        if (f.length == 3) {
-            obey(f.bytes);
-        } else {
-            malformed();
-        }
-        f.length = 0;
-        return;
-    }
-    if (f.length == 3) {
-        // The fourth byte must be the carriage return; resynchronise at the next one.
+void feed(CommandFeed& f, unsigned char b) {
+    switch (feed_byte(f, b)) {
+    case FeedEvent::command:
+        obey(f.bytes);
+        break;
+    case FeedEvent::malformed:
         malformed();
-        f.length = 0;
-        f.skipping = true;
-        return;
+        break;
+    case FeedEvent::none:
+        break;
     }
-    f.bytes[f.length++] = b;
 }
 
 // ---- main loop -------------------------------------------------------------------------------------------------
@@ -406,7 +386,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     plug_in();
-    Framer framer;
+    CommandFeed framer;
     bool running = true;
     while (running) {
         pollfd fds[2] = {{sigfd, POLLIN, 0}, {g_pty.master, POLLIN, 0}};
@@ -427,7 +407,7 @@ int main(int argc, char** argv) {
                     } else {
                         plug_in();
                     }
-                    framer = Framer{};
+                    framer = CommandFeed{};
                     break;
                 case SIGUSR2:
                     g_options.silent = !g_options.silent;

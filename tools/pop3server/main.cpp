@@ -36,7 +36,8 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
                          delay: answer --fault-delay MS late;
                          truncate: answer, then close without the TLS closing alert;
                          inject: answer in clear even under TLS;
-                         tickets: answer, then send TLS records without data every --fault-delay MS
+                         tickets: answer, then send TLS records without data every --fault-delay MS;
+                         renegotiate: TLS 1.2 only; answer, then ask the client for a new handshake
   --fault-delay MS       see late_reset, delay and tickets
   --slow MS              send every answer one byte per MS milliseconds
   --top-status TEXT      TOP status line instead of "+OK <octets> octets"
@@ -107,6 +108,9 @@ Pop3Fault to_fault(const std::string& kind) {
     }
     if (kind == "tickets") {
         return Pop3Fault::tickets;
+    }
+    if (kind == "renegotiate") {
+        return Pop3Fault::renegotiate;
     }
     usage_error("unknown fault: " + kind);
 }

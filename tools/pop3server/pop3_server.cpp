@@ -40,6 +40,8 @@ struct Pop3Server::Session {
     int fd = -1;
     SSL* ssl = nullptr; // once the handshake is done
     bool alert = true;  // whether closing sends the closing alert (TLS): not after a reset or a fatal error
+    // A new handshake was asked for.
+    bool renegotiating = false;
     bool logged_in = false;
     bool muted = false;
     std::string user;
@@ -59,6 +61,9 @@ bool Pop3Server::load_certificate() {
         return true;
     }
     tls_ = SSL_CTX_new(TLS_server_method());
+    if (tls_ != nullptr && script_.fault == Pop3Fault::renegotiate) {
+        SSL_CTX_set_max_proto_version(tls_, TLS1_2_VERSION); // TLS 1.3 has no renegotiation
+    }
     if (tls_ != nullptr && SSL_CTX_use_certificate_chain_file(tls_, script_.certificate_file.c_str()) == 1 &&
         SSL_CTX_use_PrivateKey_file(tls_, script_.key_file.c_str(), SSL_FILETYPE_PEM) == 1 &&
         SSL_CTX_check_private_key(tls_) == 1) {
@@ -131,6 +136,11 @@ std::vector<std::string> Pop3Server::commands() const {
 int Pop3Server::connections() const {
     std::lock_guard lock(mutex_);
     return connections_;
+}
+
+int Pop3Server::renegotiations() const {
+    std::lock_guard lock(mutex_);
+    return renegotiations_;
 }
 
 std::vector<std::string> Pop3Server::tls_hosts() const {
@@ -233,6 +243,10 @@ void Pop3Server::serve(int fd) {
                 }
             }
         }
+    }
+    if (s.ssl != nullptr && s.renegotiating && SSL_renegotiate_pending(s.ssl) == 0) {
+        std::lock_guard lock(mutex_);
+        ++renegotiations_;
     }
     if (s.ssl != nullptr) {
         if (s.alert) {
@@ -363,6 +377,15 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
         ERR_clear_error();
         s.alert = false;
         return false;
+    }
+    if (faulted && script_.fault == Pop3Fault::renegotiate) {
+        if (!send_bytes(s, text) || s.ssl == nullptr) {
+            return false;
+        }
+        ERR_clear_error();
+        s.renegotiating = SSL_renegotiate(s.ssl) == 1;
+        SSL_do_handshake(s.ssl); // sends the request; the client's answer comes with its next record
+        return true;
     }
     if (faulted && script_.fault == Pop3Fault::truncate) {
         s.alert = false; // the FIN below then comes without the closing alert

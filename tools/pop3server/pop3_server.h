@@ -27,6 +27,8 @@ enum class Pop3Fault {
     truncate,   // answers, then ends the connection without the TLS closing alert (as close over plain POP3)
     inject,     // answers in clear on the socket even under TLS, as someone on the way would, then goes on
     tickets,    // answers, then sends TLS records without data (session tickets) every fault_delay_ms for ever
+    // TLS 1.2 only: answers, then asks the client for a new handshake (HelloRequest)
+    renegotiate,
 };
 
 enum class Pop3Tls {
@@ -77,6 +79,8 @@ public:
     int connections() const;
     // The host name each TLS client asked for (SNI), "" for one that named none; one entry per handshake done.
     std::vector<std::string> tls_hosts() const;
+    // Handshakes done again after the renegotiate fault asked for one.
+    int renegotiations() const;
 
     // Replaces a maildrop while the server runs; a login after the call sees the new messages.
     void set_messages(const std::string& user, std::vector<std::string> messages);
@@ -105,6 +109,7 @@ private:
     std::vector<std::string> commands_;
     std::vector<std::string> tls_hosts_;
     int connections_ = 0;
+    int renegotiations_ = 0;
     std::function<void(const std::string&)> callback_;
     std::string host_;
     std::string error_;
