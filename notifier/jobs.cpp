@@ -8,6 +8,7 @@
 #include "settings/settings_access.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -18,11 +19,20 @@ namespace {
 
 constexpr int kStopRequest = 4;
 
-// State before Answer: the window thread starts the next job as soon as it reads Answer "0", and that job's
-// State "1" must not be overwritten by this job's "2".
+std::atomic<bool> g_job_running{false};
+
+void detached_thread(void (*entry)()) {
+    std::thread(entry).detach();
+}
+
+void (*g_thread_starter)(void (*)()) = detached_thread;
+
+// State before Answer: whoever reads the file between the two writes must not see it ready for the next job
+// (Answer "0") while State still says busy, or that job's State "1" would be overwritten by this job's "2".
 void job_end() {
     settings_put(Key::State, "2");
     settings_put(Key::Answer, "0");
+    g_job_running = false;
 }
 
 void clear_flags(int count) {
@@ -139,13 +149,22 @@ void account_check() {
 }
 
 void start_job(void (*entry)()) {
+    g_job_running = true;
     try {
-        std::thread(entry).detach();
+        g_thread_starter(entry);
     } catch (const std::system_error& e) {
-        // Left busy, the notifier would act on no request until restarted; idle again, the next tick retries.
+        // Left busy, the notifier would act on no request until restarted; idle again, the next tick retries,
+        // after the same wait as any other job start rather than at every tick.
         write_error_logf("job start ---> A thread cannot be started[error: %d]", e.code().value());
         job_end();
-        return;
     }
     pause_ms(timing().job_start_ms);
+}
+
+bool job_running() {
+    return g_job_running;
+}
+
+void set_job_thread_starter(void (*starter)(void (*entry)())) {
+    g_thread_starter = starter != nullptr ? starter : detached_thread;
 }

@@ -1,41 +1,89 @@
 #include "notifier/single_instance.h"
 
+#include "logging/log.h"
 #include "platform/corvo_dir.h"
+#include "settings/settings_access.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char kLockName[] = "corvo KD-5 lite.lock";
 
-const char* runtime_dir() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return runtime != nullptr && *runtime != '\0' ? runtime : nullptr;
+struct Attempt {
+    InstanceLock lock;
+    int error; // why the lock is unavailable
+};
+
+// The lock file must be a regular file of this user: O_NOFOLLOW keeps a planted symbolic link from sending the
+// lock (and its creation) elsewhere, and a file of another user could be held by that user to keep the notifier
+// from ever running.
+Attempt lock_at(const std::string& path) {
+    // Close-on-exec, so that a sound player started later does not carry the lock past the notifier's end.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        return {InstanceLock::unavailable, errno};
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        return {InstanceLock::unavailable, EPERM};
+    }
+    int rc;
+    while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc == 0) {
+        return {InstanceLock::held, 0}; // fd stays open for the life of the process
+    }
+    int err = errno;
+    close(fd);
+    return {err == EWOULDBLOCK ? InstanceLock::refused : InstanceLock::unavailable, err};
 }
 
-std::string lock_path() {
-    return runtime_dir() != nullptr ? std::string(runtime_dir()) + "/" + kLockName : corvo_path(kLockName);
+void report_unusable(const std::string& path, int error) {
+    std::fprintf(stderr, "kd5lite: cannot use the lock file %s (%s)\n", path.c_str(), std::strerror(error));
+    ini_read_key(Key::ErrorLog); // the settings are not loaded yet; the switch decides whether the line is written
+    write_error_logf("single instance ---> The lock file cannot be used[error: %d]", error);
 }
 
 } // namespace
 
-std::string single_instance_path() {
-    if (runtime_dir() == nullptr) {
-        corvo_dir_ensure();
+InstanceLock single_instance_lock() {
+    // Every notifier of the user looks in the same two places in the same order, so a lock that cannot be made in
+    // $XDG_RUNTIME_DIR still keeps a second notifier out through the settings directory.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+        std::string path = std::string(runtime) + "/" + kLockName;
+        Attempt attempt = lock_at(path);
+        if (attempt.lock != InstanceLock::unavailable) {
+            return attempt.lock;
+        }
+        report_unusable(path, attempt.error);
     }
-    return lock_path();
+    corvo_dir_ensure();
+    std::string path = corvo_path(kLockName);
+    Attempt attempt = lock_at(path);
+    if (attempt.lock == InstanceLock::unavailable) {
+        report_unusable(path, attempt.error);
+    }
+    return attempt.lock;
 }
 
-bool single_instance_held() {
-    int fd = open(lock_path().c_str(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+// Whether someone holds the exclusive lock on the file at path: a shared lock is refused then, and given up again
+// at once otherwise. A missing file has never been locked.
+bool held_at(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        return false; // no notifier has ever run here
+        return false;
     }
-    // A shared lock is refused while the notifier holds its exclusive one, and given up again at once.
     int rc;
     while ((rc = flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -44,19 +92,12 @@ bool single_instance_held() {
     return held;
 }
 
-InstanceLock single_instance_lock() {
-    // Close-on-exec, so that a sound player started later does not carry the lock past the notifier's end.
-    int fd = open(single_instance_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return InstanceLock::unavailable;
+} // namespace
+
+bool single_instance_held() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0' && held_at(std::string(runtime) + "/" + kLockName)) {
+        return true;
     }
-    int rc;
-    while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (rc == 0) {
-        return InstanceLock::held; // fd stays open for the life of the process
-    }
-    int err = errno;
-    close(fd);
-    return err == EWOULDBLOCK ? InstanceLock::refused : InstanceLock::unavailable;
+    return held_at(corvo_path(kLockName));
 }

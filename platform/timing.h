@@ -34,6 +34,8 @@ struct Timing {
     int settings_lock_wait_ms = 5000; // longest wait for the writers' lock; a stopped writer must not hang the others
     int settings_lock_retry_ms = 10;  // between two tries of the writers' lock
     int stale_temp_age_ms = 60000;    // a writer's temporary file older than this was left by a writer that died
+    // notifier window thread, added
+    int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

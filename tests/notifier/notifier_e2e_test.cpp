@@ -1,6 +1,7 @@
 // The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
 
 #include "tests/notifier/harness.h"
+#include "tests/notifier/x11_tray_host.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
 
@@ -135,6 +136,34 @@ TEST_F(Notifier, EndOfSessionLeavesJobSoMonitoringResumesAtTheNextLogin) {
         EXPECT_EQ(notifier.wait_exit(), 1) << sig;
         EXPECT_EQ(file_key(dir_, "Job"), "101") << sig;
     }
+}
+
+// A notifier that died mid-job left the keys busy; the next one must reset them even when it can make no
+// single-instance lock at all, or it would never act on a request again.
+TEST_F(Notifier, KeysLeftBusyAreResetEvenWithoutALockFile) {
+    std::filesystem::create_directory(dir_.path("corvo KD-5 lite.lock")); // where both lock files would go
+    for (const char* key : {"Request", "State", "Answer"}) {
+        tool_write(key, "1");
+    }
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output();
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    EXPECT_NE(notifier.output().find("cannot use the lock file"), std::string::npos) << notifier.output();
+}
+
+// Started at login before the desktop's panel, the notifier docks its icon once the notification area is there
+// (here an X11 one, on a display of its own, without a session bus).
+TEST_F(Notifier, TrayIconComesWhenTheNotificationAreaComesLater) {
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    NotifierProcess notifier(dir_, {{"QT_QPA_PLATFORM", "xcb"},
+                                    {"DISPLAY", display.name()},
+                                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}});
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output(); // up, and found no notification area
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    EXPECT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+    EXPECT_TRUE(notifier.running());
 }
 
 class Monitoring : public Notifier {
