@@ -2,7 +2,11 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/check_stop.h"
+#include "mail/known_hits.h"
 #include "mail/mail_check.h"
+#include "mail/monitor_wake.h"
+#include "mail/push.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -18,6 +22,7 @@ int last_count[3];
 namespace {
 
 constexpr int kStopRequest = 4;
+constexpr int kEndRequest = 99;
 
 std::atomic<bool> g_job_running{false};
 
@@ -94,15 +99,38 @@ long long wait_steps() {
     return std::max(1LL, steps);
 }
 
+// An end request stops the monitor too: the window thread acts on no request while a job runs, so the notifier
+// could otherwise never end while it monitors.
+bool stop_requested() {
+    ini_read_key(Key::Request);
+    int request = settings_number(Key::Request);
+    return request == kStopRequest || request == kEndRequest;
+}
+
+// Each step waits on the push watchers' wake object: a change a server announced ends the wait at once.
 bool stop_requested_during_wait() {
     for (long long k = 0; k < wait_steps(); ++k) {
-        ini_read_key(Key::Request);
-        if (settings_number(Key::Request) == kStopRequest) {
+        if (stop_requested()) {
             return true;
         }
-        pause_ms(timing().monitor_step_ms);
+        if (monitor_wake().wait(timing().monitor_step_ms)) {
+            return stop_requested();
+        }
     }
     return false;
+}
+
+// One check pass over the accounts and the lamp update after it; false when a check saw a stop request on the way,
+// which ends the pass at once.
+bool check_pass() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        check_account(i);
+        if (check_stop_seen()) {
+            return false;
+        }
+    }
+    show_mail_on_lamp();
+    return true;
 }
 
 } // namespace
@@ -110,14 +138,14 @@ bool stop_requested_during_wait() {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
-    do {
-        for (int i = 0; i < kAccountCount; ++i) {
-            check_account(i);
-        }
-        show_mail_on_lamp();
-    } while (!stop_requested_during_wait());
+    push_start(account_ready);
+    check_stop_clear();
+    while (check_pass() && !stop_requested_during_wait()) {
+    }
+    push_stop();
     led_start(); // opens the lamp with every LED off
     led_end();
+    forget_known_hits();
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();
 }

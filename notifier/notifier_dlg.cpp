@@ -1,5 +1,6 @@
 #include "notifier/notifier_dlg.h"
 
+#include "mail/push.h"
 #include "notifier/end_signals.h"
 #include "notifier/mailbox.h"
 #include "platform/timing.h"
@@ -111,6 +112,7 @@ void CNotifierDlg::end_now() {
         tray_->hide();
         QCoreApplication::processEvents(); // lets the removal reach the notification area before the process goes
     }
+    push_stop(); // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);
     // No destructors: the job thread may still be using the process-wide records.
     std::_Exit(1);

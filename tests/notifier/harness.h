@@ -40,6 +40,7 @@ public:
     bool running();
     void signal(int sig);
     std::string output() const;
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -284,4 +284,62 @@ TEST_F(ImapMonitoring, LedLitWhileUnreadMailWaitsAndOutOnceReadElsewhere) {
     EXPECT_EQ(log_text(dir_, "err"), "");
 }
 
+// With sender filters, a running monitor reads the headers of each message once: later passes send TOP for new
+// messages only. A stopped monitor forgets, so the next monitoring reads every message again.
+TEST_F(Monitoring, FilteredPassesReadNewMessagesOnlyUntilMonitoringStops) {
+    const std::string transcript = dir_.path("transcript");
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    tool_write("SpecialAddress1", "sender@kd5lite.test", 0);
+    tool_write("SpecialSearch1", "1", 0);
+    auto tops = [&] { return count_of(dir_.read("transcript"), "TOP "); };
+    auto logins = [&] { return count_of(dir_.read("transcript"), "USER taro"); };
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    ASSERT_TRUE(wait_until([&] { return logins() >= 3; }, kPatience));
+    EXPECT_EQ(tops(), 3); // the first pass only
+    pop3_.set_message_count(4);
+    expect_lamp(seen, "CLS ON0 OF1 OF2 BEP BEP ");
+    EXPECT_EQ(count_of(dir_.read("transcript"), "TOP 4 10"), 1);
+    EXPECT_EQ(tops(), 4);
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    tool_write("Request", "1");
+    const std::string every_message = "UIDL\nTOP 1 10\nTOP 2 10\nTOP 3 10\nTOP 4 10\nQUIT\n";
+    EXPECT_TRUE(wait_until([&] { return count_of(dir_.read("transcript"), every_message) == 1; }, kPatience))
+        << dir_.read("transcript");
+    EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// A stop written while a filtered pass reads hundreds of messages ends the check with QUIT within moments; the
+// next account is not checked, the lamp goes dark as at any stop, and the notifier is idle again.
+TEST_F(Monitoring, StopDuringALongFilteredPassEndsTheMonitorAtOnce) {
+    const std::string transcript = dir_.path("transcript");
+    pop3_.set_message_count(400); // some 12 s of scaled pauses
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    tool_write("SpecialAddress1", "sender@kd5lite.test", 0);
+    tool_write("SpecialSearch1", "1", 0);
+    tool_write_account(1, pop3_.server_name(), "taro", "secret");
+    auto tops = [&] { return count_of(dir_.read("transcript"), "TOP "); };
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    ASSERT_TRUE(wait_until([&] { return tops() >= 20; }, kPatience)) << log_text(dir_, "err");
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    std::string commands = dir_.read("transcript");
+    EXPECT_LT(tops(), 400);
+    EXPECT_TRUE(commands.ends_with("QUIT\n")) << commands.substr(commands.size() - 200);
+    EXPECT_EQ(count_of(commands, "USER taro"), 1); // account 1 never checked
+    EXPECT_EQ(lamp_since(0), "CLS ");              // no lamp update of the pass, only the stop's
+    EXPECT_NE(state_log().find("Email arrival of the mail monitor --> The end"), std::string::npos);
+    EXPECT_EQ(log_text(dir_, "err"), "");
+    EXPECT_TRUE(notifier.running());
+}
+
 } // namespace

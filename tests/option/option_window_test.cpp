@@ -34,7 +34,7 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
     COptionDlg window;
     window.show();
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver2.30 Chinese"));
-    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 安全 "};
+    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 连接 "};
     const int trace_numbers[] = {1, 2, 4, 3};
     ASSERT_EQ(window.page_count(), 4);
     for (int i = 0; i < 4; ++i) {
