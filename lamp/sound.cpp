@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <canberra.h>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace {
@@ -52,4 +54,52 @@ SoundPlayer& sound_player() {
 
 void set_sound_player(SoundPlayer* player) {
     g_installed.store(player);
+}
+
+namespace {
+
+// The end of one played sound, signalled from libcanberra's own thread.
+struct PlayEnd {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool ended = false;
+    int code = CA_SUCCESS;
+};
+
+void on_play_end(ca_context*, uint32_t, int code, void* data) {
+    auto* end = static_cast<PlayEnd*>(data);
+    std::lock_guard lock(end->mutex);
+    end->ended = true;
+    end->code = code;
+    end->done.notify_all();
+}
+
+} // namespace
+
+std::string sound_try(const char* path, int wait_ms) {
+    ca_context* context = nullptr;
+    int rc = ca_context_create(&context);
+    if (rc == CA_SUCCESS) {
+        ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "kd5lite", nullptr);
+        rc = ca_context_open(context);
+    }
+    PlayEnd end;
+    if (rc == CA_SUCCESS) {
+        ca_proplist* props = nullptr;
+        ca_proplist_create(&props);
+        ca_proplist_sets(props, CA_PROP_MEDIA_FILENAME, path);
+        ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
+        ca_proplist_sets(props, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
+        rc = ca_context_play_full(context, 1, props, on_play_end, &end);
+        ca_proplist_destroy(props);
+    }
+    if (rc == CA_SUCCESS) {
+        std::unique_lock lock(end.mutex);
+        end.done.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return end.ended; });
+        rc = end.ended ? end.code : CA_SUCCESS; // still playing at the deadline: it plays
+    }
+    if (context != nullptr) {
+        ca_context_destroy(context); // cancels a sound still playing, before end goes out of scope
+    }
+    return rc == CA_SUCCESS || rc == CA_ERROR_CANCELED ? std::string() : ca_strerror(rc);
 }

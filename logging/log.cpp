@@ -18,6 +18,8 @@ namespace {
 // settings file that a rotation reads and writes reports its own failures as error lines, from inside a writer.
 std::recursive_mutex g_log_mutex;
 
+std::function<void(const std::string&)> g_error_capture;
+
 const char* stem(LogKind kind) {
     switch (kind) {
     case LogKind::log: return "log";
@@ -133,7 +135,22 @@ std::string log_prefix() {
 
 void write_state_log(const char* text) { write_switched(Key::StateLog, LogKind::log, text); }
 
-void write_error_log(const char* text) { write_switched(Key::ErrorLog, LogKind::err, text); }
+void write_error_log(const char* text) {
+    {
+        std::lock_guard lock(g_log_mutex);
+        if (g_error_capture) {
+            g_error_capture(text != nullptr ? text : "");
+            return;
+        }
+    }
+    write_switched(Key::ErrorLog, LogKind::err, text);
+}
+
+std::function<void(const std::string&)> set_error_log_capture(std::function<void(const std::string&)> capture) {
+    std::lock_guard lock(g_log_mutex);
+    std::swap(g_error_capture, capture);
+    return capture;
+}
 
 void write_trace(LogKind kind, int enable, const char* text) {
     if (enable != 1) {

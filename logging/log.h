@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // The eight families of daily log files, named by the stem of their file names ("log07.log", "err07.log", ...).
@@ -10,6 +11,11 @@ enum class LogKind { log, err, dbg, usb, pop, reg, led, sys };
 // first line on a day other than the marker's day begins that day's file afresh and moves the marker.
 void write_state_log(const char* text);
 void write_error_log(const char* text);
+
+// While a capture is set, error-log lines go to it instead of the file, whatever the switch says, and the day
+// marker is left alone: kd5lite --check shows the lines of the operations it runs and writes nothing. nullptr
+// ends the capture. Returns the capture that was set before, to be set again when this one ends.
+std::function<void(const std::string&)> set_error_log_capture(std::function<void(const std::string&)> capture);
 
 // printf-style forms of the two, for the messages that carry numbers.
 void write_state_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -231,6 +231,7 @@ int MailConnection::start_tls(const char* pin) {
         return 0;
     }
     if (refusal.kind == TlsRefusal::Kind::untrusted) {
+        refused_ = refusal.peer;
         // The fingerprint goes into the line so that the user can decide to trust this very certificate.
         write_error_logf("LAN operation ---> The server certificate is not trusted[err: %d] sha256:%s", refusal.code,
                          refusal.fingerprint.c_str());
@@ -238,6 +239,15 @@ int MailConnection::start_tls(const char* pin) {
         return -1;
     }
     return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", refusal.code);
+}
+
+bool MailConnection::tls_peer(TlsPeer& peer) const {
+    if (tls_ != nullptr) {
+        peer = ::tls_peer(tls_);
+        return true;
+    }
+    peer = refused_;
+    return !refused_.fingerprint.empty();
 }
 
 int MailConnection::send(const char* bytes, int length) {
@@ -470,6 +480,7 @@ int MailConnection::receive_exact(char* into, std::size_t size, int timeout_ms) 
 int MailConnection::close() {
     tls_close(tls_);
     tls_ = nullptr;
+    refused_ = {};
     pending_.clear();
     if (fd_ >= 0) {
         ::close(fd_);

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "mail/tls_link.h"
+
 #include <cstddef>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
-
-struct TlsLink;
 
 // recv_line stores up to two bytes past the capacity (a line end that comes right after a full line, or the first
 // byte of a line that is cut): its buffer must hold capacity + 2 bytes.
@@ -83,6 +83,8 @@ public:
 
     bool is_open() const { return fd_ >= 0; }
     bool is_tls() const { return tls_ != nullptr; }
+    // What the TLS link shows of the server (kd5lite --check); false when the connection is not over TLS.
+    bool tls_peer(TlsPeer& peer) const;
     const std::string& host() const { return host_; }
 
 private:
@@ -96,6 +98,7 @@ private:
     std::vector<sockaddr_storage> addresses_; // in the resolver's order, port set
     std::string host_;
     TlsLink* tls_ = nullptr;
+    TlsPeer refused_; // the server of the last refused certificate, until close
     std::string pending_; // bytes taken by receive_line beyond its line, handed out first by every later read
 };
 

@@ -18,6 +18,8 @@ struct TlsLink {
     SSL* ssl = nullptr;
     int fd = -1;
     bool trusted = false; // handshake done and certificate accepted
+    bool pinned = false;  // accepted for the pin, not for the trust store
+    std::string fingerprint;
     int failure = 0;      // errno of a fatal error, reported again by every later read and write; no closing
                           // alert may follow it
 };
@@ -178,7 +180,11 @@ long judge(TlsLink& link, const char* pin, std::string& fingerprint) {
     X509_digest(certificate, EVP_sha256(), digest, &size);
     fingerprint = fingerprint_text(digest, size);
     long verdict = SSL_get_verify_result(link.ssl);
-    return verdict == X509_V_OK || fingerprint_matches(pin, fingerprint) ? X509_V_OK : verdict;
+    if (verdict == X509_V_OK) {
+        return verdict;
+    }
+    link.pinned = fingerprint_matches(pin, fingerprint);
+    return link.pinned ? X509_V_OK : verdict;
 }
 
 // A failed read or write as recv and send report it: 0 for the end of the connection, -1 with errno. A fatal
@@ -214,14 +220,18 @@ TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_
     auto* link = new TlsLink;
     link->fd = fd;
     if (!prepare(*link, host)) {
-        refusal = {TlsRefusal::Kind::handshake, ENOMEM, {}};
+        refusal = {TlsRefusal::Kind::handshake, ENOMEM, {}, {}};
     } else if (int code = handshake(*link, timeout_ms); code != 0) {
-        refusal = {TlsRefusal::Kind::handshake, code, {}};
+        refusal = {TlsRefusal::Kind::handshake, code, {}, {}};
     } else if (long verdict = judge(*link, pin, refusal.fingerprint); verdict != X509_V_OK) {
         refusal.kind = TlsRefusal::Kind::untrusted;
         refusal.code = static_cast<int>(verdict);
+        link->fingerprint = refusal.fingerprint;
+        refusal.peer = tls_peer(link);
     } else {
         link->trusted = true;
+        link->fingerprint = refusal.fingerprint;
+        refusal.fingerprint.clear();
         return link;
     }
     tls_close(link);
@@ -294,6 +304,31 @@ ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size) {
         errno = EPIPE; // the server said goodbye: nothing more can be sent
     }
     return -1;
+}
+
+TlsPeer tls_peer(const TlsLink* link) {
+    TlsPeer peer;
+    if (link == nullptr || link->ssl == nullptr) {
+        return peer;
+    }
+    peer.protocol = SSL_get_version(link->ssl);
+    peer.fingerprint = link->fingerprint;
+    peer.pinned = link->pinned;
+    if (X509* certificate = SSL_get0_peer_certificate(link->ssl)) {
+        BIO* out = BIO_new(BIO_s_mem());
+        if (out != nullptr) {
+            X509_NAME_print_ex(out, X509_get_subject_name(certificate), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+            char* text = nullptr;
+            long size = BIO_get_mem_data(out, &text);
+            peer.subject.assign(text != nullptr ? text : "", size > 0 ? static_cast<std::size_t>(size) : 0);
+            BIO_free(out);
+        }
+    }
+    return peer;
+}
+
+std::string tls_refusal_reason(int code) {
+    return X509_verify_cert_error_string(code);
 }
 
 void tls_close(TlsLink* link) {

@@ -9,6 +9,14 @@
 // fingerprint is the one the account pins. TLS 1.2 at least.
 struct TlsLink;
 
+// What kd5lite --check shows of a TLS link, or of a handshake whose certificate was refused: the protocol version,
+// the certificate's subject and fingerprint, and why it was trusted.
+struct TlsPeer {
+    std::string protocol;    // "TLSv1.3"
+    std::string subject;     // one line, RFC 2253 ("CN=pop.example.org,O=Example")
+    std::string fingerprint; // SHA-256, as TlsFingerprint takes it
+    bool pinned = false;     // trusted through the account's pin rather than the system's trust store
+};
 // Why tls_open gave no link.
 struct TlsRefusal {
     enum class Kind { none, handshake, untrusted };
@@ -17,6 +25,7 @@ struct TlsRefusal {
     // code of a protocol failure (a plain server, no common version or cipher); untrusted: the X509_V_ERR_ code.
     int code = 0;
     std::string fingerprint; // untrusted: the certificate's SHA-256, in the form TlsFingerprint takes
+    TlsPeer peer;            // untrusted: what the refused server showed
 };
 
 // Runs the handshake on the connected socket fd, all of it within timeout_ms, and judges the certificate. host is
@@ -34,6 +43,11 @@ int tls_wait_readable(TlsLink* link, int timeout_ms);
 // (truncation), or bytes that are not TLS, fail with EPROTO.
 ssize_t tls_read(TlsLink* link, void* into, std::size_t size);
 ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
+
+TlsPeer tls_peer(const TlsLink* link);
+
+// Why the verifier refused a certificate, in OpenSSL's words, for an untrusted refusal's code.
+std::string tls_refusal_reason(int code);
 
 // Sends the closing alert (close_notify) when the session is sound, and frees it. The socket stays open.
 void tls_close(TlsLink* link);

@@ -14,5 +14,9 @@ enum class InstanceLock {
 
 InstanceLock single_instance_lock();
 
+// Whether a notifier of this user runs now, in either place of its lock, found without taking the lock for longer
+// than a moment and without creating a lock file or its directory (kd5lite --check).
+bool single_instance_held();
+
 // The refusal, shown in a message box or, without a display, on standard error.
 inline constexpr char kRefusalMessage[] = "corvo KD-5 lite does not come by multiplex start.";

@@ -9,6 +9,7 @@ packages=(
     netbase libcanberra-dev libssl-dev ca-certificates openssl
     dovecot-imapd  # the IMAP tests run a real Dovecot of their own
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
+    dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
 )
 
 missing=()

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The Debian package, end to end: scripts/package.sh builds it; its contents are the list below; dpkg installs it
+# into a scratch root, running its maintainer scripts outside a chroot as the real system would run them; the
+# installed kd5lite --check talks to the installed lamp simulator and a POP3 server; removing and purging leave
+# nothing behind, and a user's settings directory is never touched.
+# Usage: package_test.sh SOURCE_DIR POP3SERVER_BINARY
+set -euo pipefail
+source_dir=$1
+pop3server=$2
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+deb=$("$source_dir/scripts/package.sh" | tail -n 1)
+deb="$source_dir/$deb"
+[ -f "$deb" ] || fail "no package at $deb"
+version=$(sed -n 's/^project(kd5lite VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+[ "$(basename "$deb")" = "kd5lite_${version}_$(dpkg --print-architecture).deb" ] || fail "named $(basename "$deb")"
+
+# Contents: every file, nothing more.
+expected="./etc/xdg/autostart/kd5lite.desktop
+./usr/bin/kd5lite
+./usr/bin/kd5lite-lampsim
+./usr/bin/kd5lite_ap
+./usr/bin/kd5lite_op
+./usr/lib/udev/rules.d/70-kd5lite-lamp.rules
+./usr/share/applications/kd5lite_ap.desktop
+./usr/share/applications/kd5lite_op.desktop
+./usr/share/doc/kd5lite/changelog.gz
+./usr/share/doc/kd5lite/copyright
+./usr/share/icons/hicolor/64x64/apps/kd5lite.png
+./usr/share/man/man1/kd5lite-lampsim.1.gz
+./usr/share/man/man1/kd5lite.1.gz
+./usr/share/man/man1/kd5lite_ap.1.gz
+./usr/share/man/man1/kd5lite_op.1.gz"
+files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
+[ "$files" = "$expected" ] || fail "contents differ:"$'\n'"$(diff <(echo "$expected") <(echo "$files") || true)"
+for page in kd5lite kd5lite_ap kd5lite_op kd5lite-lampsim; do
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/man/man1/$page.1.gz" | gzip -t ||
+        fail "$page.1.gz is not gzip"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in fonts-noto-cjk libqt6widgets6 libssl3 libcanberra0; do
+    [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
+done
+mkdir "$work/control"
+dpkg-deb -e "$deb" "$work/control"
+[ "$(cat "$work/control/conffiles")" = "/etc/xdg/autostart/kd5lite.desktop" ] || fail "conffiles"
+[ -x "$work/control/postinst" ] && [ -x "$work/control/postrm" ] || fail "maintainer scripts"
+
+# A user's settings, which no step of the package may touch.
+corvo="$work/home/corvo"
+mkdir -p "$corvo" "$work/runtime"
+chmod 700 "$corvo" "$work/runtime"
+
+# The scratch root: an empty dpkg database. The scripts run outside a chroot with DPKG_ROOT set, which tells them
+# that this is not the running system.
+root="$work/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers" "$root/var/log"
+touch "$root/var/lib/dpkg/status"
+dpkg_root() {
+    local force=(--force-script-chrootless --force-depends)
+    [ "$(id -u)" -eq 0 ] || force+=(--force-not-root --force-bad-path)
+    dpkg --root="$root" --log="$root/var/log/dpkg.log" "${force[@]}" "$@" >"$work/dpkg.out" 2>&1 ||
+        fail "dpkg $*: $(cat "$work/dpkg.out")"
+}
+dpkg_root -i "$deb"
+dpkg --root="$root" -s kd5lite | grep -qx 'Status: install ok installed' || fail "not configured"
+[ -x "$root/usr/bin/kd5lite" ] || fail "kd5lite not installed"
+
+# The installed programs: the lamp simulator plays the lamp, kd5lite --check finds it and the account.
+"$root/usr/bin/kd5lite-lampsim" --serial PKG1 --dir "$work/lamp" >"$work/lampsim.out" 2>&1 &
+pids+=($!)
+"$pop3server" --port 0 --port-file "$work/port" --user taro:secret >"$work/pop3.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 600); do # up to 30 s: a busy machine, a sanitizer build of the server
+    [ -s "$work/port" ] && [ -n "$(ls "$work/lamp" 2>/dev/null)" ] && break
+    sleep 0.05
+done
+[ -s "$work/port" ] || fail "the POP3 server did not start"
+# The password "secret" in its scrambled form, positions in order.
+printf '[corvo\\KD-5lite]\nSerialNumber=XPKG1\n[corvo\\KD-5lite\\user00]\nSwitch=1\nServerName=127.0.0.1:%s\nID=taro\nPassword=736563726574\nScramble=000102030405\n' \
+    "$(cat "$work/port")" >"$corvo/corvo_kd5lite.ini"
+chmod 600 "$corvo/corvo_kd5lite.ini"
+before=$(cd "$corvo" && ls -la --time-style=full-iso . && md5sum ./*)
+
+status=0
+CORVO_HOME="$corvo" XDG_RUNTIME_DIR="$work/runtime" KD5LITE_SERIAL_DIR="$work/lamp" KD5LITE_TIME_SCALE=0.02 \
+    KD5LITE_SYSFS_ROOT="$work/sys" "$root/usr/bin/kd5lite" --check >"$work/check.out" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "kd5lite --check exit $status: $(cat "$work/check.out")"
+grep -q "^ok   lamp: all LEDs off, answer 'Y'$" "$work/check.out" || fail "no lamp answer: $(cat "$work/check.out")"
+grep -q "^ok   account 1 (red): POP3 login accepted; count 0" "$work/check.out" || fail "$(cat "$work/check.out")"
+
+# Remove keeps only the conffile, as Debian does; purge leaves nothing. The settings stay as they were.
+leftovers() { (cd "$root" && find . -path ./var -prune -o ! -type d -print | sort); }
+dpkg_root -r kd5lite
+[ "$(leftovers)" = "./etc/xdg/autostart/kd5lite.desktop" ] || fail "after remove: $(leftovers)"
+dpkg_root -P kd5lite
+[ -z "$(leftovers)" ] || fail "after purge: $(leftovers)"
+[ -z "$(cd "$root" && find . -path ./var -prune -o -type d ! -name . -print)" ] || fail "directories left behind"
+after=$(cd "$corvo" && ls -la --time-style=full-iso . && md5sum ./*)
+[ "$before" = "$after" ] || fail "the settings directory changed"
+echo "package test: $(basename "$deb") built, listed, installed, checked, removed and purged"
