@@ -3,13 +3,14 @@
 #include "logging/log.h"
 #include "mail/imap_text.h"
 #include "mail/tls_settings.h"
+#include "platform/secret.h"
+#include "settings/settings.h"
 #include "settings/settings_access.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 namespace {
@@ -31,16 +32,6 @@ constexpr char kRefused[] =
     "check mail ---> Contents abnormality of an IMAP confirmation [%s] message[no.%d error: %d]";
 constexpr char kBye[] = "check mail ---> The IMAP server ended the connection [%s][no.%d error: %d]";
 constexpr char kBroken[] = "check mail ---> The IMAP server broke the protocol [%s][no.%d error: %d]";
-
-// A copy of a secret that is wiped when it goes (OPENSSL_cleanse: the compiler may not drop the wipe).
-struct Secret {
-    std::string text;
-    Secret() = default;
-    explicit Secret(std::string t) : text(std::move(t)) {}
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret() { OPENSSL_cleanse(text.data(), text.size()); }
-};
 
 int remaining_ms(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -75,28 +66,39 @@ std::vector<std::string> set_texts(std::vector<std::uint32_t> numbers) {
     return sets;
 }
 
-std::string base64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+// The base64 form of bytes, written into out's own storage (it may be a password's).
+void append_base64(std::string& out, const std::string& bytes) {
+    const std::size_t at = out.size();
+    out.resize(at + 4 * ((bytes.size() + 2) / 3) + 1);
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + at),
                             reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
+    out.resize(at + static_cast<std::size_t>(n));
 }
 
 // Appends an argument to a command in pieces: quoted in the current piece, or as a literal whose bytes start the
-// next piece, sent once the server has let it in (RFC 3501 4.3, 7.5).
-void append_argument(std::vector<std::string>& pieces, const std::string& text) {
+// next piece, sent once the server has let it in (RFC 3501 4.3, 7.5). The pieces' storage is reserved by the
+// caller, so that no copy of a password is left behind by a string that grows or a vector that moves.
+void append_argument(std::vector<std::string>& pieces, std::string_view text) {
     if (imap_argument_form(text) == ImapArgument::quoted) {
-        pieces.back() += imap_quoted(text);
+        imap_append_quoted(pieces.back(), text);
         return;
     }
     pieces.back() += "{" + std::to_string(text.size()) + "}\r\n";
-    pieces.push_back(text);
+    pieces.emplace_back().reserve(text.size() + 2);
+    pieces.back() += text;
+}
+
+// Pieces with room for a command of up to size bytes, a password among them.
+std::vector<std::string> reserved_pieces(std::size_t size) {
+    std::vector<std::string> pieces(1);
+    pieces.reserve(4);
+    pieces.front().reserve(2 * size + 64); // quoting may double every byte
+    return pieces;
 }
 
 void wipe(std::vector<std::string>& pieces) {
     for (std::string& piece : pieces) {
-        OPENSSL_cleanse(piece.data(), piece.size());
+        wipe_secret(piece);
     }
 }
 
@@ -205,16 +207,19 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
 }
 
 // Sends a command in its pieces (the first gets the tag; each later one waits for the server's go-ahead) and reads
-// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection.
+// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection. A refusal
+// writes refused_line instead of the step's line when given, and is then a failure.
 ImapSession::Result ImapSession::command(const Step& step, const std::vector<std::string>& pieces,
-                                         const Untagged& untagged) {
+                                         const Untagged& untagged, const char* refused_line) {
     if (!connection_.is_open()) {
         return fail(step, kSendFailed, ENOTCONN);
     }
     const std::string tag = next_tag();
-    std::string first = tag + " " + pieces.front();
+    std::string first;
+    first.reserve(tag.size() + 1 + pieces.front().size());
+    first.append(tag).append(" ").append(pieces.front());
     int sent = connection_.send(first.data(), static_cast<int>(first.size()));
-    OPENSSL_cleanse(first.data(), first.size());
+    wipe_secret(first); // it may hold the password
     if (sent != 0) {
         return fail(step, kSendFailed, errno);
     }
@@ -248,7 +253,7 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
             return fail(step, kBroken, EPROTO);
         }
         if (r.keyword != "OK") {
-            return fail(step, kRefused, 0);
+            return refused_line != nullptr ? fail_line(refused_line, EPROTO) : fail(step, kRefused, 0);
         }
         take_capabilities(r);
         return Result::ok;
@@ -296,26 +301,9 @@ ImapSession::Result ImapSession::starttls() {
     if (!offers("STARTTLS")) {
         return fail_line("check mail ---> STARTTLS is not offered by the IMAP server[no.%d error: %d]", EPROTO);
     }
-    const std::string tag = next_tag();
-    const std::string text = tag + " STARTTLS\r\n";
-    if (connection_.send(text.data(), static_cast<int>(text.size())) != 0) {
-        return fail(kStarttls, kSendFailed, errno);
-    }
-    for (;;) {
-        ImapResponse r;
-        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kStarttls); result != Result::ok) {
-            return result;
-        }
-        if (r.kind == ImapResponse::Kind::untagged && r.keyword != "BYE") {
-            continue;
-        }
-        if (r.kind != ImapResponse::Kind::tagged || r.tag != tag) {
-            return fail(kStarttls, r.keyword == "BYE" ? kBye : kBroken, EPROTO);
-        }
-        if (r.keyword != "OK") {
-            return fail_line("check mail ---> STARTTLS was refused[no.%d error: %d]", EPROTO);
-        }
-        break;
+    if (Result r = command(kStarttls, {"STARTTLS\r\n"}, {}, "check mail ---> STARTTLS was refused[no.%d error: %d]");
+        r != Result::ok) {
+        return r;
     }
     // Whatever came after the answer came in clear and must not be taken as the server's words under TLS
     // (RFC 3501 6.2.1); the connection checks its own buffer the same way.
@@ -329,24 +317,35 @@ ImapSession::Result ImapSession::starttls() {
 }
 
 ImapSession::Result ImapSession::login() {
-    Secret id(settings_get(Key::ID, index_));
-    Secret password(settings_get(Key::Password, index_));
-    std::vector<std::string> pieces;
+    const std::string id = settings_get(Key::ID, index_);
+    SecretBuffer<sizeof g_settings.user[0].Password> password;
+    settings_get_into(Key::Password, password.text, sizeof password.text, index_);
+    const std::string_view secret(password.text);
+    std::vector<std::string> pieces = reserved_pieces(id.size() + secret.size());
     if (offers("AUTH=PLAIN")) {
         // RFC 4616: no authorisation identity, the user name, the password, NUL before each.
-        Secret plain(std::string(1, '\0') + id.text + '\0' + password.text);
-        Secret encoded(base64(plain.text));
-        pieces = offers("SASL-IR") ? std::vector<std::string>{"AUTHENTICATE PLAIN " + encoded.text + "\r\n"}
-                                   : std::vector<std::string>{"AUTHENTICATE PLAIN\r\n", encoded.text + "\r\n"};
+        std::string plain;
+        plain.reserve(id.size() + secret.size() + 2);
+        plain.append(1, '\0').append(id).append(1, '\0').append(secret);
+        pieces.front() += "AUTHENTICATE PLAIN";
+        if (offers("SASL-IR")) {
+            pieces.front() += ' ';
+        } else {
+            pieces.front() += "\r\n";
+            pieces.emplace_back().reserve(pieces.front().capacity());
+        }
+        append_base64(pieces.back(), plain);
+        pieces.back() += "\r\n";
+        wipe_secret(plain);
     } else if (offers("LOGINDISABLED")) {
         write_error_logf("check mail ---> LOGIN is disabled by the IMAP server[no.%d error: %d]", index_, EACCES);
         close();
         return Result::refused;
     } else {
-        pieces = {"LOGIN "};
-        append_argument(pieces, id.text);
-        pieces.back() += " ";
-        append_argument(pieces, password.text);
+        pieces.front() += "LOGIN ";
+        append_argument(pieces, id);
+        pieces.back() += ' ';
+        append_argument(pieces, secret);
         pieces.back() += "\r\n";
     }
     capabilities_.clear(); // the server may offer more once logged in, and often says so in its answer
@@ -401,7 +400,9 @@ ImapSession::Result ImapSession::examine() {
     }
     if (utf8_ && folder.find_first_of("\r\n") == std::string::npos) {
         // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8, and quoted strings may carry it.
-        return command(kExamine, {"EXAMINE " + imap_quoted(folder) + "\r\n"});
+        std::string text = "EXAMINE ";
+        imap_append_quoted(text, folder);
+        return command(kExamine, {text + "\r\n"});
     }
     std::vector<std::string> pieces = {"EXAMINE "};
     append_argument(pieces, name);

@@ -76,7 +76,8 @@ private:
     Result starttls();
     Result login();
     Result enable_utf8();
-    Result command(const Step& step, const std::vector<std::string>& pieces, const Untagged& untagged = {});
+    Result command(const Step& step, const std::vector<std::string>& pieces, const Untagged& untagged = {},
+                   const char* refused_line = nullptr);
     Result read_response(ImapResponse& r, int timeout_ms, const Step& step);
     Result fail(const Step& step, const char* form, int error);
     Result fail_line(const char* line, int error);

@@ -106,13 +106,13 @@ ImapArgument imap_argument_form(std::string_view text) {
     return form;
 }
 
-std::string imap_quoted(std::string_view text) {
-    std::string out = "\"";
+void imap_append_quoted(std::string& out, std::string_view text) {
+    out += '"';
     for (char c : text) {
         if (c == '"' || c == '\\') {
             out += '\\';
         }
         out += c;
     }
-    return out + '"';
+    out += '"';
 }

@@ -15,5 +15,6 @@ bool mailbox_utf7(std::string_view utf8, std::string& out);
 enum class ImapArgument { quoted, literal, impossible };
 ImapArgument imap_argument_form(std::string_view text);
 
-// The text as a quoted string: between double quotes, with a backslash before each quote and backslash.
-std::string imap_quoted(std::string_view text);
+// Appends the text as a quoted string: between double quotes, with a backslash before each quote and backslash.
+// Appends in place, so that a password leaves no copy in a temporary string.
+void imap_append_quoted(std::string& out, std::string_view text);

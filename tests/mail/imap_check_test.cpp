@@ -135,7 +135,7 @@ TEST_F(ImapCheck, BrokenServersFailTheCheckWithinTheBudget) {
         {ImapFault::endless_line, "CAPABILITY", "[a capability command]"},
     };
     Timing t = timing();
-    t.select_timeout_ms = 5; // a budget of 61 waits of 5 ms
+    t.select_timeout_ms = 20; // a budget of 61 waits of 20 ms
     set_timing(t);
     for (const auto& c : cases) {
         clear_error_log();
@@ -259,7 +259,8 @@ TEST_F(ImapCheck, IdleReportsChangesQuietAndTheEnd) {
     EXPECT_FALSE(silent.is_open());
 }
 
-// Bytes a man in the middle puts after the server's answer to STARTTLS are never read as the server's.
+// Bytes a man in the middle puts after the server's answer to STARTTLS are never read as the server's, and a
+// refused STARTTLS ends the check.
 TEST_F(ImapCheck, BytesAfterTheStarttlsAnswerEndTheCheck) {
     ImapScript script;
     script.capabilities += " STARTTLS";
@@ -268,6 +269,14 @@ TEST_F(ImapCheck, BytesAfterTheStarttlsAnswerEndTheCheck) {
     settings_set(Key::Security, "1", 0);
     EXPECT_EQ(imap_check(0), -1);
     EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", "k2 STARTTLS"}));
+
+    // Refused: a failure, never a login in clear.
+    clear_error_log();
+    script.replies["STARTTLS"] = "%TAG% NO not today\r\n";
+    serve(mail({"a@b"}), script);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", "k2 STARTTLS"}));
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> STARTTLS was refused[no.0 error: 71]"});
 }
 
 } // namespace
