@@ -53,7 +53,10 @@ std::vector<std::string> set_texts(std::vector<std::uint32_t> numbers) {
         while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) {
             ++j;
         }
-        std::string run = std::to_string(numbers[i]) + (j > i ? ":" + std::to_string(numbers[j]) : "");
+        std::string run = std::to_string(numbers[i]);
+        if (j > i) {
+            run.append(":").append(std::to_string(numbers[j]));
+        }
         if (!sets.back().empty() && sets.back().size() + run.size() + 1 > kMaxSetText) {
             sets.emplace_back();
         }
@@ -83,7 +86,7 @@ void append_argument(std::vector<std::string>& pieces, std::string_view text) {
         imap_append_quoted(pieces.back(), text);
         return;
     }
-    pieces.back() += "{" + std::to_string(text.size()) + "}\r\n";
+    pieces.back().append("{").append(std::to_string(text.size())).append("}\r\n");
     pieces.emplace_back().reserve(text.size() + 2);
     pieces.back() += text;
 }
@@ -148,7 +151,7 @@ bool ImapSession::offers(std::string_view capability) const {
 }
 
 std::string ImapSession::next_tag() {
-    return "k" + std::to_string(++tag_number_);
+    return std::string("k").append(std::to_string(++tag_number_));
 }
 
 ImapSession::Result ImapSession::fail_line(const char* line, int error) {
@@ -421,7 +424,8 @@ ImapSession::Result ImapSession::search_unseen(std::vector<std::uint32_t>& numbe
 ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
                                                const std::function<void(std::string_view)>& each) {
     for (const std::string& set : set_texts(numbers)) {
-        Result r = command(kFetch, {"FETCH " + set + " (BODY.PEEK[HEADER])\r\n"}, [&each](const ImapResponse& r) {
+        const std::string text = std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n");
+        Result r = command(kFetch, {text}, [&each](const ImapResponse& r) {
             if (const ImapValue* block = fetch_item(r, "BODY[HEADER]")) {
                 each(block->text);
             }

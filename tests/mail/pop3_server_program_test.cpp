@@ -1,5 +1,6 @@
 // The POP3 server program as the end-to-end tests and the demo start it: a separate process, port on stdout.
 
+#include "mail/imap.h"
 #include "mail/pop3.h"
 #include "mail/scramble.h"
 #include "platform/secret.h"
@@ -100,8 +101,8 @@ protected:
     }
 
     // Starts the program and returns the port from its first output line (0 when none came within 10 s).
-    int start(std::vector<std::string> args) {
-        args.insert(args.begin(), KD5_POP3SERVER);
+    int start(std::vector<std::string> args, const char* program = KD5_POP3SERVER) {
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (auto& a : args) {
             argv.push_back(a.data());
@@ -139,6 +140,26 @@ protected:
         }
         pid_ = 0;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Makes account 0's plain password, 31 bytes (the last one extra when given), byte by byte right into the
+    // field and through the scramble and unscramble of the load, so that a std::string copy would live on the heap.
+    // Returns its last 12 bytes masked: the allocator may write its own records over the first bytes of a freed
+    // block.
+    static std::string plant_password(char extra = '\0') {
+        std::string masked;
+        char* field = g_settings.user[0].Password;
+        volatile char* byte_by_byte = field; // no copy of the whole made on the way, even by an optimiser
+        for (int i = 0; i < 31; ++i) {
+            byte_by_byte[i] = i == 30 && extra != '\0' ? extra : static_cast<char>('A' + (i * 7 + 3) % 26);
+            if (i >= 19) {
+                masked += static_cast<char>(byte_by_byte[i] ^ kMask);
+            }
+        }
+        byte_by_byte[31] = '\0';
+        scramble_password(0, field);
+        unscramble_password(0, field);
+        return masked;
     }
 
     pid_t pid_ = 0;
@@ -194,26 +215,32 @@ TEST_F(Pop3ServerProgram, NoCopyOfThePlainPasswordOutlivesTheLoadAndTheCheck) {
     int port = start({"--user", "alice:another", "--from", "a@b.c"}); // the server never knows the password
     ASSERT_GT(port, 0);
     set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "");
-    // Made byte by byte right into the field, as long as a password may be, so that a std::string copy lives on
-    // the heap. Its last 12 bytes are looked for: the allocator may write its own records over the first bytes of
-    // a freed block.
-    std::string masked;
-    char* field = g_settings.user[0].Password;
-    volatile char* byte_by_byte = field; // no copy of the whole made on the way, even by an optimiser
-    for (int i = 0; i < 31; ++i) {
-        byte_by_byte[i] = static_cast<char>('A' + (i * 7 + 3) % 26);
-        if (i >= 19) {
-            masked += static_cast<char>(byte_by_byte[i] ^ kMask);
-        }
-    }
-    byte_by_byte[31] = '\0';
-    scramble_password(0, field);
-    unscramble_password(0, field);
+    std::string masked = plant_password();
     ASSERT_EQ(copies_in_memory(masked), 1) << "the field itself";
     EXPECT_EQ(pop3_check(0), 0); // the server refuses it
-    wipe_secret(field, sizeof g_settings.user[0].Password);
+    wipe_secret(g_settings.user[0].Password, sizeof g_settings.user[0].Password);
     EXPECT_EQ(copies_in_memory(masked), 0);
     EXPECT_EQ(stop(), 0);
+}
+
+// The same through the IMAP check, for each way it sends the password: quoted or as a literal in LOGIN, and in
+// AUTHENTICATE PLAIN, which holds it plain before it is encoded. The IMAP server program is its own process too.
+TEST_F(Pop3ServerProgram, NoCopyOfThePlainPasswordOutlivesAnImapCheck) {
+    const char* capabilities[] = {"IMAP4rev1", "IMAP4rev1 AUTH=PLAIN", "IMAP4rev1 AUTH=PLAIN SASL-IR"};
+    for (char extra : {'\0', '\xe4'}) {
+        for (const char* capability : capabilities) {
+            int port = start({"--user", "alice:another", "--capability", capability}, KD5_IMAPSERVER);
+            ASSERT_GT(port, 0);
+            set_account(0, "127.0.0.1:" + std::to_string(port), "alice", "");
+            settings_set(Key::Protocol, "1", 0);
+            std::string masked = plant_password(extra); // 8-bit text goes as a literal in LOGIN
+            ASSERT_EQ(copies_in_memory(masked), 1) << capability;
+            EXPECT_EQ(imap_check(0), 0) << capability; // refused
+            wipe_secret(g_settings.user[0].Password, sizeof g_settings.user[0].Password);
+            EXPECT_EQ(copies_in_memory(masked), 0) << capability << (extra != 0 ? " (literal)" : "");
+            EXPECT_EQ(stop(), 0);
+        }
+    }
 }
 
 } // namespace

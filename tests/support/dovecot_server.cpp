@@ -279,7 +279,7 @@ void DovecotServer::resume() {
 }
 
 std::string DovecotServer::server_name(bool tls) const {
-    return "127.0.0.1:" + std::to_string(tls ? imaps_port_ : imap_port_);
+    return std::string("127.0.0.1:").append(std::to_string(tls ? imaps_port_ : imap_port_));
 }
 
 std::string DovecotServer::log() const {

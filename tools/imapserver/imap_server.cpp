@@ -5,23 +5,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;        // a longer command line ends the session
-constexpr std::uint64_t kMaxLiteral = 1024 * 1024; // and so does a longer literal
+constexpr std::size_t kMaxLine = 64 * 1024;        // a longer command line is cut there
+constexpr std::uint64_t kMaxLiteral = 1024 * 1024; // a longer literal ends the session
 
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -36,8 +31,8 @@ void close_fd(int& fd) {
 }
 
 bool has_word(const std::string& words, const std::string& word) {
-    std::string padded = " " + upper(words) + " ";
-    return padded.find(" " + upper(word) + " ") != std::string::npos;
+    const std::string padded = std::string(" ").append(upper(words)).append(" ");
+    return padded.find(std::string(" ").append(upper(word)).append(" ")) != std::string::npos;
 }
 
 std::string header_of(const std::string& message) {
@@ -91,101 +86,25 @@ std::string tagged(const std::string& tag, const std::string& text) {
 
 } // namespace
 
-struct ImapServer::Session {
-    int fd = -1;
-    SSL* ssl = nullptr; // once the handshake is done
-    bool alert = true;  // whether closing sends the closing alert (TLS): not after a reset or a fatal error
+struct ImapServer::Session : ServerConnection {
     bool muted = false;
     std::string user; // once logged in
     bool selected = false;
     bool read_only = false;
-    std::string pending; // bytes received after the last full line
 };
 
 ImapServer::ImapServer(std::map<std::string, ImapMailbox> mailboxes, ImapScript script)
-    : script_(std::move(script)), mailboxes_(std::move(mailboxes)) {}
+    : ScriptedServer(script.tls != ImapTls::none, script.certificate_file, script.key_file), script_(std::move(script)),
+      mailboxes_(std::move(mailboxes)) {
+    if (pipe2(push_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        push_pipe_[0] = push_pipe_[1] = -1;
+    }
+}
 
 ImapServer::~ImapServer() {
-    stop();
-}
-
-bool ImapServer::load_certificate() {
-    if (script_.tls == ImapTls::none) {
-        return true;
-    }
-    tls_ = SSL_CTX_new(TLS_server_method());
-    if (tls_ != nullptr && SSL_CTX_use_certificate_chain_file(tls_, script_.certificate_file.c_str()) == 1 &&
-        SSL_CTX_use_PrivateKey_file(tls_, script_.key_file.c_str(), SSL_FILETYPE_PEM) == 1 &&
-        SSL_CTX_check_private_key(tls_) == 1) {
-        return true;
-    }
-    char reason[256];
-    ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
-    error_ = "certificate " + script_.certificate_file + ", key " + script_.key_file + ": " + reason;
-    ERR_clear_error();
-    return false;
-}
-
-bool ImapServer::start(const std::string& host, int port) {
-    if (!load_certificate()) {
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    addrinfo* list = nullptr;
-    std::string service = std::to_string(port);
-    if (int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); rc != 0) {
-        error_ = std::string("address ") + host + ": " + gai_strerror(rc);
-        return false;
-    }
-    listen_fd_ = socket(list->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    bool ok = listen_fd_ >= 0 && bind(listen_fd_, list->ai_addr, list->ai_addrlen) == 0 && listen(listen_fd_, 16) == 0;
-    freeaddrinfo(list);
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    if (!ok || getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
-        pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(push_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error_ = std::string("listen on ") + host + ":" + service + ": " + std::strerror(errno);
-        close_fd(listen_fd_);
-        return false;
-    }
-    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    host_ = host;
-    thread_ = std::thread([this] { run(); });
-    return true;
-}
-
-void ImapServer::stop() {
-    if (thread_.joinable()) {
-        char byte = 1;
-        [[maybe_unused]] ssize_t n = write(stop_pipe_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int* fd : {&listen_fd_, &stop_pipe_[0], &stop_pipe_[1], &push_pipe_[0], &push_pipe_[1]}) {
-        close_fd(*fd);
-    }
-    SSL_CTX_free(tls_);
-    tls_ = nullptr;
-}
-
-std::string ImapServer::server_name() const {
-    bool v6 = host_.find(':') != std::string::npos;
-    return (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
-}
-
-std::vector<std::string> ImapServer::commands() const {
-    std::lock_guard lock(mutex_);
-    return commands_;
-}
-
-int ImapServer::connections() const {
-    std::lock_guard lock(mutex_);
-    return connections_;
+    stop(); // the server thread uses this object's members until it has ended
+    close_fd(push_pipe_[0]);
+    close_fd(push_pipe_[1]);
 }
 
 bool ImapServer::idling() const {
@@ -218,59 +137,6 @@ void ImapServer::push(const std::string& bytes) {
     [[maybe_unused]] ssize_t n = write(push_pipe_[1], &byte, 1);
 }
 
-void ImapServer::on_command(std::function<void(const std::string&)> callback) {
-    std::lock_guard lock(mutex_);
-    callback_ = std::move(callback);
-}
-
-void ImapServer::record(const std::string& command) {
-    std::function<void(const std::string&)> callback;
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(command);
-        callback = callback_;
-    }
-    if (callback) {
-        callback(command);
-    }
-}
-
-// Waits for events on fd; false when stop() was called or the wait ran out.
-bool ImapServer::wait_fd(int fd, short events, int timeout_ms) {
-    pollfd p[2] = {{fd, events, 0}, {stop_pipe_[0], POLLIN, 0}};
-    int ready;
-    do {
-        ready = poll(p, 2, timeout_ms);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0 && p[1].revents == 0;
-}
-
-// Pauses; false when stop() was called meanwhile.
-bool ImapServer::pause(int ms) {
-    pollfd p{stop_pipe_[0], POLLIN, 0};
-    return poll(&p, 1, ms) == 0;
-}
-
-void ImapServer::run() {
-    // TLS writes go through write(2): a client that leaves in the middle of an answer would raise SIGPIPE on this
-    // thread, which must end the session, not the process.
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-    while (wait_fd(listen_fd_, POLLIN, -1)) {
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            continue;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            ++connections_;
-        }
-        serve(fd);
-    }
-}
-
 void ImapServer::serve(int fd) {
     Session s;
     s.fd = fd;
@@ -283,14 +149,7 @@ void ImapServer::serve(int fd) {
         std::lock_guard lock(mutex_);
         idling_ = false;
     }
-    if (s.ssl != nullptr) {
-        if (s.alert) {
-            SSL_shutdown(s.ssl); // the closing alert, without waiting for the client's
-        }
-        SSL_free(s.ssl);
-        ERR_clear_error();
-    }
-    close(fd);
+    end(s);
 }
 
 // The server's side of the handshake. False when it failed or stop() was called; a mute fault at "TLS" leaves the
@@ -300,27 +159,7 @@ bool ImapServer::start_tls(Session& s) {
         s.muted = true;
         return true;
     }
-    SSL* ssl = SSL_new(tls_);
-    if (ssl == nullptr || SSL_set_fd(ssl, s.fd) != 1) {
-        SSL_free(ssl);
-        return false;
-    }
-    for (;;) {
-        ERR_clear_error();
-        int rc = SSL_accept(ssl);
-        if (rc == 1) {
-            break;
-        }
-        int error = SSL_get_error(ssl, rc);
-        short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-        if (events == 0 || !wait_fd(s.fd, events, -1)) {
-            SSL_free(ssl);
-            ERR_clear_error();
-            return false;
-        }
-    }
-    s.ssl = ssl;
-    return true;
+    return accept_tls(s);
 }
 
 // One command: recorded, answered as scripted or as a server would. False ends the session.
@@ -394,7 +233,7 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         std::string enabled;
         for (const ImapValue& v : args) {
             if (has_word(capabilities, v.text)) {
-                enabled += " " + upper(v.text);
+                enabled.append(" ").append(upper(v.text));
             }
         }
         return "* ENABLED" + enabled + "\r\n" + tagged(tag, "OK ENABLE completed");
@@ -410,7 +249,9 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         s.read_only = name == "EXAMINE";
         std::lock_guard lock(mutex_);
         std::size_t count = mailboxes_[s.user].messages.size();
-        return "* FLAGS (\\Seen)\r\n* " + std::to_string(count) + " EXISTS\r\n* 0 RECENT\r\n" +
+        std::string answer = "* FLAGS (\\Seen)\r\n* ";
+        answer.append(std::to_string(count)).append(" EXISTS\r\n* 0 RECENT\r\n");
+        return answer +
                tagged(tag, s.read_only ? "OK [READ-ONLY] EXAMINE completed" : "OK [READ-WRITE] SELECT completed");
     }
     if (!s.selected) {
@@ -423,7 +264,7 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         const std::vector<ImapMessage>& messages = mailboxes_[s.user].messages;
         for (std::size_t i = 0; i < messages.size(); ++i) {
             if (!unseen || !messages[i].seen) {
-                found += " " + std::to_string(i + 1);
+                found.append(" ").append(std::to_string(i + 1));
             }
         }
         return found + "\r\n" + tagged(tag, "OK SEARCH completed");
@@ -452,7 +293,7 @@ std::string ImapServer::login(Session& s, const std::string& user, const std::st
 std::string ImapServer::authenticate(Session& s, const std::string& tag, const std::string& initial) {
     std::string response = initial;
     if (response.empty()) {
-        if (!send_bytes(s, "+ \r\n") || !read_line(s, response)) {
+        if (!send_bytes(s, "+ \r\n") || !read_line(s, response, kMaxLine)) {
             return {};
         }
         record(response);
@@ -477,8 +318,8 @@ std::string ImapServer::fetch(Session& s, const std::string& set, bool peek) {
     for (std::size_t n : sequence_set(set, messages.size())) {
         ImapMessage& m = messages[n - 1];
         std::string header = header_of(m.text);
-        out += "* " + std::to_string(n) + " FETCH (BODY[HEADER] {" + std::to_string(header.size()) + "}\r\n" + header +
-               ")\r\n";
+        out.append("* ").append(std::to_string(n)).append(" FETCH (BODY[HEADER] {");
+        out.append(std::to_string(header.size())).append("}\r\n").append(header).append(")\r\n");
         m.seen = m.seen || (!peek && !s.read_only);
     }
     return out;
@@ -496,7 +337,7 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
     for (;;) {
         bool client_data = s.pending.find('\n') != std::string::npos || (s.ssl != nullptr && SSL_pending(s.ssl) > 0);
         if (!client_data) {
-            pollfd p[3] = {{s.fd, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}, {push_pipe_[0], POLLIN, 0}};
+            pollfd p[3] = {{s.fd, POLLIN, 0}, {stop_fd(), POLLIN, 0}, {push_pipe_[0], POLLIN, 0}};
             if (poll(p, 3, -1) < 0 && errno != EINTR) {
                 return false;
             }
@@ -520,7 +361,7 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
         }
         if (client_data) {
             std::string line;
-            if (!read_line(s, line)) {
+            if (!read_line(s, line, kMaxLine)) {
                 return false;
             }
             record(line);
@@ -556,12 +397,9 @@ bool ImapServer::answer(Session& s, const std::string& event, const std::string&
         return false;
     case ImapFault::delay:
         return pause(script_.fault_delay_ms) && send_bytes(s, text);
-    case ImapFault::reset: {
-        s.alert = false;   // a closing alert would end the connection properly before the reset
-        linger hard{1, 0}; // closing with a zero linger time sends RST instead of FIN
-        setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    case ImapFault::reset:
+        reset_on_close(s);
         return false;
-    }
     case ImapFault::bye:
         if (!send_bytes(s, text) || !pause(script_.fault_delay_ms) || !send_bytes(s, "* BYE scripted goodbye\r\n")) {
             return false;
@@ -573,93 +411,12 @@ bool ImapServer::answer(Session& s, const std::string& event, const std::string&
         }
         break;
     }
-    if (s.ssl != nullptr && s.alert) {
-        SSL_shutdown(s.ssl); // over TLS the closing alert comes first, as a server that ends properly sends it
-        s.alert = false;
-    }
-    // FIN now, and whatever the client still sends is read and dropped: closing a socket with unread data would
-    // send RST instead.
-    shutdown(s.fd, SHUT_WR);
-    char sink[1024];
-    while (wait_fd(s.fd, POLLIN, 2000) && recv(s.fd, sink, sizeof sink, 0) > 0) {
-    }
+    close_gently(s);
     return false;
 }
 
 bool ImapServer::send_bytes(Session& s, const std::string& bytes) {
-    const std::size_t step = script_.piece_bytes > 0 ? script_.piece_bytes : bytes.size();
-    for (std::size_t done = 0; done < bytes.size();) {
-        if (done > 0 && script_.piece_pause_ms > 0 && !pause(script_.piece_pause_ms)) {
-            return false;
-        }
-        std::size_t piece = std::min(step, bytes.size() - done);
-        for (std::size_t sent = 0; sent < piece;) {
-            long n = transfer(s, bytes.data() + done + sent, nullptr, piece - sent);
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-        done += piece;
-    }
-    return true;
-}
-
-// Sends from out, or receives into in, on the non-blocking socket, in clear or through TLS, waiting as long as it
-// takes. Returns the bytes moved, or 0 when the connection is over or stop() was called.
-long ImapServer::transfer(Session& s, const char* out, char* in, std::size_t size) {
-    for (;;) {
-        short events = out != nullptr ? POLLOUT : POLLIN;
-        if (s.ssl != nullptr) {
-            ERR_clear_error();
-            std::size_t moved = 0;
-            int rc = out != nullptr ? SSL_write_ex(s.ssl, out, size, &moved) : SSL_read_ex(s.ssl, in, size, &moved);
-            if (rc == 1) {
-                return static_cast<long>(moved);
-            }
-            int error = SSL_get_error(s.ssl, rc);
-            if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-                s.alert = false; // after a fatal error no closing alert may follow
-                return 0;
-            }
-            events = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-        } else {
-            ssize_t n = out != nullptr ? send(s.fd, out, size, MSG_NOSIGNAL) : recv(s.fd, in, size, 0);
-            if (n > 0) {
-                return static_cast<long>(n);
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                return 0;
-            }
-        }
-        if (!wait_fd(s.fd, events, -1)) {
-            return 0;
-        }
-    }
-}
-
-// One line without its line end; false when the client has gone, stop() was called or the line is too long.
-bool ImapServer::read_line(Session& s, std::string& line) {
-    for (;;) {
-        std::size_t end = s.pending.find('\n');
-        if (end != std::string::npos) {
-            line = s.pending.substr(0, end);
-            s.pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            return true;
-        }
-        if (s.pending.size() > kMaxLine) {
-            return false;
-        }
-        char chunk[4096];
-        long n = transfer(s, nullptr, chunk, sizeof chunk);
-        if (n <= 0) {
-            return false;
-        }
-        s.pending.append(chunk, static_cast<std::size_t>(n));
-    }
+    return send_pieces(s, bytes, script_.piece_bytes, script_.piece_pause_ms);
 }
 
 bool ImapServer::read_bytes(Session& s, std::size_t count, std::string& into) {
@@ -680,7 +437,7 @@ bool ImapServer::read_bytes(Session& s, std::size_t count, std::string& into) {
 // by the client let in with a continuation.
 bool ImapServer::read_command(Session& s, std::string& command) {
     std::string line;
-    if (!read_line(s, line)) {
+    if (!read_line(s, line, kMaxLine)) {
         return false;
     }
     command = line;
@@ -695,7 +452,7 @@ bool ImapServer::read_command(Session& s, std::string& command) {
             return false;
         }
         command += "\r\n";
-        if (!read_bytes(s, static_cast<std::size_t>(size), command) || !read_line(s, line)) {
+        if (!read_bytes(s, static_cast<std::size_t>(size), command) || !read_line(s, line, kMaxLine)) {
             return false;
         }
         command += line;

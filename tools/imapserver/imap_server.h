@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
+#include "tools/serverbase/scripted_server.h"
+
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // A small scripted IMAP server (RFC 3501) for the cases a real server will not produce: it serves one folder per
@@ -12,7 +11,6 @@
 // speaks TLS from the first byte or after STARTTLS with the certificate it is given, and it can push untagged
 // responses to a client in IDLE.
 
-struct ssl_ctx_st;
 struct ImapResponse;
 
 // What the server does at the event named by ImapScript::fault_at (a command name, "GREETING" or "TLS").
@@ -62,44 +60,27 @@ struct ImapScript {
     std::string key_file;         // PEM: its private key
 };
 
-class ImapServer {
+class ImapServer : public ScriptedServer {
 public:
     explicit ImapServer(std::map<std::string, ImapMailbox> mailboxes, ImapScript script = {});
-    ~ImapServer();
-    ImapServer(const ImapServer&) = delete;
-    ImapServer& operator=(const ImapServer&) = delete;
+    ~ImapServer() override;
 
-    // Listens on host (a numeric address) and port (0: a free one) and serves connections one after another on a
-    // thread of its own. False, with the reason in error(), when the address or the certificate cannot be had.
-    bool start(const std::string& host = "127.0.0.1", int port = 0);
-    void stop();
+    // start(), stop(), port(), server_name(), error(), connections() and on_command() as every scripted server has
+    // them; commands() holds every command received, tag included, line end left out and literals in place, and
+    // the lines sent in the middle of a command (an AUTHENTICATE response, DONE).
 
-    int port() const { return port_; }
-    // The address as a ServerName setting: "127.0.0.1:port", "[::1]:port".
-    std::string server_name() const;
-    const std::string& error() const { return error_; }
-
-    // Every command received so far, tag included, line end left out and literals in place, over all
-    // connections.
-    std::vector<std::string> commands() const;
-    int connections() const;
     // Whether the client is in IDLE now.
     bool idling() const;
-
     // Adds a message to a user's folder while the server runs.
     void deliver(const std::string& user, const std::string& text);
     // The \Seen flags of a user's messages, in order.
     std::vector<bool> seen(const std::string& user) const;
     // Sends bytes (untagged responses such as "* 4 EXISTS\r\n") to the client while it idles; kept until then.
     void push(const std::string& bytes);
-    // Called on the server thread with every command received.
-    void on_command(std::function<void(const std::string&)> callback);
 
 private:
     struct Session;
-    void run();
-    bool load_certificate();
-    void serve(int fd);
+    void serve(int fd) override;
     bool start_tls(Session& s);
     bool handle(Session& s, const std::string& command);
     std::string respond(Session& s, const std::string& tag, const ImapResponse& parsed);
@@ -109,28 +90,12 @@ private:
     bool idle(Session& s, const std::string& tag);
     bool answer(Session& s, const std::string& event, const std::string& text);
     bool read_command(Session& s, std::string& command);
-    bool read_line(Session& s, std::string& line);
     bool read_bytes(Session& s, std::size_t count, std::string& into);
-    long transfer(Session& s, const char* out, char* in, std::size_t size);
     bool send_bytes(Session& s, const std::string& bytes);
-    bool wait_fd(int fd, short events, int timeout_ms);
-    bool pause(int ms);
-    void record(const std::string& command);
 
     ImapScript script_;
-    mutable std::mutex mutex_; // mailboxes_, commands_, connections_, pushed_, idling_, callback_
-    std::map<std::string, ImapMailbox> mailboxes_;
-    std::vector<std::string> commands_;
+    std::map<std::string, ImapMailbox> mailboxes_; // under mutex_, as pushed_ and idling_
     std::string pushed_;
     bool idling_ = false;
-    int connections_ = 0;
-    std::function<void(const std::string&)> callback_;
-    std::string host_;
-    std::string error_;
-    int port_ = 0;
-    int listen_fd_ = -1;
-    int stop_pipe_[2] = {-1, -1};
     int push_pipe_[2] = {-1, -1};
-    ssl_ctx_st* tls_ = nullptr;
-    std::thread thread_;
 };

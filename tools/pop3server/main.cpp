@@ -2,9 +2,9 @@
 
 #include "tools/pop3server/pop3_message.h"
 #include "tools/pop3server/pop3_server.h"
+#include "tools/serverbase/server_program.h"
 
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,10 +49,7 @@ Texts take the escapes \r \n \t \\ \0 \xHH; greeting, reply and status lines get
 )";
 
 struct Options {
-    std::string host = "127.0.0.1";
-    int port = 0;
-    std::string port_file;
-    std::string transcript;
+    ServerProgramOptions program;
     std::map<std::string, Pop3Mailbox> mailboxes;
     Pop3Script script;
 };
@@ -139,11 +136,11 @@ Options parse(int argc, char** argv) {
         }
         std::string value = argv[++i];
         if (option == "--host") {
-            o.host = value;
+            o.program.host = value;
         } else if (option == "--port") {
-            o.port = to_number(value, "--port");
+            o.program.port = to_number(value, "--port");
         } else if (option == "--port-file") {
-            o.port_file = value;
+            o.program.port_file = value;
         } else if (option == "--user") {
             std::size_t colon = value.find(':');
             if (colon == std::string::npos || colon == 0) {
@@ -165,7 +162,7 @@ Options parse(int argc, char** argv) {
         } else if (option == "--maildir") {
             account("--maildir").maildir = value;
         } else if (option == "--transcript") {
-            o.transcript = value;
+            o.program.transcript = value;
         } else if (option == "--greeting") {
             o.script.greeting = line_of(value);
         } else if (option == "--reply") {
@@ -206,51 +203,10 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-// Written beside the target and renamed over it, so that a reader never sees half a number.
-bool write_port_file(const std::string& path, int port) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << port << "\n";
-        if (!out) {
-            return false;
-        }
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     Options o = parse(argc, argv);
-
-    // The signals are taken by sigwait below; blocked before the server thread starts, they stay blocked there.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    std::ofstream transcript; // outlives the server, whose thread writes to it
     Pop3Server server(std::move(o.mailboxes), std::move(o.script));
-    if (!o.transcript.empty()) {
-        transcript.open(o.transcript, std::ios::app);
-        server.on_command([&transcript](const std::string& line) { transcript << line << std::endl; });
-    }
-    if (!server.start(o.host, o.port)) {
-        std::fprintf(stderr, "kd5lite-pop3server: %s\n", server.error().c_str());
-        return 1;
-    }
-    if (!o.port_file.empty() && !write_port_file(o.port_file, server.port())) {
-        std::fprintf(stderr, "kd5lite-pop3server: cannot write %s\n", o.port_file.c_str());
-        return 1;
-    }
-    std::printf("%d\n", server.port());
-    std::fflush(stdout);
-
-    int signal_number = 0;
-    sigwait(&stop_signals, &signal_number);
-    server.stop();
-    return 0;
+    return serve_until_signalled(server, o.program, "kd5lite-pop3server");
 }

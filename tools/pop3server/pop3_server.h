@@ -1,18 +1,15 @@
 #pragma once
 
-#include <functional>
+#include "tools/serverbase/scripted_server.h"
+
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // A small scripted POP3 server (RFC 1939) for tests and demos: it serves maildrops on a loopback port, records
 // every command line it receives, and misbehaves on request. It speaks TLS from the first byte (RFC 8314) or
 // after STLS (RFC 2595) with the certificate it is given.
-
-struct ssl_ctx_st;
 
 // What the server does at the event named by Pop3Script::fault_at (a command verb, "GREETING", or "TLS" for the
 // handshake).
@@ -57,65 +54,30 @@ struct Pop3Script {
     std::string key_file;         // PEM: its private key
 };
 
-class Pop3Server {
+class Pop3Server : public ScriptedServer {
 public:
     explicit Pop3Server(std::map<std::string, Pop3Mailbox> mailboxes, Pop3Script script = {});
-    ~Pop3Server();
-    Pop3Server(const Pop3Server&) = delete;
-    Pop3Server& operator=(const Pop3Server&) = delete;
+    ~Pop3Server() override;
 
-    // Listens on host (a numeric address) and port (0: a free one) and serves connections one after another on a
-    // thread of its own. False, with the reason in error(), when the address or the certificate cannot be had.
-    bool start(const std::string& host = "127.0.0.1", int port = 0);
-    void stop();
+    // start(), stop(), port(), server_name(), error(), connections(), tls_hosts() and on_command() as every
+    // scripted server has them; commands() holds every command line received, without its line end.
 
-    int port() const { return port_; }
-    // The address as a ServerName setting: "127.0.0.1:port", "[::1]:port".
-    std::string server_name() const;
-    const std::string& error() const { return error_; }
-
-    // Every command line received so far, without its line end, over all connections.
-    std::vector<std::string> commands() const;
-    int connections() const;
-    // The host name each TLS client asked for (SNI), "" for one that named none; one entry per handshake done.
-    std::vector<std::string> tls_hosts() const;
     // Handshakes done again after the renegotiate fault asked for one.
     int renegotiations() const;
 
     // Replaces a maildrop while the server runs; a login after the call sees the new messages.
     void set_messages(const std::string& user, std::vector<std::string> messages);
-    // Called on the server thread with every command line received.
-    void on_command(std::function<void(const std::string&)> callback);
 
 private:
     struct Session;
-    void run();
-    bool load_certificate();
-    void serve(int fd);
+    void serve(int fd) override;
     bool start_tls(Session& s);
     bool answer(Session& s, const std::string& event, const std::string& text);
     std::string respond(Session& s, const std::string& verb, const std::string& argument);
-    bool read_line(Session& s, std::string& line);
-    long transfer(Session& s, const char* out, char* in, std::size_t size);
     bool send_bytes(Session& s, const std::string& bytes);
-    bool wait_fd(int fd, short events, int timeout_ms);
-    void record(const std::string& line);
-    bool pause(int ms);
     std::optional<std::vector<std::string>> maildrop(const std::string& user, const std::string& password);
 
     Pop3Script script_;
-    std::map<std::string, Pop3Mailbox> mailboxes_;
-    mutable std::mutex mutex_; // mailboxes_, commands_, connections_, tls_hosts_, callback_
-    std::vector<std::string> commands_;
-    std::vector<std::string> tls_hosts_;
-    int connections_ = 0;
+    std::map<std::string, Pop3Mailbox> mailboxes_; // under mutex_, as renegotiations_
     int renegotiations_ = 0;
-    std::function<void(const std::string&)> callback_;
-    std::string host_;
-    std::string error_;
-    int port_ = 0;
-    int listen_fd_ = -1;
-    int stop_pipe_[2] = {-1, -1};
-    ssl_ctx_st* tls_ = nullptr; // the certificate and key, when the server speaks TLS
-    std::thread thread_;
 };
