@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    ScriptedServer& server = mail_fuzz_server();
+    ReplayServer& server = mail_fuzz_server();
     set_mail_fuzz_account(data[0]);
     server.start(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     const int result = pop3_check(0);
