@@ -1,9 +1,10 @@
 // The POP3 check's whole reply reader against a server whose replies are the input: the greeting, the replies to
-// USER, PASS, STAT, each TOP and QUIT, in whatever shape and cut wherever, over a real loopback connection. The
+// USER, PASS, STAT, UIDL, each TOP and QUIT, in whatever shape and cut wherever, over a real loopback connection. The
 // first input byte picks the account's settings (see mail_fuzz_env.h).
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/mail_fuzz_env.h"
+#include "mail/known_hits.h"
 #include "mail/pop3.h"
 
 #include <cstddef>
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReplayServer& server = mail_fuzz_server();
     set_mail_fuzz_account(data[0]);
     server.start(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+    forget_known_hits(); // each input starts without what an earlier one taught the unique-id memory
     const int result = pop3_check(0);
     std::string logs;
     const std::string sent = mail_fuzz_finish(server, logs);

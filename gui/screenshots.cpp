@@ -3,11 +3,13 @@
 #include "gui/app_font.h"
 #include "gui/tab_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +26,23 @@ int save_tab_screenshots(TabWindow& window, const QString& dir, const QString& p
         }
     }
     return written;
+}
+
+bool save_about_screenshot(TabWindow& window, const QString& dir, const QString& prefix) {
+    if (window.about_action() == nullptr) {
+        return false;
+    }
+    QString path = QDir(dir).filePath(QStringLiteral("%1-about.png").arg(prefix));
+    bool saved = false;
+    // The box is modal: it is taken and closed from the event loop that opening it runs.
+    QTimer::singleShot(0, [&] {
+        if (QWidget* box = QApplication::activeModalWidget(); box != nullptr) {
+            saved = box->grab().save(path);
+            box->close();
+        }
+    });
+    window.about_action()->trigger();
+    return saved;
 }
 
 int screenshots_main(int argc, char** argv, const QString& prefix, const std::function<void()>& write_samples,
@@ -43,6 +62,7 @@ int screenshots_main(int argc, char** argv, const QString& prefix, const std::fu
     apply_dialog_font(app);
     std::unique_ptr<TabWindow> window = make_window();
     int written = save_tab_screenshots(*window, dir, prefix);
-    std::printf("%d pictures in %s\n", written, qPrintable(dir));
-    return written == window->page_count() ? 0 : 1;
+    bool about = save_about_screenshot(*window, dir, prefix);
+    std::printf("%d pictures in %s\n", written + (about ? 1 : 0), qPrintable(dir));
+    return written == window->page_count() && about ? 0 : 1;
 }

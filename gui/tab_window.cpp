@@ -1,8 +1,10 @@
 #include "gui/tab_window.h"
 
+#include "gui/about_box.h"
 #include "gui/key_filter.h"
 #include "gui/page.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
@@ -30,7 +32,7 @@ Qt::WindowFlags window_flags(TabWindow::CloseBox close_box) {
 TabWindow::TabWindow(const char* caption, CloseBox close_box)
     : QDialog(nullptr, window_flags(close_box)), units_(DialogUnits::of(font())), close_box_(close_box) {
     setWindowTitle(QString::fromUtf8(caption));
-    setWindowIcon(QIcon(QStringLiteral(":/kd5lite/icon.png")));
+    setWindowIcon(tool_icon());
     setFixedSize(units_.x(233), units_.y(255));
 
     tabs_ = new QTabWidget(this);
@@ -69,6 +71,21 @@ void TabWindow::add_page(const char* label, Page* page) {
 void TabWindow::show_first_page() {
     tabs_->setCurrentIndex(0);
     show_page(0);
+}
+
+void TabWindow::add_about_entry(const char* entry_text, const char* about_line) {
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    addAction(separator);
+    about_action_ = new QAction(QString::fromUtf8(entry_text), this);
+    about_action_->setObjectName(QStringLiteral("about"));
+    addAction(about_action_);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    std::string line = about_line;
+    connect(about_action_, &QAction::triggered, this, [this, line] {
+        CAboutDlg about(this, line.c_str());
+        about.exec();
+    });
 }
 
 void TabWindow::show_page(int index) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 class Page;
+class QAction;
 class QPushButton;
 class QTabWidget;
 
@@ -31,6 +32,10 @@ public:
     void add_page(const char* label, Page* page);
     // Hides every page and shows the first one.
     void show_first_page();
+    // The entry entry_text that opens the tool's About box, which shows about_line. A desktop's window menu takes
+    // no entries from the program, so the entry is offered in the window's own menu of the right mouse button.
+    void add_about_entry(const char* entry_text, const char* about_line);
+    QAction* about_action() const { return about_action_; }
 
     int page_count() const { return static_cast<int>(pages_.size()); }
     Page* page(int index) const { return pages_.at(static_cast<std::size_t>(index)); }
@@ -50,4 +55,5 @@ private:
     QPushButton* close_button_;
     std::vector<Page*> pages_;
     CloseBox close_box_;
+    QAction* about_action_ = nullptr;
 };

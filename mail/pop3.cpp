@@ -2,6 +2,8 @@
 
 #include "logging/log.h"
 #include "logging/log_text.h"
+#include "mail/check_stop.h"
+#include "mail/known_hits.h"
 #include "mail/mail_connection.h"
 #include "mail/pop3_reply.h"
 #include "mail/sender_filters.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -28,7 +31,7 @@ constexpr int kBlockClear = 2048;   // bytes the block receive clears first
 constexpr int kCopySize = 128;      // copies of the server name, user name and password
 constexpr int kTrace = 0;           // the trace writers are always called switched off
 
-// One receive of the rest of a TOP reply: a whole TLS record.
+// One receive of the rest of a TOP reply or of a unique-id listing: a whole TLS record.
 constexpr int kTopPieceSize = 16384;
 // A TOP reply longer than this is no header block but a server that does not stop.
 constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
@@ -80,18 +83,28 @@ constexpr StepMessages kStls = {
     "check mail ---> The reception of a POP confirmation [a STLS command] message is abnormal[no.%d error: %d]",
     "check mail ---> STLS was refused[no.%d error: %d]",
 };
+// UIDL (RFC 1939). A refusal is no fault: the command is optional, and the check then reads every message.
+constexpr StepMessages kUidl = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a unique id listing "
+    "command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a unique id listing command] message is abnormal[no.%d "
+    "error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a unique id listing command] message[no.%d error: "
+    "%d]",
+};
 constexpr StepMessages kEnd = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.%d error: %d]",
 };
 
-// How a step ended: go on, a negative answer (the check gives 0) or a transport failure (-1). Either of the last
-// two has already closed the connection and written its line.
-enum class Step { ok, refused, failed };
+// How a step ended: go on, a negative answer (the check gives 0), a transport failure (-1) or a stop asked for by
+// the user (-1: the count is not known). All but the first have already closed the connection; the middle two
+// have written their line.
+enum class Step { ok, refused, failed, stopped };
 
 int result_of(Step step) {
-    return step == Step::failed ? -1 : 0;
+    return step == Step::refused ? 0 : -1;
 }
 
 // The working state of one check.
@@ -126,9 +139,9 @@ Step end_step(Check& c, Step how, const char* message) {
     return how;
 }
 
-// Sends the command in the buffer (none for the greeting) and reads one reply line into the buffer. shown is the
-// command as the trace may see it.
-Step exchange(Check& c, const StepMessages& messages, const char* shown) {
+// Sends the command in the buffer (none for the greeting) and reads one reply line into the buffer, whatever it
+// says. shown is the command as the trace may see it.
+Step send_and_receive(Check& c, const StepMessages& messages, const char* shown) {
     if (messages.send_failed != nullptr) {
         write_pop_trace(kTrace, "(S) ", shown);
         trace_sys(format_text("send ( %s )", shown));
@@ -142,10 +155,16 @@ Step exchange(Check& c, const StepMessages& messages, const char* shown) {
     }
     write_pop_trace(kTrace, "(R) ", c.buffer);
     trace_sys(format_text("recv ( %s )", c.buffer));
-    if (!reply_ok(c.buffer)) {
+    return Step::ok;
+}
+
+// send_and_receive for a reply that must be positive.
+Step exchange(Check& c, const StepMessages& messages, const char* shown) {
+    Step step = send_and_receive(c, messages, shown);
+    if (step == Step::ok && !reply_ok(c.buffer)) {
         return end_step(c, Step::refused, messages.refused);
     }
-    return Step::ok;
+    return step;
 }
 
 Step command(Check& c, const StepMessages& messages, const char* text) {
@@ -213,15 +232,15 @@ Step read_reply_rest(Check& c, TopReply& reply) {
 
 // Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
 // size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
-Step read_headers(Check& c, const SenderFilters& f, int n, int count, int& hits) {
-    const int loop = n - 1;
-    std::snprintf(c.buffer, sizeof c.buffer, "TOP %d 10%c%c", n, 13, 10);
-    trace_sys(format_text("send ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
+Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
+    const long long loop = n - 1;
+    std::snprintf(c.buffer, sizeof c.buffer, "TOP %lld 10%c%c", n, 13, 10);
+    trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
     Step step = exchange(c, kTitle, c.buffer);
     if (step != Step::ok) {
         return step;
     }
-    trace_sys(format_text("recv ( %s )( loop:%d crflag:%d )", c.buffer, loop, count));
+    trace_sys(format_text("recv ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
     const int size = top_block_size(c.buffer, c.length);
     std::memset(c.buffer, 0, sizeof c.buffer);
     trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
@@ -239,25 +258,7 @@ Step read_headers(Check& c, const SenderFilters& f, int n, int count, int& hits)
     write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
     // The block may hold binary bytes, zeros among them: the search covers every byte kept.
     hits += f.hits(reply.kept);
-    trace_sys(format_text("--- loop check( loop:%d crflag:%d )", loop, count));
-    return Step::ok;
-}
-
-Step filter_pass(Check& c, const SenderFilters& f, int count, int& hits) {
-    const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
-    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%d )", a[0], a[1], a[2],
-                          count));
-    for (int n = 1; n <= count; ++n) {
-        trace_sys(format_text("--- loop start( loop:%d < crflag:%d )", n - 1, count));
-        Step step = read_headers(c, f, n, count, hits);
-        if (step != Step::ok) {
-            return step;
-        }
-        pause_ms(timing().filter_pause_ms);
-    }
-    trace_sys(format_text("--- loop check( loop:%d crflag:%d trflag:%d )", count, hits, hits));
-    trace_sys(format_text("The check end of a specification email address ( %s %s %s )(crflag:%d trflag:%d)", a[0],
-                          a[1], a[2], hits, hits));
+    trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", loop, count));
     return Step::ok;
 }
 
@@ -276,6 +277,116 @@ Step quit(Check& c) {
         write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index, c.error);
     }
     return step;
+}
+
+// A stop asked for in the middle of a pass ends the check at once, with QUIT as at any other end.
+Step stop_check(Check& c) {
+    if (quit(c) == Step::ok) {
+        close_connection();
+    }
+    return Step::stopped;
+}
+
+// What an account's known hits were learned for: with another server, user or filter they mean nothing.
+std::string memory_key(int index, const SenderFilters& f) {
+    std::string key = settings_get(Key::ServerName, index) + '\0' + settings_get(Key::ID, index);
+    for (int i = 0; i < 3; ++i) {
+        key += '\0' + f.address[i] + '\0' + std::to_string(f.condition[i]);
+    }
+    return key;
+}
+
+// Reads the unique-id listing (UIDL, RFC 1939) of count messages into list. The list stays empty when the server
+// refuses the command or the listing is unusable (with its line in the error log): the pass then reads every
+// message, as without the listing.
+Step read_listing(Check& c, long long count, UidList& list) {
+    std::snprintf(c.buffer, sizeof c.buffer, "UIDL%c%c", 13, 10);
+    Step step = send_and_receive(c, kUidl, c.buffer);
+    if (step != Step::ok || !reply_ok(c.buffer)) {
+        return step;
+    }
+    // The first piece with the pauses of a header block, the rest as it comes, within one wait budget.
+    UidlParser parser(count);
+    char piece[kTopPieceSize];
+    int received = 0;
+    if (c_recv_socket_setlen(piece, &received, kTopPieceSize) != 0) {
+        return end_step(c, Step::failed, kUidl.receive_failed);
+    }
+    int budget = MailConnection::receive_budget_ms();
+    while (received > 0 &&
+           parser.feed(std::string_view(piece, static_cast<std::size_t>(received))) == UidlParser::State::reading) {
+        if (check_stop_due()) {
+            return stop_check(c);
+        }
+        received = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (received < 0) {
+            return end_step(c, Step::failed, kUidl.receive_failed);
+        }
+    }
+    if (parser.state() != UidlParser::State::complete) {
+        write_error_logf(kUidl.refused, c.index, EBADMSG);
+        return Step::ok;
+    }
+    list = std::move(parser.list());
+    return Step::ok;
+}
+
+// Reads the headers of every message whose hits the list does not know (all of them without a list) and adds up
+// the hits of all. Between messages it looks for a stop request.
+Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, UidList& list, bool by_id, int& hits) {
+    for (long long n = 1; n <= count; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        if (by_id && list.hits(i) != kHitsUnknown) {
+            hits += list.hits(i);
+            continue;
+        }
+        if (check_stop_due()) {
+            return stop_check(c);
+        }
+        trace_sys(format_text("--- loop start( loop:%lld < crflag:%lld )", n - 1, count));
+        int found = 0;
+        Step step = read_headers(c, f, n, count, found);
+        if (step != Step::ok) {
+            return step;
+        }
+        if (by_id) {
+            list.set_hits(i, static_cast<std::uint8_t>(std::min(found, kHitsUnknown - 1)));
+        }
+        hits += found;
+        pause_ms(timing().filter_pause_ms);
+    }
+    return Step::ok;
+}
+
+// The sender filter pass over count messages. With the server's unique-id listing only messages whose ids no
+// earlier pass has read are asked for with TOP; the hits of the others come from the account's memory, so the
+// result is the one a pass over every message gives.
+Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
+    const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
+    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1], a[2],
+                          count));
+    check_stop_arm();
+    const std::string key = memory_key(c.index, f);
+    UidList known = take_known_hits(c.index, key);
+    UidList list;
+    Step step = count > 0 ? read_listing(c, count, list) : Step::ok;
+    const bool by_id = static_cast<long long>(list.size()) == count;
+    if (step == Step::ok) {
+        list.learn_from(known);
+        step = read_unknown_headers(c, f, count, list, by_id, hits);
+    }
+    if (step == Step::stopped) {
+        return step; // the monitor ends, and its memory with it
+    }
+    // A pass cut short keeps what it learned; one without a listing keeps what earlier passes learned.
+    keep_known_hits(c.index, key, by_id ? std::move(list) : std::move(known));
+    if (step != Step::ok) {
+        return step;
+    }
+    trace_sys(format_text("--- loop check( loop:%lld crflag:%d trflag:%d )", count, hits, hits));
+    trace_sys(format_text("The check end of a specification email address ( %s %s %s )(crflag:%d trflag:%d)", a[0],
+                          a[1], a[2], hits, hits));
+    return Step::ok;
 }
 
 int check_account(Check& c) {
@@ -319,11 +430,18 @@ int check_account(Check& c) {
     if (step != Step::ok) {
         return result_of(step);
     }
-    int result = stat_message_count(c.buffer);
+    const long long count = stat_message_count(c.buffer);
+    if (count > kStatCountMax) {
+        errno = EOVERFLOW;
+        return result_of(end_step(c, Step::refused,
+                                  "check mail ---> The number of emails of a POP confirmation [a reception email "
+                                  "confirmation command] message is abnormal[no.%d error: %d]"));
+    }
+    int result = static_cast<int>(count);
     SenderFilters filters = read_sender_filters(c.index);
     if (filters.any()) {
         int hits = 0;
-        step = filter_pass(c, filters, result, hits);
+        step = filter_pass(c, filters, count, hits);
         if (step != Step::ok) {
             return result_of(step);
         }

@@ -32,8 +32,8 @@ bool reply_ok(const char* line) {
     return std::strncmp(line, "+OK", 3) == 0;
 }
 
-int stat_message_count(const char* line) {
-    return static_cast<int>(number_after_space(line, 0x7fffffff));
+long long stat_message_count(const char* line) {
+    return number_after_space(line, kStatCountMax + 1);
 }
 
 int top_block_size(const char* line, int out_length) {

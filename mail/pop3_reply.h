@@ -10,9 +10,12 @@
 // A positive status: the line begins with "+OK".
 bool reply_ok(const char* line);
 
+// The most messages a check takes on: a STAT reply with more is refused as malformed.
+inline constexpr long long kStatCountMax = 10000000;
+
 // The message count of a STAT reply ("+OK 5 20481" gives 5): the decimal number after the first space, or 0
-// when there is none there.
-int stat_message_count(const char* line);
+// when there is none there. A larger number than kStatCountMax comes back as kStatCountMax + 1.
+long long stat_message_count(const char* line);
 
 // Bytes to take for the header block that follows a TOP status line of out-length out_length: the octet count
 // after the first space plus 15, or 4096 when the line is shorter than 7 bytes with its line feed or when that sum

@@ -41,6 +41,14 @@ MailSecurity mail_security(const char* setting) {
     }
 }
 
+MailProtocol mail_protocol(const char* setting) {
+    switch (mail_security(setting)) {
+    case MailSecurity::plain: return MailProtocol::pop3;
+    case MailSecurity::stls: return MailProtocol::imap;
+    default: return MailProtocol::unknown;
+    }
+}
+
 const char* mail_service(MailSecurity security) {
     return security == MailSecurity::tls ? "pop3s" : "pop3";
 }

@@ -16,6 +16,16 @@ enum class MailSecurity {
 // begin with a digit, or names no mode, is unknown.
 MailSecurity mail_security(const char* setting);
 
+enum class MailProtocol {
+    pop3,    // "0" or empty, as every account was before IMAP
+    imap,    // "1"
+    unknown, // anything else: no connection at all
+};
+
+// The protocol a Protocol value names, read as Security is read: leading digits count, so "01" is IMAP, and a
+// value that does not begin with a digit names none.
+MailProtocol mail_protocol(const char* setting);
+
 // The services entry that gives the port of a server name written without one.
 const char* mail_service(MailSecurity security);
 

@@ -2,12 +2,17 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/check_stop.h"
+#include "mail/known_hits.h"
 #include "mail/mail_check.h"
+#include "mail/monitor_wake.h"
+#include "mail/push.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -17,12 +22,22 @@ int last_count[3];
 namespace {
 
 constexpr int kStopRequest = 4;
+constexpr int kEndRequest = 99;
 
-// State before Answer: the window thread starts the next job as soon as it reads Answer "0", and that job's
-// State "1" must not be overwritten by this job's "2".
+std::atomic<bool> g_job_running{false};
+
+void detached_thread(void (*entry)()) {
+    std::thread(entry).detach();
+}
+
+void (*g_thread_starter)(void (*)()) = detached_thread;
+
+// State before Answer: whoever reads the file between the two writes must not see it ready for the next job
+// (Answer "0") while State still says busy, or that job's State "1" would be overwritten by this job's "2".
 void job_end() {
     settings_put(Key::State, "2");
     settings_put(Key::Answer, "0");
+    g_job_running = false;
 }
 
 void clear_flags(int count) {
@@ -84,15 +99,38 @@ long long wait_steps() {
     return std::max(1LL, steps);
 }
 
+// An end request stops the monitor too: the window thread acts on no request while a job runs, so the notifier
+// could otherwise never end while it monitors.
+bool stop_requested() {
+    ini_read_key(Key::Request);
+    int request = settings_number(Key::Request);
+    return request == kStopRequest || request == kEndRequest;
+}
+
+// Each step waits on the push watchers' wake object: a change a server announced ends the wait at once.
 bool stop_requested_during_wait() {
     for (long long k = 0; k < wait_steps(); ++k) {
-        ini_read_key(Key::Request);
-        if (settings_number(Key::Request) == kStopRequest) {
+        if (stop_requested()) {
             return true;
         }
-        pause_ms(timing().monitor_step_ms);
+        if (monitor_wake().wait(timing().monitor_step_ms)) {
+            return stop_requested();
+        }
     }
     return false;
+}
+
+// One check pass over the accounts and the lamp update after it; false when a check saw a stop request on the way,
+// which ends the pass at once.
+bool check_pass() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        check_account(i);
+        if (check_stop_seen()) {
+            return false;
+        }
+    }
+    show_mail_on_lamp();
+    return true;
 }
 
 } // namespace
@@ -100,14 +138,14 @@ bool stop_requested_during_wait() {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
-    do {
-        for (int i = 0; i < kAccountCount; ++i) {
-            check_account(i);
-        }
-        show_mail_on_lamp();
-    } while (!stop_requested_during_wait());
+    push_start(account_ready);
+    check_stop_clear();
+    while (check_pass() && !stop_requested_during_wait()) {
+    }
+    push_stop();
     led_start(); // opens the lamp with every LED off
     led_end();
+    forget_known_hits();
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();
 }
@@ -139,13 +177,22 @@ void account_check() {
 }
 
 void start_job(void (*entry)()) {
+    g_job_running = true;
     try {
-        std::thread(entry).detach();
+        g_thread_starter(entry);
     } catch (const std::system_error& e) {
-        // Left busy, the notifier would act on no request until restarted; idle again, the next tick retries.
+        // Left busy, the notifier would act on no request until restarted; idle again, the next tick retries,
+        // after the same wait as any other job start rather than at every tick.
         write_error_logf("job start ---> A thread cannot be started[error: %d]", e.code().value());
         job_end();
-        return;
     }
     pause_ms(timing().job_start_ms);
+}
+
+bool job_running() {
+    return g_job_running;
+}
+
+void set_job_thread_starter(void (*starter)(void (*entry)())) {
+    g_thread_starter = starter != nullptr ? starter : detached_thread;
 }

@@ -11,4 +11,13 @@ void account_check();
 extern int last_count[3];
 
 // Starts entry on a new thread, keeps no handle, then holds the calling (window) thread for the job start wait.
+// A thread that cannot be started ends the job at once, with the same wait.
 void start_job(void (*entry)());
+
+// True from a job's start until its end has written State and Answer. The file's Answer is the tools' view of
+// the same thing, but anyone can rewrite the file (an editor, a restored backup); this one only the jobs change.
+bool job_running();
+
+// Replaces how a job's thread is started (tests make it fail by throwing std::system_error); nullptr restores
+// the real thread start.
+void set_job_thread_starter(void (*starter)(void (*entry)()));

@@ -67,7 +67,7 @@ bool mailbox_monitoring_requested() {
 }
 
 bool mailbox_busy() {
-    return settings_number(Key::Answer) == 1;
+    return settings_number(Key::Answer) == 1 || job_running();
 }
 
 Dispatch mailbox_dispatch() {
@@ -91,6 +91,17 @@ Dispatch mailbox_dispatch() {
     default:
         return Dispatch::nothing;
     }
+}
+
+Dispatch mailbox_tick(const std::function<void()>& step_icon) {
+    mailbox_poll();
+    if (mailbox_monitoring_requested()) {
+        step_icon();
+    }
+    if (mailbox_busy()) {
+        return Dispatch::nothing;
+    }
+    return mailbox_dispatch();
 }
 
 void initialise_step() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // The command mailbox: the five keys Request, State, Answer, Error and Job of the settings file, through which the
 // setup and option programs drive the notifier. The window thread's timer calls these in tick order.
 
@@ -13,7 +15,8 @@ void mailbox_poll();
 // Request is 1: the tray icon animates.
 bool mailbox_monitoring_requested();
 
-// Answer is 1: a job or the initialise step is busy and nothing is dispatched.
+// A job or the initialise step is busy and nothing is dispatched: Answer is 1, or a job of this process has not
+// ended yet whatever the file says.
 bool mailbox_busy();
 
 enum class Dispatch {
@@ -26,6 +29,10 @@ enum class Dispatch {
 
 // Tick step 4: acts on Request.
 Dispatch mailbox_dispatch();
+
+// One whole tick of the poll timer: refreshes the keys, calls step_icon while monitoring is requested (busy or
+// not), then dispatches the request unless busy (Dispatch::nothing).
+Dispatch mailbox_tick(const std::function<void()>& step_icon);
 
 // Loads, checks and saves every setting, resumes monitoring when Job is 101.
 void initialise_step();

@@ -28,19 +28,15 @@ void CNotifierApp::choose_platform() {
 
 int CNotifierApp::InitInstance() {
     // Taken before the tray icon and the timer exist, so a refused instance never touches the mailbox or the lamp.
-    switch (single_instance_lock()) {
-    case InstanceLock::refused:
+    if (single_instance_lock() == InstanceLock::refused) {
         refuse();
         return 1;
-    case InstanceLock::held:
-        mailbox_reset();
-        break;
-    case InstanceLock::unavailable:
-        break; // runs on with the keys as they are in the file
     }
+    // Also without any lock: keys left busy by a notifier that died mid-job would otherwise keep this one idle.
+    mailbox_reset();
     CNotifierDlg dlg;
     exec();
-    dlg.end_now();
+    dlg.end_now(); // not reached: the dialog ends the program as the event loop ends
 }
 
 void CNotifierApp::refuse() {

@@ -21,6 +21,7 @@ public:
 
 private:
     void OnTimer();
+    void look_for_tray();
     void next_frame();
     [[noreturn]] void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     [[noreturn]] void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
@@ -30,5 +31,6 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
     QTimer timer_;
+    QTimer tray_look_;
     QSocketNotifier* end_signal_ = nullptr;
 };

@@ -2,18 +2,17 @@
 
 #include <string>
 
-// One notifier per user login: an exclusive flock on a lock file in $XDG_RUNTIME_DIR (the settings directory when
-// that is unset). The lock is held until the process ends; the kernel drops it however the process ends.
+// One notifier per user login: an exclusive flock on a lock file in $XDG_RUNTIME_DIR, or in the settings directory
+// when that is unset or its lock file cannot be used (not made, not a regular file of this user). The lock is held
+// until the process ends; the kernel drops it however the process ends.
 
 enum class InstanceLock {
     held,       // this process is the notifier
     refused,    // another notifier of this user holds the lock
-    unavailable // the lock file cannot be made; the notifier runs on without the rule
+    unavailable // no lock file can be used (error log and standard error say why); runs on without the rule
 };
 
 InstanceLock single_instance_lock();
-
-std::string single_instance_path();
 
 // The refusal, shown in a message box or, without a display, on standard error.
 inline constexpr char kRefusalMessage[] = "corvo KD-5 lite does not come by multiplex start.";

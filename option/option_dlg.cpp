@@ -1,6 +1,6 @@
 #include "option/option_dlg.h"
 
-#include "option/security_page.h"
+#include "option/connection_page.h"
 #include "option/sender_page.h"
 #include "option/service_page.h"
 #include "option/sound_page.h"
@@ -9,6 +9,7 @@ COptionDlg::COptionDlg() : TabWindow("corvo KD-5 lite option ver2.30 Chinese", C
     add_page(" 特定邮件 ", new CSenderPage(tab_parent()));
     add_page(" 声音 ", new CSoundPage(tab_parent()));
     add_page(" 服务 ", new COptionServicePage(tab_parent()));
-    add_page(" 安全 ", new CSecurityPage(tab_parent()));
+    add_page(" 连接 ", new CConnectionPage(tab_parent()));
     show_first_page();
+    add_about_entry("kd5lite_op のﾊﾞｰｼﾞｮﾝ情・&A)...", "kd5lite_op Version 2.20 Chinese");
 }

@@ -9,6 +9,14 @@ int condition_entry(const char* value) {
     return entry >= 0 && entry < kConditionCount ? entry : -1;
 }
 
+int protocol_entry(const char* value) {
+    switch (mail_protocol(value)) {
+    case MailProtocol::pop3: return 0;
+    case MailProtocol::imap: return 1;
+    default: return -1;
+    }
+}
+
 int security_entry(const char* value) {
     switch (mail_security(value)) {
     case MailSecurity::plain: return 0;

@@ -15,6 +15,13 @@ inline constexpr int kConditionCount = static_cast<int>(std::size(kConditionItem
 // selected, for a number that names no item.
 int condition_entry(const char* value);
 
+// The protocol list, the same in every account; an item's index is the value stored in Protocol.
+inline constexpr const char* kProtocolItems[] = {"0.POP3", "1.IMAP"};
+
+// The list entry that a stored Protocol value selects, read as the mail check reads it (leading digits, empty is
+// POP3), or -1, nothing selected, for a value the check refuses.
+int protocol_entry(const char* value);
+
 // The connection security list, the same in every account; an item's index is the value stored in Security.
 inline constexpr const char* kSecurityItems[] = {"0.无", "1.STLS", "2.SSL/TLS"};
 

@@ -19,6 +19,8 @@ void write_sample_settings() {
     }
     settings_put(Key::SoundFile, "/usr/share/sounds/kd5lite/red.wav", 0);
     settings_put(Key::SoundFile, "/usr/share/sounds/kd5lite/green.wav", 1);
+    settings_put(Key::Protocol, "1", 0);
+    settings_put(Key::Folder, "INBOX", 0);
     settings_put(Key::Security, "2", 0);
     settings_put(Key::Security, "1", 1);
     settings_put(Key::TlsFingerprint,

@@ -34,6 +34,21 @@ struct Timing {
     int settings_lock_wait_ms = 5000; // longest wait for the writers' lock; a stopped writer must not hang the others
     int settings_lock_retry_ms = 10;  // between two tries of the writers' lock
     int stale_temp_age_ms = 60000;    // a writer's temporary file older than this was left by a writer that died
+    // notifier window thread, added
+    int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
+    // push (IMAP IDLE watchers)
+    int push_burst_ms = 1000;          // longest a burst of change notices is collected before the pass
+    int push_quiet_ms = 200;           // a burst ends early when no further notice comes for this long
+    int idle_renew_ms = 540000;        // an IDLE is renewed after 9 minutes, well inside the 29 of RFC 2177
+    int idle_answer_ms = 30000;        // wait for the tagged answer to DONE; none means a dead connection
+    int idle_backoff_first_ms = 1000;  // first wait before a lost connection is tried again, doubled each time
+    int idle_backoff_max_ms = 300000;  // longest such wait
+    int push_slice_ms = 100;  // one wait of a watcher between looks at the stop flag (never scaled: a stop must end
+                              // every connection within a second)
+    int clock_jump_ms = 3000; // CLOCK_BOOTTIME gaining this much on CLOCK_MONOTONIC means the machine slept
+                              // (never scaled)
+    // POP3 check, added
+    int stop_poll_ms = 1000; // a long check reads Request from the settings file at most once in this
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

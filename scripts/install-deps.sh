@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libgl-dev fonts-noto-cjk
     netbase libcanberra-dev libssl-dev ca-certificates openssl
     dovecot-imapd  # the IMAP tests run a real Dovecot of their own
+    xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
 )
 
 missing=()

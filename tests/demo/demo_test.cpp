@@ -102,6 +102,29 @@ public:
     }
 
     void signal_group(int sig) const { kill(-pid_, sig); } // what a terminal's Ctrl-C does
+
+    // While the demo runs: true once its program called name (as the kernel shortens it) has ended and waits to be
+    // reaped by the demo.
+    bool ended_unreaped(const std::string& name) const {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::string stat = read_file(entry.path().string() + "/stat");
+            auto open = stat.find('(');
+            auto close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos ||
+                stat.substr(open + 1, close - open - 1) != name) {
+                continue;
+            }
+            std::istringstream rest(stat.substr(close + 1));
+            char state = 0;
+            pid_t parent = 0;
+            pid_t group = 0;
+            rest >> state >> parent >> group;
+            if (group == pid_ && state == 'Z') {
+                return true;
+            }
+        }
+        return false;
+    }
     void signal_demo(int sig) const { kill(pid_, sig); }
 
     // The demo's exit status once it has ended, -1 when it did not end in time or died by a signal.
@@ -146,7 +169,12 @@ TEST(Demo, HeadlessRunLightsAndBeepsThenCtrlCEndsEverything) {
     EXPECT_TRUE(wait_until([&] { return demo.lamp_got("ON") && demo.lamp_got("BEP"); }, kPatience)) << demo.output();
     EXPECT_NE(demo.output().find("leds red=on"), std::string::npos) << "the lamp is not shown in the terminal";
 
+    // The Ctrl-C reaches every program of the group, and the demo may well be the last to act on it: held
+    // stopped, it sees its own copy only once the lamp simulator has ended from the same Ctrl-C.
+    demo.signal_demo(SIGSTOP);
     demo.signal_group(SIGINT);
+    EXPECT_TRUE(wait_until([&] { return demo.ended_unreaped("kd5lite-lampsim"); }, kPatience)) << demo.output();
+    demo.signal_demo(SIGCONT);
     EXPECT_EQ(demo.wait_exit(), 0) << demo.output();
     EXPECT_TRUE(demo.group_empty()) << "a program the demo started still runs";
     EXPECT_TRUE(demo.left_in_tmp().empty()) << demo.left_in_tmp().front();

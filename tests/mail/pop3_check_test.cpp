@@ -255,7 +255,8 @@ TEST_F(Pop3Check, SenderFiltersCountHitsOverTopBlocks) {
         }
         EXPECT_EQ(pop3_check(0), c.hits) << c.name;
         EXPECT_EQ(server_->commands(),
-                  (Lines{"USER alice", "PASS secret", "STAT", "TOP 1 10", "TOP 2 10", "TOP 3 10", "TOP 4 10", "QUIT"}))
+                  (Lines{"USER alice", "PASS secret", "STAT", "UIDL", "TOP 1 10", "TOP 2 10", "TOP 3 10", "TOP 4 10",
+                         "QUIT"}))
             << c.name;
     }
     EXPECT_FALSE(dir_.exists("err07.log"));
@@ -315,8 +316,8 @@ TEST_F(Pop3Check, SenderBehindKilobytesOfHeadersIsFound) {
     set_filter(0, 0, "taro@example.com", "1");
     serve({trace + after, before, beyond_64k, after});
     EXPECT_EQ(pop3_check(0), 3);
-    EXPECT_EQ(server_->commands(), (Lines{"USER alice", "PASS secret", "STAT", "TOP 1 10", "TOP 2 10", "TOP 3 10",
-                                          "TOP 4 10", "QUIT"}));
+    EXPECT_EQ(server_->commands(), (Lines{"USER alice", "PASS secret", "STAT", "UIDL", "TOP 1 10", "TOP 2 10",
+                                          "TOP 3 10", "TOP 4 10", "QUIT"}));
     EXPECT_FALSE(dir_.exists("err07.log"));
 }
 

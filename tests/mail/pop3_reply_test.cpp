@@ -23,7 +23,7 @@ TEST(Pop3Reply, PositiveMeansTheFirstThreeBytesAreOk) {
 TEST(Pop3Reply, StatCountIsTheNumberAfterTheFirstSpace) {
     struct Case {
         const char* line;
-        int count;
+        long long count;
     } cases[] = {
         {"+OK 5 20481\r\n", 5},
         {"+OK 0 0\r\n", 0},
@@ -32,7 +32,9 @@ TEST(Pop3Reply, StatCountIsTheNumberAfterTheFirstSpace) {
         {"+OK five\r\n", 0},                         // no number there
         {"+OK -3 10\r\n", 0},                        // a count is never negative
         {"+OK 12abc\r\n", 12},                       // leading digits count
-        {"+OK 99999999999999999999 1\r\n", INT_MAX}, // clamped, not overflowed
+        {"+OK 10000000 1\r\n", 10000000},           // the most a check takes on
+        {"+OK 10000001 1\r\n", 10000001},
+        {"+OK 99999999999999999999 1\r\n", 10000001}, // clamped, not overflowed
     };
     for (const auto& c : cases) {
         EXPECT_EQ(stat_message_count(c.line), c.count) << c.line;

@@ -148,13 +148,44 @@ std::string ChildProcess::output() const {
     return read_whole(output_path_);
 }
 
-NotifierProcess::NotifierProcess(const TempCorvo& dir)
-    : ChildProcess({KD5LITE_BINARY},
-                   {{"CORVO_HOME", dir.dir()},
-                    {"XDG_RUNTIME_DIR", dir.dir()},
-                    {"QT_QPA_PLATFORM", "offscreen"},
-                    {"KD5LITE_TIME_SCALE", "0.02"}},
-                   dir.path("notifier.out")) {}
+namespace {
+
+std::map<std::string, std::string> notifier_environment(const TempCorvo& dir,
+                                                        const std::map<std::string, std::string>& env) {
+    std::map<std::string, std::string> all = {{"CORVO_HOME", dir.dir()},
+                                              {"XDG_RUNTIME_DIR", dir.dir()},
+                                              {"QT_QPA_PLATFORM", "offscreen"},
+                                              {"KD5LITE_TIME_SCALE", "0.02"}};
+    for (const auto& [name, value] : env) {
+        all[name] = value;
+    }
+    return all;
+}
+
+} // namespace
+
+NotifierProcess::NotifierProcess(const TempCorvo& dir, const std::map<std::string, std::string>& env)
+    : ChildProcess({KD5LITE_BINARY}, notifier_environment(dir, env), dir.path("notifier.out")) {}
+
+VirtualDisplay::VirtualDisplay(const TempCorvo& dir) {
+    // -displayfd: the server picks a free display number and writes it on standard output once it is ready.
+    std::string output = dir.path("xvfb.out");
+    server_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"},
+        std::map<std::string, std::string>{}, output);
+    wait_until(
+        [&] {
+            std::istringstream lines(read_whole(output));
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+                    name_ = ":" + line;
+                    return true;
+                }
+            }
+            return !server_->running();
+        },
+        kPatience);
+}
 
 Pop3Program::Pop3Program(const TempCorvo& dir, std::string user, std::string password)
     : dir_(dir.path("pop3")), maildir_(dir.path("pop3/maildrop")), user_(std::move(user)),

@@ -40,6 +40,7 @@ public:
     bool running();
     void signal(int sig);
     std::string output() const;
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -52,7 +53,19 @@ private:
 // record scaled down.
 class NotifierProcess : public ChildProcess {
 public:
-    explicit NotifierProcess(const TempCorvo& dir);
+    explicit NotifierProcess(const TempCorvo& dir, const std::map<std::string, std::string>& env = {});
+};
+
+// An X display of its own (Xvfb, no network listener), for stories that need a desktop.
+class VirtualDisplay {
+public:
+    explicit VirtualDisplay(const TempCorvo& dir);
+    // ":N", or empty when the server did not come up.
+    const std::string& name() const { return name_; }
+
+private:
+    std::unique_ptr<ChildProcess> server_;
+    std::string name_;
 };
 
 // The POP3 server program serving one account whose maildrop is the files of a directory, read at each login.

@@ -4,12 +4,17 @@
 #include "platform/timing.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
+#include "settings/settings_lock.h"
 #include "tests/notifier/harness.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <future>
+#include <mutex>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -79,6 +84,34 @@ TEST_F(Jobs, AccountCheckOnlyLogsAndEnds) {
     EXPECT_EQ(file_key(dir_, "State"), "2");
     EXPECT_EQ(file_key(dir_, "Answer"), "0");
     EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// A tick, or a tool, that reads the file between the two writes of a job end must never find it ready for the next
+// job (Answer "0") while State still says busy: the next job's State "1" would then be overwritten by this job's
+// "2". The test lets exactly one of the two writes reach the file: it holds the writers' lock on the file until the
+// first write has set its field, then holds the field lock so that the second write stops before its field.
+TEST_F(Jobs, JobEndNeverShowsAnswerIdleWhileStateIsBusy) {
+    int file_lock = open((dir_.settings_path() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(file_lock, 0);
+    settings_put(Key::Answer, "1");
+    settings_put(Key::State, "1");
+    ASSERT_EQ(flock(file_lock, LOCK_EX), 0);
+    std::promise<void> ended;
+    auto done = ended.get_future();
+    std::thread([ended = std::move(ended)]() mutable {
+        account_check();
+        ended.set_value();
+    }).detach();
+    ASSERT_TRUE(wait_until([] { return settings_get(Key::State) == "2" || settings_get(Key::Answer) == "0"; }));
+    std::unique_lock fields(settings_field_mutex());
+    flock(file_lock, LOCK_UN);
+    close(file_lock);
+    ASSERT_TRUE(wait_until([&] { return file_key(dir_, "State") != "1" || file_key(dir_, "Answer") != "1"; }));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "1");
+    fields.unlock();
+    ASSERT_EQ(done.wait_for(std::chrono::milliseconds(kPatience)), std::future_status::ready);
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
 }
 
 } // namespace

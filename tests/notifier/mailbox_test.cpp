@@ -1,5 +1,6 @@
 #include "notifier/mailbox.h"
 
+#include "notifier/jobs.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -7,12 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
-// The window thread's tick without the tray icon.
+int g_icon_steps = 0;
+
+// The poll timer's tick as the window thread runs it, counting the tray icon's steps.
 Dispatch tick() {
-    mailbox_poll();
-    return mailbox_busy() ? Dispatch::nothing : mailbox_dispatch();
+    return mailbox_tick([] { ++g_icon_steps; });
 }
 
 class Mailbox : public ::testing::Test {
@@ -23,7 +29,11 @@ protected:
         set_timing(t);
         tool_write("StateLog", "107");
     }
-    void TearDown() override { set_timing(Timing{}); }
+    void TearDown() override {
+        set_timing(Timing{});
+        set_job_thread_starter(nullptr);
+        unsetenv("KD5LITE_SERIAL_DIR");
+    }
 
     void start_notifier() {
         mailbox_reset();
@@ -78,12 +88,15 @@ TEST_F(Mailbox, RequestsOutsideTheTableChangeNothing) {
     }
 }
 
+// The tray icon steps while monitoring is requested, busy or not; leading digits count.
 TEST_F(Mailbox, LeadingDigitsCountForTheMonitoringRequest) {
+    tool_write("Answer", "1"); // busy: nothing is dispatched
     for (auto [request, monitoring] :
          {std::pair{"01", true}, {"1 ", true}, {"1x", true}, {"x1", false}, {"11", false}, {"", false}}) {
         tool_write("Request", request);
-        mailbox_poll();
-        EXPECT_EQ(mailbox_monitoring_requested(), monitoring) << "'" << request << "'";
+        g_icon_steps = 0;
+        EXPECT_EQ(tick(), Dispatch::nothing);
+        EXPECT_EQ(g_icon_steps, monitoring ? 1 : 0) << "'" << request << "'";
     }
 }
 
@@ -124,6 +137,56 @@ TEST_F(Mailbox, StandingAccountCheckRepeatsUntilStopped) {
                         "03/07 09:05:01 A mail account check --> The end\r\n";
     EXPECT_GE(count_of(log, cycle), 3) << log;
     EXPECT_EQ(count_of(log, "Mail account confirmation"), count_of(log, "A mail account check --> The end"));
+}
+
+// A settings file rewritten behind the notifier's back (an editor, a restored backup, a deleted file) must not start
+// a second monitor or the initialise step beside the running one: both would drive the lamp and its link at once.
+TEST_F(Mailbox, FileRewrittenDuringMonitoringStartsNothingBesideIt) {
+    Timing t = timing();
+    t.monitor_step_ms = 10;
+    set_timing(t);
+    setenv("KD5LITE_SERIAL_DIR", dir_.dir().c_str(), 1); // no lamp plugged in
+    start_notifier();
+    tool_write("Request", "1");
+    ASSERT_EQ(tick(), Dispatch::job_started);
+    ASSERT_TRUE(wait_until([&] { return count_of(state_log(), "monitor --> A start") == 1; }, kPatience));
+
+    g_icon_steps = 0;
+    tool_write("Answer", "0");
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(tick(), Dispatch::nothing);
+    }
+    std::filesystem::remove(dir_.settings_path()); // Request and State read as 0: the initialise step's cue
+    EXPECT_EQ(tick(), Dispatch::nothing);
+    EXPECT_EQ(g_icon_steps, 5); // busy or not, the icon runs while monitoring is requested
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(wait_until([&] { return state_log().find("monitor --> The end") != std::string::npos; }, kPatience));
+    ASSERT_TRUE(wait_until([] { return !job_running(); }, kPatience));
+    EXPECT_EQ(tick(), Dispatch::stop_recorded);
+    std::string log = state_log();
+    EXPECT_EQ(count_of(log, "monitor --> A start"), 1) << log;
+    EXPECT_EQ(count_of(log, "initial"), 1) << log;
+}
+
+// Ended at once, a job whose thread cannot start would be retried at every tick, five times a second, each time
+// rewriting the file and the error log; it waits like every other job start instead.
+TEST_F(Mailbox, JobWhoseThreadCannotStartEndsAndWaitsLikeAnyJob) {
+    Timing t = timing();
+    t.job_start_ms = 300;
+    set_timing(t);
+    set_job_thread_starter(
+        [](void (*)()) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
+    tool_write("ErrorLog", "107");
+    start_notifier();
+    tool_write("Request", "3");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(tick(), Dispatch::job_started);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+    EXPECT_FALSE(job_running());
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    EXPECT_EQ(count_of(log_text(dir_, "err"), "job start ---> A thread cannot be started[error: 11]\r\n"), 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
 
 #include "tests/notifier/harness.h"
+#include "tests/notifier/x11_tray_host.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
 
@@ -137,6 +138,34 @@ TEST_F(Notifier, EndOfSessionLeavesJobSoMonitoringResumesAtTheNextLogin) {
     }
 }
 
+// A notifier that died mid-job left the keys busy; the next one must reset them even when it can make no
+// single-instance lock at all, or it would never act on a request again.
+TEST_F(Notifier, KeysLeftBusyAreResetEvenWithoutALockFile) {
+    std::filesystem::create_directory(dir_.path("corvo KD-5 lite.lock")); // where both lock files would go
+    for (const char* key : {"Request", "State", "Answer"}) {
+        tool_write(key, "1");
+    }
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output();
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    EXPECT_NE(notifier.output().find("cannot use the lock file"), std::string::npos) << notifier.output();
+}
+
+// Started at login before the desktop's panel, the notifier docks its icon once the notification area is there
+// (here an X11 one, on a display of its own, without a session bus).
+TEST_F(Notifier, TrayIconComesWhenTheNotificationAreaComesLater) {
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    NotifierProcess notifier(dir_, {{"QT_QPA_PLATFORM", "xcb"},
+                                    {"DISPLAY", display.name()},
+                                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}});
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output(); // up, and found no notification area
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    EXPECT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+    EXPECT_TRUE(notifier.running());
+}
+
 class Monitoring : public Notifier {
 protected:
     void SetUp() override {
@@ -253,6 +282,64 @@ TEST_F(ImapMonitoring, LedLitWhileUnreadMailWaitsAndOutOnceReadElsewhere) {
     tool_write("Request", "4");
     ASSERT_TRUE(key_is("Job", "104", 10000));
     EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// With sender filters, a running monitor reads the headers of each message once: later passes send TOP for new
+// messages only. A stopped monitor forgets, so the next monitoring reads every message again.
+TEST_F(Monitoring, FilteredPassesReadNewMessagesOnlyUntilMonitoringStops) {
+    const std::string transcript = dir_.path("transcript");
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    tool_write("SpecialAddress1", "sender@kd5lite.test", 0);
+    tool_write("SpecialSearch1", "1", 0);
+    auto tops = [&] { return count_of(dir_.read("transcript"), "TOP "); };
+    auto logins = [&] { return count_of(dir_.read("transcript"), "USER taro"); };
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    ASSERT_TRUE(wait_until([&] { return logins() >= 3; }, kPatience));
+    EXPECT_EQ(tops(), 3); // the first pass only
+    pop3_.set_message_count(4);
+    expect_lamp(seen, "CLS ON0 OF1 OF2 BEP BEP ");
+    EXPECT_EQ(count_of(dir_.read("transcript"), "TOP 4 10"), 1);
+    EXPECT_EQ(tops(), 4);
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    tool_write("Request", "1");
+    const std::string every_message = "UIDL\nTOP 1 10\nTOP 2 10\nTOP 3 10\nTOP 4 10\nQUIT\n";
+    EXPECT_TRUE(wait_until([&] { return count_of(dir_.read("transcript"), every_message) == 1; }, kPatience))
+        << dir_.read("transcript");
+    EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// A stop written while a filtered pass reads hundreds of messages ends the check with QUIT within moments; the
+// next account is not checked, the lamp goes dark as at any stop, and the notifier is idle again.
+TEST_F(Monitoring, StopDuringALongFilteredPassEndsTheMonitorAtOnce) {
+    const std::string transcript = dir_.path("transcript");
+    pop3_.set_message_count(400); // some 12 s of scaled pauses
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    tool_write("SpecialAddress1", "sender@kd5lite.test", 0);
+    tool_write("SpecialSearch1", "1", 0);
+    tool_write_account(1, pop3_.server_name(), "taro", "secret");
+    auto tops = [&] { return count_of(dir_.read("transcript"), "TOP "); };
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    ASSERT_TRUE(wait_until([&] { return tops() >= 20; }, kPatience)) << log_text(dir_, "err");
+
+    tool_write("Request", "4");
+    ASSERT_TRUE(key_is("Job", "104", 10000));
+    EXPECT_EQ(file_key(dir_, "State"), "2");
+    EXPECT_EQ(file_key(dir_, "Answer"), "0");
+    std::string commands = dir_.read("transcript");
+    EXPECT_LT(tops(), 400);
+    EXPECT_TRUE(commands.ends_with("QUIT\n")) << commands.substr(commands.size() - 200);
+    EXPECT_EQ(count_of(commands, "USER taro"), 1); // account 1 never checked
+    EXPECT_EQ(lamp_since(0), "CLS ");              // no lamp update of the pass, only the stop's
+    EXPECT_NE(state_log().find("Email arrival of the mail monitor --> The end"), std::string::npos);
+    EXPECT_EQ(log_text(dir_, "err"), "");
+    EXPECT_TRUE(notifier.running());
 }
 
 } // namespace

@@ -6,15 +6,23 @@
 #include "tests/setup/setup_test.h"
 #include "tests/support/page_layout.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
 using OptionWindowTest = SetupTest;
+
+constexpr int kPatienceMs = 10000;
 
 QString shown_state(const TabWindow& window, int service_tab) {
     return child<QLineEdit>(window.page(service_tab), "state")->text();
@@ -26,7 +34,7 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
     COptionDlg window;
     window.show();
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver2.30 Chinese"));
-    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 安全 "};
+    const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 连接 "};
     const int trace_numbers[] = {1, 2, 4, 3};
     ASSERT_EQ(window.page_count(), 4);
     for (int i = 0; i < 4; ++i) {
@@ -110,4 +118,52 @@ TEST_F(OptionWindowTest, BothToolsOpenTheLastRequestStands) {
     EXPECT_EQ(shown_state(setup, setup_service), QString::fromUtf8("停止中"));
     click(setup.page(setup_service), "refresh");
     EXPECT_EQ(shown_state(setup, setup_service), QString::fromUtf8("工作中（邮件检查中）"));
+}
+
+// Both tools offer their About entry in the window's menu; the box it opens names the tool, keeps its texts in
+// their room, and, being no part of the tool's window, closes on Enter like any dialog (the window's Enter rule
+// would keep it open for good).
+TEST_F(OptionWindowTest, AboutEntryOfEachToolOpensItsAboutBoxWhichEnterCloses) {
+    struct Row {
+        std::function<std::unique_ptr<TabWindow>()> make;
+        const char* entry;
+        const char* line;
+    };
+    const Row rows[] = {
+        {[] { return std::make_unique<CSetupDlg>(); }, "kd5lite_ap のﾊﾞｰｼﾞｮﾝ情・&A)...",
+         "kd5lite_ap Version 2.20 Chinese"},
+        {[] { return std::make_unique<COptionDlg>(); }, "kd5lite_op のﾊﾞｰｼﾞｮﾝ情・&A)...",
+         "kd5lite_op Version 2.20 Chinese"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        std::unique_ptr<TabWindow> window = row.make();
+        window->show();
+        QAction* about = window->about_action();
+        ASSERT_NE(about, nullptr);
+        EXPECT_EQ(about->text(), QString::fromUtf8(row.entry));
+        EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
+        EXPECT_TRUE(window->actions().contains(about));
+
+        QString title;
+        QString line;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            QTimer::singleShot(kPatienceMs, box, &QDialog::reject); // a box that Enter cannot close fails, not hangs
+            title = box->windowTitle();
+            auto* text = child<QLabel>(box, "line");
+            line = text->text();
+            EXPECT_LE(text->fontMetrics().horizontalAdvance(line), text->width());
+            EXPECT_TRUE(box->rect().contains(child<QPushButton>(box, "ok")->geometry()));
+            EXPECT_FALSE(child<QLabel>(box, "icon")->pixmap().isNull());
+            QTest::keyClick(box, Qt::Key_Return);
+            EXPECT_EQ(box->result(), QDialog::Accepted);
+        });
+        about->trigger(); // returns once the box has closed
+        EXPECT_EQ(title, QString::fromUtf8("ver 2.30 Chinese"));
+        EXPECT_EQ(line, QString::fromUtf8(row.line));
+        EXPECT_TRUE(window->isVisible());
+    }
+    EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
 }

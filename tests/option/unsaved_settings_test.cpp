@@ -2,7 +2,7 @@
 // holds the settings lock or saying nothing.
 
 #include "gui/message_box.h"
-#include "option/security_page.h"
+#include "option/connection_page.h"
 #include "option/sender_page.h"
 #include "option/service_page.h"
 #include "option/sound_page.h"
@@ -52,7 +52,7 @@ TEST_F(UnsavedSettingsTest, EveryButtonThatWritesSaysSoWhenTheSettingsLockIsHeld
         {"setup test", [] { return std::make_unique<CTestPage>(nullptr); }, "testStart"},
         {"option senders", [] { return std::make_unique<CSenderPage>(nullptr); }, "apply"},
         {"option sounds", [] { return std::make_unique<CSoundPage>(nullptr); }, "apply"},
-        {"option security", [] { return std::make_unique<CSecurityPage>(nullptr); }, "apply"},
+        {"option connection", [] { return std::make_unique<CConnectionPage>(nullptr); }, "apply"},
         {"option service", [] { return std::make_unique<COptionServicePage>(nullptr); }, "stop"},
     };
     for (const Case& c : cases) {

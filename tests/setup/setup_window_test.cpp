@@ -1,3 +1,5 @@
+#include "gui/desktop.h"
+#include "gui/message_box.h"
 #include "settings/settings_access.h"
 #include "setup/setup_dlg.h"
 #include "setup/system_page.h"
@@ -11,6 +13,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
+#include <QUrl>
+
+#include <vector>
 
 namespace {
 
@@ -49,11 +54,26 @@ TEST_F(SetupWindowTest, StartsWithoutASettingsFile) {
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")); // starting reads, and writes nothing
 }
 
+// The pages' buttons have autoDefault off, under which Enter presses nothing even without the key filter. Here every
+// button takes Enter as a dialog's buttons may, and each page has a default button whose press would write the
+// file or open a web page: only the filter keeps Enter from pressing them.
 TEST_F(SetupWindowTest, EnterAndEscapeLeaveEverythingAsItWas) {
+    std::vector<QString> opened;
+    set_desktop_opener([&](const QUrl& url) { opened.push_back(url.toString()); });
     CSetupDlg window;
     window.show();
     for (int i = 0; i < window.page_count(); ++i) {
         window.tabs()->setCurrentIndex(i);
+        QList<QPushButton*> buttons = window.page(i)->findChildren<QPushButton*>();
+        for (QPushButton* button : buttons) {
+            button->setAutoDefault(true);
+        }
+        for (const char* name : {"apply", "start", "testStart", "visit"}) {
+            if (auto* button = window.page(i)->findChild<QPushButton*>(QLatin1String(name))) {
+                button->setDefault(true);
+                break;
+            }
+        }
         for (QLineEdit* edit : window.page(i)->findChildren<QLineEdit*>()) {
             if (!edit->isVisible()) {
                 continue;
@@ -63,16 +83,20 @@ TEST_F(SetupWindowTest, EnterAndEscapeLeaveEverythingAsItWas) {
             QTest::keyClick(edit, Qt::Key_Enter);
             QTest::keyClick(edit, Qt::Key_Escape);
         }
-        for (QPushButton* button : window.page(i)->findChildren<QPushButton*>()) {
+        for (QPushButton* button : buttons) {
+            MessageBox::set_next_answer(QMessageBox::No); // a question asked here must not wait for a user
             button->setFocus();
             QTest::keyClick(button, Qt::Key_Return);
             QTest::keyClick(button, Qt::Key_Escape);
         }
     }
+    MessageBox::set_next_answer(QMessageBox::NoButton);
+    set_desktop_opener(nullptr);
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.result(), 0);
-    // No Apply, no request and no refresh ran: nothing was written.
+    // No Apply, no request and no refresh ran: nothing was written, nothing opened.
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
+    EXPECT_TRUE(opened.empty()) << opened.front().toStdString();
 }
 
 TEST_F(SetupWindowTest, NoTextIsCutOffAndNoControlsOverlap) {

@@ -26,7 +26,8 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
   --maildir DIR          the account's messages are the files in DIR, read afresh at each login
   --transcript FILE      append every command line received to FILE
   --greeting TEXT        greeting line instead of the usual one
-  --reply VERB=TEXT      answer VERB with TEXT instead of the normal reply, e.g. 'PASS=-ERR bad password'
+  --reply VERB=TEXT      answer VERB with TEXT instead of the normal reply, e.g. 'PASS=-ERR bad password';
+                         'UIDL=-ERR not supported' plays a server without unique ids
   --fault KIND[@EVENT]   misbehave at EVENT, a command verb, GREETING (default) or TLS (the handshake).
                          KIND is one of
                          mute: never answer it or anything after it;  close: answer, then close;

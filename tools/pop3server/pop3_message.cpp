@@ -1,8 +1,11 @@
 #include "tools/pop3server/pop3_message.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 std::string make_message(const std::string& from, const std::string& to, const std::string& subject) {
@@ -48,6 +51,22 @@ std::string top_of(std::string_view message, int lines) {
         start = next;
     }
     return out;
+}
+
+std::vector<std::string> unique_ids(const std::vector<std::string>& messages) {
+    std::vector<std::string> ids;
+    std::map<std::string, int> copies;
+    for (const auto& m : messages) {
+        std::uint64_t hash = 14695981039346656037ULL; // FNV-1a
+        for (unsigned char c : m) {
+            hash = (hash ^ c) * 1099511628211ULL;
+        }
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+        int copy = ++copies[hex];
+        ids.push_back(copy == 1 ? hex : std::string(hex) + "." + std::to_string(copy));
+    }
+    return ids;
 }
 
 std::vector<std::string> read_maildir(const std::string& dir) {

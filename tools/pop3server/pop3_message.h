@@ -17,6 +17,10 @@ std::string with_crlf(std::string_view text);
 // dot-stuffed (RFC 1939).
 std::string top_of(std::string_view message, int lines);
 
+// A unique id (RFC 1939 UIDL) for each message: 16 hex digits from its bytes, with ".2", ".3", ... for further
+// copies of the same bytes, so that a message keeps its id while others come and go.
+std::vector<std::string> unique_ids(const std::vector<std::string>& messages);
+
 // The files of a directory, sorted by name, each read as one message.
 std::vector<std::string> read_maildir(const std::string& dir);
 

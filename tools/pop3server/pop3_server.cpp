@@ -32,6 +32,7 @@ struct Pop3Server::Session : ServerConnection {
     bool muted = false;
     std::string user;
     std::vector<std::string> drop;
+    std::vector<std::string> uids; // of the messages in drop
 };
 
 Pop3Server::Pop3Server(std::map<std::string, Pop3Mailbox> mailboxes, Pop3Script script)
@@ -134,6 +135,7 @@ std::string Pop3Server::respond(Session& s, const std::string& verb, const std::
                 return "-ERR invalid login\r\n";
             }
             s.drop = std::move(*drop);
+            s.uids = unique_ids(s.drop);
             s.logged_in = true;
             return "+OK maildrop ready\r\n";
         }
@@ -145,6 +147,20 @@ std::string Pop3Server::respond(Session& s, const std::string& verb, const std::
             octets += m.size();
         }
         return "+OK " + std::to_string(s.drop.size()) + " " + std::to_string(octets) + "\r\n";
+    }
+    if (verb == "UIDL") {
+        if (argument.empty()) {
+            std::string listing = "+OK unique-id listing follows\r\n";
+            for (std::size_t i = 0; i < s.uids.size(); ++i) {
+                listing += std::to_string(i + 1) + " " + s.uids[i] + "\r\n";
+            }
+            return listing + ".\r\n";
+        }
+        unsigned n = 0;
+        if (std::sscanf(argument.c_str(), "%u", &n) != 1 || n == 0 || n > s.uids.size()) {
+            return "-ERR no such message\r\n";
+        }
+        return "+OK " + std::to_string(n) + " " + s.uids[n - 1] + "\r\n";
     }
     if (verb == "TOP") {
         unsigned n = 0;

@@ -1,0 +1,199 @@
+// Figures of the IMAP push, measured with the real notifier at real timing against Dovecot on loopback:
+//     push_figures [deliveries]        (default 20)
+// Three IMAP accounts watch three Dovecot users; IntervalTimer is 60 minutes, so every pass measured here is
+// brought by the push. Prints delivery to LED lit and read elsewhere to LED out (median and worst), the time
+// until a delivery lights the LED after a server restart, and the notifier's CPU time per minute and resident
+// memory while the three connections wait in IDLE. Times are taken when the lamp simulator has logged the command.
+
+#include "tests/notifier/harness.h"
+#include "tests/support/dovecot_server.h"
+#include "tests/support/lampsim_handle.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::vector<std::string> kUsers = {"taro", "hanako", "jiro"};
+constexpr char kMessage[] = "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n";
+constexpr int kLong = 10 * 60 * 1000; // bound of every wait here: a push that never comes still ends the run
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Waits until the lamp has received command after the first `from` commands; seconds since start, or -1.
+double time_to(const LampSim& lamp, std::size_t from, const std::string& command, Clock::time_point start) {
+    bool seen = wait_until(
+        [&] {
+            std::vector<std::string> commands = lamp.commands();
+            return std::find(commands.begin() + static_cast<long>(std::min(from, commands.size())), commands.end(),
+                             command) != commands.end();
+        },
+        kLong);
+    return seen ? seconds_since(start) : -1.0;
+}
+
+// Waits until the lamp has taken no command for quiet_ms: the passes in flight are over.
+void wait_for_quiet_lamp(const LampSim& lamp, int quiet_ms) {
+    std::size_t last = lamp.commands().size();
+    Clock::time_point since = Clock::now();
+    wait_until(
+        [&] {
+            std::size_t now = lamp.commands().size();
+            if (now != last) {
+                last = now;
+                since = Clock::now();
+            }
+            return seconds_since(since) * 1000 >= quiet_ms;
+        },
+        kLong);
+}
+
+void print_series(const char* what, std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    if (values.empty()) {
+        return;
+    }
+    std::printf("%-44s n=%-3zu median %6.3f s   worst %6.3f s   best %6.3f s\n", what, values.size(),
+                values[values.size() / 2], values.back(), values.front());
+}
+
+// utime + stime of a process in seconds, and its resident set in KiB.
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : text.substr(close + 2)) {
+        if (c == ' ') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    // After the name: state is field 3 of the line, utime 14 and stime 15.
+    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long resident_kib(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int deliveries = argc > 1 ? std::atoi(argv[1]) : 20;
+    TempCorvo dir;
+    std::filesystem::create_directory(dir.path("lamp"));
+    LampSim lamp(dir.path("lamp"));
+    DovecotServer dovecot;
+    for (const std::string& user : kUsers) {
+        dovecot.add_user(user, "secret");
+    }
+    if (!dovecot.start()) {
+        std::fprintf(stderr, "Dovecot did not start: %s\n%s", dovecot.error().c_str(), dovecot.log().c_str());
+        return 1;
+    }
+    tool_write("SerialNumber", ("X" + lamp.serial()).c_str());
+    tool_write("IntervalTimer", "60");
+    tool_write("BeepTime", "1");
+    tool_write("StateLog", "1");
+    tool_write("ErrorLog", "1");
+    for (int i = 0; i < 3; ++i) {
+        tool_write_account(i, dovecot.server_name(), kUsers[static_cast<std::size_t>(i)], "secret");
+        tool_write("Protocol", "1", i);
+    }
+    ChildProcess notifier({KD5LITE_BINARY},
+                          {{"CORVO_HOME", dir.dir()}, {"XDG_RUNTIME_DIR", dir.dir()}, {"QT_QPA_PLATFORM", "offscreen"}},
+                          dir.path("notifier.out"));
+    if (!wait_until([&] { return file_key(dir, "State") == "2"; }, kLong)) {
+        std::fprintf(stderr, "the notifier did not start\n");
+        return 1;
+    }
+    tool_write("Request", "1");
+    auto all_in_idle = [&](int times) {
+        return wait_until(
+            [&] {
+                std::string log = log_text(dir, "log");
+                for (int i = 0; i < 3; ++i) {
+                    if (count_of(log, "push --> A start[No." + std::to_string(i) + "]") < times) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            kLong);
+    };
+    if (!all_in_idle(1) || !lamp.wait_for_commands(4, kLong)) {
+        std::fprintf(stderr, "the push did not start:\n%s", log_text(dir, "err").c_str());
+        return 1;
+    }
+    wait_for_quiet_lamp(lamp, 2000); // the passes of the start are over
+
+    std::vector<double> lit;
+    std::vector<double> out;
+    for (int k = 0; k < deliveries; ++k) {
+        std::size_t from = lamp.commands().size();
+        Clock::time_point start = Clock::now();
+        dovecot.deliver(kUsers[0], kMessage);
+        lit.push_back(time_to(lamp, from, "ON0", start));
+        wait_for_quiet_lamp(lamp, 1000); // the pass and its beep are over
+        from = lamp.commands().size();
+        start = Clock::now();
+        dovecot.mark_all_read(kUsers[0]);
+        out.push_back(time_to(lamp, from, "OF0", start));
+        wait_for_quiet_lamp(lamp, 1000);
+    }
+    print_series("delivery to LED lit", lit);
+    print_series("read elsewhere to LED out", out);
+
+    std::vector<double> after_restart;
+    for (int round = 2; round <= 4; ++round) {
+        if (!dovecot.restart()) {
+            std::fprintf(stderr, "Dovecot did not start again\n");
+            return 1;
+        }
+        std::size_t from = lamp.commands().size();
+        Clock::time_point start = Clock::now();
+        dovecot.deliver(kUsers[0], kMessage);
+        after_restart.push_back(time_to(lamp, from, "ON0", start));
+        all_in_idle(round);
+        wait_for_quiet_lamp(lamp, 1000);
+        dovecot.mark_all_read(kUsers[0]);
+        wait_for_quiet_lamp(lamp, 2000);
+    }
+    print_series("server restart: delivery right after to lit", after_restart);
+
+    const pid_t pid = notifier.pid();
+    const double cpu_before = cpu_seconds(pid);
+    std::this_thread::sleep_for(std::chrono::minutes(1)); // the measuring window itself
+    std::printf("%-44s %.3f CPU s/min   resident %ld KiB\n", "notifier, three IMAP accounts in IDLE",
+                cpu_seconds(pid) - cpu_before, resident_kib(pid));
+
+    tool_write("Request", "4");
+    wait_until([&] { return file_key(dir, "Job") == "104"; }, kLong);
+    tool_write("Request", "99");
+    notifier.wait_exit();
+    std::string errors = log_text(dir, "err");
+    std::printf("error log lines during the run: %d\n", count_of(errors, "\n"));
+    return 0;
+}

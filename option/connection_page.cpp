@@ -1,0 +1,76 @@
+#include "option/connection_page.h"
+
+#include "gui/byte_limit.h"
+#include "option/list_entry.h"
+#include "option/option_values.h"
+#include "settings/keys.h"
+#include "settings/settings_access.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <string>
+
+namespace {
+
+constexpr int kGroupStep = 52;
+constexpr int kFingerprintLimit = 95; // 32 hex pairs and the colons between them, as the error log shows it
+constexpr const char* kCaptions[kAccountCount] = {"第1个", "第2个", "第3个"};
+constexpr Key kKeys[] = {Key::Protocol, Key::Security, Key::Folder, Key::TlsFingerprint};
+
+std::string named(const char* control, int account) {
+    return control + std::to_string(account + 1);
+}
+
+} // namespace
+
+CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
+    add_static("选项功能（邮件服务器连接）", 7, 7, 186, 8);
+    const int folder_limit = static_cast<int>(key_field(Key::Folder).size) - 1;
+    for (int i = 0; i < kAccountCount; ++i) {
+        const int y = 17 + kGroupStep * i;
+        add_group(kCaptions[i], 7, y, 186, 50);
+        add_static("协　议", 13, y + 12, 24, 8);
+        rows_[i].protocol = add_list(named("protocol", i).c_str(), list_items(kProtocolItems), 40, y + 9, 48, 26);
+        add_static("方　式", 95, y + 12, 24, 8);
+        rows_[i].security = add_list(named("security", i).c_str(), list_items(kSecurityItems), 122, y + 9, 64, 26);
+        add_static("文件夹", 13, y + 38, 24, 8);
+        rows_[i].folder = add_edit(named("folder", i).c_str(), 40, y + 36, 48, 12, folder_limit);
+        rows_[i].folder->setPlaceholderText(QStringLiteral("INBOX"));
+        add_static("指　纹", 95, y + 38, 24, 8);
+        rows_[i].fingerprint = add_edit(named("fingerprint", i).c_str(), 122, y + 36, 64, 12, kFingerprintLimit);
+    }
+    add_static("自签名证书可填写其SHA-256指纹", 7, 177, 129, 8);
+    QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
+
+    for (int i = 0; i < kAccountCount; ++i) {
+        for (Key key : kKeys) {
+            ini_read_key(key, i);
+        }
+    }
+    for (int i = 0; i < kAccountCount; ++i) {
+        select_entry(rows_[i].protocol, protocol_entry(settings_get(Key::Protocol, i).c_str()));
+        select_entry(rows_[i].security, security_entry(settings_get(Key::Security, i).c_str()));
+        set_edit_text(rows_[i].folder, settings_get(Key::Folder, i));
+        set_edit_text(rows_[i].fingerprint, settings_get(Key::TlsFingerprint, i));
+    }
+
+    on_click_saving(apply_button, [this] { apply(); });
+}
+
+void CConnectionPage::apply() {
+    // No item chosen is stored as -1, which the mail check refuses rather than guess a protocol or connect in
+    // clear.
+    for (int i = 0; i < kAccountCount; ++i) {
+        settings_set(Key::Protocol, std::to_string(selected_entry(rows_[i].protocol)).c_str(), i);
+        settings_set(Key::Security, std::to_string(selected_entry(rows_[i].security)).c_str(), i);
+        settings_set(Key::Folder, edit_text(rows_[i].folder).c_str(), i);
+        settings_set(Key::TlsFingerprint, edit_text(rows_[i].fingerprint).c_str(), i);
+    }
+    for (int i = 0; i < kAccountCount; ++i) {
+        for (Key key : kKeys) {
+            ini_write_key(key, i);
+        }
+    }
+    update();
+}

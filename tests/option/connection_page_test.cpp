@@ -1,0 +1,135 @@
+#include "option/connection_page.h"
+#include "option/list_entry.h"
+#include "option/option_values.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "tests/setup/setup_test.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+
+namespace {
+
+using ConnectionPageTest = SetupTest;
+
+template <typename Control> Control* control(const CConnectionPage& page, const char* name, int account) {
+    return child<Control>(&page, (name + std::to_string(account + 1)).c_str());
+}
+
+QListWidget* protocol(const CConnectionPage& page, int account) {
+    return control<QListWidget>(page, "protocol", account);
+}
+
+QListWidget* security(const CConnectionPage& page, int account) {
+    return control<QListWidget>(page, "security", account);
+}
+
+QLineEdit* folder(const CConnectionPage& page, int account) {
+    return control<QLineEdit>(page, "folder", account);
+}
+
+QLineEdit* fingerprint(const CConnectionPage& page, int account) {
+    return control<QLineEdit>(page, "fingerprint", account);
+}
+
+void pick(QListWidget* list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+}
+
+} // namespace
+
+// The page shows the mode and protocol the mail check will use: catches a value the check refuses shown as the
+// default (which Apply would then store), and a number read as text ("02" is 2).
+TEST(ConnectionEntries, FollowWhatTheMailCheckReads) {
+    struct Case {
+        const char* value;
+        int security;
+        int protocol;
+    };
+    const Case cases[] = {
+        {"", 0, 0},    {"0", 0, 0},   {"1", 1, 1},    {"01", 1, 1},    {"02", 2, -1},
+        {"2x", 2, -1}, {"3", -1, -1}, {"-1", -1, -1}, {"ssl", -1, -1}, {" 1", -1, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(security_entry(c.value), c.security) << "Security \"" << c.value << "\"";
+        EXPECT_EQ(protocol_entry(c.value), c.protocol) << "Protocol \"" << c.value << "\"";
+    }
+}
+
+// Each list and edit belongs to one account: catches swapped accounts or keys on reading or on Apply, a refused
+// value selected as some mode, and an empty selection or field left out of the write.
+TEST_F(ConnectionPageTest, ChoicesFoldersAndFingerprintsTravelBetweenControlsAndKeys) {
+    settings_put(Key::Security, "2", 0);
+    settings_put(Key::TlsFingerprint, "AB:CD", 0);
+    settings_put(Key::Protocol, "1", 0);
+    settings_put(Key::Folder, "Archiv/Bücher", 0);
+    settings_put(Key::Security, "ssl", 1);
+    settings_put(Key::Protocol, "imap", 1);
+    settings_put(Key::TlsFingerprint, "ef01", 2);
+    settings_clear();
+
+    CConnectionPage page(nullptr);
+    page.show();
+    const int shown[kAccountCount] = {2, -1, 0};
+    const char* fingerprints[kAccountCount] = {"AB:CD", "", "ef01"};
+    for (int i = 0; i < kAccountCount; ++i) {
+        QListWidget* list = security(page, i);
+        ASSERT_EQ(list->count(), 3);
+        EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("0.无"));
+        EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("1.STLS"));
+        EXPECT_EQ(list->item(2)->text(), QString::fromUtf8("2.SSL/TLS"));
+        EXPECT_EQ(selected_entry(list), shown[i]) << "account " << i + 1;
+        EXPECT_EQ(fingerprint(page, i)->text().toStdString(), fingerprints[i]) << "account " << i + 1;
+        ASSERT_EQ(protocol(page, i)->count(), 2);
+        EXPECT_EQ(protocol(page, i)->item(0)->text(), QString::fromUtf8("0.POP3"));
+        EXPECT_EQ(protocol(page, i)->item(1)->text(), QString::fromUtf8("1.IMAP"));
+    }
+    EXPECT_EQ(selected_entry(protocol(page, 0)), 1);
+    EXPECT_EQ(selected_entry(protocol(page, 1)), -1);
+    EXPECT_EQ(selected_entry(protocol(page, 2)), 0);
+    EXPECT_EQ(folder(page, 0)->text(), QString::fromUtf8("Archiv/Bücher"));
+    EXPECT_TRUE(folder(page, 2)->text().isEmpty());
+
+    click(&page, "apply");
+    EXPECT_EQ(stored_key(Key::Protocol, 0), "1");
+    EXPECT_EQ(stored_key(Key::Protocol, 1), "-1");
+    EXPECT_EQ(stored_key(Key::Protocol, 2), "0");
+    EXPECT_EQ(stored_key(Key::Folder, 0), "Archiv/Bücher");
+    EXPECT_EQ(stored_key(Key::Folder, 1), "");
+    const char* stored[kAccountCount] = {"2", "-1", "0"};
+    for (int i = 0; i < kAccountCount; ++i) {
+        EXPECT_EQ(stored_key(Key::Security, i), stored[i]) << "account " << i + 1;
+        EXPECT_EQ(stored_key(Key::TlsFingerprint, i), fingerprints[i]) << "account " << i + 1;
+    }
+
+    pick(security(page, 1), 1);
+    pick(protocol(page, 2), 1);
+    fingerprint(page, 0)->clear();
+    QTest::keyClicks(fingerprint(page, 1), "12:34");
+    QTest::keyClicks(folder(page, 2), "Lists");
+    click(&page, "apply");
+    EXPECT_EQ(stored_key(Key::Security, 1), "1");
+    EXPECT_EQ(stored_key(Key::Protocol, 2), "1");
+    EXPECT_EQ(stored_key(Key::Folder, 2), "Lists");
+    EXPECT_EQ(stored_key(Key::TlsFingerprint, 0), "");
+    EXPECT_EQ(stored_key(Key::TlsFingerprint, 1), "12:34");
+}
+
+// A fingerprint as the error log shows it is 95 characters: catches a limit that cuts it, so that the pin never
+// matches, or one that lets a 96th character in.
+TEST_F(ConnectionPageTest, FingerprintTakesTheFormTheErrorLogShows) {
+    std::string shown;
+    for (int i = 0; i < 32; ++i) {
+        shown += (i == 0 ? "" : ":") + std::string("A9");
+    }
+    ASSERT_EQ(shown.size(), 95u);
+    CConnectionPage page(nullptr);
+    for (int i = 0; i < kAccountCount; ++i) {
+        QTest::keyClicks(fingerprint(page, i), QString::fromStdString(shown + "F"));
+        EXPECT_EQ(fingerprint(page, i)->text().toStdString(), shown);
+    }
+    click(&page, "apply");
+    settings_clear();
+    ini_read_key(Key::TlsFingerprint, 2);
+    EXPECT_EQ(settings_get(Key::TlsFingerprint, 2), shown);
+}
