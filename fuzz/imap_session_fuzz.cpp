@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    ScriptedServer& server = mail_fuzz_server();
+    ReplayServer& server = mail_fuzz_server();
     settings_set(Key::Protocol, "1");
     // Bit 2: a folder outside ASCII, which goes out in modified UTF-7.
     settings_set(Key::Folder, (data[0] & 4) != 0 ? "Archiv/受信箱" : "");

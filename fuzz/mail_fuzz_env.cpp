@@ -27,7 +27,7 @@ Timing fast_timing() {
     return t;
 }
 
-ScriptedServer* set_up() {
+ReplayServer* set_up() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kd5-mail-fuzz.XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::abort();
@@ -35,7 +35,7 @@ ScriptedServer* set_up() {
     g_home = pattern;
     setenv("CORVO_HOME", pattern.c_str(), 1);
     set_timing(fast_timing());
-    auto* server = new ScriptedServer;
+    auto* server = new ReplayServer;
     const std::string name = "127.0.0.1:" + std::to_string(server->port());
     settings_set(Key::ErrorLog, "1"); // the lines that quote the server's text are part of what is fuzzed
     settings_set(Key::ServerName, name.c_str());
@@ -46,8 +46,8 @@ ScriptedServer* set_up() {
 
 } // namespace
 
-ScriptedServer& mail_fuzz_server() {
-    static ScriptedServer* server = set_up();
+ReplayServer& mail_fuzz_server() {
+    static ReplayServer* server = set_up();
     return *server;
 }
 
@@ -63,7 +63,7 @@ void set_mail_fuzz_account(unsigned char choice) {
     settings_set(Key::SpecialSearch2, (choice & 2) != 0 ? "2" : "0");
 }
 
-std::string mail_fuzz_finish(ScriptedServer& server, std::string& logs) {
+std::string mail_fuzz_finish(ReplayServer& server, std::string& logs) {
     std::string sent = server.finish();
     logs.clear();
     for (const auto& entry : std::filesystem::directory_iterator(g_home)) {

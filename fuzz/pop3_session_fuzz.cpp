@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    ScriptedServer& server = mail_fuzz_server();
+    ReplayServer& server = mail_fuzz_server();
     set_mail_fuzz_account(data[0]);
     server.start(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     forget_known_hits(); // each input starts without what an earlier one taught the unique-id memory

@@ -9,12 +9,12 @@ inline constexpr char kReplySeparator = '\x1e'; // ASCII record separator
 // sent a line (its next command) or has been quiet for a moment (as a server that speaks unasked). After the last
 // one the server closes its sending side and reads whatever the client sends until the client ends the connection.
 // The mail code under test talks to it over a real TCP connection, as to any server.
-class ScriptedServer {
+class ReplayServer {
 public:
-    ScriptedServer();
-    ~ScriptedServer();
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
+    ReplayServer();
+    ~ReplayServer();
+    ReplayServer(const ReplayServer&) = delete;
+    ReplayServer& operator=(const ReplayServer&) = delete;
 
     int port() const { return port_; }
 

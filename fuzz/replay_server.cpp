@@ -1,4 +1,4 @@
-#include "fuzz/scripted_server.h"
+#include "fuzz/replay_server.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -84,13 +84,13 @@ void serve(int listener, std::string_view script, std::string& received) {
 
 } // namespace
 
-struct ScriptedServer::Session {
+struct ReplayServer::Session {
     std::string script;
     std::string received;
     std::thread thread;
 };
 
-ScriptedServer::ScriptedServer() {
+ReplayServer::ReplayServer() {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -104,18 +104,18 @@ ScriptedServer::ScriptedServer() {
     port_ = ntohs(address.sin_port);
 }
 
-ScriptedServer::~ScriptedServer() {
+ReplayServer::~ReplayServer() {
     finish();
     close(listener_);
 }
 
-void ScriptedServer::start(std::string script) {
+void ReplayServer::start(std::string script) {
     finish();
     session_ = new Session{std::move(script), {}, {}};
     session_->thread = std::thread(serve, listener_, std::string_view(session_->script), std::ref(session_->received));
 }
 
-std::string ScriptedServer::finish() {
+std::string ReplayServer::finish() {
     if (session_ == nullptr) {
         return {};
     }
