@@ -42,18 +42,14 @@ struct Options {
     ImapScript script;
 };
 
+const ServerCommandLine kCommandLine{"kd5lite-imapserver", kUsage};
+
 [[noreturn]] void usage_error(const std::string& what) {
-    std::fprintf(stderr, "kd5lite-imapserver: %s\n%s", what.c_str(), kUsage);
-    std::exit(2);
+    kCommandLine.error(what);
 }
 
 int to_number(const std::string& text, const char* option) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
-        usage_error(std::string("bad number for ") + option + ": " + text);
-    }
-    return static_cast<int>(value);
+    return kCommandLine.number(text, option);
 }
 
 ImapFault to_fault(const std::string& kind) {
@@ -97,23 +93,8 @@ std::pair<std::string, std::string> split(const std::string& value, char separat
 Options parse(int argc, char** argv) {
     Options o;
     ImapMailbox* last = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
-        if (i + 1 >= argc) {
-            usage_error("missing value for " + option);
-        }
-        std::string value = argv[++i];
-        if (option == "--host") {
-            o.program.host = value;
-        } else if (option == "--port") {
-            o.program.port = to_number(value, "--port");
-        } else if (option == "--port-file") {
-            o.program.port_file = value;
-        } else if (option == "--user") {
+    kCommandLine.parse(argc, argv, o.program, [&](const std::string& option, const std::string& value) {
+        if (option == "--user") {
             auto [name, password] = split(value, ':', "--user");
             last = &o.mailboxes[name];
             last->password = password;
@@ -123,8 +104,6 @@ Options parse(int argc, char** argv) {
             }
             std::string subject = "Message " + std::to_string(last->messages.size() + 1);
             last->messages.push_back({make_message(unescape(value), "user@kd5lite.test", subject), false});
-        } else if (option == "--transcript") {
-            o.program.transcript = value;
         } else if (option == "--greeting") {
             o.script.greeting = line_of(value);
         } else if (option == "--capability") {
@@ -154,9 +133,10 @@ Options parse(int argc, char** argv) {
         } else if (option == "--key") {
             o.script.key_file = value;
         } else {
-            usage_error("unknown option " + option);
+            return false;
         }
-    }
+        return true;
+    });
     if (o.script.tls != ImapTls::none && (o.script.certificate_file.empty() || o.script.key_file.empty())) {
         usage_error("--tls needs --cert and --key");
     }

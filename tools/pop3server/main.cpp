@@ -55,18 +55,14 @@ struct Options {
     Pop3Script script;
 };
 
+const ServerCommandLine kCommandLine{"kd5lite-pop3server", kUsage};
+
 [[noreturn]] void usage_error(const std::string& what) {
-    std::fprintf(stderr, "kd5lite-pop3server: %s\n%s", what.c_str(), kUsage);
-    std::exit(2);
+    kCommandLine.error(what);
 }
 
 int to_number(const std::string& text, const char* option) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
-        usage_error(std::string("bad number for ") + option + ": " + text);
-    }
-    return static_cast<int>(value);
+    return kCommandLine.number(text, option);
 }
 
 Pop3Tls to_tls(const std::string& mode) {
@@ -126,23 +122,8 @@ Options parse(int argc, char** argv) {
         }
         return *last;
     };
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
-        if (i + 1 >= argc) {
-            usage_error("missing value for " + option);
-        }
-        std::string value = argv[++i];
-        if (option == "--host") {
-            o.program.host = value;
-        } else if (option == "--port") {
-            o.program.port = to_number(value, "--port");
-        } else if (option == "--port-file") {
-            o.program.port_file = value;
-        } else if (option == "--user") {
+    kCommandLine.parse(argc, argv, o.program, [&](const std::string& option, const std::string& value) {
+        if (option == "--user") {
             std::size_t colon = value.find(':');
             if (colon == std::string::npos || colon == 0) {
                 usage_error("--user takes NAME:PASSWORD");
@@ -162,8 +143,6 @@ Options parse(int argc, char** argv) {
             account("--message").messages.push_back(with_crlf(text));
         } else if (option == "--maildir") {
             account("--maildir").maildir = value;
-        } else if (option == "--transcript") {
-            o.program.transcript = value;
         } else if (option == "--greeting") {
             o.script.greeting = line_of(value);
         } else if (option == "--reply") {
@@ -195,9 +174,10 @@ Options parse(int argc, char** argv) {
         } else if (option == "--key") {
             o.script.key_file = value;
         } else {
-            usage_error("unknown option " + option);
+            return false;
         }
-    }
+        return true;
+    });
     if (o.script.tls != Pop3Tls::none && (o.script.certificate_file.empty() || o.script.key_file.empty())) {
         usage_error("--tls needs --cert and --key");
     }

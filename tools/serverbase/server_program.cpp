@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <pthread.h>
 
@@ -52,4 +53,44 @@ int serve_until_signalled(ScriptedServer& server, const ServerProgramOptions& op
     sigwait(&stop_signals, &signal_number);
     server.stop();
     return 0;
+}
+
+void ServerCommandLine::error(const std::string& what) const {
+    std::fprintf(stderr, "%s: %s\n%s", program, what.c_str(), usage);
+    std::exit(2);
+}
+
+int ServerCommandLine::number(const std::string& text, const char* option) const {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
+        error(std::string("bad number for ") + option + ": " + text);
+    }
+    return static_cast<int>(value);
+}
+
+void ServerCommandLine::parse(int argc, char** argv, ServerProgramOptions& options,
+                              const std::function<bool(const std::string&, const std::string&)>& take) const {
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            error("missing value for " + option);
+        }
+        std::string value = argv[++i];
+        if (option == "--host") {
+            options.host = value;
+        } else if (option == "--port") {
+            options.port = number(value, "--port");
+        } else if (option == "--port-file") {
+            options.port_file = value;
+        } else if (option == "--transcript") {
+            options.transcript = value;
+        } else if (!take(option, value)) {
+            error("unknown option " + option);
+        }
+    }
 }
