@@ -2,7 +2,7 @@
 
 #include "demo/programs.h"
 #include "demo/schedule.h"
-#include "mail/scramble.h"
+#include "settings/password_pair.h"
 #include "settings/keys.h"
 #include "settings/local_time.h"
 #include "settings/settings.h"

@@ -1,9 +1,9 @@
 #include "mail/mail_check.h"
 
 #include "logging/log.h"
-#include "mail/imap.h"
-#include "mail/pop3.h"
-#include "mail/tls_settings.h"
+#include "mail/imap/imap.h"
+#include "mail/pop3/pop3.h"
+#include "mail/net/tls_settings.h"
 #include "settings/settings_access.h"
 
 #include <cerrno>

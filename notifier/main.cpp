@@ -1,4 +1,4 @@
-#include "notifier/check.h"
+#include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"

@@ -1,6 +1,6 @@
 #include "notifier/notifier_dlg.h"
 
-#include "mail/push.h"
+#include "push/push.h"
 #include "notifier/end_signals.h"
 #include "notifier/mailbox.h"
 #include "platform/timing.h"

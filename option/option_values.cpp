@@ -1,6 +1,6 @@
 #include "option/option_values.h"
 
-#include "mail/tls_settings.h"
+#include "mail/net/tls_settings.h"
 #include "settings/keys.h"
 #include "settings/text.h"
 

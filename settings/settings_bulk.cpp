@@ -1,6 +1,6 @@
 #include "settings/settings_bulk.h"
 
-#include "mail/scramble.h"
+#include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 

@@ -1,8 +1,8 @@
 #include "setup/accounts_page.h"
 
 #include "gui/byte_limit.h"
-#include "mail/scramble.h"
-#include "mail/scramble_text.h"
+#include "settings/password_pair.h"
+#include "credentials/scramble_text.h"
 #include "platform/secret.h"
 #include "settings/settings_access.h"
 

@@ -1,6 +1,6 @@
 #include "tests/mail/mail_test_env.h"
 
-#include "mail/known_hits.h"
+#include "mail/pop3/known_hits.h"
 #include "settings/settings_access.h"
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "tests/notifier/harness.h"
 
-#include "mail/scramble_text.h"
+#include "credentials/scramble_text.h"
 #include "platform/profile.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"

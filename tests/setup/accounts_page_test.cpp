@@ -1,4 +1,4 @@
-#include "mail/scramble.h"
+#include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "setup/accounts_page.h"

@@ -1,6 +1,6 @@
 #include "tools/imapserver/imap_server.h"
 
-#include "mail/imap_parser.h"
+#include "mail/imap/imap_parser.h"
 
 #include <algorithm>
 #include <cctype>

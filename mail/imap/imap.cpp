@@ -1,0 +1,47 @@
+#include "mail/imap/imap.h"
+
+#include "mail/imap/imap_session.h"
+#include "mail/sender_filters.h"
+#include "settings/settings.h"
+
+#include <climits>
+
+namespace {
+
+int result_of(ImapSession::Result r) {
+    return r == ImapSession::Result::failed ? -1 : 0;
+}
+
+} // namespace
+
+int imap_check(int index) {
+    if (index < 0 || index >= kAccountCount) {
+        return -1;
+    }
+    ImapSession session(index);
+    ImapSession::Result r = session.open();
+    if (r == ImapSession::Result::ok) {
+        r = session.examine();
+    }
+    std::vector<std::uint32_t> unseen;
+    if (r == ImapSession::Result::ok) {
+        r = session.search_unseen(unseen);
+    }
+    if (r != ImapSession::Result::ok) {
+        return result_of(r);
+    }
+    int result = unseen.size() > INT_MAX ? INT_MAX : static_cast<int>(unseen.size());
+    const SenderFilters filters = read_sender_filters(index);
+    if (filters.any()) {
+        int hits = 0;
+        if (!unseen.empty()) {
+            r = session.fetch_headers(unseen, [&](std::string_view block) { hits += filters.hits(block); });
+            if (r != ImapSession::Result::ok) {
+                return result_of(r);
+            }
+        }
+        result = hits;
+    }
+    session.logout();
+    return result;
+}

@@ -1,0 +1,548 @@
+#include "mail/imap/imap_session.h"
+
+#include "logging/log.h"
+#include "mail/imap/imap_text.h"
+#include "mail/net/tls_settings.h"
+#include "platform/secret.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <openssl/evp.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kImapPort = 143;
+constexpr int kImapsPort = 993; // TLS from the first byte (RFC 8314)
+// Servers limit the length of a command line; RFC 7162 asks them to take at least 8192 bytes. A longer set of
+// message numbers goes out in several FETCH commands.
+constexpr std::size_t kMaxSetText = 8000;
+
+// The error-log lines of a step; %s is the step's name.
+constexpr char kSendFailed[] =
+    "check mail ---> The transmission of a message is abnormal to IMAP [%s][no.%d error: %d]";
+constexpr char kReceiveFailed[] =
+    "check mail ---> The reception of an IMAP confirmation [%s] message is abnormal[no.%d error: %d]";
+constexpr char kRefused[] =
+    "check mail ---> Contents abnormality of an IMAP confirmation [%s] message[no.%d error: %d]";
+constexpr char kBye[] = "check mail ---> The IMAP server ended the connection [%s][no.%d error: %d]";
+constexpr char kBroken[] = "check mail ---> The IMAP server broke the protocol [%s][no.%d error: %d]";
+
+int remaining_ms(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool is_change(const ImapResponse& r) {
+    return r.kind == ImapResponse::Kind::untagged && r.number >= 0 &&
+           (r.keyword == "EXISTS" || r.keyword == "EXPUNGE" || r.keyword == "FETCH" || r.keyword == "RECENT");
+}
+
+// "1:3,7,9:10": the numbers in ascending runs.
+std::vector<std::string> set_texts(std::vector<std::uint32_t> numbers) {
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    std::vector<std::string> sets(1);
+    for (std::size_t i = 0; i < numbers.size();) {
+        std::size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) {
+            ++j;
+        }
+        std::string run = std::to_string(numbers[i]);
+        if (j > i) {
+            run.append(":").append(std::to_string(numbers[j]));
+        }
+        if (!sets.back().empty() && sets.back().size() + run.size() + 1 > kMaxSetText) {
+            sets.emplace_back();
+        }
+        sets.back() += (sets.back().empty() ? "" : ",") + run;
+        i = j + 1;
+    }
+    if (sets.back().empty()) {
+        sets.pop_back();
+    }
+    return sets;
+}
+
+// The base64 form of bytes, written into out's own storage (it may be a password's).
+void append_base64(std::string& out, const std::string& bytes) {
+    const std::size_t at = out.size();
+    out.resize(at + 4 * ((bytes.size() + 2) / 3) + 1);
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + at),
+                            reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(at + static_cast<std::size_t>(n));
+}
+
+// Appends an argument to a command in pieces: quoted in the current piece, or as a literal whose bytes start the
+// next piece, sent once the server has let it in (RFC 3501 4.3, 7.5). The pieces' storage is reserved by the
+// caller, so that no copy of a password is left behind by a string that grows or a vector that moves.
+void append_argument(std::vector<std::string>& pieces, std::string_view text) {
+    if (imap_argument_form(text) == ImapArgument::quoted) {
+        imap_append_quoted(pieces.back(), text);
+        return;
+    }
+    pieces.back().append("{").append(std::to_string(text.size())).append("}\r\n");
+    pieces.emplace_back().reserve(text.size() + 2);
+    pieces.back() += text;
+}
+
+// Pieces with room for a command of up to size bytes, a password among them.
+std::vector<std::string> reserved_pieces(std::size_t size) {
+    std::vector<std::string> pieces(1);
+    pieces.reserve(4);
+    pieces.front().reserve(2 * size + 64); // quoting may double every byte
+    return pieces;
+}
+
+void wipe(std::vector<std::string>& pieces) {
+    for (std::string& piece : pieces) {
+        wipe_secret(piece);
+    }
+}
+
+} // namespace
+
+struct ImapStep {
+    const char* name;
+};
+
+namespace {
+
+constexpr ImapStep kGreeting{"a connection confirmation"};
+constexpr ImapStep kCapability{"a capability command"};
+constexpr ImapStep kStarttls{"a STARTTLS command"};
+constexpr ImapStep kLogin{"a login"};
+constexpr ImapStep kEnable{"an enable command"};
+constexpr ImapStep kExamine{"a folder examination command"};
+constexpr ImapStep kSearch{"an unread search command"};
+constexpr ImapStep kFetch{"a header fetch command"};
+constexpr ImapStep kLogout{"an end command"};
+constexpr ImapStep kIdle{"an IDLE command"};
+constexpr ImapStep kDone{"an IDLE end"};
+
+} // namespace
+
+std::vector<std::string> ImapSession::step_names() {
+    std::vector<std::string> names;
+    for (const ImapStep* step : {&kGreeting, &kCapability, &kStarttls, &kLogin, &kEnable, &kExamine, &kSearch, &kFetch,
+                                 &kLogout, &kIdle, &kDone}) {
+        names.emplace_back(step->name);
+    }
+    return names;
+}
+
+ImapSession::~ImapSession() {
+    close();
+}
+
+void ImapSession::close() {
+    connection_.close();
+    parser_ = ImapParser(kHeaderLimit);
+    idle_tag_.clear();
+}
+
+bool ImapSession::offers(std::string_view capability) const {
+    return std::find(capabilities_.begin(), capabilities_.end(), capability) != capabilities_.end();
+}
+
+std::string ImapSession::next_tag() {
+    return std::string("k").append(std::to_string(++tag_number_));
+}
+
+ImapSession::Result ImapSession::fail_line(const char* line, int error) {
+    write_error_logf(line, index_, error);
+    close();
+    return Result::failed;
+}
+
+// Writes the step's line (form kSendFailed, kReceiveFailed, kRefused, kBye or kBroken), closes the connection,
+// and says what the check makes of it.
+ImapSession::Result ImapSession::fail(const Step& step, const char* form, int error) {
+    write_error_logf(form, step.name, index_, error);
+    close();
+    return form == kRefused ? Result::refused : Result::failed;
+}
+
+bool ImapSession::take_capabilities(const ImapResponse& r) {
+    std::vector<std::string> names = capability_names(r);
+    if (names.empty()) {
+        return false;
+    }
+    capabilities_ = std::move(names);
+    return true;
+}
+
+// The next whole response, its lines and literals read as the parser asks for them, all within timeout_ms.
+ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, const Step& step) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        switch (parser_.next(r)) {
+        case ImapParser::Result::response:
+            return Result::ok;
+        case ImapParser::Result::failed:
+            return fail(step, kBroken, EPROTO);
+        case ImapParser::Result::more:
+            break;
+        }
+        int rc;
+        if (std::uint64_t left = parser_.literal_left(); left > 0) {
+            // Taken in pieces: the parser keeps only the first kHeaderLimit bytes of a literal however long it is.
+            char chunk[16 * 1024];
+            std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof chunk));
+            rc = connection_.receive_exact(chunk, size, remaining_ms(deadline));
+            if (rc == 0) {
+                parser_.feed(std::string_view(chunk, size));
+            }
+        } else {
+            std::string line;
+            rc = connection_.receive_line(line, kImapMaxLine + 2, remaining_ms(deadline));
+            parser_.feed(line);
+        }
+        if (rc != 0) {
+            return fail(step, kReceiveFailed, errno);
+        }
+    }
+}
+
+// Sends a command in its pieces (the first gets the tag; each later one waits for the server's go-ahead) and reads
+// the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection. A refusal
+// writes refused_line instead of the step's line when given, and is then a failure.
+ImapSession::Result ImapSession::command(const Step& step, const std::vector<std::string>& pieces,
+                                         const Untagged& untagged, const char* refused_line) {
+    if (!connection_.is_open()) {
+        return fail(step, kSendFailed, ENOTCONN);
+    }
+    const std::string tag = next_tag();
+    std::string first;
+    first.reserve(tag.size() + 1 + pieces.front().size());
+    first.append(tag).append(" ").append(pieces.front());
+    int sent = connection_.send(first.data(), static_cast<int>(first.size()));
+    wipe_secret(first); // it may hold the password
+    if (sent != 0) {
+        return fail(step, kSendFailed, errno);
+    }
+    std::size_t next = 1;
+    for (;;) {
+        ImapResponse r;
+        if (Result result = read_response(r, MailConnection::receive_budget_ms(), step); result != Result::ok) {
+            return result;
+        }
+        if (r.kind == ImapResponse::Kind::continuation) {
+            if (next == pieces.size()) {
+                return fail(step, kBroken, EPROTO);
+            }
+            const std::string& piece = pieces[next++];
+            if (connection_.send(piece.data(), static_cast<int>(piece.size())) != 0) {
+                return fail(step, kSendFailed, errno);
+            }
+            continue;
+        }
+        if (r.kind == ImapResponse::Kind::untagged) {
+            if (r.keyword == "BYE") {
+                return fail(step, kBye, ECONNRESET);
+            }
+            take_capabilities(r);
+            if (untagged) {
+                untagged(r);
+            }
+            continue;
+        }
+        if (r.tag != tag || r.malformed) {
+            return fail(step, kBroken, EPROTO);
+        }
+        if (r.keyword != "OK") {
+            return refused_line != nullptr ? fail_line(refused_line, EPROTO) : fail(step, kRefused, 0);
+        }
+        take_capabilities(r);
+        return Result::ok;
+    }
+}
+
+ImapSession::Result ImapSession::read_capabilities() {
+    capabilities_.clear();
+    return command(kCapability, {"CAPABILITY\r\n"});
+}
+
+ImapSession::Result ImapSession::connect_and_greet() {
+    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
+    const std::string server = settings_get(Key::ServerName, index_);
+    if (connection_.resolve(server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
+        return fail_line("check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", errno);
+    }
+    if (connection_.connect() != 0) {
+        return fail_line("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", errno);
+    }
+    if (security == MailSecurity::tls &&
+        connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+        return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
+    }
+    ImapResponse greeting;
+    if (Result r = read_response(greeting, MailConnection::receive_budget_ms(), kGreeting); r != Result::ok) {
+        return r;
+    }
+    if (greeting.kind != ImapResponse::Kind::untagged || !greeting.is_status() || greeting.keyword == "NO" ||
+        greeting.keyword == "BAD") {
+        return fail(kGreeting, kBroken, EPROTO);
+    }
+    if (greeting.keyword == "BYE") {
+        return fail(kGreeting, kRefused, 0);
+    }
+    if (greeting.keyword == "PREAUTH") {
+        // Logged in before a word was said: there is no way to STARTTLS or to log in as this account.
+        return fail(kGreeting, kRefused, 0);
+    }
+    take_capabilities(greeting);
+    return Result::ok;
+}
+
+ImapSession::Result ImapSession::starttls() {
+    if (!offers("STARTTLS")) {
+        return fail_line("check mail ---> STARTTLS is not offered by the IMAP server[no.%d error: %d]", EPROTO);
+    }
+    if (Result r = command(kStarttls, {"STARTTLS\r\n"}, {}, "check mail ---> STARTTLS was refused[no.%d error: %d]");
+        r != Result::ok) {
+        return r;
+    }
+    // Whatever came after the answer came in clear and must not be taken as the server's words under TLS
+    // (RFC 3501 6.2.1); the connection checks its own buffer the same way.
+    if (parser_.holds_bytes()) {
+        return fail(kStarttls, kBroken, EPROTO);
+    }
+    if (connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+        return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
+    }
+    return read_capabilities(); // those learnt in clear may have been forged
+}
+
+ImapSession::Result ImapSession::login() {
+    const std::string id = settings_get(Key::ID, index_);
+    SecretBuffer<sizeof g_settings.user[0].Password> password;
+    settings_get_into(Key::Password, password.text, sizeof password.text, index_);
+    const std::string_view secret(password.text);
+    std::vector<std::string> pieces = reserved_pieces(id.size() + secret.size());
+    if (offers("AUTH=PLAIN")) {
+        // RFC 4616: no authorisation identity, the user name, the password, NUL before each.
+        std::string plain;
+        plain.reserve(id.size() + secret.size() + 2);
+        plain.append(1, '\0').append(id).append(1, '\0').append(secret);
+        pieces.front() += "AUTHENTICATE PLAIN";
+        if (offers("SASL-IR")) {
+            pieces.front() += ' ';
+        } else {
+            pieces.front() += "\r\n";
+            pieces.emplace_back().reserve(pieces.front().capacity());
+        }
+        append_base64(pieces.back(), plain);
+        pieces.back() += "\r\n";
+        wipe_secret(plain);
+    } else if (offers("LOGINDISABLED")) {
+        write_error_logf("check mail ---> LOGIN is disabled by the IMAP server[no.%d error: %d]", index_, EACCES);
+        close();
+        return Result::refused;
+    } else {
+        pieces.front() += "LOGIN ";
+        append_argument(pieces, id);
+        pieces.back() += ' ';
+        append_argument(pieces, secret);
+        pieces.back() += "\r\n";
+    }
+    capabilities_.clear(); // the server may offer more once logged in, and often says so in its answer
+    Result result = command(kLogin, pieces);
+    wipe(pieces);
+    if (result == Result::ok && capabilities_.empty()) {
+        result = read_capabilities();
+    }
+    return result;
+}
+
+ImapSession::Result ImapSession::open() {
+    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
+    if (security == MailSecurity::unknown) {
+        write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);
+        return Result::failed;
+    }
+    Result result = connect_and_greet();
+    if (result == Result::ok && capabilities_.empty()) {
+        result = read_capabilities();
+    }
+    if (result == Result::ok && security == MailSecurity::stls) {
+        result = starttls();
+    }
+    return result == Result::ok ? login() : result;
+}
+
+ImapSession::Result ImapSession::enable_utf8() {
+    return command(kEnable, {"ENABLE UTF8=ACCEPT\r\n"}, [this](const ImapResponse& r) {
+        if (r.keyword == "ENABLED") {
+            for (const ImapValue& v : r.data) {
+                utf8_ = utf8_ || v.text == "UTF8=ACCEPT";
+            }
+        }
+    });
+}
+
+ImapSession::Result ImapSession::examine() {
+    std::string folder = settings_get(Key::Folder, index_);
+    if (folder.empty()) {
+        folder = "INBOX";
+    }
+    std::string name;
+    if (!mailbox_utf7(folder, name)) {
+        return fail_line("check mail ---> The folder name is abnormal[no.%d error: %d]", EILSEQ);
+    }
+    const bool ascii = std::all_of(folder.begin(), folder.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii && !utf8_ && offers("UTF8=ACCEPT")) {
+        if (Result r = enable_utf8(); r != Result::ok) {
+            return r;
+        }
+    }
+    if (utf8_ && folder.find_first_of("\r\n") == std::string::npos) {
+        // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8, and quoted strings may carry it.
+        std::string text = "EXAMINE ";
+        imap_append_quoted(text, folder);
+        return command(kExamine, {text + "\r\n"});
+    }
+    std::vector<std::string> pieces = {"EXAMINE "};
+    append_argument(pieces, name);
+    pieces.back() += "\r\n";
+    return command(kExamine, pieces);
+}
+
+ImapSession::Result ImapSession::search_unseen(std::vector<std::uint32_t>& numbers) {
+    numbers.clear();
+    return command(kSearch, {"SEARCH UNSEEN\r\n"}, [&numbers](const ImapResponse& r) {
+        std::vector<std::uint32_t> found = search_numbers(r);
+        numbers.insert(numbers.end(), found.begin(), found.end());
+    });
+}
+
+ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
+                                               const std::function<void(std::string_view)>& each) {
+    for (const std::string& set : set_texts(numbers)) {
+        const std::string text = std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n");
+        Result r = command(kFetch, {text}, [&each](const ImapResponse& r) {
+            if (const ImapValue* block = fetch_item(r, "BODY[HEADER]")) {
+                each(block->text);
+            }
+        });
+        if (r != Result::ok) {
+            return r;
+        }
+    }
+    return Result::ok;
+}
+
+// The count is made by now: whatever LOGOUT brings (a BYE and a closed connection before the tagged answer, as
+// some servers do) changes nothing but the connection, which is closed in any case.
+ImapSession::Result ImapSession::logout() {
+    const std::string text = next_tag() + " LOGOUT\r\n";
+    if (connection_.is_open() && connection_.send(text.data(), static_cast<int>(text.size())) == 0) {
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms());
+        ImapResponse r;
+        while (connection_.is_open() && read_response(r, remaining_ms(deadline), kLogout) == Result::ok &&
+               r.kind != ImapResponse::Kind::tagged) {
+        }
+    }
+    close();
+    return Result::ok;
+}
+
+ImapSession::Result ImapSession::start_idle() {
+    idle_tag_ = next_tag();
+    const std::string text = idle_tag_ + " IDLE\r\n";
+    if (connection_.send(text.data(), static_cast<int>(text.size())) != 0) {
+        return fail(kIdle, kSendFailed, errno);
+    }
+    for (;;) {
+        ImapResponse r;
+        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kIdle); result != Result::ok) {
+            return result;
+        }
+        if (r.kind == ImapResponse::Kind::continuation) {
+            return Result::ok;
+        }
+        if (r.kind == ImapResponse::Kind::tagged) {
+            return fail(kIdle, r.tag == idle_tag_ && !r.malformed ? kRefused : kBroken, 0);
+        }
+        if (r.keyword == "BYE") {
+            return fail(kIdle, kBye, ECONNRESET);
+        }
+        idle_change_ = idle_change_ || is_change(r);
+    }
+}
+
+ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        if (idle_change_) {
+            idle_change_ = false;
+            return IdleEvent::change;
+        }
+        if (!connection_.is_open()) {
+            return IdleEvent::gone;
+        }
+        if (!parser_.holds_bytes()) {
+            int ready = connection_.wait_readable(remaining_ms(deadline));
+            if (ready == 0) {
+                return IdleEvent::nothing;
+            }
+            if (ready < 0) {
+                fail(kIdle, kReceiveFailed, errno);
+                return IdleEvent::gone;
+            }
+        }
+        ImapResponse r;
+        if (read_response(r, MailConnection::receive_budget_ms(), kIdle) != Result::ok) {
+            return IdleEvent::gone;
+        }
+        if (r.kind == ImapResponse::Kind::untagged && r.keyword == "BYE") {
+            fail(kIdle, kBye, ECONNRESET);
+            return IdleEvent::gone;
+        }
+        if (r.kind != ImapResponse::Kind::untagged) {
+            fail(kIdle, kBroken, EPROTO); // the server ended the IDLE on its own, or said something out of turn
+            return IdleEvent::gone;
+        }
+        idle_change_ = idle_change_ || is_change(r);
+    }
+}
+
+ImapSession::Result ImapSession::stop_idle(int timeout_ms, bool* changed) {
+    if (changed != nullptr) {
+        *changed = idle_change_;
+    }
+    idle_change_ = false;
+    if (!connection_.is_open() || idle_tag_.empty()) {
+        return fail(kDone, kSendFailed, ENOTCONN);
+    }
+    if (connection_.send("DONE\r\n", 6) != 0) {
+        return fail(kDone, kSendFailed, errno);
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        ImapResponse r;
+        if (Result result = read_response(r, remaining_ms(deadline), kDone); result != Result::ok) {
+            return result;
+        }
+        if (r.kind == ImapResponse::Kind::untagged) {
+            if (r.keyword == "BYE") {
+                return fail(kDone, kBye, ECONNRESET);
+            }
+            if (changed != nullptr && is_change(r)) {
+                *changed = true;
+            }
+            continue;
+        }
+        if (r.kind != ImapResponse::Kind::tagged || r.tag != idle_tag_ || r.malformed) {
+            return fail(kDone, kBroken, EPROTO);
+        }
+        idle_tag_.clear();
+        return r.keyword == "OK" ? Result::ok : fail(kDone, kRefused, 0);
+    }
+}

@@ -1,0 +1,474 @@
+#include "mail/pop3/pop3.h"
+
+#include "logging/log.h"
+#include "logging/log_text.h"
+#include "mail/check_stop.h"
+#include "mail/pop3/known_hits.h"
+#include "mail/net/mail_connection.h"
+#include "mail/pop3/pop3_reply.h"
+#include "mail/sender_filters.h"
+#include "mail/net/tcp_client.h"
+#include "mail/net/tls_settings.h"
+#include "platform/secret.h"
+#include "platform/timing.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "settings/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr int kBufferSize = 4096;   // commands and replies
+constexpr int kLineCapacity = 1024; // one reply line
+constexpr int kBlockClear = 2048;   // bytes the block receive clears first
+constexpr int kCopySize = 128;      // copies of the server name, user name and password
+constexpr int kTrace = 0;           // the trace writers are always called switched off
+
+// One receive of the rest of a TOP reply or of a unique-id listing: a whole TLS record.
+constexpr int kTopPieceSize = 16384;
+// A TOP reply longer than this is no header block but a server that does not stop.
+constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
+
+// The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
+struct StepMessages {
+    const char* send_failed;
+    const char* receive_failed;
+    const char* refused;
+};
+
+constexpr StepMessages kGreeting = {
+    nullptr,
+    "check mail ---> The reception of a POP connection confirmation message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP connection confirmation message[no.%d error: %d]",
+};
+constexpr StepMessages kUser = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a user name][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.%d error: %d]",
+};
+constexpr StepMessages kPassword = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a password][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a password] message[no.%d error: %d]",
+};
+constexpr StepMessages kCount = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email confirmation "
+    "command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a reception email confirmation command] message is "
+    "abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
+    "message[no.%d error: %d]",
+};
+constexpr StepMessages kTitle = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email title "
+    "acquisition command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a reception email title acquisition command] message is "
+    "abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
+    "message[no.%d error: %d]",
+};
+// A TOP reply's header block that did not come.
+constexpr const char* kTitleReception =
+    "check mail ---> The reception of a POP confirmation [the title reception] message is abnormal[no.%d error: %d]";
+// STLS (RFC 2595). A refusal ends the check as a failure, never with a login in clear.
+constexpr StepMessages kStls = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a STLS command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a STLS command] message is abnormal[no.%d error: %d]",
+    "check mail ---> STLS was refused[no.%d error: %d]",
+};
+// UIDL (RFC 1939). A refusal is no fault: the command is optional, and the check then reads every message.
+constexpr StepMessages kUidl = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a unique id listing "
+    "command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a unique id listing command] message is abnormal[no.%d "
+    "error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a unique id listing command] message[no.%d error: "
+    "%d]",
+};
+constexpr StepMessages kEnd = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.%d error: %d]",
+};
+
+// How a step ended: go on, a negative answer (the check gives 0), a transport failure (-1) or a stop asked for by
+// the user (-1: the count is not known). All but the first have already closed the connection; the middle two
+// have written their line.
+enum class Step { ok, refused, failed, stopped };
+
+int result_of(Step step) {
+    return step == Step::refused ? 0 : -1;
+}
+
+// The working state of one check.
+struct Check {
+    int index = 0;
+    char buffer[kBufferSize + 1] = {}; // the last command or reply, always zero-terminated
+    int length = 0;                    // out-length of the last reply line
+    int error = 0;                     // errno of the step that ended the check
+};
+
+void trace_sys(const std::string& text) {
+    write_trace(LogKind::sys, kTrace, text.c_str());
+}
+
+// A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
+// LF in it would let the settings file smuggle further commands to the server.
+void copy_field(char (&copy)[kCopySize], Key key, int index) {
+    // Read into the fixed buffer itself, never through a std::string: the field may be the plain password.
+    settings_get_into(key, copy, sizeof copy, index);
+    copy[std::strcspn(copy, "\r\n")] = '\0';
+}
+
+void close_connection() {
+    c_close_socket();
+    c_end_socket();
+}
+
+Step end_step(Check& c, Step how, const char* message) {
+    c.error = errno;
+    close_connection();
+    write_error_logf(message, c.index, c.error);
+    return how;
+}
+
+// Sends the command in the buffer (none for the greeting) and reads one reply line into the buffer, whatever it
+// says. shown is the command as the trace may see it.
+Step send_and_receive(Check& c, const StepMessages& messages, const char* shown) {
+    if (messages.send_failed != nullptr) {
+        write_pop_trace(kTrace, "(S) ", shown);
+        trace_sys(format_text("send ( %s )", shown));
+        if (c_send_socket(c.buffer, static_cast<int>(std::strlen(c.buffer))) != 0) {
+            return end_step(c, Step::failed, messages.send_failed);
+        }
+    }
+    c.length = kLineCapacity;
+    if (c_recv_socket(c.buffer, &c.length, '\n') != 0) {
+        return end_step(c, Step::failed, messages.receive_failed);
+    }
+    write_pop_trace(kTrace, "(R) ", c.buffer);
+    trace_sys(format_text("recv ( %s )", c.buffer));
+    return Step::ok;
+}
+
+// send_and_receive for a reply that must be positive.
+Step exchange(Check& c, const StepMessages& messages, const char* shown) {
+    Step step = send_and_receive(c, messages, shown);
+    if (step == Step::ok && !reply_ok(c.buffer)) {
+        return end_step(c, Step::refused, messages.refused);
+    }
+    return step;
+}
+
+Step command(Check& c, const StepMessages& messages, const char* text) {
+    std::snprintf(c.buffer, sizeof c.buffer, "%s%c%c", text, 13, 10);
+    return exchange(c, messages, c.buffer);
+}
+
+// TLS on the connection, before anything of the account crosses it.
+Step start_tls(Check& c) {
+    char fingerprint[kCopySize];
+    copy_field(fingerprint, Key::TlsFingerprint, c.index);
+    if (c_start_tls(fingerprint) != 0) {
+        return end_step(c, Step::failed, "check mail ---> TLS connection is abnormal[no.%d error: %d]");
+    }
+    return Step::ok;
+}
+
+// Asks a server on the POP3 port to go over to TLS (RFC 2595), right after its greeting.
+Step stls(Check& c) {
+    Step step = command(c, kStls, "STLS");
+    if (step == Step::refused) {
+        return Step::failed;
+    }
+    return step == Step::ok ? start_tls(c) : step;
+}
+
+Step login(Check& c) {
+    char id[kCopySize];
+    copy_field(id, Key::ID, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "USER %s%c%c", id, 13, 10);
+    Step step = exchange(c, kUser, c.buffer);
+    if (step != Step::ok) {
+        return step;
+    }
+    SecretBuffer<kCopySize> password;
+    copy_field(password.text, Key::Password, c.index);
+    std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password.text, 13, 10);
+    // The password never reaches a log, not even a trace switched on by hand.
+    return exchange(c, kPassword, "PASS ****\r\n");
+}
+
+// Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
+// records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow nor an
+// endless reply can hold the check.
+Step read_reply_rest(Check& c, TopReply& reply) {
+    int budget = MailConnection::receive_budget_ms();
+    char piece[kTopPieceSize];
+    while (!reply.done) {
+        if (reply.total > kTopReplyMax) {
+            write_error_logf("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
+            errno = EMSGSIZE;
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        int got = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (got < 0) {
+            return end_step(c, Step::failed, kTitleReception);
+        }
+        if (got == 0) {
+            break; // the server closed: the next command finds out
+        }
+        top_reply_take(reply, std::string_view(piece, static_cast<std::size_t>(got)));
+    }
+    return Step::ok;
+}
+
+// Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
+// size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
+Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
+    const long long loop = n - 1;
+    std::snprintf(c.buffer, sizeof c.buffer, "TOP %lld 10%c%c", n, 13, 10);
+    trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
+    Step step = exchange(c, kTitle, c.buffer);
+    if (step != Step::ok) {
+        return step;
+    }
+    trace_sys(format_text("recv ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
+    const int size = top_block_size(c.buffer, c.length);
+    std::memset(c.buffer, 0, sizeof c.buffer);
+    trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
+    int received = kBlockClear;
+    if (c_recv_socket_setlen(c.buffer, &received, size) != 0) {
+        return end_step(c, Step::failed, kTitleReception);
+    }
+    trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
+    TopReply reply;
+    top_reply_take(reply, std::string_view(c.buffer, static_cast<std::size_t>(received)));
+    step = read_reply_rest(c, reply);
+    if (step != Step::ok) {
+        return step;
+    }
+    write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
+    // The block may hold binary bytes, zeros among them: the search covers every byte kept.
+    hits += f.hits(reply.kept);
+    trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", loop, count));
+    return Step::ok;
+}
+
+// The reply as one log line: without its line end, everything else escaped that could break or disguise the line.
+std::string printable(const Check& c) {
+    std::string_view reply(c.buffer, static_cast<std::size_t>(std::clamp(c.length, 0, kLineCapacity + 1)));
+    if (reply.ends_with('\r')) {
+        reply.remove_suffix(1);
+    }
+    return log_safe_text(reply);
+}
+
+Step quit(Check& c) {
+    Step step = command(c, kEnd, "QUIT");
+    if (step == Step::refused) {
+        write_error_logf("debug ---> %d , %s [no.%d error: %d]", c.length, printable(c).c_str(), c.index, c.error);
+    }
+    return step;
+}
+
+// A stop asked for in the middle of a pass ends the check at once, with QUIT as at any other end.
+Step stop_check(Check& c) {
+    if (quit(c) == Step::ok) {
+        close_connection();
+    }
+    return Step::stopped;
+}
+
+// What an account's known hits were learned for: with another server, user or filter they mean nothing.
+std::string memory_key(int index, const SenderFilters& f) {
+    std::string key = settings_get(Key::ServerName, index) + '\0' + settings_get(Key::ID, index);
+    for (int i = 0; i < 3; ++i) {
+        key += '\0' + f.address[i] + '\0' + std::to_string(f.condition[i]);
+    }
+    return key;
+}
+
+// Reads the unique-id listing (UIDL, RFC 1939) of count messages into list. The list stays empty when the server
+// refuses the command or the listing is unusable (with its line in the error log): the pass then reads every
+// message, as without the listing.
+Step read_listing(Check& c, long long count, UidList& list) {
+    std::snprintf(c.buffer, sizeof c.buffer, "UIDL%c%c", 13, 10);
+    Step step = send_and_receive(c, kUidl, c.buffer);
+    if (step != Step::ok || !reply_ok(c.buffer)) {
+        return step;
+    }
+    // The first piece with the pauses of a header block, the rest as it comes, within one wait budget.
+    UidlParser parser(count);
+    char piece[kTopPieceSize];
+    int received = 0;
+    if (c_recv_socket_setlen(piece, &received, kTopPieceSize) != 0) {
+        return end_step(c, Step::failed, kUidl.receive_failed);
+    }
+    int budget = MailConnection::receive_budget_ms();
+    while (received > 0 &&
+           parser.feed(std::string_view(piece, static_cast<std::size_t>(received))) == UidlParser::State::reading) {
+        if (check_stop_due()) {
+            return stop_check(c);
+        }
+        received = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (received < 0) {
+            return end_step(c, Step::failed, kUidl.receive_failed);
+        }
+    }
+    if (parser.state() != UidlParser::State::complete) {
+        write_error_logf(kUidl.refused, c.index, EBADMSG);
+        return Step::ok;
+    }
+    list = std::move(parser.list());
+    return Step::ok;
+}
+
+// Reads the headers of every message whose hits the list does not know (all of them without a list) and adds up
+// the hits of all. Between messages it looks for a stop request.
+Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, UidList& list, bool by_id, int& hits) {
+    for (long long n = 1; n <= count; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        if (by_id && list.hits(i) != kHitsUnknown) {
+            hits += list.hits(i);
+            continue;
+        }
+        if (check_stop_due()) {
+            return stop_check(c);
+        }
+        trace_sys(format_text("--- loop start( loop:%lld < crflag:%lld )", n - 1, count));
+        int found = 0;
+        Step step = read_headers(c, f, n, count, found);
+        if (step != Step::ok) {
+            return step;
+        }
+        if (by_id) {
+            list.set_hits(i, static_cast<std::uint8_t>(std::min(found, kHitsUnknown - 1)));
+        }
+        hits += found;
+        pause_ms(timing().filter_pause_ms);
+    }
+    return Step::ok;
+}
+
+// The sender filter pass over count messages. With the server's unique-id listing only messages whose ids no
+// earlier pass has read are asked for with TOP; the hits of the others come from the account's memory, so the
+// result is the one a pass over every message gives.
+Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
+    const char* a[] = {f.address[0].c_str(), f.address[1].c_str(), f.address[2].c_str()};
+    trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1], a[2],
+                          count));
+    check_stop_arm();
+    const std::string key = memory_key(c.index, f);
+    UidList known = take_known_hits(c.index, key);
+    UidList list;
+    Step step = count > 0 ? read_listing(c, count, list) : Step::ok;
+    const bool by_id = static_cast<long long>(list.size()) == count;
+    if (step == Step::ok) {
+        list.learn_from(known);
+        step = read_unknown_headers(c, f, count, list, by_id, hits);
+    }
+    if (step == Step::stopped) {
+        return step; // the monitor ends, and its memory with it
+    }
+    // A pass cut short keeps what it learned; one without a listing keeps what earlier passes learned.
+    keep_known_hits(c.index, key, by_id ? std::move(list) : std::move(known));
+    if (step != Step::ok) {
+        return step;
+    }
+    trace_sys(format_text("--- loop check( loop:%lld crflag:%d trflag:%d )", count, hits, hits));
+    trace_sys(format_text("The check end of a specification email address ( %s %s %s )(crflag:%d trflag:%d)", a[0],
+                          a[1], a[2], hits, hits));
+    return Step::ok;
+}
+
+int check_account(Check& c) {
+    const MailSecurity security = mail_security(settings_get(Key::Security, c.index).c_str());
+    if (security == MailSecurity::unknown) {
+        write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", c.index, EINVAL);
+        return -1;
+    }
+    if (c_init_socket() != 0) {
+        write_error_logf("check mail ---> Initial abnormality[no.%d error: %d]", c.index, errno);
+        return -1;
+    }
+    char server[kCopySize];
+    copy_field(server, Key::ServerName, c.index);
+    if (c_make_socket_for(server, mail_service(security)) != 0) {
+        int error = errno;
+        c_end_socket();
+        write_error_logf("check mail ---> Making (POP) is abnormal[no.%d error: %d]", c.index, error);
+        return -1;
+    }
+    if (c_connect_socket() != 0) {
+        int error = errno;
+        c_end_socket();
+        write_error_logf("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", c.index, error);
+        return -1;
+    }
+
+    Step step = security == MailSecurity::tls ? start_tls(c) : Step::ok;
+    if (step == Step::ok) {
+        step = exchange(c, kGreeting, nullptr);
+    }
+    if (step == Step::ok && security == MailSecurity::stls) {
+        step = stls(c);
+    }
+    if (step == Step::ok) {
+        step = login(c);
+    }
+    if (step == Step::ok) {
+        step = command(c, kCount, "STAT");
+    }
+    if (step != Step::ok) {
+        return result_of(step);
+    }
+    const long long count = stat_message_count(c.buffer);
+    if (count > kStatCountMax) {
+        errno = EOVERFLOW;
+        return result_of(end_step(c, Step::refused,
+                                  "check mail ---> The number of emails of a POP confirmation [a reception email "
+                                  "confirmation command] message is abnormal[no.%d error: %d]"));
+    }
+    int result = static_cast<int>(count);
+    SenderFilters filters = read_sender_filters(c.index);
+    if (filters.any()) {
+        int hits = 0;
+        step = filter_pass(c, filters, count, hits);
+        if (step != Step::ok) {
+            return result_of(step);
+        }
+        result = hits;
+    }
+    step = quit(c);
+    if (step != Step::ok) {
+        return result_of(step);
+    }
+    close_connection();
+    return result;
+}
+
+// The TCP client has one connection for the whole process: two checks at once would share it.
+std::mutex g_check_mutex;
+
+} // namespace
+
+int pop3_check(int index) {
+    if (index < 0 || index >= kAccountCount) {
+        return -1;
+    }
+    std::lock_guard lock(g_check_mutex);
+    Check c;
+    c.index = index;
+    errno = 0; // a negative answer reports the error number in force, which no failure has set
+    int result = check_account(c);
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    return result;
+}

@@ -1,0 +1,66 @@
+#include "mail/pop3/pop3_reply.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The decimal number after the first space of the line, blanks allowed before it, clamped to limit. A sign or
+// any other character there gives 0: a count or an octet count is never negative.
+long long number_after_space(const char* line, long long limit) {
+    const char* space = std::strchr(line, ' ');
+    if (space == nullptr) {
+        return 0;
+    }
+    const char* p = space;
+    while (*p == ' ' || *p == '\t') {
+        ++p;
+    }
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > limit) {
+            return limit;
+        }
+    }
+    return value;
+}
+
+} // namespace
+
+bool reply_ok(const char* line) {
+    return std::strncmp(line, "+OK", 3) == 0;
+}
+
+long long stat_message_count(const char* line) {
+    return number_after_space(line, kStatCountMax + 1);
+}
+
+int top_block_size(const char* line, int out_length) {
+    if (out_length + 1 < 7) {
+        return kTopBlockMax;
+    }
+    long long size = number_after_space(line, kTopBlockMax) + 15;
+    return size <= 15 || size >= kTopBlockMax ? kTopBlockMax : static_cast<int>(size);
+}
+
+std::size_t top_reply_take(TopReply& reply, std::string_view piece) {
+    using At = TopReply::At;
+    std::size_t taken = 0;
+    while (taken < piece.size() && !reply.done) {
+        const char byte = piece[taken++];
+        if (reply.at == At::line_start) {
+            reply.at = byte == '.' ? At::dot : byte == '\n' ? At::line_start : At::mid_line;
+        } else if (reply.at == At::mid_line) {
+            reply.at = byte == '\n' ? At::line_start : At::mid_line;
+        } else {
+            // After the dot a CR may come first; a bare LF ends the reply as well, for servers that send no CR.
+            reply.done = byte == '\n';
+            reply.at = reply.at == At::dot && byte == '\r' ? At::dot_cr : At::mid_line;
+        }
+    }
+    std::size_t keep = std::min(taken, kTopKeepMax - std::min(kTopKeepMax, reply.kept.size()));
+    reply.kept.append(piece.substr(0, keep));
+    reply.total += taken;
+    return taken;
+}

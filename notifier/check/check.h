@@ -1,0 +1,18 @@
+#pragma once
+
+#include "notifier/check/check_report.h"
+
+#include <cstdio>
+
+// kd5lite --check: what the notifier would do on its next pass, run once in the terminal, with one line per
+// finding and what to do about it. It reads the settings without the notifier's save, writes no log and no
+// settings, takes no single-instance lock, and leaves the lamp alone while a notifier runs.
+// Returns the exit status: 0 when everything monitoring needs works, 1 otherwise.
+int run_check(std::FILE* out);
+
+// The four parts of the report, in the order it gives them. check_settings loads the settings record and returns
+// false when the file cannot be read (the other parts would then only repeat that).
+bool check_settings(CheckReport& report);
+void check_lamp(CheckReport& report);
+void check_accounts(CheckReport& report);
+void check_sound(CheckReport& report);

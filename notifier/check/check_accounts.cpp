@@ -1,0 +1,264 @@
+#include "notifier/check/check.h"
+
+#include "mail/mail_check.h"
+#include "mail/net/mail_connection.h"
+#include "mail/net/server_name.h"
+#include "mail/net/tls_link.h"
+#include "mail/net/tls_settings.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+#include "settings/text.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kColour[kAccountCount] = {"red", "green", "yellow"};
+
+std::string topic_of(int index) {
+    return "account " + std::to_string(index + 1) + " (" + kColour[index] + ")";
+}
+
+// What the report needs of a mail protocol beside the mail library's own check (mail_check): the port of a server
+// name written without one, and how to ask a server on the plain port for TLS. The account's Protocol chooses.
+struct MailProtocol {
+    const char* name;
+    const char* counted; // what the count counts without sender conditions
+    int (*port)(MailSecurity security);
+    bool (*ask_for_tls)(MailConnection& connection); // after connecting: true when the server agreed
+};
+
+constexpr int kLineLimit = 1024;
+
+int service_port(const char* service) {
+    const servent* entry = getservbyname(service, "tcp");
+    return entry != nullptr ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
+}
+
+int pop3_port(MailSecurity security) {
+    return service_port(mail_service(security));
+}
+
+// RFC 2595: after the greeting, STLS and its "+OK".
+bool pop3_ask_for_tls(MailConnection& connection) {
+    const int wait = MailConnection::receive_budget_ms();
+    std::string greeting, answer;
+    constexpr char kStls[] = "STLS\r\n";
+    return connection.receive_line(greeting, kLineLimit, wait) == 0 && greeting.starts_with("+OK") &&
+           connection.send(kStls, sizeof kStls - 1) == 0 && connection.receive_line(answer, kLineLimit, wait) == 0 &&
+           answer.starts_with("+OK");
+}
+
+// IMAP's own ports: 993 for TLS from the first byte (RFC 8314), else 143.
+int imap_port(MailSecurity security) {
+    return security == MailSecurity::tls ? 993 : 143;
+}
+
+// RFC 3501: after the greeting, STARTTLS and its tagged OK; untagged lines before it (capabilities) do not count.
+bool imap_ask_for_tls(MailConnection& connection) {
+    const int wait = MailConnection::receive_budget_ms();
+    std::string line;
+    constexpr char kStartTls[] = "c1 STARTTLS\r\n";
+    if (connection.receive_line(line, kLineLimit, wait) != 0 || !line.starts_with("* OK") ||
+        connection.send(kStartTls, sizeof kStartTls - 1) != 0) {
+        return false;
+    }
+    do {
+        line.clear();
+        if (connection.receive_line(line, kLineLimit, wait) != 0) {
+            return false;
+        }
+    } while (line.starts_with("* "));
+    return line.starts_with("c1 OK");
+}
+
+const MailProtocol kPop3 = {"POP3", "messages waiting", pop3_port, pop3_ask_for_tls};
+const MailProtocol kImap = {"IMAP", "unseen messages", imap_port, imap_ask_for_tls};
+
+// The account's protocol as mail_check reads it: "0" or empty POP3, "1" IMAP; nullptr for anything else.
+const MailProtocol* protocol_of(int index) {
+    const std::string value = settings_get(Key::Protocol, index);
+    if (value.empty()) {
+        return &kPop3;
+    }
+    if (value[0] < '0' || value[0] > '9') {
+        return nullptr;
+    }
+    switch (text_to_int(value.c_str())) {
+    case 0:
+        return &kPop3;
+    case 1:
+        return &kImap;
+    default:
+        return nullptr;
+    }
+}
+
+// Every address of the server's name, as the system's resolver gives them; the check tries them in this order.
+bool look_up(CheckReport& report, const std::string& topic, const std::string& server, int default_port) {
+    ServerName name = split_server_name(server);
+    if (name.error == ServerName::Error::port) {
+        report.fail(topic, "the port after ':' in " + server +
+                               " is not a number from 1 to 65535 (kd5lite_ap, "
+                               "账户 tab)");
+        return false;
+    }
+    const int port = name.port != 0 ? name.port : default_port;
+    if (port == 0) {
+        report.fail(topic, "no port in " + server +
+                               " and the system knows no mail service port: install netbase, "
+                               "or write host:port");
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = name.numeric ? AI_NUMERICHOST : 0;
+    addrinfo* list = nullptr;
+    int rc =
+        name.error == ServerName::Error::host ? EAI_NONAME : getaddrinfo(name.host.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        report.fail(topic, "cannot look up " + name.host + " (" + gai_strerror(rc) +
+                               "): check the server name (kd5lite_ap, 账户 tab) and the network");
+        return false;
+    }
+    std::string addresses;
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        char text[NI_MAXHOST] = {};
+        getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+        addresses += (addresses.empty() ? "" : ", ") + std::string(text);
+    }
+    freeaddrinfo(list);
+    report.ok(topic, name.host + " is " + addresses + "; port " + std::to_string(port));
+    return true;
+}
+
+// The protocol, the certificate's subject and fingerprint.
+std::string describe(const TlsPeer& peer) {
+    return peer.protocol + ", " + peer.subject + ", sha256 " + peer.fingerprint;
+}
+
+// TLS as the check will have it, on the connection just made.
+bool start_tls(CheckReport& report, const std::string& topic, MailConnection& connection, const MailProtocol& protocol,
+               MailSecurity security, int index, CapturedErrors& errors) {
+    if (security == MailSecurity::plain) {
+        report.warn(topic, "no TLS: user name and password cross the network in clear (kd5lite_op, 安全 tab)");
+        return true;
+    }
+    if (security == MailSecurity::stls && !protocol.ask_for_tls(connection)) {
+        report.fail(topic, std::string("the server refused to start TLS") +
+                               (errors.last().empty() ? "" : " (" + errors.last() + ")") +
+                               ": choose 2.SSL/TLS (kd5lite_op, 安全 tab), or ask the provider");
+        return false;
+    }
+    TlsPeer peer;
+    if (connection.start_tls(settings_get(Key::TlsFingerprint, index).c_str()) != 0) {
+        const int code = errno; // the verifier's, for a refused certificate
+        if (connection.tls_peer(peer)) {
+            report.fail(topic, describe(peer) + ", not trusted (" + tls_refusal_reason(code) +
+                                   "): if the server is yours, pin this fingerprint (kd5lite_op, 安全 tab)");
+        } else {
+            report.fail(topic, errors.last() + ": the server does not speak TLS on this port, or too old a version");
+        }
+        return false;
+    }
+    connection.tls_peer(peer);
+    report.ok(topic, describe(peer) + (peer.pinned ? ", pinned" : ", trusted by the system"));
+    return true;
+}
+
+// The name lookup, the connection and TLS; the connection is closed again before the real check.
+bool reach_server(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
+    const std::string server = settings_get(Key::ServerName, index);
+    const MailSecurity security = mail_security(settings_get(Key::Security, index).c_str());
+    if (security == MailSecurity::unknown) {
+        report.fail(topic, "the Security setting is neither 0, 1 nor 2: choose one (kd5lite_op, 安全 tab)");
+        return false;
+    }
+    const int default_port = protocol.port(security);
+    if (!look_up(report, topic, server, default_port)) {
+        return false;
+    }
+    CapturedErrors errors;
+    MailConnection connection;
+    if (connection.resolve(server.c_str(), default_port) != 0 || connection.connect() != 0) {
+        report.fail(topic, "cannot connect: " + errors.last());
+        return false;
+    }
+    report.ok(topic, "TCP connection to " + connection.host());
+    return start_tls(report, topic, connection, protocol, security, index, errors);
+}
+
+std::string hint_for(const std::string& line) {
+    const bool refused = line.find("Contents abnormality") != std::string::npos;
+    if (refused && (line.find("[a password]") != std::string::npos || line.find("[a login]") != std::string::npos)) {
+        return "the server refused the password: type it again (kd5lite_ap, 账户 tab)";
+    }
+    if (refused && line.find("[a user name]") != std::string::npos) {
+        return "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
+    }
+    return "see the README's table of error-log lines";
+}
+
+bool has_filters(int index) {
+    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
+    for (Key k : searches) {
+        if (settings_number(k, index) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The check itself, as the next pass runs it: login and the count it gives.
+void run_account_check(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
+    CapturedErrors errors;
+    int count = mail_check(index);
+    std::string line = errors.last();
+    if (!line.empty()) {
+        report.fail(topic, line + ": " + hint_for(line));
+    } else if (count < 0) {
+        report.fail(topic, std::string(protocol.name) + " check failed");
+    } else {
+        report.ok(topic, std::string(protocol.name) + " login accepted; count " + std::to_string(count) + " (" +
+                             (has_filters(index) ? "sender hits" : protocol.counted) + ")");
+    }
+}
+
+void check_account(CheckReport& report, int index) {
+    const std::string topic = topic_of(index);
+    const Key needed[] = {Key::ServerName, Key::ID, Key::Password};
+    for (Key k : needed) {
+        if (settings_get(k, index).empty()) {
+            report.fail(topic, std::string("switched on but no ") + key_name(k) + " set (kd5lite_ap, 账户 tab)");
+            return;
+        }
+    }
+    const MailProtocol* protocol = protocol_of(index);
+    if (protocol == nullptr) {
+        report.fail(topic, "the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)");
+        return;
+    }
+    if (reach_server(report, topic, *protocol, index)) {
+        run_account_check(report, topic, *protocol, index);
+    }
+}
+
+} // namespace
+
+void check_accounts(CheckReport& report) {
+    bool any = false;
+    for (int i = 0; i < kAccountCount; ++i) {
+        if (settings_number(Key::Switch, i) == 1) {
+            any = true;
+            check_account(report, i);
+        }
+    }
+    if (!any) {
+        report.fail("accounts", "none switched on: enter one in kd5lite_ap, 账户 tab");
+    }
+}

@@ -1,0 +1,282 @@
+#include "mail/imap/imap.h"
+#include "mail/imap/imap_session.h"
+#include "mail/mail_check.h"
+
+#include "settings/settings_access.h"
+#include "tests/mail/mail_test_env.h"
+#include "tools/imapserver/imap_server.h"
+#include "tools/pop3server/pop3_message.h"
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+const std::string kPlain = "k2 AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA=="; // "\0alice\0secret"
+
+// Account 0 as an IMAP account of alice / secret on a scripted server.
+class ImapCheck : public MailTest {
+protected:
+    void serve(std::vector<ImapMessage> messages, ImapScript script = {}, const std::string& password = "secret") {
+        ImapMailbox box;
+        box.password = password;
+        box.messages = std::move(messages);
+        server_ = std::make_unique<ImapServer>(std::map<std::string, ImapMailbox>{{"alice", box}}, script);
+        ASSERT_TRUE(server_->start()) << server_->error();
+        set_account(0, server_->server_name(), "alice", password);
+        settings_set(Key::Protocol, "1", 0);
+    }
+
+    static std::vector<ImapMessage> mail(const Lines& senders, std::size_t seen = 0) {
+        std::vector<ImapMessage> messages;
+        for (const std::string& from : senders) {
+            messages.push_back({make_message(from, "alice@kd5lite.test", "hello"), messages.size() < seen});
+        }
+        return messages;
+    }
+
+    std::unique_ptr<ImapServer> server_;
+};
+
+TEST_F(ImapCheck, CountsUnseenMessagesReadOnlyWithExactCommands) {
+    serve(mail(Lines(5, "Taro <taro@example.com>"), 2));
+    EXPECT_EQ(mail_check(0), 3);
+    EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", kPlain, "k3 CAPABILITY", "k4 EXAMINE \"INBOX\"",
+                                          "k5 SEARCH UNSEEN", "k6 LOGOUT"}));
+    EXPECT_EQ(server_->seen("alice"), (std::vector<bool>{true, true, false, false, false}));
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// The login the server's capabilities call for, and the quoting each text needs.
+TEST_F(ImapCheck, LogsInAsTheCapabilitiesAllow) {
+    struct Case {
+        std::string capabilities;
+        std::string password;
+        Lines login; // the commands between the first CAPABILITY and the second
+        int result;
+    } cases[] = {
+        {"IMAP4rev1 AUTH=PLAIN SASL-IR", "secret", {kPlain}, 1},
+        {"IMAP4rev1 AUTH=PLAIN", "secret", {"k2 AUTHENTICATE PLAIN", "AGFsaWNlAHNlY3JldA=="}, 1},
+        {"IMAP4rev1", "secret", {"k2 LOGIN \"alice\" \"secret\""}, 1},
+        {"IMAP4rev1", "pa\"ss\\", {"k2 LOGIN \"alice\" \"pa\\\"ss\\\\\""}, 1},
+        {"IMAP4rev1", "p\xc3\xa4ss word", {"k2 LOGIN \"alice\" {10}\r\np\xc3\xa4ss word"}, 1},
+    };
+    for (const auto& c : cases) {
+        ImapScript script;
+        script.capabilities = c.capabilities;
+        serve(mail({"a@b"}), script, c.password);
+        EXPECT_EQ(imap_check(0), c.result) << c.capabilities;
+        Lines commands = server_->commands();
+        ASSERT_GE(commands.size(), 2 + c.login.size()) << c.capabilities;
+        EXPECT_EQ(Lines(commands.begin() + 1, commands.begin() + 1 + static_cast<long>(c.login.size())), c.login);
+    }
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// Negative answers give 0 with the step's line; nothing after the refusal is sent.
+TEST_F(ImapCheck, RefusalsGiveZeroWithTheStepsLine) {
+    struct Case {
+        std::string name;
+        std::string reply;
+        std::string capabilities;
+        std::string line;
+    } cases[] = {
+        {"GREETING", "* BYE too busy\r\n", "", "[a connection confirmation] message[no.0 error: 0]"},
+        {"AUTHENTICATE", "%TAG% NO [AUTHENTICATIONFAILED] no\r\n", "", "[a login] message[no.0 error: 0]"},
+        {"LOGIN", "%TAG% NO no\r\n", "IMAP4rev1", "[a login] message[no.0 error: 0]"},
+        {"EXAMINE", "%TAG% NO [NONEXISTENT] gone\r\n", "", "[a folder examination command] message[no.0 error: 0]"},
+        {"SEARCH", "%TAG% BAD what?\r\n", "", "[an unread search command] message[no.0 error: 0]"},
+    };
+    for (const auto& c : cases) {
+        clear_error_log();
+        ImapScript script;
+        if (c.name == "GREETING") {
+            script.greeting = c.reply;
+        } else {
+            script.replies[c.name] = c.reply;
+        }
+        if (!c.capabilities.empty()) {
+            script.capabilities = c.capabilities;
+        }
+        serve(mail({"a@b", "c@d"}), script);
+        EXPECT_EQ(imap_check(0), 0) << c.name;
+        EXPECT_EQ(error_lines(), Lines{"check mail ---> Contents abnormality of an IMAP confirmation " + c.line})
+            << c.name;
+        Lines commands = server_->commands();
+        if (!commands.empty()) {
+            EXPECT_NE(commands.back().find(c.name), std::string::npos) << c.name;
+        }
+    }
+
+    clear_error_log();
+    ImapScript disabled;
+    disabled.capabilities = "IMAP4rev1 LOGINDISABLED";
+    serve(mail({"a@b"}), disabled);
+    EXPECT_EQ(imap_check(0), 0);
+    EXPECT_EQ(server_->commands(), Lines{"k1 CAPABILITY"}); // no password in clear
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> LOGIN is disabled by the IMAP server[no.0 error: 13]"});
+}
+
+// A server that breaks down gives -1 within the receive budget, with the step's line after the connection's.
+TEST_F(ImapCheck, BrokenServersFailTheCheckWithinTheBudget) {
+    struct Case {
+        ImapFault fault;
+        std::string at;
+        std::string line;
+    } cases[] = {
+        {ImapFault::mute, "GREETING", "The reception of an IMAP confirmation [a connection confirmation] message"},
+        {ImapFault::mute, "SEARCH", "The reception of an IMAP confirmation [an unread search command] message"},
+        {ImapFault::close, "EXAMINE", "The reception of an IMAP confirmation [an unread search command] message"},
+        {ImapFault::reset, "AUTHENTICATE", "The reception of an IMAP confirmation [a login] message"},
+        {ImapFault::endless_literal, "FETCH", "The reception of an IMAP confirmation [a header fetch command]"},
+        {ImapFault::endless_line, "CAPABILITY", "[a capability command]"},
+    };
+    Timing t = timing();
+    t.select_timeout_ms = 20; // a budget of 61 waits of 20 ms
+    set_timing(t);
+    for (const auto& c : cases) {
+        clear_error_log();
+        ImapScript script;
+        script.fault = c.fault;
+        script.fault_at = c.at;
+        serve(mail({"Taro <taro@example.com>"}), script);
+        set_filter(0, 0, "taro@example.com", "1");
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(imap_check(0), -1) << c.at;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << c.at;
+        Lines lines = error_lines();
+        ASSERT_FALSE(lines.empty()) << c.at;
+        EXPECT_NE(lines.back().find(c.line), std::string::npos) << c.at << ": " << lines.back();
+        server_->stop();
+    }
+}
+
+TEST_F(ImapCheck, ByeInTheMiddleOfACommandIsAFailure) {
+    ImapScript script;
+    script.replies["SEARCH"] = "* BYE shutting down\r\n";
+    serve(mail({"a@b"}), script);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> The IMAP server ended the connection [an unread search "
+                                   "command][no.0 error: 104]"});
+}
+
+// Headers come as literals cut into pieces of 3 bytes over many reads; the hits follow the POP3 filter rules on
+// the header block alone, and the fetch never marks a message read.
+TEST_F(ImapCheck, SenderFiltersCountHitsInHeadersSplitAcrossReads) {
+    ImapScript script;
+    script.piece_bytes = 3;
+    serve(mail({"Taro <taro@example.com>", "taro@example.com", "Jiro <jirotaro@example.com>", "x@y"}, 1), script);
+    set_filter(0, 0, "taro@example.com", "1");
+    set_filter(0, 1, "jiro", "2");
+    EXPECT_EQ(imap_check(0), 1 + 1); // message 1 is read; 2 by its bare address, 3 by "jiro" in part of one
+    Lines commands = server_->commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "k6 FETCH 2:4 (BODY.PEEK[HEADER])"), commands.end());
+    EXPECT_EQ(server_->seen("alice"), (std::vector<bool>{true, false, false, false}));
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+TEST_F(ImapCheck, FolderNamesGoInModifiedUtf7OrUtf8WhenEnabled) {
+    const std::string folder = "Entw\xc3\xbcrfe";
+    ImapScript script;
+    script.folder = "Entw&APw-rfe";
+    serve(mail({"a@b"}), script);
+    settings_set(Key::Folder, folder.c_str(), 0);
+    EXPECT_EQ(imap_check(0), 1);
+    EXPECT_EQ(server_->commands()[3], "k4 EXAMINE \"Entw&APw-rfe\"");
+
+    script.folder = folder;
+    script.capabilities += " UTF8=ACCEPT";
+    serve(mail({"a@b"}), script);
+    settings_set(Key::Folder, folder.c_str(), 0);
+    EXPECT_EQ(imap_check(0), 1);
+    EXPECT_EQ(server_->commands()[3], "k4 ENABLE UTF8=ACCEPT");
+    EXPECT_EQ(server_->commands()[4], "k5 EXAMINE \"" + folder + "\"");
+
+    settings_set(Key::Folder, "bad\xff", 0);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> The folder name is abnormal[no.0 error: 84]"});
+}
+
+TEST_F(ImapCheck, ProtocolAndStarttlsSettingsThatForbidAConnection) {
+    serve(mail({"a@b"}));
+    settings_set(Key::Protocol, "x", 0);
+    EXPECT_EQ(mail_check(0), -1);
+    settings_set(Key::Protocol, "2", 0);
+    EXPECT_EQ(mail_check(0), -1);
+    EXPECT_EQ(server_->connections(), 0);
+    EXPECT_EQ(error_lines(), (Lines{"check mail ---> The protocol setting is abnormal[no.0 error: 22]",
+                                    "check mail ---> The protocol setting is abnormal[no.0 error: 22]"}));
+
+    // STARTTLS asked for but not offered: no login in clear.
+    clear_error_log();
+    settings_set(Key::Protocol, "1", 0);
+    settings_set(Key::Security, "1", 0);
+    EXPECT_EQ(mail_check(0), -1);
+    EXPECT_EQ(server_->commands(), Lines{"k1 CAPABILITY"});
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> STARTTLS is not offered by the IMAP server[no.0 error: 71]"});
+}
+
+// The primitives of the push: a change while idling, quiet, the end of IDLE, and a BYE in the middle of it.
+TEST_F(ImapCheck, IdleReportsChangesQuietAndTheEnd) {
+    ImapScript script;
+    serve(mail({"a@b"}), script);
+    ImapSession session(0);
+    ASSERT_EQ(session.open(), ImapSession::Result::ok);
+    ASSERT_EQ(session.examine(), ImapSession::Result::ok);
+    EXPECT_TRUE(session.offers("IDLE"));
+    ASSERT_EQ(session.start_idle(), ImapSession::Result::ok);
+    EXPECT_EQ(session.wait_idle(20), ImapSession::IdleEvent::nothing);
+    server_->push("* OK still here\r\n* 2 EXISTS\r\n");
+    EXPECT_EQ(session.wait_idle(5000), ImapSession::IdleEvent::change);
+    server_->push("* 1 FETCH (FLAGS (\\Seen))\r\n");
+    EXPECT_EQ(session.wait_idle(5000), ImapSession::IdleEvent::change);
+    EXPECT_EQ(session.stop_idle(5000), ImapSession::Result::ok);
+    EXPECT_EQ(session.logout(), ImapSession::Result::ok);
+    EXPECT_FALSE(dir_.exists("err07.log"));
+
+    script.fault = ImapFault::bye;
+    script.fault_at = "IDLE";
+    serve(mail({"a@b"}), script);
+    ImapSession dropped(0);
+    ASSERT_EQ(dropped.open(), ImapSession::Result::ok);
+    ASSERT_EQ(dropped.examine(), ImapSession::Result::ok);
+    ASSERT_EQ(dropped.start_idle(), ImapSession::Result::ok);
+    EXPECT_EQ(dropped.wait_idle(5000), ImapSession::IdleEvent::gone);
+    EXPECT_FALSE(dropped.is_open());
+
+    // DONE without an answer: a dead connection within the wait given.
+    script.fault = ImapFault::mute;
+    script.fault_at = "DONE";
+    serve(mail({"a@b"}), script);
+    ImapSession silent(0);
+    ASSERT_EQ(silent.open(), ImapSession::Result::ok);
+    ASSERT_EQ(silent.examine(), ImapSession::Result::ok);
+    ASSERT_EQ(silent.start_idle(), ImapSession::Result::ok);
+    EXPECT_EQ(silent.stop_idle(50), ImapSession::Result::failed);
+    EXPECT_FALSE(silent.is_open());
+}
+
+// Bytes a man in the middle puts after the server's answer to STARTTLS are never read as the server's, and a
+// refused STARTTLS ends the check.
+TEST_F(ImapCheck, BytesAfterTheStarttlsAnswerEndTheCheck) {
+    ImapScript script;
+    script.capabilities += " STARTTLS";
+    script.replies["STARTTLS"] = "%TAG% OK begin\r\n* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n";
+    serve(mail({"a@b"}), script);
+    settings_set(Key::Security, "1", 0);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", "k2 STARTTLS"}));
+
+    // Refused: a failure, never a login in clear.
+    clear_error_log();
+    script.replies["STARTTLS"] = "%TAG% NO not today\r\n";
+    serve(mail({"a@b"}), script);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", "k2 STARTTLS"}));
+    EXPECT_EQ(error_lines(), Lines{"check mail ---> STARTTLS was refused[no.0 error: 71]"});
+}
+
+} // namespace
