@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 #include <xcb/xcb.h>
@@ -45,30 +46,27 @@ std::string window_name(xcb_connection_t* c, xcb_window_t w) {
     return name;
 }
 
-// The Motif hints of the mapped top-level window of that title, once it is there.
-std::optional<std::vector<std::uint32_t>> frame_hints(const std::string& display, const std::string& title) {
-    int screen_number = 0;
-    xcb_connection_t* c = xcb_connect(display.c_str(), &screen_number);
+// The Motif hints of the mapped top-level window of that title, once it is there. One connection asks again and
+// again: a new connection at every look would fill the server's client slots and shut the tool out.
+std::optional<std::vector<std::uint32_t>> frame_hints(xcb_connection_t* c, const std::string& title) {
     std::optional<std::vector<std::uint32_t>> hints;
-    if (xcb_connection_has_error(c) == 0) {
-        const xcb_atom_t motif = atom(c, "_MOTIF_WM_HINTS");
-        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-        if (tree != nullptr) {
-            xcb_window_t* children = xcb_query_tree_children(tree);
-            for (int i = 0; i < xcb_query_tree_children_length(tree) && !hints; ++i) {
-                xcb_get_window_attributes_reply_t* attributes =
-                    xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-                const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-                std::free(attributes);
-                if (mapped && window_name(c, children[i]) == title) {
-                    hints = property_words(c, children[i], motif);
-                }
-            }
-            std::free(tree);
+    const xcb_atom_t motif = atom(c, "_MOTIF_WM_HINTS");
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    if (tree == nullptr) {
+        return hints;
+    }
+    xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree) && !hints; ++i) {
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+        const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (mapped && window_name(c, children[i]) == title) {
+            hints = property_words(c, children[i], motif);
         }
     }
-    xcb_disconnect(c);
+    std::free(tree);
     return hints;
 }
 
@@ -88,14 +86,17 @@ TEST(ToolWindows, OfferNoBoxThatEnlargesOrIconisesThem) {
     TempCorvo dir;
     VirtualDisplay display(dir);
     ASSERT_FALSE(display.name().empty()) << dir.read("xvfb.out");
+    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> connection(
+        xcb_connect(display.name().c_str(), nullptr), xcb_disconnect);
+    xcb_connection_t* c = connection.get();
+    ASSERT_EQ(xcb_connection_has_error(c), 0);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.title);
         ChildProcess tool({row.binary}, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.name()}},
                           dir.path(std::filesystem::path(row.binary).filename().string() + ".out"));
         std::optional<std::vector<std::uint32_t>> hints;
-        ASSERT_TRUE(wait_until([&] { return (hints = frame_hints(display.name(), row.title)).has_value(); },
-                               kPatience))
-            << tool.output();
+        const bool shown = wait_until([&] { return (hints = frame_hints(c, row.title)).has_value(); }, kPatience);
+        ASSERT_TRUE(shown) << tool.output();
         ASSERT_EQ(hints->size(), 5u);
         const std::uint32_t counted = (*hints)[0], functions = (*hints)[1], decorations = (*hints)[2];
         // Without the functions counted, the window manager offers them all, maximize among them.
