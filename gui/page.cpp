@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 constexpr int kPageUnits = 200; // every page template is 200 x 200 dialog units
@@ -104,9 +105,27 @@ void Page::on_click_saving(QPushButton* button, std::function<void()> action) {
     });
 }
 
+// The reason goes into the box itself: the error log that would say it is off unless the user switched it on.
 QString Page::unsaved_message() {
-    return QString::fromUtf8("设置未能保存。\n"
-                             "设置文件可能正被其他程序占用（例如被暂停的程序），或者无法读取：\n") +
-           QString::fromStdString(settings_file_path()) +
-           QString::fromUtf8("\n原因记录在错误日志里。请处理后再按一次。");
+    int error = 0;
+    const WriteFailure failure = settings_last_write_failure(&error);
+    const QString path = QString::fromStdString(settings_file_path());
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    QString text = QString::fromUtf8("设置未能保存。\n");
+    switch (failure) {
+    case WriteFailure::lock_busy:
+        text += QString::fromUtf8("设置文件正被另一个程序锁住（例如被 Ctrl-Z 暂停的程序）：\n") + path +
+                QString::fromUtf8(".lock\n请让该程序继续运行或结束它，然后再按一次。");
+        break;
+    case WriteFailure::unreadable:
+        text += QString::fromUtf8("设置文件无法读取（") + reason + QString::fromUtf8("）：\n") + path +
+                QString::fromUtf8("\n它必须是属于您的普通文件（sudo chown $USER 该文件，或移走占用其位置的东西）。"
+                                  "处理后再按一次。");
+        break;
+    default:
+        text += QString::fromUtf8("设置文件无法写入（") + reason + QString::fromUtf8("）：\n") + path +
+                QString::fromUtf8("\n在终端运行 kd5lite --check 查看原因。处理后再按一次。");
+        break;
+    }
+    return text;
 }

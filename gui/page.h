@@ -45,7 +45,8 @@ protected:
     void on_click_saving(QPushButton* button, std::function<void()> action);
 
 public:
-    // The text of that message box.
+    // The text of that message box, with the reason of the last failed write: the lock held by another program,
+    // the file unreadable, or else where to look (kd5lite --check).
     static QString unsaved_message();
 
 private:

@@ -3,12 +3,14 @@
 #include "gui/about_box.h"
 #include "gui/key_filter.h"
 #include "gui/page.h"
+#include "gui/window_frame.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <cstdlib>
@@ -95,6 +97,12 @@ void TabWindow::show_page(int index) {
     if (index >= 0 && index < page_count()) {
         page(index)->show();
     }
+}
+
+void TabWindow::showEvent(QShowEvent* event) {
+    // The window exists by now but is not yet mapped: the hints are there before the window manager frames it.
+    offer_no_enlarging(this, close_box_ == CloseBox::shown);
+    QDialog::showEvent(event);
 }
 
 void TabWindow::keyPressEvent(QKeyEvent* event) {

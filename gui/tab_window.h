@@ -44,6 +44,7 @@ public:
     const DialogUnits& units() const { return units_; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

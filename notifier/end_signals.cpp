@@ -32,3 +32,9 @@ int end_signals_install() {
     sigaction(SIGHUP, &action, nullptr);
     return fds[0];
 }
+
+void end_signals_drain(int fd) {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
+}

@@ -1,22 +1,48 @@
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
+#include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
+#include "settings/keys.h"
 
 #include <cstdio>
-#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char kUsage[] = "kd5lite [--check | --autostart | --help | --version]";
+constexpr char kDetails[] =
+    "Without options, the mail-arrival notifier in the notification area.\n"
+    "--check      says in the terminal whether a notifier runs and monitors mail, and whether the settings,\n"
+    "             the lamp, each account and the sound work; exit status 0 when monitoring would light the\n"
+    "             lamp now, else 1.\n"
+    "--autostart  the notifier, but only for a user who has a settings file: for anyone else it ends at\n"
+    "             once and makes nothing (the desktop's autostart entry at login).\n"
+    "--help       shows this text.\n"
+    "--version    shows the version.\n";
+
+bool settings_file_exists() {
+    struct stat st {};
+    const std::string dir = corvo_dir();
+    return !dir.empty() && lstat(corvo_path(kSettingsFileName).c_str(), &st) == 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    // Before anything is made: a mistyped option must not start a notifier or create its settings directory.
+    const CommandLine line = parse_command_line(argc, argv, {"--check", "--autostart"});
+    if (line.action != CommandLineAction::run) {
+        return answer_command_line(line, "kd5lite", kUsage, kDetails, stdout, stderr);
+    }
     switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
     // The check reports an untrusted settings directory as one of its findings.
-    if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+    if (line.option == "--check") {
         return run_check(stdout);
     }
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("Usage: kd5lite [--check]\n\n"
-                    "Without options, the mail-arrival notifier in the notification area.\n"
-                    "--check  says in the terminal whether the settings, the lamp, each account and the sound\n"
-                    "         work; exit status 0 when everything monitoring needs works, else 1.\n");
+    // The autostart entry is system-wide: a user who never set kd5lite up gets neither an icon nor a settings
+    // directory from it.
+    if (line.option == "--autostart" && !settings_file_exists()) {
         return 0;
     }
     if (!corvo_dir_check_at_start("kd5lite")) {

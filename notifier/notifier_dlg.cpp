@@ -65,7 +65,10 @@ CNotifierDlg::CNotifierDlg() : frames_(tray_frames()) {
 
     if (int fd = end_signals_install(); fd >= 0) {
         end_signal_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(end_signal_, &QSocketNotifier::activated, this, [this] { end_of_session(); });
+        connect(end_signal_, &QSocketNotifier::activated, this, [this, fd] {
+            end_signals_drain(fd); // an unread byte would fire the notifier again at every event the end waits on
+            end_of_session();
+        });
     }
     // The desktop's session manager also asks for commit data when it only saves the session, so that request
     // ends nothing; when the session really ends it tells the application to quit.
@@ -97,16 +100,39 @@ void CNotifierDlg::next_frame() {
 }
 
 void CNotifierDlg::end_by_user() {
+    if (!begin_end()) {
+        return;
+    }
     notifier_end_recorded();
     end_now();
 }
 
 void CNotifierDlg::end_of_session() {
+    if (!begin_end()) {
+        return;
+    }
     pause_ms(timing().session_end_ms);
     end_now();
 }
 
+// The end lets events through (the tray icon's removal), and among them may be a second signal, the session's
+// quit or the menu entry: each of those would begin the end again inside the first one, deeper in the stack each
+// time, and never reach the exit. The first end is the one that counts.
+bool CNotifierDlg::begin_end() {
+    if (ending_) {
+        return false;
+    }
+    ending_ = true;
+    timer_.stop();
+    tray_look_.stop();
+    if (end_signal_ != nullptr) {
+        end_signal_->setEnabled(false);
+    }
+    return true;
+}
+
 void CNotifierDlg::end_now() {
+    ending_ = true;
     timer_.stop();
     if (tray_ != nullptr) {
         tray_->hide();

@@ -23,8 +23,10 @@ private:
     void OnTimer();
     void look_for_tray();
     void next_frame();
-    [[noreturn]] void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
-    [[noreturn]] void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
+    // Both end the process unless an end has already begun, which they then leave to finish.
+    void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
+    void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
+    bool begin_end();      // false when an end has already begun
 
     std::array<QIcon, kTrayFrameCount> frames_;
     std::size_t frame_ = 0;
@@ -33,4 +35,5 @@ private:
     QTimer timer_;
     QTimer tray_look_;
     QSocketNotifier* end_signal_ = nullptr;
+    bool ending_ = false;
 };

@@ -1,13 +1,14 @@
 #include "option/connection_page.h"
 
 #include "gui/byte_limit.h"
+#include "option/fingerprint_edit.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 
+#include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <string>
 
@@ -24,21 +25,33 @@ std::string named(const char* control, int account) {
 
 } // namespace
 
+QComboBox* CConnectionPage::add_choice(const char* name, const QStringList& items, int x, int y, int width,
+                                       int height) {
+    auto* combo = new QComboBox(this);
+    combo->setObjectName(QString::fromUtf8(name));
+    combo->addItems(items);
+    combo->setCurrentIndex(-1);
+    combo->setGeometry(units().rect(x, y, width, height));
+    return combo;
+}
+
 CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
-    add_static("选项功能（邮件服务器连接）", 7, 7, 186, 8);
+    // The header line names the columns of the first row of every account.
+    add_static("协　议", 13, 7, 24, 8);
+    add_static("方　式", 62, 7, 24, 8);
+    add_static("文件夹", 126, 7, 24, 8);
     const int folder_limit = static_cast<int>(key_field(Key::Folder).size) - 1;
     for (int i = 0; i < kAccountCount; ++i) {
         const int y = 17 + kGroupStep * i;
         add_group(kCaptions[i], 7, y, 186, 50);
-        add_static("协　议", 13, y + 12, 24, 8);
-        rows_[i].protocol = add_list(named("protocol", i).c_str(), list_items(kProtocolItems), 40, y + 9, 48, 26);
-        add_static("方　式", 95, y + 12, 24, 8);
-        rows_[i].security = add_list(named("security", i).c_str(), list_items(kSecurityItems), 122, y + 9, 64, 26);
-        add_static("文件夹", 13, y + 38, 24, 8);
-        rows_[i].folder = add_edit(named("folder", i).c_str(), 40, y + 36, 48, 12, folder_limit);
+        rows_[i].protocol = add_choice(named("protocol", i).c_str(), list_items(kProtocolItems), 13, y + 9, 46, 12);
+        rows_[i].security = add_choice(named("security", i).c_str(), list_items(kSecurityItems), 62, y + 9, 60, 12);
+        rows_[i].folder = add_edit(named("folder", i).c_str(), 126, y + 9, 60, 12, folder_limit);
         rows_[i].folder->setPlaceholderText(QStringLiteral("INBOX"));
-        add_static("指　纹", 95, y + 38, 24, 8);
-        rows_[i].fingerprint = add_edit(named("fingerprint", i).c_str(), 122, y + 36, 64, 12, kFingerprintLimit);
+        add_static("指　纹", 13, y + 27, 24, 8);
+        rows_[i].fingerprint = new FingerprintEdit(this, kFingerprintLimit);
+        rows_[i].fingerprint->setObjectName(QString::fromStdString(named("fingerprint", i)));
+        rows_[i].fingerprint->setGeometry(units().rect(40, y + 23, 146, 24));
     }
     add_static("自签名证书可填写其SHA-256指纹", 7, 177, 129, 8);
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
@@ -52,7 +65,7 @@ CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
         select_entry(rows_[i].protocol, protocol_entry(settings_get(Key::Protocol, i).c_str()));
         select_entry(rows_[i].security, security_entry(settings_get(Key::Security, i).c_str()));
         set_edit_text(rows_[i].folder, settings_get(Key::Folder, i));
-        set_edit_text(rows_[i].fingerprint, settings_get(Key::TlsFingerprint, i));
+        rows_[i].fingerprint->set_text(settings_get(Key::TlsFingerprint, i));
     }
 
     on_click_saving(apply_button, [this] { apply(); });
@@ -65,7 +78,7 @@ void CConnectionPage::apply() {
         settings_set(Key::Protocol, std::to_string(selected_entry(rows_[i].protocol)).c_str(), i);
         settings_set(Key::Security, std::to_string(selected_entry(rows_[i].security)).c_str(), i);
         settings_set(Key::Folder, edit_text(rows_[i].folder).c_str(), i);
-        settings_set(Key::TlsFingerprint, edit_text(rows_[i].fingerprint).c_str(), i);
+        settings_set(Key::TlsFingerprint, rows_[i].fingerprint->text().c_str(), i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         for (Key key : kKeys) {

@@ -1,5 +1,6 @@
 #include "option/list_entry.h"
 
+#include <QComboBox>
 #include <QListWidget>
 
 void select_entry(QListWidget* list, int entry) {
@@ -13,4 +14,12 @@ void select_entry(QListWidget* list, int entry) {
 int selected_entry(const QListWidget* list) {
     QList<QListWidgetItem*> items = list->selectedItems();
     return items.isEmpty() ? -1 : list->row(items.front());
+}
+
+void select_entry(QComboBox* combo, int entry) {
+    combo->setCurrentIndex(entry < combo->count() ? entry : -1);
+}
+
+int selected_entry(const QComboBox* combo) {
+    return combo->currentIndex();
 }

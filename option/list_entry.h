@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cstddef>
 
+class QComboBox;
 class QListWidget;
 
 // Lists whose entry indexes are the values stored: the sender conditions and the connection security.
@@ -21,3 +22,7 @@ void select_entry(QListWidget* list, int entry);
 
 // The entry selected, -1 when none is.
 int selected_entry(const QListWidget* list);
+
+// The same for a drop-down list, the control of a choice of two or three.
+void select_entry(QComboBox* combo, int entry);
+int selected_entry(const QComboBox* combo);

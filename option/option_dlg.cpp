@@ -11,5 +11,5 @@ COptionDlg::COptionDlg() : TabWindow("corvo KD-5 lite option ver2.30 Chinese", C
     add_page(" 服务 ", new COptionServicePage(tab_parent()));
     add_page(" 连接 ", new CConnectionPage(tab_parent()));
     show_first_page();
-    add_about_entry("kd5lite_op のﾊﾞｰｼﾞｮﾝ情・&A)...", "kd5lite_op Version 2.20 Chinese");
+    add_about_entry("kd5lite_op 的版本信息(&A)...", "kd5lite_op Version 2.20 Chinese");
 }

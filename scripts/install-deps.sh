@@ -10,6 +10,7 @@ packages=(
     dovecot-imapd  # the IMAP tests run a real Dovecot of their own
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
     dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
+    lintian appstream desktop-file-utils  # the package test checks the package, its metainfo and its launchers
 )
 
 missing=()

@@ -17,7 +17,10 @@ for flag in -fstack-clash-protection -fcf-protection; do
 done
 ldflags="$(dpkg-buildflags --get LDFLAGS)"
 
-cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+# Whoever publishes the package names themselves in its Maintainer field: KD5_MAINTAINER="Name <address>".
+maintainer=()
+[ -z "${KD5_MAINTAINER:-}" ] || maintainer=(-DKD5_MAINTAINER="$KD5_MAINTAINER")
+cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr "${maintainer[@]}" \
       -DKD5_BUILD_TESTS=OFF -DKD5_BUILD_BENCH=OFF -DKD5_SANITIZE=OFF \
       -DKD5_UDEV_RULES_DIR=/usr/lib/udev/rules.d -DKD5_AUTOSTART_DIR=/etc/xdg/autostart \
       -DCMAKE_POSITION_INDEPENDENT_CODE=ON \

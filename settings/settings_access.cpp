@@ -23,6 +23,8 @@ std::mutex& settings_field_mutex() {
 namespace {
 
 std::atomic<int> g_write_failures{0};
+std::atomic<WriteFailure> g_last_failure{WriteFailure::none};
+std::atomic<int> g_last_failure_errno{0};
 std::atomic<bool> g_read_failing{false};
 
 // The whole settings file, for the keys of one call. A file that cannot be read is reported once, not at every
@@ -43,6 +45,10 @@ bool read_settings_file(std::string& text) {
 // One line per failed write. The error log's own day marker is written through here too, so a failure met while
 // reporting one is counted but not reported again.
 int write_failed(ProfileWrite result, int error) {
+    g_last_failure = result == ProfileWrite::lock_busy    ? WriteFailure::lock_busy
+                     : result == ProfileWrite::unreadable ? WriteFailure::unreadable
+                                                          : WriteFailure::other;
+    g_last_failure_errno = error;
     ++g_write_failures;
     thread_local bool reporting = false;
     if (reporting) {
@@ -218,6 +224,13 @@ int ini_write_keys(std::initializer_list<Key> keys, int index) {
 }
 
 int settings_write_failures() { return g_write_failures; }
+
+WriteFailure settings_last_write_failure(int* error) {
+    if (error != nullptr) {
+        *error = g_last_failure_errno;
+    }
+    return g_last_failure;
+}
 
 int settings_retry_writes() { return put_entries({}); }
 

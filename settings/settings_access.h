@@ -30,6 +30,16 @@ int ini_write_keys(std::initializer_list<Key> keys, int index = 0);
 // How many writes of this process have failed so far; the tools compare it around an Apply to tell the user.
 int settings_write_failures();
 
+// Why the last failed write of this process failed, for the tools' message box: the error log that says it in
+// full is off unless the user switched it on. error, when given, gets the errno of the failure.
+enum class WriteFailure {
+    none,       // no write has failed yet
+    lock_busy,  // another program held the writers' lock for the whole wait
+    unreadable, // the current file could not be read whole, so it was not replaced
+    other,      // the lock file, the temporary file or the rename failed
+};
+WriteFailure settings_last_write_failure(int* error = nullptr);
+
 // The notifier's own mailbox keys (Answer, State, Error, Job) whose write failed are written again with the next
 // write; this writes them now when there are any. -1 when they could not be written yet.
 int settings_retry_writes();

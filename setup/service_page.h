@@ -2,12 +2,18 @@
 
 #include "gui/service_page.h"
 
-// Tab " 服务 ": the shared service page with this program's line breaks in its note.
+class QCheckBox;
+
+// Tab " 服务 ": the shared service page with this program's line breaks in its note, and the user's own switch
+// for starting the notifier at login ("autostart" check box, "autostartApply" button).
 class CServicePage : public ServicePage {
     Q_OBJECT
 public:
-    explicit CServicePage(QWidget* parent)
-        : ServicePage(parent, 4,
-                      {"只要设定好检查邮件的所需项目，电脑启动后即可自动进行邮", "件查看。",
-                       "如已用手动停止邮件检查时，需要重新启动电脑或者再手动点", "击「开始使用」。"}) {}
+    explicit CServicePage(QWidget* parent);
+
+    // Writes the user's autostart entry as the check box says; a message box says why when it cannot.
+    void apply_autostart();
+
+private:
+    QCheckBox* autostart_;
 };

@@ -15,5 +15,5 @@ CSetupDlg::CSetupDlg() : TabWindow("corvo KD-5 lite application ver2.30 Chinese"
     add_page(" 测试 ", new CTestPage(tab_parent()));
     add_page(" 版本 ", new CVersionPage(tab_parent()));
     show_first_page();
-    add_about_entry("kd5lite_ap のﾊﾞｰｼﾞｮﾝ情・&A)...", "kd5lite_ap Version 2.20 Chinese");
+    add_about_entry("kd5lite_ap 的版本信息(&A)...", "kd5lite_ap Version 2.20 Chinese");
 }

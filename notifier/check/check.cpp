@@ -5,6 +5,7 @@ int run_check(std::FILE* out) {
     // Nothing the check runs may reach the log files, or the day markers in the settings file.
     CapturedErrors quiet;
     if (check_settings(report)) {
+        check_notifier(report);
         check_lamp(report);
         check_accounts(report);
         check_sound(report);

@@ -7,12 +7,14 @@
 // kd5lite --check: what the notifier would do on its next pass, run once in the terminal, with one line per
 // finding and what to do about it. It reads the settings without the notifier's save, writes no log and no
 // settings, takes no single-instance lock, and leaves the lamp alone while a notifier runs.
-// Returns the exit status: 0 when everything monitoring needs works, 1 otherwise.
+// Returns the exit status: 0 when monitoring would light the lamp now (a notifier runs and monitors, and
+// everything it needs works), 1 otherwise.
 int run_check(std::FILE* out);
 
-// The four parts of the report, in the order it gives them. check_settings loads the settings record and returns
+// The five parts of the report, in the order it gives them. check_settings loads the settings record and returns
 // false when the file cannot be read (the other parts would then only repeat that).
 bool check_settings(CheckReport& report);
+void check_notifier(CheckReport& report);
 void check_lamp(CheckReport& report);
 void check_accounts(CheckReport& report);
 void check_sound(CheckReport& report);

@@ -5,6 +5,7 @@
 #include "mail/net/server_name.h"
 #include "mail/net/tls_link.h"
 #include "mail/net/tls_settings.h"
+#include "notifier/check/provider_hints.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
@@ -146,13 +147,13 @@ std::string describe(const TlsPeer& peer) {
 bool start_tls(CheckReport& report, const std::string& topic, MailConnection& connection, const MailProtocol& protocol,
                MailSecurity security, int index, CapturedErrors& errors) {
     if (security == MailSecurity::plain) {
-        report.warn(topic, "no TLS: user name and password cross the network in clear (kd5lite_op, 安全 tab)");
+        report.warn(topic, "no TLS: user name and password cross the network in clear (kd5lite_op, 连接 tab)");
         return true;
     }
     if (security == MailSecurity::stls && !protocol.ask_for_tls(connection)) {
         report.fail(topic, std::string("the server refused to start TLS") +
                                (errors.last().empty() ? "" : " (" + errors.last() + ")") +
-                               ": choose 2.SSL/TLS (kd5lite_op, 安全 tab), or ask the provider");
+                               ": choose 2.SSL/TLS (kd5lite_op, 连接 tab), or ask the provider");
         return false;
     }
     TlsPeer peer;
@@ -160,7 +161,7 @@ bool start_tls(CheckReport& report, const std::string& topic, MailConnection& co
         const int code = errno; // the verifier's, for a refused certificate
         if (connection.tls_peer(peer)) {
             report.fail(topic, describe(peer) + ", not trusted (" + tls_refusal_reason(code) +
-                                   "): if the server is yours, pin this fingerprint (kd5lite_op, 安全 tab)");
+                                   "): if the server is yours, pin this fingerprint (kd5lite_op, 连接 tab)");
         } else {
             report.fail(topic, errors.last() + ": the server does not speak TLS on this port, or too old a version");
         }
@@ -176,7 +177,7 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
     const std::string server = settings_get(Key::ServerName, index);
     const MailSecurity security = mail_security(settings_get(Key::Security, index).c_str());
     if (security == MailSecurity::unknown) {
-        report.fail(topic, "the Security setting is neither 0, 1 nor 2: choose one (kd5lite_op, 安全 tab)");
+        report.fail(topic, "the Security setting is neither 0, 1 nor 2: choose one (kd5lite_op, 连接 tab)");
         return false;
     }
     const int default_port = protocol.port(security);
@@ -193,15 +194,24 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
     return start_tls(report, topic, connection, protocol, security, index, errors);
 }
 
-std::string hint_for(const std::string& line) {
+// What a failed check's error-log line means, in plain words first. A refused login is told as such, with what
+// the provider wants instead of the web password when it is known; the log line itself numbers the account from 0
+// and is left out. Anything else keeps its log line, for the README's table.
+std::string explain_failure(const std::string& line, int index) {
     const bool refused = line.find("Contents abnormality") != std::string::npos;
+    std::string plain;
     if (refused && (line.find("[a password]") != std::string::npos || line.find("[a login]") != std::string::npos)) {
-        return "the server refused the password: type it again (kd5lite_ap, 账户 tab)";
+        plain = "the server refused the login: check the ID and type the password again (kd5lite_ap, 账户 tab)";
+    } else if (refused && line.find("[a user name]") != std::string::npos) {
+        plain = "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
+    } else {
+        return "the check failed: " + line + " (see the README's table of error-log lines)";
     }
-    if (refused && line.find("[a user name]") != std::string::npos) {
-        return "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
+    const std::string host = split_server_name(settings_get(Key::ServerName, index)).host;
+    if (const char* hint = provider_hint(host); hint != nullptr) {
+        plain += "; " + host + ": " + hint;
     }
-    return "see the README's table of error-log lines";
+    return plain;
 }
 
 bool has_filters(int index) {
@@ -220,7 +230,7 @@ void run_account_check(CheckReport& report, const std::string& topic, const Mail
     int count = mail_check(index);
     std::string line = errors.last();
     if (!line.empty()) {
-        report.fail(topic, line + ": " + hint_for(line));
+        report.fail(topic, explain_failure(line, index));
     } else if (count < 0) {
         report.fail(topic, std::string(protocol.name) + " check failed");
     } else {

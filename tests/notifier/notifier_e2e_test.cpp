@@ -166,6 +166,35 @@ TEST_F(Notifier, TrayIconComesWhenTheNotificationAreaComesLater) {
     EXPECT_TRUE(notifier.running());
 }
 
+// With its icon docked in a notification area, the end of the session ends the notifier exactly once: exit code 1,
+// Job left as it was for the resume, the single-instance lock free for the next start. Ten times each, since the
+// fault it guards against (the end begun again inside itself) showed only with a tray.
+TEST_F(Notifier, EndSignalsEndItOnceWithATrayIcon) {
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    const std::map<std::string, std::string> desktop = {
+        {"QT_QPA_PLATFORM", "xcb"},
+        {"DISPLAY", display.name()},
+        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}};
+    for (int sig : {SIGTERM, SIGHUP}) {
+        for (int run = 0; run < 10; ++run) {
+            SCOPED_TRACE("signal " + std::to_string(sig) + ", run " + std::to_string(run));
+            tool_write("Job", "101");
+            tool_write("Request", "0");
+            tool_write("Answer", "0"); // the last run ended mid-job with 1 there
+            NotifierProcess notifier(dir_, desktop);
+            // Monitoring resumed: the window, its icon and the signals' handling are in place.
+            ASSERT_TRUE(key_is("Answer", "1")) << notifier.output();
+            ASSERT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+            notifier.signal(sig);
+            ASSERT_EQ(notifier.wait_exit(), 1) << notifier.output();
+            EXPECT_EQ(file_key(dir_, "Job"), "101");
+        }
+    }
+}
+
 class Monitoring : public Notifier {
 protected:
     void SetUp() override {

@@ -1,12 +1,16 @@
 #include "option/connection_page.h"
+#include "option/fingerprint_edit.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tests/setup/setup_test.h"
 
+#include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QStyle>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
 
 namespace {
 
@@ -16,24 +20,36 @@ template <typename Control> Control* control(const CConnectionPage& page, const 
     return child<Control>(&page, (name + std::to_string(account + 1)).c_str());
 }
 
-QListWidget* protocol(const CConnectionPage& page, int account) {
-    return control<QListWidget>(page, "protocol", account);
+QComboBox* protocol(const CConnectionPage& page, int account) {
+    return control<QComboBox>(page, "protocol", account);
 }
 
-QListWidget* security(const CConnectionPage& page, int account) {
-    return control<QListWidget>(page, "security", account);
+QComboBox* security(const CConnectionPage& page, int account) {
+    return control<QComboBox>(page, "security", account);
 }
 
 QLineEdit* folder(const CConnectionPage& page, int account) {
     return control<QLineEdit>(page, "folder", account);
 }
 
-QLineEdit* fingerprint(const CConnectionPage& page, int account) {
-    return control<QLineEdit>(page, "fingerprint", account);
+FingerprintEdit* fingerprint(const CConnectionPage& page, int account) {
+    return control<FingerprintEdit>(page, "fingerprint", account);
 }
 
-void pick(QListWidget* list, int row) {
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+// Chooses an entry the way a user does from the keyboard: the list gets the focus and the arrow keys move in it.
+void pick(QComboBox* combo, int row) {
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Home);
+    for (int i = 0; i < row; ++i) {
+        QTest::keyClick(combo, Qt::Key_Down);
+    }
+}
+
+// The room a drop-down list gives its text, beside its arrow.
+int text_room(QComboBox* combo) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
 }
 
 } // namespace
@@ -73,16 +89,16 @@ TEST_F(ConnectionPageTest, ChoicesFoldersAndFingerprintsTravelBetweenControlsAnd
     const int shown[kAccountCount] = {2, -1, 0};
     const char* fingerprints[kAccountCount] = {"AB:CD", "", "ef01"};
     for (int i = 0; i < kAccountCount; ++i) {
-        QListWidget* list = security(page, i);
+        QComboBox* list = security(page, i);
         ASSERT_EQ(list->count(), 3);
-        EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("0.无"));
-        EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("1.STLS"));
-        EXPECT_EQ(list->item(2)->text(), QString::fromUtf8("2.SSL/TLS"));
+        EXPECT_EQ(list->itemText(0), QString::fromUtf8("0.无"));
+        EXPECT_EQ(list->itemText(1), QString::fromUtf8("1.STLS"));
+        EXPECT_EQ(list->itemText(2), QString::fromUtf8("2.SSL/TLS"));
         EXPECT_EQ(selected_entry(list), shown[i]) << "account " << i + 1;
-        EXPECT_EQ(fingerprint(page, i)->text().toStdString(), fingerprints[i]) << "account " << i + 1;
+        EXPECT_EQ(fingerprint(page, i)->text(), fingerprints[i]) << "account " << i + 1;
         ASSERT_EQ(protocol(page, i)->count(), 2);
-        EXPECT_EQ(protocol(page, i)->item(0)->text(), QString::fromUtf8("0.POP3"));
-        EXPECT_EQ(protocol(page, i)->item(1)->text(), QString::fromUtf8("1.IMAP"));
+        EXPECT_EQ(protocol(page, i)->itemText(0), QString::fromUtf8("0.POP3"));
+        EXPECT_EQ(protocol(page, i)->itemText(1), QString::fromUtf8("1.IMAP"));
     }
     EXPECT_EQ(selected_entry(protocol(page, 0)), 1);
     EXPECT_EQ(selected_entry(protocol(page, 1)), -1);
@@ -126,10 +142,39 @@ TEST_F(ConnectionPageTest, FingerprintTakesTheFormTheErrorLogShows) {
     CConnectionPage page(nullptr);
     for (int i = 0; i < kAccountCount; ++i) {
         QTest::keyClicks(fingerprint(page, i), QString::fromStdString(shown + "F"));
-        EXPECT_EQ(fingerprint(page, i)->text().toStdString(), shown);
+        EXPECT_EQ(fingerprint(page, i)->text(), shown);
     }
     click(&page, "apply");
     settings_clear();
     ini_read_key(Key::TlsFingerprint, 2);
     EXPECT_EQ(settings_get(Key::TlsFingerprint, 2), shown);
+}
+
+// Each choice shows whole in its closed drop-down list, and the longest fingerprint shows whole in its field without
+// scrolling: catches the field that showed 12 of 95 characters. A line break typed or pasted is no part of it.
+TEST_F(ConnectionPageTest, ChoicesAndTheWholeFingerprintAreInView) {
+    std::string longest;
+    for (int i = 0; i < 32; ++i) {
+        longest += (i == 0 ? "" : ":") + std::string("W8");
+    }
+    CConnectionPage page(nullptr);
+    page.show();
+    for (int i = 0; i < kAccountCount; ++i) {
+        for (QComboBox* combo : {protocol(page, i), security(page, i)}) {
+            for (int item = 0; item < combo->count(); ++item) {
+                EXPECT_LE(combo->fontMetrics().horizontalAdvance(combo->itemText(item)), text_room(combo))
+                    << combo->itemText(item).toStdString();
+            }
+        }
+        FingerprintEdit* field = fingerprint(page, i);
+        field->set_text(longest);
+        QApplication::processEvents();
+        const int lines = static_cast<int>(field->document()->size().height());
+        EXPECT_LE(lines * field->fontMetrics().lineSpacing(), field->viewport()->height()) << lines << " lines";
+        EXPECT_EQ(field->verticalScrollBar()->maximum(), 0);
+    }
+    FingerprintEdit* field = fingerprint(page, 0);
+    field->clear();
+    field->insertPlainText(QStringLiteral("AB:\nCD\r\n"));
+    EXPECT_EQ(field->text(), "AB:CD");
 }

@@ -130,9 +130,9 @@ TEST_F(OptionWindowTest, AboutEntryOfEachToolOpensItsAboutBoxWhichEnterCloses) {
         const char* line;
     };
     const Row rows[] = {
-        {[] { return std::make_unique<CSetupDlg>(); }, "kd5lite_ap のﾊﾞｰｼﾞｮﾝ情・&A)...",
+        {[] { return std::make_unique<CSetupDlg>(); }, "kd5lite_ap 的版本信息(&A)...",
          "kd5lite_ap Version 2.20 Chinese"},
-        {[] { return std::make_unique<COptionDlg>(); }, "kd5lite_op のﾊﾞｰｼﾞｮﾝ情・&A)...",
+        {[] { return std::make_unique<COptionDlg>(); }, "kd5lite_op 的版本信息(&A)...",
          "kd5lite_op Version 2.20 Chinese"},
     };
     for (const Row& row : rows) {

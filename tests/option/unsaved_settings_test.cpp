@@ -63,6 +63,7 @@ TEST_F(UnsavedSettingsTest, EveryButtonThatWritesSaysSoWhenTheSettingsLockIsHeld
         MessageBox::set_next_answer(QMessageBox::Ok);
         click(page.get(), c.button);
         EXPECT_EQ(MessageBox::last_text(), CSystemPage::unsaved_message()) << c.page;
+        EXPECT_TRUE(MessageBox::last_text().contains(QString::fromUtf8("另一个程序锁住"))) << c.page;
         EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")) << c.page;
 
         close(holder); // the other program goes on: pressing the button again saves, without a word
@@ -72,6 +73,21 @@ TEST_F(UnsavedSettingsTest, EveryButtonThatWritesSaysSoWhenTheSettingsLockIsHeld
         EXPECT_TRUE(corvo.exists("corvo_kd5lite.ini")) << c.page;
         std::filesystem::remove(corvo.settings_path());
     }
+}
+
+// The box names the reason itself, since the error log is off by default: a file that cannot be read (a directory
+// in its place here) is told apart from a lock held by another program.
+TEST_F(UnsavedSettingsTest, TheBoxSaysWhyTheSettingsWereNotSaved) {
+    CSystemPage page(nullptr);
+    std::filesystem::create_directory(corvo.settings_path());
+    forget_last_box();
+    MessageBox::set_next_answer(QMessageBox::Ok);
+    click(&page, "apply");
+    const QString text = MessageBox::last_text();
+    EXPECT_TRUE(text.contains(QString::fromUtf8("设置文件无法读取"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(corvo.settings_path()))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QString::fromUtf8("错误日志"))) << text.toStdString();
+    std::filesystem::remove(corvo.settings_path());
 }
 
 } // namespace

@@ -31,15 +31,19 @@ expected="./etc/xdg/autostart/kd5lite.desktop
 ./usr/bin/kd5lite_ap
 ./usr/bin/kd5lite_op
 ./usr/lib/udev/rules.d/70-kd5lite-lamp.rules
+./usr/share/applications/kd5lite.desktop
 ./usr/share/applications/kd5lite_ap.desktop
 ./usr/share/applications/kd5lite_op.desktop
+./usr/share/doc/kd5lite/README.md
 ./usr/share/doc/kd5lite/changelog.gz
 ./usr/share/doc/kd5lite/copyright
 ./usr/share/icons/hicolor/64x64/apps/kd5lite.png
+./usr/share/icons/hicolor/scalable/apps/kd5lite.svg
 ./usr/share/man/man1/kd5lite-lampsim.1.gz
 ./usr/share/man/man1/kd5lite.1.gz
 ./usr/share/man/man1/kd5lite_ap.1.gz
-./usr/share/man/man1/kd5lite_op.1.gz"
+./usr/share/man/man1/kd5lite_op.1.gz
+./usr/share/metainfo/example.kestrel.kd5lite.metainfo.xml"
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 [ "$files" = "$expected" ] || fail "contents differ:"$'\n'"$(diff <(echo "$expected") <(echo "$files") || true)"
 for page in kd5lite kd5lite_ap kd5lite_op kd5lite-lampsim; do
@@ -47,9 +51,28 @@ for page in kd5lite kd5lite_ap kd5lite_op kd5lite-lampsim; do
         fail "$page.1.gz is not gzip"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-noto-cjk libqt6widgets6 libssl3 libcanberra0; do
+for needed in fonts-noto-cjk libqt6widgets6 libssl3 libcanberra0 ca-certificates netbase; do
     [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
+# Debian's checkers: lintian on the whole package, the AppStream metainfo and every desktop entry on their own.
+# (Its own remarks, such as one on running as root, go to standard error; its findings to standard output.)
+lintian --pedantic --fail-on error,warning,info,pedantic "$deb" >"$work/lintian.out" 2>"$work/lintian.err" ||
+    fail "lintian: $(cat "$work/lintian.out" "$work/lintian.err")"
+[ ! -s "$work/lintian.out" ] || fail "lintian: $(cat "$work/lintian.out")"
+mkdir "$work/tree"
+dpkg-deb -x "$deb" "$work/tree"
+appstreamcli validate --no-net "$work/tree/usr/share/metainfo/"*.metainfo.xml >"$work/appstream.out" 2>&1 ||
+    fail "appstreamcli validate: $(cat "$work/appstream.out")"
+desktop-file-validate "$work/tree/etc/xdg/autostart/kd5lite.desktop" "$work/tree/usr/share/applications/"*.desktop \
+    >"$work/desktop.out" 2>&1 || fail "desktop-file-validate: $(cat "$work/desktop.out")"
+[ ! -s "$work/desktop.out" ] || fail "desktop-file-validate: $(cat "$work/desktop.out")"
+for launcher in "$work/tree/usr/share/applications/"*.desktop; do
+    main=$(sed -n 's/^Categories=//p' "$launcher" | tr ';' '\n' |
+        grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
+    [ "$main" -eq 1 ] || fail "$(basename "$launcher") has $main main menu categories"
+done
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "The kd5lite developers <kd5lite@example.org>" ] || fail "Maintainer"
+
 mkdir "$work/control"
 dpkg-deb -e "$deb" "$work/control"
 [ "$(cat "$work/control/conffiles")" = "/etc/xdg/autostart/kd5lite.desktop" ] || fail "conffiles"
@@ -97,6 +120,14 @@ CORVO_HOME="$corvo" XDG_RUNTIME_DIR="$work/runtime" KD5LITE_SERIAL_DIR="$work/la
 [ "$status" -eq 0 ] || fail "kd5lite --check exit $status: $(cat "$work/check.out")"
 grep -q "^ok   lamp: all LEDs off, answer 'Y'$" "$work/check.out" || fail "no lamp answer: $(cat "$work/check.out")"
 grep -q "^ok   account 1 (red): POP3 login accepted; count 0" "$work/check.out" || fail "$(cat "$work/check.out")"
+
+# The autostart entry starts the notifier only for a user with a settings file: anyone else's login makes nothing.
+fresh="$work/home/fresh"
+exec_line=$(sed -n 's/^Exec=//p' "$root/etc/xdg/autostart/kd5lite.desktop")
+[ "$exec_line" = "/usr/bin/kd5lite --autostart" ] || fail "autostart Exec=$exec_line"
+CORVO_HOME="$fresh" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen timeout 60 \
+    "$root/usr/bin/kd5lite" --autostart >"$work/autostart.out" 2>&1 || fail "kd5lite --autostart: $(cat "$work/autostart.out")"
+[ ! -e "$fresh" ] || fail "kd5lite --autostart made $fresh"
 
 # Remove keeps only the conffile, as Debian does; purge leaves nothing. The settings stay as they were.
 leftovers() { (cd "$root" && find . -path ./var -prune -o ! -type d -print | sort); }

@@ -24,6 +24,26 @@ public: // the rows of a table test arrange the fixture through a reference to i
         tool_write("ErrorLog", "101"); // switched on: a line written would show, and move the day marker
         tool_write("BeepTime", "1");
         pop3_.set_message_count(3);
+        notifier_monitors();
+    }
+    void TearDown() override { notifier_gone(); }
+
+    // A notifier of this user that monitors mail, as the check sees one: its single-instance lock held, and the
+    // command keys it writes while the monitor runs.
+    void notifier_monitors(const char* state = "1", const char* job = "101", const char* request = "1") {
+        if (lock_fd_ < 0) {
+            lock_fd_ = open(dir_.path("corvo KD-5 lite.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_EQ(flock(lock_fd_, LOCK_EX | LOCK_NB), 0);
+        }
+        tool_write("State", state);
+        tool_write("Job", job);
+        tool_write("Request", request);
+    }
+    void notifier_gone() {
+        if (lock_fd_ >= 0) {
+            close(lock_fd_);
+            lock_fd_ = -1;
+        }
     }
 
     void serve(const std::vector<std::string>& extra = {}) {
@@ -56,26 +76,94 @@ public: // the rows of a table test arrange the fixture through a reference to i
     Pop3Program pop3_{dir_, "taro", "secret"};
     std::string output_;
     int runs_ = 0;
+    int lock_fd_ = -1;
 };
 
 TEST_F(Check, AllWellAnswersEveryPartAndWritesNothing) {
     serve();
     const std::string before = dir_.read("corvo_kd5lite.ini");
     ASSERT_EQ(check(), 0) << output_;
-    EXPECT_TRUE(says("ok   lamp: all LEDs off, answer 'Y'")) << output_;
+    EXPECT_TRUE(says("ok   notifier: runs and monitors mail\n")) << output_;
+    EXPECT_TRUE(says("info lamp: not opened: the running notifier holds it")) << output_;
     EXPECT_TRUE(says("ok   account 1 (red): 127.0.0.1 is 127.0.0.1; port ")) << output_;
     EXPECT_TRUE(says("ok   account 1 (red): TCP connection to 127.0.0.1")) << output_;
     EXPECT_TRUE(says("warn account 1 (red): no TLS")) << output_;
     EXPECT_TRUE(says("ok   account 1 (red): POP3 login accepted; count 3 (messages waiting)")) << output_;
     EXPECT_TRUE(says("info settings: state log off, error log on")) << output_;
     EXPECT_TRUE(output_.ends_with("Everything monitoring needs works.\n")) << output_;
-    // The order of the report: settings, lamp, accounts, sound.
-    EXPECT_LT(output_.find("settings:"), output_.find("lamp:"));
+    // The order of the report: settings, notifier, lamp, accounts, sound.
+    EXPECT_LT(output_.find("settings:"), output_.find("notifier:"));
+    EXPECT_LT(output_.find("notifier:"), output_.find("lamp:"));
     EXPECT_LT(output_.find("lamp:"), output_.find("account 1"));
     EXPECT_LT(output_.find("account 1"), output_.find("sound:"));
-    EXPECT_EQ(lamp_.commands(), std::vector<std::string>{"CLS"});
+    EXPECT_TRUE(lamp_.commands().empty());
     EXPECT_EQ(dir_.read("corvo_kd5lite.ini"), before);
     EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// Everything else working is not enough: the lamp lights only while a notifier monitors. Each state of the
+// notifier gives its line, with what to do, and only monitoring lets the check pass.
+TEST_F(Check, TheNotifiersStateDecidesWhetherTheLampWouldLight) {
+    struct Row {
+        const char* story;
+        std::function<void(Check&)> arrange;
+        int status;
+        const char* line;
+    };
+    const Row rows[] = {
+        {"none runs, monitoring was never started",
+         [](Check& t) {
+             t.notifier_gone();
+             tool_write("State", "2");
+             tool_write("Job", "0");
+         },
+         1, "FAIL notifier: none runs for you: start kd5lite (from the menu, or log in again), then press 开始使用 "
+            "(kd5lite_ap or kd5lite_op, 服务 tab)\n"},
+        {"none runs, it was monitoring when it ended",
+         [](Check& t) {
+             t.notifier_gone();
+             tool_write("Job", "101");
+         },
+         1, "FAIL notifier: none runs for you: start kd5lite (from the menu, or log in again); it goes on monitoring\n"},
+        {"runs, never asked to monitor", [](Check& t) { t.notifier_monitors("2", "0", "0"); }, 1,
+         "FAIL notifier: runs, but does not monitor mail (停止中): press 开始使用 (kd5lite_ap or kd5lite_op, 服务 tab)\n"},
+        {"runs, monitoring stopped", [](Check& t) { t.notifier_monitors("2", "104", "4"); }, 1,
+         "FAIL notifier: runs, but does not monitor mail (停止中)"},
+        {"runs the lamp test", [](Check& t) { t.notifier_monitors("1", "102", "2"); }, 1,
+         "FAIL notifier: runs the lamp connection test, not the mail monitor: press 测试结束 (kd5lite_ap, 测试 tab)"},
+        {"runs, starting up", [](Check& t) { t.notifier_monitors("0", "0", "0"); }, 1,
+         "FAIL notifier: runs, but has not started up yet"},
+        {"runs with a fault", [](Check& t) { t.notifier_monitors("5", "101", "1"); }, 1,
+         "FAIL notifier: runs, but reports a fault (故障中, State 5)"},
+        {"monitors, state log off", [](Check& t) { t.notifier_monitors(); }, 0,
+         "ok   notifier: runs and monitors mail\ninfo notifier: the state log is off, so when it last checked is not "
+         "known (kd5lite_ap, 日志 tab)\n"},
+        {"monitors, state log on",
+         [](Check& t) {
+             t.notifier_monitors();
+             tool_write("StateLog", "1");
+             t.dir_.write("log07.log",
+                          "12/07 09:00:02 Email arrival of the mail monitor --> A start\r\n"
+                          "12/07 09:00:05 Email arrival of the mail confirmation --> Status:  Email arrival of the "
+                          "mail nothing[No.0]\r\n");
+         },
+         0, "info notifier: last checked at 12/07 09:00:05 (its state log)\n"},
+    };
+    serve();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.story);
+        row.arrange(*this);
+        const std::string before = dir_.read("corvo_kd5lite.ini");
+        EXPECT_EQ(check(), row.status) << output_;
+        EXPECT_TRUE(says(row.line)) << output_;
+        EXPECT_EQ(count_of("\n" + output_, "\nFAIL "), row.status) << output_;
+        EXPECT_TRUE(output_.ends_with(row.status == 0 ? "Everything monitoring needs works.\n"
+                                                      : "Monitoring cannot work until each FAIL line is mended.\n"))
+            << output_;
+        EXPECT_EQ(dir_.read("corvo_kd5lite.ini"), before);
+    }
+    // Without a notifier the check opens the lamp itself: one command and its answer.
+    EXPECT_EQ(lamp_.commands(), (std::vector<std::string>{"CLS", "CLS"}));
 }
 
 // Each fault gives its one FAIL line and exit status 1.
@@ -90,8 +178,8 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
          "FAIL lamp: no adapter with serial NOSUCH1 in "},
         {"no serial number", [](Check&) { tool_write("SerialNumber", "X"); }, "FAIL lamp: no serial number set"},
         {"wrong password", [](Check& t) { tool_write_account(0, t.pop3_.server_name(), "taro", "wrong"); },
-         "FAIL account 1 (red): Contents abnormality of a POP confirmation [a password] message[no.0 error: 0]: the "
-         "server refused the password"},
+         "FAIL account 1 (red): the server refused the login: check the ID and type the password again (kd5lite_ap, "
+         "账户 tab)\n"},
         {"server down", [](Check& t) { t.pop3_.stop(); },
          "FAIL account 1 (red): cannot connect: A client connection demand is abnormal[error: 111]"},
         {"no account", [](Check&) { tool_write("Switch", "0", 0); }, "FAIL accounts: none switched on"},
@@ -155,10 +243,7 @@ TEST_F(Check, UntrustedCertificateIsRefusedWithItsFingerprintAndPinnedOneTaken) 
 // While the notifier holds its single-instance lock, the check does not open the lamp.
 TEST_F(Check, RunningNotifierKeepsTheLamp) {
     serve();
-    int fd = open(dir_.path("corvo KD-5 lite.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(check(), 0) << output_;
-    close(fd);
     EXPECT_TRUE(says("info lamp: not opened: the running notifier holds it")) << output_;
     EXPECT_TRUE(lamp_.commands().empty());
 }

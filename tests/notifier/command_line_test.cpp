@@ -1,0 +1,58 @@
+// The command line of the three programs, run for real: help and version answer and end, anything else is refused
+// with a usage line and status 2, and none of it starts a program's work or makes its settings directory; nor does
+// the login autostart of a user who has no settings file.
+
+#include "tests/notifier/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+TEST(CommandLine, EveryProgramAnswersHelpAndVersionAndRefusesTheRestBeforeMakingAnything) {
+    struct Row {
+        const char* program;
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const std::string notifier = KD5LITE_BINARY;
+    const std::string setup = KD5LITE_AP_BINARY;
+    const std::string option = KD5LITE_OP_BINARY;
+    const Row rows[] = {
+        {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --autostart | --help | --version]\n"},
+        {"kd5lite", {"-h"}, 0, "--check "},
+        {"kd5lite", {"--version"}, 0, "kd5lite 2.20.2\n"},
+        {"kd5lite", {"--bogus"}, 2, "kd5lite: unknown option '--bogus'\nUsage: kd5lite [--check | --autostart"},
+        {"kd5lite", {"--autostart"}, 0, ""}, // a user without settings: the login entry makes nothing
+        {"kd5lite", {"--check", "--now"}, 2, "kd5lite: unknown option '--now'"},
+        {"kd5lite", {"check"}, 2, "kd5lite: unknown option 'check'"},
+        {"kd5lite_ap", {"--help"}, 0, "Usage: kd5lite_ap [--help | --version]\n"},
+        {"kd5lite_ap", {"--version"}, 0, "kd5lite_ap 2.20.2\n"},
+        {"kd5lite_ap", {"--check"}, 2, "kd5lite_ap: unknown option '--check'"},
+        {"kd5lite_ap", {"-platform", "offscreen"}, 2, "kd5lite_ap: unknown option"},
+        {"kd5lite_op", {"--help"}, 0, "Usage: kd5lite_op [--help | --version]\n"},
+        {"kd5lite_op", {"--version"}, 0, "kd5lite_op 2.20.2\n"},
+        {"kd5lite_op", {"--bogus"}, 2, "kd5lite_op: unknown option '--bogus'"},
+    };
+    TempCorvo dir;
+    const std::string home = dir.path("never-made");
+    int run = 0;
+    for (const Row& row : rows) {
+        const std::string& binary = std::string(row.program) == "kd5lite"      ? notifier
+                                    : std::string(row.program) == "kd5lite_ap" ? setup
+                                                                               : option;
+        std::vector<std::string> argv = {binary};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        SCOPED_TRACE(std::string(row.program) + " " + row.args.front());
+        ChildProcess child(argv, {{"CORVO_HOME", home}, {"XDG_RUNTIME_DIR", dir.dir()}, {"QT_QPA_PLATFORM", "offscreen"}},
+                           dir.path("out" + std::to_string(++run)));
+        // A program that went on to its work would not end by itself: the window or the notifier waits.
+        EXPECT_EQ(child.wait_exit(), row.status) << child.output();
+        EXPECT_NE(child.output().find(row.says), std::string::npos) << child.output();
+        EXPECT_FALSE(std::filesystem::exists(home));
+    }
+}
+
+} // namespace

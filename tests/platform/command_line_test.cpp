@@ -1,0 +1,67 @@
+// The pure reading of a program's command line: which words run it, which answer, which are refused.
+
+#include "platform/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+CommandLine parsed(std::vector<const char*> words) {
+    words.insert(words.begin(), "kd5lite");
+    return parse_command_line(static_cast<int>(words.size()), words.data(), {"--check"});
+}
+
+TEST(CommandLineText, EachWordIsReadOneWay) {
+    using A = CommandLineAction;
+    struct Row {
+        std::vector<const char*> words;
+        A action;
+        const char* option;
+    };
+    const Row rows[] = {
+        {{}, A::run, ""},
+        {{"--check"}, A::run, "--check"},
+        {{"--help"}, A::help, "--help"},
+        {{"-h"}, A::help, "-h"},
+        {{"--version"}, A::version, "--version"},
+        {{"--bogus"}, A::usage_error, "--bogus"},
+        {{"--check="}, A::usage_error, "--check="},
+        {{"-check"}, A::usage_error, "-check"},
+        {{""}, A::usage_error, ""},
+        {{"--CHECK"}, A::usage_error, "--CHECK"},
+        {{"--check", "extra"}, A::usage_error, "extra"},
+        {{"--help", "--bogus"}, A::usage_error, "--bogus"}, // a second word is never half obeyed
+    };
+    for (const Row& row : rows) {
+        CommandLine line = parsed(row.words);
+        EXPECT_EQ(line.action, row.action) << (row.words.empty() ? "(none)" : row.words[0]);
+        EXPECT_EQ(line.option, row.option);
+    }
+    const char* none[] = {"kd5lite_ap", "--check"};
+    EXPECT_EQ(parse_command_line(2, none, {}).action, A::usage_error); // an option of another program
+}
+
+TEST(CommandLineText, AnswersGoToTheirStreamWithTheirStatus) {
+    struct Row {
+        CommandLineAction action;
+        int status;
+        bool on_out;
+    };
+    const Row rows[] = {{CommandLineAction::help, 0, true},
+                        {CommandLineAction::version, 0, true},
+                        {CommandLineAction::usage_error, 2, false}};
+    for (const Row& row : rows) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out != nullptr && err != nullptr);
+        EXPECT_EQ(answer_command_line({row.action, "--x"}, "prog", "prog [--help]", "details\n", out, err), row.status);
+        EXPECT_EQ(std::ftell(out) > 0, row.on_out);
+        EXPECT_EQ(std::ftell(err) > 0, !row.on_out);
+        std::fclose(out);
+        std::fclose(err);
+    }
+}
+
+} // namespace
