@@ -10,6 +10,8 @@ packages=(
     dovecot-imapd  # the IMAP tests run a real Dovecot of their own
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
     dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
+    libsecret-1-dev  # passwords and refresh tokens in the desktop keyring (Secret Service)
+    dbus dbus-daemon gnome-keyring  # the keyring tests run a session bus and a GNOME Keyring of their own
 )
 
 missing=()
