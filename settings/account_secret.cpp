@@ -96,3 +96,31 @@ int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
     state = {now, save.in_keyring, SecretResult::ok};
     return 0;
 }
+
+SecretResult refile_account_secrets(int index, const SecretKey& before) {
+    SecretResult result = SecretResult::ok;
+    if (!password_in_keyring(index)) {
+        return result;
+    }
+    const int wait = timing().keyring_prompt_ms;
+    for (SecretKind kind : {SecretKind::password, SecretKind::refresh_token}) {
+        SecretKey from = before;
+        from.kind = kind;
+        const SecretKey to = account_secret_key(index, kind);
+        if (same_account(from, to)) {
+            continue;
+        }
+        std::string secret;
+        SecretResult step = secret_lookup(from, secret, SecretUnlock::ask, wait);
+        if (step == SecretResult::ok) {
+            step = secret_save(to, secret, SecretUnlock::ask, wait);
+        }
+        wipe_secret(secret);
+        if (step == SecretResult::ok) {
+            secret_remove(from, wait);
+        } else if (step != SecretResult::not_found && result == SecretResult::ok) {
+            result = step;
+        }
+    }
+    return result;
+}

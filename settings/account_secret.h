@@ -42,3 +42,9 @@ struct PasswordSave {
 // longer used: the account now names another server, ID or protocol, or was cleared (both the password and a
 // refresh token), or its password moved to the file. -1 when the file was not written.
 int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
+
+// The option program changes an account's protocol, which the keyring files its secrets under: moves the items of
+// a password in the keyring from the account as it was (before) to the account as g_settings names it now (read,
+// stored anew, then removed). ok when there was nothing to move; else the keyring's answer, and what could not be
+// read stays where it was.
+SecretResult refile_account_secrets(int index, const SecretKey& before);

@@ -1,4 +1,5 @@
 #include "option/connection_page.h"
+#include "settings/account_secret.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
 #include "settings/settings.h"
@@ -132,4 +133,32 @@ TEST_F(ConnectionPageTest, FingerprintTakesTheFormTheErrorLogShows) {
     settings_clear();
     ini_read_key(Key::TlsFingerprint, 2);
     EXPECT_EQ(settings_get(Key::TlsFingerprint, 2), shown);
+}
+
+// The keyring files a password under the account's protocol: a changed protocol takes the account's items along,
+// password and refresh token, so the next check finds them.
+TEST_F(ConnectionPageTest, ChangedProtocolTakesTheKeyringItemsAlong) {
+    KeyringSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.error();
+    settings_put(Key::ServerName, "mail.example.com", 1);
+    settings_put(Key::ID, "alice", 1);
+    settings_put(Key::SecretStore, "1", 1);
+    const SecretKey pop3 = account_secret_key(1);
+    ASSERT_EQ(pop3.protocol, "pop3");
+    SecretKey pop3_token = account_secret_key(1, SecretKind::refresh_token);
+    ASSERT_EQ(secret_save(pop3, "hunter2", SecretUnlock::never, 20000), SecretResult::ok);
+    ASSERT_EQ(secret_save(pop3_token, "token", SecretUnlock::never, 20000), SecretResult::ok);
+
+    CConnectionPage page(nullptr);
+    pick(protocol(page, 1), 1);
+    click(&page, "apply");
+    ASSERT_EQ(stored_key(Key::Protocol, 1), "1");
+    auto items = keyring.items();
+    ASSERT_EQ(items.size(), 2u);
+    for (const auto& item : items) {
+        EXPECT_EQ(item.attributes.at("protocol"), "imap");
+        EXPECT_EQ(keyring.secret(item.path), item.attributes.at("kind") == "password" ? "hunter2" : "token");
+    }
+    std::string out;
+    EXPECT_EQ(secret_lookup(pop3, out, SecretUnlock::never, 20000), SecretResult::not_found);
 }
