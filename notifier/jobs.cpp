@@ -2,12 +2,13 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/account_settings.h"
 #include "mail/check_stop.h"
-#include "mail/pop3/known_hits.h"
 #include "mail/mail_check.h"
+#include "mail/pop3/known_hits.h"
+#include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
-#include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 int last_count[3];
 
@@ -83,6 +85,19 @@ void check_account(int i) {
     last_count[i] = n;
 }
 
+// The accounts a pass checks, as the settings record holds them now. One whose password the keyring does not give
+// now gets no push watcher; the pass that follows says why, and polls it all the same.
+std::vector<Account> ready_accounts() {
+    std::vector<Account> accounts;
+    for (int i = 0; i < kAccountCount; ++i) {
+        Account account;
+        if (account_ready(i) && read_account(i, account) == 0) {
+            accounts.push_back(account);
+        }
+    }
+    return accounts;
+}
+
 void show_mail_on_lamp() {
     led_start();
     led_on();
@@ -138,7 +153,7 @@ bool check_pass() {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
-    push_start(account_ready);
+    push_start(ready_accounts());
     check_stop_clear();
     while (check_pass() && !stop_requested_during_wait()) {
     }

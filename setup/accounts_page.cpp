@@ -1,8 +1,8 @@
 #include "setup/accounts_page.h"
 
+#include "credentials/scramble_text.h"
 #include "gui/byte_limit.h"
 #include "gui/message_box.h"
-#include "credentials/scramble_text.h"
 #include "platform/secret.h"
 #include "settings/settings_access.h"
 
