@@ -17,7 +17,7 @@ namespace {
 
 const SecretKey kKey = {"mail.example.com", "alice", "imap", SecretKind::password};
 
-// One keyring for the whole run, with the account's password in it.
+// One keyring for the whole run.
 KeyringSession* keyring(benchmark::State& state) {
     static std::unique_ptr<KeyringSession> session;
     if (!session) {
@@ -26,16 +26,27 @@ KeyringSession* keyring(benchmark::State& state) {
             state.SkipWithError(session->error().c_str());
             return nullptr;
         }
-        if (secret_save(kKey, "hunter2", SecretUnlock::never, 20000) != SecretResult::ok) {
-            state.SkipWithError("cannot store the password");
-            return nullptr;
-        }
     }
     return session.get();
 }
 
+// The process's first call: it connects to the bus and opens the session, then finds nothing.
+void first_call(benchmark::State& state) {
+    if (keyring(state) == nullptr) {
+        return;
+    }
+    std::string out;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(secret_lookup(kKey, out, SecretUnlock::never, timing().keyring_wait_ms));
+    }
+}
+
 void lookup(benchmark::State& state) {
     if (keyring(state) == nullptr) {
+        return;
+    }
+    if (secret_save(kKey, "hunter2", SecretUnlock::never, 20000) != SecretResult::ok) {
+        state.SkipWithError("cannot store the password");
         return;
     }
     std::string out;
@@ -64,8 +75,7 @@ void read_keyring_account(benchmark::State& state) {
     }
 }
 
-// The first call connects to the bus and opens the session: one iteration, run first.
-BENCHMARK(lookup)->Name("first_lookup")->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(first_call)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(lookup)->Name("lookup")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(read_keyring_account)->Unit(benchmark::kMillisecond)->UseRealTime();
 
