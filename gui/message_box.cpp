@@ -4,10 +4,12 @@ namespace {
 QMessageBox::StandardButton g_next_answer = QMessageBox::NoButton;
 QString g_last_caption;
 QString g_last_text;
+int g_asked = 0;
 } // namespace
 
 QMessageBox::StandardButton MessageBox::question(QWidget* parent, const char* caption, const char* text,
                                                  QMessageBox::StandardButtons buttons) {
+    ++g_asked;
     g_last_caption = QString::fromUtf8(caption);
     g_last_text = QString::fromUtf8(text);
     if (g_next_answer != QMessageBox::NoButton) {
@@ -29,4 +31,8 @@ QString MessageBox::last_caption() {
 
 QString MessageBox::last_text() {
     return g_last_text;
+}
+
+int MessageBox::asked() {
+    return g_asked;
 }

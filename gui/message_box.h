@@ -14,4 +14,6 @@ public:
     // Caption and text of the last box asked for, answered or shown.
     static QString last_caption();
     static QString last_text();
+    // How many boxes were asked for so far: a box that must come only once is counted.
+    static int asked();
 };

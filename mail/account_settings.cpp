@@ -1,8 +1,15 @@
 #include "mail/account_settings.h"
 
+#include "logging/log.h"
+#include "platform/secret.h"
+#include "platform/timing.h"
+#include "settings/account_secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
+
+#include <cerrno>
+#include <string>
 
 namespace {
 
@@ -36,4 +43,41 @@ Account read_account(int index) {
     a.folder = settings_get(Key::Folder, index);
     a.filters = read_sender_filters(index);
     return a;
+}
+
+int read_account(int index, Account& account, SecretResult* keyring) {
+    account = read_account(index);
+    if (!password_in_keyring(index)) {
+        return 0;
+    }
+    std::string secret;
+    const SecretResult result = secret_lookup(account_secret_key(index), secret, SecretUnlock::never,
+                                              timing().keyring_wait_ms);
+    account.credential.secret.assign(secret);
+    wipe_secret(secret);
+    if (keyring != nullptr) {
+        *keyring = result;
+    }
+    return result == SecretResult::ok ? 0 : -1;
+}
+
+void write_keyring_error(int index, SecretResult keyring) {
+    switch (keyring) {
+    case SecretResult::ok: break;
+    case SecretResult::locked:
+        write_error_logf("check mail ---> The keyring is locked[no.%d error: %d]", index, EACCES);
+        break;
+    case SecretResult::not_found:
+        write_error_logf("check mail ---> The password is not in the keyring[no.%d error: %d]", index, ENOENT);
+        break;
+    case SecretResult::no_service:
+        write_error_logf("check mail ---> The keyring is not running[no.%d error: %d]", index, ECONNREFUSED);
+        break;
+    case SecretResult::timed_out:
+        write_error_logf("check mail ---> The keyring does not answer[no.%d error: %d]", index, ETIMEDOUT);
+        break;
+    default:
+        write_error_logf("check mail ---> The keyring refused the password[no.%d error: %d]", index, EIO);
+        break;
+    }
 }

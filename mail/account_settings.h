@@ -1,7 +1,19 @@
 #pragma once
 
+#include "credentials/secret_store.h"
 #include "mail/account.h"
 
 // The account at index (0 to 2) as the settings record holds it now. The plain password is copied into the
-// account's credential, which wipes it when the account goes.
+// account's credential, which wipes it when the account goes. A password kept in the desktop keyring (SecretStore
+// "1") is not in the record: this leaves the credential empty, and the overload below looks it up.
 Account read_account(int index);
+
+// read_account, with a password kept in the desktop keyring looked up there: on the calling thread (a check's, never
+// the notifier's window thread), within the keyring wait of the timing record, and never asking the user to unlock
+// the keyring. -1 when the keyring did not give the password, its answer in *keyring: the account cannot be checked
+// this time, and the next check asks again.
+int read_account(int index, Account& account, SecretResult* keyring = nullptr);
+
+// The error line for a keyring that did not give account index's password, in the mail check's form:
+// "check mail ---> The keyring is locked[no.%d error: %d]" and its kin.
+void write_keyring_error(int index, SecretResult keyring);

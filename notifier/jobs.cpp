@@ -60,7 +60,7 @@ void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    int n = mail_check(read_account(i));
+    int n = mail_check(i);
     if (n < 0) {
         return; // a failed check keeps what the last check that worked showed
     }
@@ -85,12 +85,14 @@ void check_account(int i) {
     last_count[i] = n;
 }
 
-// The accounts a pass checks, as the settings record holds them now.
+// The accounts a pass checks, as the settings record holds them now. One whose password the keyring does not give
+// now gets no push watcher; the pass that follows says why, and polls it all the same.
 std::vector<Account> ready_accounts() {
     std::vector<Account> accounts;
     for (int i = 0; i < kAccountCount; ++i) {
-        if (account_ready(i)) {
-            accounts.push_back(read_account(i));
+        Account account;
+        if (account_ready(i) && read_account(i, account) == 0) {
+            accounts.push_back(account);
         }
     }
     return accounts;

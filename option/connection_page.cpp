@@ -4,6 +4,7 @@
 #include "option/fingerprint_edit.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
+#include "settings/account_secret.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 
@@ -72,6 +73,13 @@ CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
 }
 
 void CConnectionPage::apply() {
+    // The protocol is part of what the keyring files an account's password under: the account as the file has it
+    // now, so its items can follow a changed protocol.
+    SecretKey before[kAccountCount];
+    for (int i = 0; i < kAccountCount; ++i) {
+        ini_read_keys({Key::ServerName, Key::ID, Key::Protocol, Key::SecretStore}, i);
+        before[i] = account_secret_key(i);
+    }
     // No item chosen is stored as -1, which the mail check refuses rather than guess a protocol or connect in
     // clear.
     for (int i = 0; i < kAccountCount; ++i) {
@@ -81,8 +89,12 @@ void CConnectionPage::apply() {
         settings_set(Key::TlsFingerprint, rows_[i].fingerprint->text().c_str(), i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
+        bool written = true;
         for (Key key : kKeys) {
-            ini_write_key(key, i);
+            written = ini_write_key(key, i) == 0 && written;
+        }
+        if (written) {
+            refile_account_secrets(i, before[i]);
         }
     }
     update();

@@ -49,6 +49,9 @@ struct Timing {
                               // (never scaled)
     // POP3 check, added
     int stop_poll_ms = 1000; // a long check reads Request from the settings file at most once in this
+    // desktop keyring (never scaled: they are time-outs, and a busy machine's keyring is not a dead one)
+    int keyring_wait_ms = 5000;    // longest a notifier's secret lookup may take; a hung keyring costs a pass no more
+    int keyring_prompt_ms = 60000; // longest the setup program waits for the keyring, unlock prompt included
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

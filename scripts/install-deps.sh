@@ -11,6 +11,8 @@ packages=(
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
     dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
     lintian appstream desktop-file-utils  # the package test checks the package, its metainfo and its launchers
+    libsecret-1-dev  # passwords and refresh tokens in the desktop keyring (Secret Service)
+    dbus dbus-daemon gnome-keyring  # the keyring tests run a session bus and a GNOME Keyring of their own
 )
 
 missing=()

@@ -34,7 +34,7 @@ void unscramble_password(int index, char* password) {
 }
 
 int ini_read_password(int index) {
-    if (ini_read_keys({Key::Password, Key::Scramble}, index) != 0) {
+    if (ini_read_keys({Key::Password, Key::Scramble, Key::SecretStore}, index) != 0) {
         return -1;
     }
     unscramble_password(index, g_settings.user[index].Password);

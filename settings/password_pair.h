@@ -12,8 +12,9 @@ void unscramble_password(int index, char* password);
 
 // An account's Password and Scramble keys belong together: a Password read with another save's Scramble is a
 // garbled password. These move both in one read or one write of the settings file.
-// ini_read_password reads the pair and leaves the plain password in the account's Password field; when the file
-// cannot be read the field is left as it was and the result is -1.
+// ini_read_password reads the pair, and with it SecretStore, which says whether the password is in the pair at all
+// (account_secret.h); it leaves the plain password in the account's Password field (empty for a password in the
+// keyring). When the file cannot be read the fields are left as they were and the result is -1.
 int ini_read_password(int index);
 // ini_write_password scrambles the plain password in the account's Password field (in place, with a fresh
 // position list) and writes the pair; -1 when the file was not written.

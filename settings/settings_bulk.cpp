@@ -10,12 +10,12 @@ constexpr Key kHead[] = {Key::Company,      Key::Brand,       Key::Product,  Key
                          Key::SerialNumber, Key::CurrentPath, Key::Language, Key::Version,
                          Key::EntryCount,   Key::IntervalTimer, Key::BeepTime};
 
-// Account keys after the password, in file order. The connection security keys and then the protocol keys come
-// last, so older files and readers see the keys they know in the order they know.
+// Account keys after the password, in file order. The connection security keys, then the protocol keys and then
+// where the password lives come last, so older files and readers see the keys they know in the order they know.
 constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2,
                                 Key::SpecialAddress3, Key::SpecialSearch1,  Key::SpecialSearch2,
                                 Key::SpecialSearch3,  Key::Security,        Key::TlsFingerprint,
-                                Key::Protocol,        Key::Folder};
+                                Key::Protocol,        Key::Folder,          Key::SecretStore};
 
 constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
                          Key::Answer,   Key::Error,    Key::Job};
@@ -46,7 +46,14 @@ void visit_keys(OnKey on_key, OnPassword on_password) {
 } // namespace
 
 void ini_read_all() {
-    visit_keys([](Key k, int i) { ini_read_key(k, i); }, ini_read_password);
+    // SecretStore comes with the password pair, from the same read of the file.
+    visit_keys(
+        [](Key k, int i) {
+            if (k != Key::SecretStore) {
+                ini_read_key(k, i);
+            }
+        },
+        ini_read_password);
 }
 
 void ini_check_all() {

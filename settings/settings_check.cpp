@@ -1,4 +1,5 @@
 #include "logging/log.h"
+#include "settings/account_secret.h"
 #include "settings/local_time.h"
 #include "settings/program_dir.h"
 #include "settings/settings.h"
@@ -35,12 +36,13 @@ Rule rule_of(Key key) {
     case Key::SpecialSearch2:
     case Key::SpecialSearch3: return Rule::ReportWhenOn;
     // Empty Security means plain POP3, an empty fingerprint trusts no extra certificate, an empty Protocol means
-    // POP3 and an empty Folder the INBOX: none of them is missing.
+    // POP3, an empty Folder the INBOX and an empty SecretStore a password in the file: none of them is missing.
     case Key::Scramble:
     case Key::Security:
     case Key::TlsFingerprint:
     case Key::Protocol:
-    case Key::Folder: return Rule::None;
+    case Key::Folder:
+    case Key::SecretStore: return Rule::None;
     default: return Rule::DefaultWhenEmpty;
     }
 }
@@ -113,7 +115,8 @@ void check_trace(Key key, int index, bool filled, const char* value) {
 
 int ini_check_key(Key key, int index) {
     Rule rule = rule_of(key);
-    if (rule == Rule::None) {
+    // A password in the keyring leaves the file's Password empty on purpose: it is not missing.
+    if (rule == Rule::None || (key == Key::Password && password_in_keyring(index))) {
         return 0;
     }
     bool on = settings_number(Key::Switch, index) != 0;

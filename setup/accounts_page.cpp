@@ -2,8 +2,8 @@
 
 #include "credentials/scramble_text.h"
 #include "gui/byte_limit.h"
+#include "gui/message_box.h"
 #include "platform/secret.h"
-#include "settings/password_pair.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -45,7 +45,8 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         ini_read_key(Key::Switch, i);
         ini_read_key(Key::ServerName, i);
         ini_read_key(Key::ID, i);
-        ini_read_password(i);
+        ini_read_key(Key::Protocol, i); // with the server and ID, it names the account's keyring item
+        ini_load_password(i, passwords_[i]);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         rows_[i].enabled->setChecked(settings_get(Key::Switch, i).starts_with('1'));
@@ -71,13 +72,36 @@ void CAccountsPage::apply() {
         secret_edit_text(row.password, password.text, sizeof password.text);
         settings_set(Key::Password, password.text, i);
     }
+    SecretResult kept_in_file = SecretResult::ok;
     for (int i = 0; i < kAccountCount; ++i) {
         ini_write_key(Key::Switch, i);
         ini_write_key(Key::ServerName, i);
         ini_write_key(Key::ID, i);
-        // Leaves the scrambled form in the record, so the plain password never reaches the file; the edit keeps
-        // showing the plain one.
-        ini_write_password(i);
+        // The option program may have changed the protocol since the page was made; the keyring files the
+        // password under it.
+        ini_read_key(Key::Protocol, i);
+        // The plain password never reaches the file; the edit keeps showing it.
+        PasswordSave save;
+        ini_save_password(i, passwords_[i], save);
+        if (save.keyring != SecretResult::ok && kept_in_file == SecretResult::ok) {
+            kept_in_file = save.keyring;
+        }
     }
     update();
+    if (kept_in_file != SecretResult::ok && !told_kept_in_file_) {
+        told_kept_in_file_ = true;
+        MessageBox::question(this, "kd5lite_ap", kept_in_file_message(kept_in_file).c_str(), QMessageBox::Ok);
+    }
+}
+
+std::string CAccountsPage::kept_in_file_message(SecretResult keyring) {
+    const char* why = "没有运行中的密钥环服务（Secret Service）";
+    switch (keyring) {
+    case SecretResult::locked: why = "密钥环已锁定"; break;
+    case SecretResult::timed_out: why = "密钥环没有响应"; break;
+    case SecretResult::failed: why = "密钥环拒绝了保存"; break;
+    default: break;
+    }
+    return std::string("密码以加扰形式保存在设置文件中，没有保存到桌面密钥环：") + why +
+           "。\n读取设置文件的人可以还原加扰。密钥环可用后再按一次“应　用”，密码就会移入密钥环。";
 }

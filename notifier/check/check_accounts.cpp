@@ -6,6 +6,9 @@
 #include "mail/net/tls_link.h"
 #include "mail/net/tls_settings.h"
 #include "notifier/check/provider_hints.h"
+#include "platform/secret.h"
+#include "platform/timing.h"
+#include "settings/account_secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
@@ -239,14 +242,55 @@ void run_account_check(CheckReport& report, const std::string& topic, const Mail
     }
 }
 
+std::string keyring_hint(SecretResult result) {
+    switch (result) {
+    case SecretResult::locked: return "unlock it (log in to the desktop, or open its keyring manager)";
+    case SecretResult::not_found: return "it holds no password for this account: type it again (kd5lite_ap, 账户 tab)";
+    case SecretResult::no_service:
+        return "run kd5lite --check in the desktop session, where the keyring runs; or type the password again in "
+               "kd5lite_ap without a keyring to keep it in the settings file";
+    case SecretResult::timed_out: return "restart the keyring daemon, or log out and in again";
+    default: return "see the keyring's own log (journalctl --user)";
+    }
+}
+
+// Where the password lives and whether the check can read it, as the next pass will.
+bool check_password(CheckReport& report, const std::string& topic, int index) {
+    if (!password_in_keyring(index)) {
+        if (settings_get(Key::Password, index).empty()) {
+            report.fail(topic, "switched on but no Password set (kd5lite_ap, 账户 tab)");
+            return false;
+        }
+        report.info(topic, "password in the settings file, scrambled (anyone who reads the file can undo that): "
+                           "with a desktop keyring running, 应用 on kd5lite_ap's 账户 tab moves it there");
+        return true;
+    }
+    const SecretKey key = account_secret_key(index);
+    std::string secret;
+    std::string reason;
+    const SecretResult result = secret_lookup(key, secret, SecretUnlock::never, timing().keyring_wait_ms, &reason);
+    wipe_secret(secret);
+    if (result != SecretResult::ok) {
+        report.fail(topic, "password in the desktop keyring (" + secret_label(key) + "), not readable: " +
+                               secret_result_text(result) + (reason.empty() ? "" : " (" + reason + ")") + ": " +
+                               keyring_hint(result));
+        return false;
+    }
+    report.ok(topic, "password in the desktop keyring (" + secret_label(key) + "), readable");
+    return true;
+}
+
 void check_account(CheckReport& report, int index) {
     const std::string topic = topic_of(index);
-    const Key needed[] = {Key::ServerName, Key::ID, Key::Password};
+    const Key needed[] = {Key::ServerName, Key::ID};
     for (Key k : needed) {
         if (settings_get(k, index).empty()) {
             report.fail(topic, std::string("switched on but no ") + key_name(k) + " set (kd5lite_ap, 账户 tab)");
             return;
         }
+    }
+    if (!check_password(report, topic, index)) {
+        return;
     }
     const MailProtocol* protocol = protocol_of(index);
     if (protocol == nullptr) {

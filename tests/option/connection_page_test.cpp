@@ -1,5 +1,6 @@
 #include "option/connection_page.h"
 #include "option/fingerprint_edit.h"
+#include "settings/account_secret.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
 #include "settings/settings.h"
@@ -177,4 +178,30 @@ TEST_F(ConnectionPageTest, ChoicesAndTheWholeFingerprintAreInView) {
     field->clear();
     field->insertPlainText(QStringLiteral("AB:\nCD\r\n"));
     EXPECT_EQ(field->text(), "AB:CD");
+// The keyring files a password under the account's protocol: a changed protocol takes the account's items along,
+// password and refresh token, so the next check finds them.
+TEST_F(ConnectionPageTest, ChangedProtocolTakesTheKeyringItemsAlong) {
+    KeyringSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.error();
+    settings_put(Key::ServerName, "mail.example.com", 1);
+    settings_put(Key::ID, "alice", 1);
+    settings_put(Key::SecretStore, "1", 1);
+    const SecretKey pop3 = account_secret_key(1);
+    ASSERT_EQ(pop3.protocol, "pop3");
+    SecretKey pop3_token = account_secret_key(1, SecretKind::refresh_token);
+    ASSERT_EQ(secret_save(pop3, "hunter2", SecretUnlock::never, 20000), SecretResult::ok);
+    ASSERT_EQ(secret_save(pop3_token, "token", SecretUnlock::never, 20000), SecretResult::ok);
+
+    CConnectionPage page(nullptr);
+    pick(protocol(page, 1), 1);
+    click(&page, "apply");
+    ASSERT_EQ(stored_key(Key::Protocol, 1), "1");
+    auto items = keyring.items();
+    ASSERT_EQ(items.size(), 2u);
+    for (const auto& item : items) {
+        EXPECT_EQ(item.attributes.at("protocol"), "imap");
+        EXPECT_EQ(keyring.secret(item.path), item.attributes.at("kind") == "password" ? "hunter2" : "token");
+    }
+    std::string out;
+    EXPECT_EQ(secret_lookup(pop3, out, SecretUnlock::never, 20000), SecretResult::not_found);
 }

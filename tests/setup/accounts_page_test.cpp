@@ -1,3 +1,4 @@
+#include "gui/message_box.h"
 #include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -36,7 +37,7 @@ TEST_F(AccountsPageTest, ApplyFromNothingWritesEachAccountInOrder) {
     click(&page, "apply");
     std::vector<std::string> expected;
     for (const char* user : {"user00/", "user01/", "user02/"}) {
-        for (const char* key : {"Switch", "ServerName", "ID", "Password", "Scramble"}) {
+        for (const char* key : {"Switch", "ServerName", "ID", "Password", "Scramble", "SecretStore"}) {
             expected.push_back(std::string(user) + key);
         }
     }
@@ -48,6 +49,7 @@ TEST_F(AccountsPageTest, ApplyFromNothingWritesEachAccountInOrder) {
     }
 }
 
+// Without a keyring (the test has no session bus): scrambled into the file as ever, and the page says so once.
 TEST_F(AccountsPageTest, PasswordIsStoredOnlyScrambledAndReadsBackPlain) {
     const QString plain = QString::fromUtf8("pässwörd#1");
     const std::string plain_bytes = plain.toStdString();
@@ -58,11 +60,19 @@ TEST_F(AccountsPageTest, PasswordIsStoredOnlyScrambledAndReadsBackPlain) {
         QTest::keyClicks(edit(page, "id", 1), "li.wei");
         type_text(edit(page, "password", 1), plain);
         EXPECT_EQ(edit(page, "password", 1)->echoMode(), QLineEdit::Password);
+        MessageBox::set_next_answer(QMessageBox::Ok);
+        const int asked = MessageBox::asked();
         click(&page, "apply");
+        EXPECT_EQ(MessageBox::asked(), asked + 1);
+        EXPECT_EQ(MessageBox::last_text().toStdString(), CAccountsPage::kept_in_file_message(SecretResult::no_service));
         EXPECT_EQ(edit(page, "password", 1)->text(), plain); // the edit keeps the plain text
         std::string first = stored_key(Key::Password, 1);
+        EXPECT_EQ(stored_key(Key::SecretStore, 1), "");
 
-        click(&page, "apply"); // a second Apply scrambles afresh from the edit
+        MessageBox::set_next_answer(QMessageBox::Ok); // answers a box that must not come, so the test cannot hang
+        click(&page, "apply"); // a second Apply scrambles afresh from the edit, and says nothing again
+        EXPECT_EQ(MessageBox::asked(), asked + 1);
+        MessageBox::set_next_answer(QMessageBox::NoButton);
         std::string scrambled = stored_key(Key::Password, 1);
         EXPECT_EQ(scrambled.size(), 2 * plain_bytes.size());
         EXPECT_EQ(stored_key(Key::Scramble, 1).size(), 2 * plain_bytes.size());
@@ -105,6 +115,44 @@ TEST_F(AccountsPageTest, TypedLimitsRefuseTheExtraCharacter) {
     EXPECT_EQ(edit(page, "server", 2)->text().size(), 64);
     EXPECT_EQ(edit(page, "id", 2)->text().size(), 32);
     EXPECT_EQ(edit(page, "password", 2)->text().size(), 32);
+    MessageBox::set_next_answer(QMessageBox::Ok); // no keyring: the password is kept in the file
     click(&page, "apply");
     EXPECT_EQ(stored_password(2), std::string(32, 'a')); // the longest password survives whole
+}
+
+// With a keyring: Apply stores there and the file holds no password; the page shows it again at the next start,
+// says nothing about the file, and an account cleared leaves nothing in the keyring.
+TEST_F(AccountsPageTest, PasswordGoesToTheKeyringAndTheClearedAccountTakesItAway) {
+    KeyringSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.error();
+    const QString plain = QString::fromUtf8("pässwörd#2");
+    const int asked = MessageBox::asked();
+    {
+        CAccountsPage page(nullptr);
+        box(page, 0)->setChecked(true);
+        QTest::keyClicks(edit(page, "server", 0), "imap.example.net");
+        QTest::keyClicks(edit(page, "id", 0), "li.wei@example.net");
+        type_text(edit(page, "password", 0), plain);
+        click(&page, "apply");
+    }
+    EXPECT_EQ(MessageBox::asked(), asked);
+    EXPECT_EQ(corvo.read("corvo_kd5lite.ini").find(plain.toStdString()), std::string::npos);
+    EXPECT_EQ(stored_key(Key::Password, 0), "");
+    EXPECT_EQ(stored_key(Key::Scramble, 0), "");
+    EXPECT_EQ(stored_key(Key::SecretStore, 0), "1");
+    auto items = keyring.items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].label, "kd5lite: li.wei@example.net (imap.example.net)");
+    EXPECT_EQ(keyring.secret(items[0].path), plain.toStdString());
+
+    settings_clear();
+    CAccountsPage reopened(nullptr);
+    EXPECT_EQ(edit(reopened, "password", 0)->text(), plain);
+    edit(reopened, "server", 0)->clear();
+    edit(reopened, "id", 0)->clear();
+    edit(reopened, "password", 0)->clear();
+    click(&reopened, "apply");
+    EXPECT_TRUE(keyring.items().empty());
+    EXPECT_EQ(stored_key(Key::SecretStore, 0), "");
+    EXPECT_EQ(MessageBox::asked(), asked);
 }

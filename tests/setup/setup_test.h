@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/keyring_session.h"
 #include "tests/support/stored_key.h"
 #include "tests/support/temp_corvo.h"
 #include "tests/support/widgets.h"
@@ -10,9 +11,13 @@
 #include <string>
 #include <vector>
 
-// Each test starts from a settings directory of its own, without a settings file.
+// Each test starts from a settings directory of its own, without a settings file, and without a session bus: no
+// test reaches the desktop keyring of whoever runs it. A test that wants a keyring starts a session of its own.
 class SetupTest : public ::testing::Test {
 protected:
+    SetupTest() { no_keyring.start(); }
+
+    KeyringSession no_keyring{KeyringSession::Desktop::no_bus};
     TempCorvo corvo;
 
     // The keys of the settings file in the order they first appeared in it: a key of section corvo\KD-5lite as

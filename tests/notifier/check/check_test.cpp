@@ -1,8 +1,10 @@
 // kd5lite --check, the real binary against the lamp simulator and the POP3 server program: each story gives its
 // line and its exit status, and none of them changes the settings file or writes a log.
 
+#include "credentials/secret_store.h"
 #include "tests/mail/test_pki.h"
 #include "tests/notifier/harness.h"
+#include "tests/support/keyring_session.h"
 #include "tests/support/lampsim_handle.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,7 @@ TEST_F(Check, AllWellAnswersEveryPartAndWritesNothing) {
     EXPECT_TRUE(says("ok   account 1 (red): 127.0.0.1 is 127.0.0.1; port ")) << output_;
     EXPECT_TRUE(says("ok   account 1 (red): TCP connection to 127.0.0.1")) << output_;
     EXPECT_TRUE(says("warn account 1 (red): no TLS")) << output_;
+    EXPECT_TRUE(says("info account 1 (red): password in the settings file, scrambled")) << output_;
     EXPECT_TRUE(says("ok   account 1 (red): POP3 login accepted; count 3 (messages waiting)")) << output_;
     EXPECT_TRUE(says("info settings: state log off, error log on")) << output_;
     EXPECT_TRUE(output_.ends_with("Everything monitoring needs works.\n")) << output_;
@@ -325,6 +328,60 @@ TEST_F(Check, TlsAskedForOnThePlainPortInEachProtocol) {
     }
     EXPECT_TRUE(says("ok   account 1 (red): POP3 login accepted; count 3 (messages waiting)")) << output_;
     EXPECT_TRUE(says("ok   account 2 (green): IMAP login accepted; count 1 (unseen messages)")) << output_;
+}
+
+// A password kept in the keyring: the report says where it lives and whether it can be read, and logs in with it.
+// A keyring without it, a locked one or none at all is the account's one FAIL, before any server is asked.
+TEST_F(Check, PasswordInTheKeyringIsReadOrWhatStopsItNamed) {
+    KeyringSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.error();
+    serve();
+    // As if the notifier ran: the report leaves the lamp alone, and is about the account alone.
+    int lock = open(dir_.path("corvo KD-5 lite.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    tool_write("Password", "", 0);
+    tool_write("Scramble", "", 0);
+    tool_write("SecretStore", "1", 0);
+    const SecretKey key = {pop3_.server_name(), "taro", "pop3", SecretKind::password};
+    const std::string where = "account 1 (red): password in the desktop keyring (" + secret_label(key) + ")";
+
+    struct Row {
+        const char* story;
+        std::function<void()> arrange;
+        int status;
+        std::string line;
+    };
+    std::unique_ptr<KeyringSession> headless;
+    const Row rows[] = {
+        {"not stored yet", [] {}, 1,
+         "FAIL " + where + ", not readable: the keyring holds no such secret: it holds no password for this account"},
+        {"stored",
+         [&] { ASSERT_EQ(secret_save(key, "secret", SecretUnlock::never, kPatience), SecretResult::ok); }, 0,
+         "ok   " + where + ", readable"},
+        {"locked", [&] { ASSERT_TRUE(keyring.lock()); }, 1,
+         "FAIL " + where + ", not readable: the keyring is locked: unlock it"},
+        {"no session bus",
+         [&] {
+             headless = std::make_unique<KeyringSession>(KeyringSession::Desktop::no_bus);
+             ASSERT_TRUE(headless->start());
+         },
+         1, "FAIL " + where + ", not readable: no keyring is running"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.story);
+        row.arrange();
+        EXPECT_EQ(check(), row.status) << output_;
+        EXPECT_TRUE(says(row.line)) << output_;
+        if (row.status == 0) {
+            EXPECT_TRUE(says("ok   account 1 (red): POP3 login accepted; count 3 (messages waiting)")) << output_;
+        } else {
+            EXPECT_EQ(count_of("\n" + output_, "\nFAIL "), 1) << output_;
+            EXPECT_FALSE(says("account 1 (red): TCP connection")) << output_;
+        }
+    }
+    close(lock);
+    EXPECT_EQ(dir_.read("corvo_kd5lite.ini").find("secret"), std::string::npos);
+    EXPECT_EQ(log_text(dir_, "err"), "");
 }
 
 } // namespace

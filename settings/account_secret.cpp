@@ -1,0 +1,126 @@
+#include "settings/account_secret.h"
+
+#include "platform/secret.h"
+#include "platform/timing.h"
+#include "settings/password_pair.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+
+namespace {
+
+constexpr std::size_t kPasswordField = sizeof(UserAccount{}.Password);
+
+bool same_account(const SecretKey& a, const SecretKey& b) {
+    return a.server == b.server && a.user == b.user && a.protocol == b.protocol;
+}
+
+bool named(const SecretKey& key) {
+    return !key.server.empty() || !key.user.empty();
+}
+
+// Removes what is filed under the account as it was, and is no longer used.
+void remove_unused(const AccountPassword& state, const SecretKey& now, bool now_in_keyring, bool cleared) {
+    if (!named(state.filed_under)) {
+        return;
+    }
+    const int wait = timing().keyring_prompt_ms;
+    if (cleared || !same_account(state.filed_under, now)) {
+        for (SecretKind kind : {SecretKind::password, SecretKind::refresh_token}) {
+            SecretKey old = state.filed_under;
+            old.kind = kind;
+            secret_remove(old, wait);
+        }
+    } else if (!now_in_keyring) {
+        secret_remove(state.filed_under, wait);
+    }
+}
+
+} // namespace
+
+bool password_in_keyring(int index) {
+    return settings_get(Key::SecretStore, index).starts_with('1');
+}
+
+SecretKey account_secret_key(int index, SecretKind kind) {
+    return {settings_get(Key::ServerName, index), settings_get(Key::ID, index),
+            settings_get(Key::Protocol, index).starts_with('1') ? "imap" : "pop3", kind};
+}
+
+int ini_load_password(int index, AccountPassword& state) {
+    const int rc = ini_read_password(index);
+    state.filed_under = account_secret_key(index);
+    state.in_keyring = password_in_keyring(index);
+    state.read = SecretResult::ok;
+    if (rc != 0 || !state.in_keyring) {
+        return rc;
+    }
+    std::string plain;
+    state.read = secret_lookup(state.filed_under, plain, SecretUnlock::ask, timing().keyring_prompt_ms);
+    settings_set(Key::Password, plain.c_str(), index);
+    wipe_secret(plain);
+    return 0;
+}
+
+int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
+    save = PasswordSave{};
+    const SecretKey now = account_secret_key(index);
+    const bool typed = !settings_get(Key::Password, index).empty();
+    const bool cleared = !typed && !named(now);
+    // A password the keyring would not show is still there: an empty edit is no reason to throw it away.
+    if (state.in_keyring && state.read != SecretResult::ok && !typed && !cleared) {
+        save.kept = true;
+        return 0;
+    }
+    if (typed) {
+        SecretBuffer<kPasswordField> plain;
+        settings_get_into(Key::Password, plain.text, sizeof plain.text, index);
+        save.keyring = secret_save(now, plain.text, SecretUnlock::ask, timing().keyring_prompt_ms, &save.reason);
+        save.in_keyring = save.keyring == SecretResult::ok;
+    }
+    int rc;
+    if (save.in_keyring) {
+        settings_set(Key::Password, "", index);
+        settings_set(Key::Scramble, "", index);
+        settings_set(Key::SecretStore, "1", index);
+        rc = ini_write_keys({Key::Password, Key::Scramble, Key::SecretStore}, index);
+    } else {
+        // As in files that know no keyring; an empty password keeps its Scramble as it was.
+        scramble_password(index, key_field(Key::Password, index).data);
+        settings_set(Key::SecretStore, "", index);
+        rc = ini_write_keys({Key::Password, Key::Scramble, Key::SecretStore}, index);
+    }
+    if (rc != 0) {
+        return rc; // the file still names what is filed under the account as it was: keep it for the next try
+    }
+    remove_unused(state, now, save.in_keyring, cleared);
+    state = {now, save.in_keyring, SecretResult::ok};
+    return 0;
+}
+
+SecretResult refile_account_secrets(int index, const SecretKey& before) {
+    SecretResult result = SecretResult::ok;
+    if (!password_in_keyring(index)) {
+        return result;
+    }
+    const int wait = timing().keyring_prompt_ms;
+    for (SecretKind kind : {SecretKind::password, SecretKind::refresh_token}) {
+        SecretKey from = before;
+        from.kind = kind;
+        const SecretKey to = account_secret_key(index, kind);
+        if (same_account(from, to)) {
+            continue;
+        }
+        std::string secret;
+        SecretResult step = secret_lookup(from, secret, SecretUnlock::ask, wait);
+        if (step == SecretResult::ok) {
+            step = secret_save(to, secret, SecretUnlock::ask, wait);
+        }
+        wipe_secret(secret);
+        if (step == SecretResult::ok) {
+            secret_remove(from, wait);
+        } else if (step != SecretResult::not_found && result == SecretResult::ok) {
+            result = step;
+        }
+    }
+    return result;
+}

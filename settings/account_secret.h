@@ -1,0 +1,50 @@
+#pragma once
+
+#include "credentials/secret_store.h"
+
+#include <string>
+
+// Where an account's password lives. SecretStore "1": in the desktop keyring, filed under the account's server
+// name, ID and protocol, and the file's Password and Scramble are empty. Anything else: scrambled in the file, as
+// in files that know no keyring. Only the setup program moves a password between the two; the notifier and
+// kd5lite --check only read it from where SecretStore says.
+bool password_in_keyring(int index);
+
+// The keyring item of the account's secret of this kind, as the account's fields in g_settings name it: server
+// name, ID, and "imap" for Protocol 1, else "pop3".
+SecretKey account_secret_key(int index, SecretKind kind = SecretKind::password);
+
+// The setup program's knowledge of one account's password between loading it and saving it again.
+struct AccountPassword {
+    SecretKey filed_under;                // the account as it was loaded or last saved
+    bool in_keyring = false;              // its password was in the keyring then
+    SecretResult read = SecretResult::ok; // what the keyring said when asked for the password at load
+};
+
+// Loads account index's password as the setup program shows it: the pair and SecretStore from the file, and for a
+// password in the keyring the password from there (the desktop may ask the user to unlock the keyring). Leaves
+// the plain password in the Password field, empty when the keyring did not give it (state.read says why).
+// -1 when the file could not be read.
+int ini_load_password(int index, AccountPassword& state);
+
+// What a save did with the password.
+struct PasswordSave {
+    bool kept = false;       // nothing changed: the keyring could not be read at load and no password was typed
+    bool in_keyring = false; // the password went to the keyring; false: scrambled into the file (or it is empty)
+    SecretResult keyring = SecretResult::ok; // the keyring's answer to the store, when it was asked
+    std::string reason;                      // the keyring's own words for a refusal
+};
+
+// Saves the plain password in account index's Password field as the setup program's Apply does, after the
+// account's other keys. A password goes to the keyring when one takes it (the file's Password and Scramble empty,
+// SecretStore "1"), else scrambled into the file with SecretStore empty; an empty password is stored empty. The
+// three keys are written together. Items filed under the account as it was loaded are removed when they are no
+// longer used: the account now names another server, ID or protocol, or was cleared (both the password and a
+// refresh token), or its password moved to the file. -1 when the file was not written.
+int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
+
+// The option program changes an account's protocol, which the keyring files its secrets under: moves the items of
+// a password in the keyring from the account as it was (before) to the account as g_settings names it now (read,
+// stored anew, then removed). ok when there was nothing to move; else the keyring's answer, and what could not be
+// read stays where it was.
+SecretResult refile_account_secrets(int index, const SecretKey& before);
