@@ -100,6 +100,14 @@ int read_bounded(int fd, unsigned char* buffer, int n, int timeout_ms) {
     return got;
 }
 
+// Waits at most timeout_ms for the tty to have bytes to read (or to hang up: the read then reports it).
+void wait_for_answer(int fd, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, remaining_ms(deadline)) < 0 && errno == EINTR) {
+    }
+}
+
 } // namespace
 
 int usb_open() {
@@ -180,17 +188,10 @@ int usb_read() {
         return fail("Reading abnormality");
     }
     const Timing& t = timing();
-    int poll_ms = t.usb_poll_ms;
-    int poll_count = t.usb_poll_count;
+    // Wait for the answer to start arriving, woken by the tty as soon as it does; after the looks' whole time
+    // (usb_poll_count * usb_poll_ms) the read is made all the same, which is not an error.
+    wait_for_answer(g_link.fd, t.usb_poll_count * t.usb_poll_ms);
     int read_timeout_ms = t.usb_read_timeout_ms;
-    // Wait for the answer to start arriving; reaching the limit is not an error, the read is made all the same.
-    for (int i = 0; i < poll_count; ++i) {
-        int queued = 0;
-        if (ioctl(g_link.fd, FIONREAD, &queued) == 0 && queued > 0) {
-            break;
-        }
-        pause_ms(poll_ms);
-    }
     unsigned char buffer[kBufferSize + 1] = {};
     if (read_bounded(g_link.fd, buffer, kReplySize, read_timeout_ms) < 0) {
         return fail("Reading abnormality");
