@@ -13,7 +13,7 @@ namespace {
 
 std::filesystem::path g_home;
 
-// No pauses, and waits far shorter than the real ones: the server has said all it will say before the check reads.
+// Waits far shorter than the real ones: the server has said all it will say before the check reads.
 Timing fast_timing() {
     Timing t;
     t.select_timeout_ms = 50;

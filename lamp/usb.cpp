@@ -58,8 +58,9 @@ void configure(int fd) {
     tcflush(fd, TCIOFLUSH);
 }
 
+// Rounded up: a wait must not end before its deadline, or a bounded wait would come short of its bound.
 int remaining_ms(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return std::max(0, static_cast<int>(left.count()));
 }
 

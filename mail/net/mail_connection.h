@@ -71,7 +71,7 @@ public:
     // The waiting one receive may spend: (recv_attempts + 1) times select_timeout_ms.
     static int receive_budget_ms();
 
-    // Receives for other protocols, without pauses. receive_line appends one line, its LF included, of at most
+    // Receives for other protocols, each with one deadline. receive_line appends one line, its LF included, of at most
     // max_bytes to line; receive_exact fills exactly size bytes. Each gives up when the whole of it has not come
     // within timeout_ms. On failure errno is ETIMEDOUT (the time ran out), EMSGSIZE (the line is longer),
     // ENOTCONN (the server closed the connection), or the transport's error.
