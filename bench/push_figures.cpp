@@ -204,6 +204,6 @@ int main(int argc, char** argv) {
     tool_write("Request", "99");
     notifier.wait_exit();
     std::string errors = log_text(dir, "err");
-    std::printf("error log lines during the run: %d\n", count_of(errors, "\n"));
+    std::printf("error log lines during the run: %d\n%s", count_of(errors, "\n"), errors.c_str());
     return 0;
 }
