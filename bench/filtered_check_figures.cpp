@@ -1,16 +1,17 @@
-// Figures of the filtered POP3 check with the real pauses, against the POP3 server program: the first pass over a
+// Figures of the POP3 check at real timing: a plain check against a loopback Dovecot (median of five), then the
+// filtered check against the POP3 server program, once offering PIPELINING and once not: the first pass over a
 // maildrop of many kept messages, a later pass over the same maildrop, and a pass after a few new messages. Each
-// pass reports its time and the TOP commands the server received, beside the floor of a pass that reads every
-// message (1.55 s each: a TOP status line, a header block and the pause between messages).
+// pass reports its time and the TOP commands the server received.
 //
 //   filtered_check_figures [MESSAGES [NEW [SERVER_PROGRAM]]]     (defaults 1000, 5, the server of this build)
-//
-// The first pass of 1000 messages takes about 26 minutes.
 
 #include "mail/mail_check.h"
+#include "mail/pop3/known_hits.h"
 #include "platform/timing.h"
 #include "settings/settings_access.h"
+#include "tests/support/dovecot_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -32,7 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kFloorPerMessage = 1.55;
 
 void write_message(const fs::path& maildir, int n) {
     char name[32];
@@ -56,9 +56,97 @@ void pass(const char* name, int messages, const fs::path& transcript) {
     const auto start = std::chrono::steady_clock::now();
     const int result = pop3_check(0);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%-28s messages %5d  result %5d  TOP %5d  %8.1f s   (floor of a pass over every message: %7.1f s)\n",
-                name, messages, result, top_commands(transcript) - tops_before, seconds, kFloorPerMessage * messages);
+    std::printf("%-44s messages %5d  result %5d  TOP %5d  %9.3f s\n", name, messages, result,
+                top_commands(transcript) - tops_before, seconds);
     std::fflush(stdout);
+}
+
+// The median of five plain checks of a Dovecot POP3 maildrop of ten messages.
+void plain_dovecot_check() {
+    DovecotServer::Options options;
+    options.pop3 = true;
+    DovecotServer dovecot(options);
+    dovecot.add_user("alice", "secret");
+    if (!dovecot.start()) {
+        std::printf("plain check, Dovecot POP3: Dovecot did not start: %s\n", dovecot.error().c_str());
+        return;
+    }
+    for (int n = 1; n <= 10; ++n) {
+        dovecot.deliver("alice", "From: taro@example.com\r\nSubject: " + std::to_string(n) + "\r\n\r\nHello.\r\n");
+    }
+    settings_set(Key::ServerName, ("127.0.0.1:" + std::to_string(dovecot.pop3_port())).c_str(), 0);
+    settings_set(Key::SpecialAddress1, "", 0);
+    settings_set(Key::SpecialSearch1, "0", 0);
+    std::vector<double> times;
+    int result = 0;
+    for (int k = 0; k < 5; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        result = pop3_check(0);
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("%-44s messages %5d  result %5d  median %9.3f s  worst %9.3f s\n", "plain check, Dovecot POP3", 10,
+                result, times[2], times[4]);
+}
+
+// The POP3 server program on a maildrop directory, with or without PIPELINING in its CAPA listing.
+struct ServerProgram {
+    ServerProgram(const std::string& program, const fs::path& dir, const fs::path& maildir, bool pipelining)
+        : transcript(dir / (pipelining ? "transcript-pipelining" : "transcript")) {
+        const fs::path port_file = dir / (pipelining ? "port-pipelining" : "port");
+        std::vector<std::string> args = {program,   "--port-file", port_file,  "--user",       "alice:secret",
+                                         "--maildir", maildir,     "--capa",   pipelining ? "TOP\\r\\nUIDL\\r\\nPIPELINING" : "TOP\\r\\nUIDL",
+                                         "--transcript", transcript};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t quiet; // the program prints its port; the port file is what is read here
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ) != 0) {
+            pid = 0;
+        }
+        posix_spawn_file_actions_destroy(&quiet);
+        for (int i = 0; pid != 0 && i < 500 && !fs::exists(port_file); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::ifstream(port_file) >> port;
+    }
+    ~ServerProgram() {
+        if (pid != 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    fs::path transcript;
+    pid_t pid = 0;
+    std::string port;
+};
+
+void filtered_passes(const std::string& program, const fs::path& dir, int messages, int added, bool pipelining) {
+    const fs::path maildir = dir / (pipelining ? "maildrop-pipelining" : "maildrop");
+    fs::create_directory(maildir);
+    for (int n = 1; n <= messages; ++n) {
+        write_message(maildir, n);
+    }
+    ServerProgram server(program, dir, maildir, pipelining);
+    if (server.pid == 0 || server.port.empty()) {
+        std::fprintf(stderr, "cannot start %s\n", program.c_str());
+        return;
+    }
+    forget_known_hits();
+    settings_set(Key::ServerName, ("127.0.0.1:" + server.port).c_str(), 0);
+    settings_set(Key::SpecialAddress1, "taro@example.com", 0);
+    settings_set(Key::SpecialSearch1, "1", 0);
+    const std::string with = pipelining ? ", PIPELINING" : ", no PIPELINING";
+    pass(("first filtered pass" + with).c_str(), messages, server.transcript);
+    pass(("later pass, unchanged" + with).c_str(), messages, server.transcript);
+    for (int n = messages + 1; n <= messages + added; ++n) {
+        write_message(maildir, n);
+    }
+    pass(("later pass, " + std::to_string(added) + " new" + with).c_str(), messages + added, server.transcript);
 }
 
 } // namespace
@@ -71,54 +159,15 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/kd5-figures-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
     setenv("CORVO_HOME", dir.c_str(), 1); // the error log of the checks goes there
-    const fs::path maildir = dir / "maildrop";
-    fs::create_directory(maildir);
-    for (int n = 1; n <= messages; ++n) {
-        write_message(maildir, n);
-    }
-
-    const fs::path port_file = dir / "port";
-    const fs::path transcript = dir / "transcript";
-    std::vector<std::string> args = {server_program, "--port-file", port_file,      "--user",  "alice:secret",
-                                     "--maildir",    maildir,       "--transcript", transcript};
-    std::vector<char*> argv_server;
-    for (auto& a : args) {
-        argv_server.push_back(a.data());
-    }
-    argv_server.push_back(nullptr);
-    posix_spawn_file_actions_t quiet; // the program prints its port; the port file is what is read here
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    pid_t server = 0;
-    const int spawned = posix_spawn(&server, server_program.c_str(), &quiet, nullptr, argv_server.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) {
-        std::fprintf(stderr, "cannot start %s\n", server_program.c_str());
-        return 1;
-    }
-    for (int i = 0; i < 500 && !fs::exists(port_file); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::string port;
-    std::ifstream(port_file) >> port;
-
     set_timing(Timing{});
     settings_set(Key::ErrorLog, "1");
-    settings_set(Key::ServerName, ("127.0.0.1:" + port).c_str(), 0);
     settings_set(Key::ID, "alice", 0);
     settings_set(Key::Password, "secret", 0);
-    settings_set(Key::SpecialAddress1, "taro@example.com", 0);
-    settings_set(Key::SpecialSearch1, "1", 0);
 
-    pass("first filtered pass", messages, transcript);
-    pass("later pass, unchanged", messages, transcript);
-    for (int n = messages + 1; n <= messages + added; ++n) {
-        write_message(maildir, n);
-    }
-    pass(("later pass, " + std::to_string(added) + " new").c_str(), messages + added, transcript);
+    plain_dovecot_check();
+    filtered_passes(server_program, dir, messages, added, true);
+    filtered_passes(server_program, dir, messages, added, false);
 
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
     for (const auto& entry : fs::directory_iterator(dir)) {
         if (entry.path().filename().string().starts_with("err")) {
             std::printf("error log:\n%s", (std::stringstream() << std::ifstream(entry.path()).rdbuf()).str().c_str());

@@ -1,7 +1,8 @@
 // Figures of the IMAP push, measured with the real notifier at real timing against Dovecot on loopback:
-//     push_figures [deliveries]        (default 20)
+//     push_figures [deliveries [mixed]]        (default 20)
 // Three IMAP accounts watch three Dovecot users; IntervalTimer is 60 minutes, so every pass measured here is
-// brought by the push. Prints delivery to LED lit and read elsewhere to LED out (median and worst), the time
+// brought by the push. With "mixed", accounts 1 and 2 are POP3 accounts on the same Dovecot instead: the
+// deliveries to the IMAP account then show what the POP3 accounts beside it cost its passes. Prints delivery to LED lit and read elsewhere to LED out (median and worst), the time
 // until a delivery lights the LED after a server restart, and the notifier's CPU time per minute and resident
 // memory while the three connections wait in IDLE. Times are taken when the lamp simulator has logged the command.
 
@@ -102,10 +103,14 @@ long resident_kib(pid_t pid) {
 
 int main(int argc, char** argv) {
     const int deliveries = argc > 1 ? std::atoi(argv[1]) : 20;
+    const bool mixed = argc > 2 && std::string(argv[2]) == "mixed";
+    const int imap_accounts = mixed ? 1 : 3;
     TempCorvo dir;
     std::filesystem::create_directory(dir.path("lamp"));
     LampSim lamp(dir.path("lamp"));
-    DovecotServer dovecot;
+    DovecotServer::Options options;
+    options.pop3 = mixed;
+    DovecotServer dovecot(options);
     for (const std::string& user : kUsers) {
         dovecot.add_user(user, "secret");
     }
@@ -119,8 +124,11 @@ int main(int argc, char** argv) {
     tool_write("StateLog", "1");
     tool_write("ErrorLog", "1");
     for (int i = 0; i < 3; ++i) {
-        tool_write_account(i, dovecot.server_name(), kUsers[static_cast<std::size_t>(i)], "secret");
-        tool_write("Protocol", "1", i);
+        const bool imap = i < imap_accounts;
+        const std::string pop3_server = "127.0.0.1:" + std::to_string(dovecot.pop3_port());
+        tool_write_account(i, imap ? dovecot.server_name() : pop3_server, kUsers[static_cast<std::size_t>(i)],
+                           "secret");
+        tool_write("Protocol", imap ? "1" : "0", i);
     }
     ChildProcess notifier({KD5LITE_BINARY},
                           {{"CORVO_HOME", dir.dir()}, {"XDG_RUNTIME_DIR", dir.dir()}, {"QT_QPA_PLATFORM", "offscreen"}},
@@ -134,7 +142,7 @@ int main(int argc, char** argv) {
         return wait_until(
             [&] {
                 std::string log = log_text(dir, "log");
-                for (int i = 0; i < 3; ++i) {
+                for (int i = 0; i < imap_accounts; ++i) {
                     if (count_of(log, "push --> A start[No." + std::to_string(i) + "]") < times) {
                         return false;
                     }
@@ -163,6 +171,7 @@ int main(int argc, char** argv) {
         out.push_back(time_to(lamp, from, "OF0", start));
         wait_for_quiet_lamp(lamp, 1000);
     }
+    std::printf("%s\n", mixed ? "one IMAP account beside two POP3 accounts (Dovecot POP3)" : "three IMAP accounts");
     print_series("delivery to LED lit", lit);
     print_series("read elsewhere to LED out", out);
 
@@ -186,7 +195,8 @@ int main(int argc, char** argv) {
     const pid_t pid = notifier.pid();
     const double cpu_before = cpu_seconds(pid);
     std::this_thread::sleep_for(std::chrono::minutes(1)); // the measuring window itself
-    std::printf("%-44s %.3f CPU s/min   resident %ld KiB\n", "notifier, three IMAP accounts in IDLE",
+    std::printf("%-44s %.3f CPU s/min   resident %ld KiB\n",
+                mixed ? "notifier, one IMAP account in IDLE" : "notifier, three IMAP accounts in IDLE",
                 cpu_seconds(pid) - cpu_before, resident_kib(pid));
 
     tool_write("Request", "4");
@@ -194,6 +204,6 @@ int main(int argc, char** argv) {
     tool_write("Request", "99");
     notifier.wait_exit();
     std::string errors = log_text(dir, "err");
-    std::printf("error log lines during the run: %d\n", count_of(errors, "\n"));
+    std::printf("error log lines during the run: %d\n%s", count_of(errors, "\n"), errors.c_str());
     return 0;
 }

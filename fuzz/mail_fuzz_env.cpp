@@ -13,17 +13,12 @@ namespace {
 
 std::filesystem::path g_home;
 
-// No pauses, and waits far shorter than the real ones: the server has said all it will say before the check reads.
+// Waits far shorter than the real ones: the server has said all it will say before the check reads.
 Timing fast_timing() {
     Timing t;
-    t.recv_line_pause_ms = 0;
-    t.recv_block_pause_ms = 0;
-    t.recv_settle_ms = 0;
-    t.recv_drop_ms = 0;
     t.select_timeout_ms = 50;
     t.send_timeout_ms = 200;
     t.connect_timeout_ms = 1000;
-    t.filter_pause_ms = 0;
     return t;
 }
 

@@ -58,8 +58,9 @@ void configure(int fd) {
     tcflush(fd, TCIOFLUSH);
 }
 
+// Rounded up: a wait must not end before its deadline, or a bounded wait would come short of its bound.
 int remaining_ms(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return std::max(0, static_cast<int>(left.count()));
 }
 
@@ -98,6 +99,14 @@ int read_bounded(int fd, unsigned char* buffer, int n, int timeout_ms) {
         got += static_cast<int>(r);
     }
     return got;
+}
+
+// Waits at most timeout_ms for the tty to have bytes to read (or to hang up: the read then reports it).
+void wait_for_answer(int fd, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, remaining_ms(deadline)) < 0 && errno == EINTR) {
+    }
 }
 
 } // namespace
@@ -180,17 +189,10 @@ int usb_read() {
         return fail("Reading abnormality");
     }
     const Timing& t = timing();
-    int poll_ms = t.usb_poll_ms;
-    int poll_count = t.usb_poll_count;
+    // Wait for the answer to start arriving, woken by the tty as soon as it does; after the looks' whole time
+    // (usb_poll_count * usb_poll_ms) the read is made all the same, which is not an error.
+    wait_for_answer(g_link.fd, t.usb_poll_count * t.usb_poll_ms);
     int read_timeout_ms = t.usb_read_timeout_ms;
-    // Wait for the answer to start arriving; reaching the limit is not an error, the read is made all the same.
-    for (int i = 0; i < poll_count; ++i) {
-        int queued = 0;
-        if (ioctl(g_link.fd, FIONREAD, &queued) == 0 && queued > 0) {
-            break;
-        }
-        pause_ms(poll_ms);
-    }
     unsigned char buffer[kBufferSize + 1] = {};
     if (read_bounded(g_link.fd, buffer, kReplySize, read_timeout_ms) < 0) {
         return fail("Reading abnormality");

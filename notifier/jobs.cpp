@@ -122,23 +122,32 @@ bool stop_requested() {
     return request == kStopRequest || request == kEndRequest;
 }
 
-// Each step waits on the push watchers' wake object: a change a server announced ends the wait at once.
-bool stop_requested_during_wait() {
+// Every account, as a set of the wake object's kind (bit i for account i).
+constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
+
+// The wait between passes; returns the accounts the next pass checks: every one when the interval is over, those
+// whose watchers announced a change when the push ends the wait early, none when a stop was asked for. Each step
+// waits on the push watchers' wake object, so a change a server announced ends the wait at once.
+unsigned wait_for_next_pass() {
     for (long long k = 0; k < wait_steps(); ++k) {
         if (stop_requested()) {
-            return true;
+            return 0;
         }
-        if (monitor_wake().wait(timing().monitor_step_ms)) {
-            return stop_requested();
+        if (unsigned changed = monitor_wake().wait(timing().monitor_step_ms); changed != 0) {
+            return stop_requested() ? 0 : changed;
         }
     }
-    return false;
+    return kEveryAccount;
 }
 
-// One check pass over the accounts and the lamp update after it; false when a check saw a stop request on the way,
-// which ends the pass at once.
-bool check_pass() {
+// One check pass over the given accounts and the lamp update after it; false when a check saw a stop request on
+// the way, which ends the pass at once. The accounts the pass leaves out keep their last results: their LEDs stay
+// as they are, and mail already announced is not announced again.
+bool check_pass(unsigned accounts) {
     for (int i = 0; i < kAccountCount; ++i) {
+        if ((accounts & (1u << i)) == 0) {
+            continue;
+        }
         check_account(i);
         if (check_stop_seen()) {
             return false;
@@ -155,7 +164,8 @@ void mail_monitor() {
     write_state_log("Email arrival of the mail monitor --> A start");
     push_start(ready_accounts());
     check_stop_clear();
-    while (check_pass() && !stop_requested_during_wait()) {
+    for (unsigned accounts = kEveryAccount; accounts != 0 && check_pass(accounts);) {
+        accounts = wait_for_next_pass();
     }
     push_stop();
     led_start(); // opens the lamp with every LED off

@@ -8,24 +8,19 @@ struct Timing {
     int job_start_ms = 1000;    // window thread sleeps after starting a job
     int session_end_ms = 1000;  // wait before ending at the end of the login session
     // lamp transport
-    int usb_poll_ms = 15;       // receive queue poll interval
-    int usb_poll_count = 100;   // polls before the read is made anyway (a count, never scaled)
+    int usb_poll_ms = 15;       // one look's share of the acknowledgement wait
+    int usb_poll_count = 100;   // looks before the read is made anyway (a count, never scaled): the device's answer
+                                // is awaited at most usb_poll_count * usb_poll_ms
     int usb_read_timeout_ms = 100;
     int usb_write_timeout_ms = 100;
     // lamp command set
     int sound_pause_ms = 10000; // pause after each newly lit account's sound
-    // TCP client
-    int recv_line_pause_ms = 500;  // before each wait for a reply line
-    int recv_block_pause_ms = 300; // before each wait for a header block
-    int recv_settle_ms = 300;      // after data is announced, before reading it
-    int recv_drop_ms = 100;        // before each byte of a cut line that is read and dropped
+    // TCP client: a reply is read as its bytes come, each wait bounded by these
     int select_timeout_ms = 2000;  // one wait for data
     int send_timeout_ms = 1000;    // wait for the socket to take data
     int connect_timeout_ms = 21000; // wait for the server to accept: a SYN and two retries, 3 + 6 + 12 s; and a
                                     // whole TLS handshake
     int recv_attempts = 60;        // waits before a receive gives up (a count, never scaled)
-    // POP3 check
-    int filter_pause_ms = 150; // between two messages of the sender filter pass
     // worker jobs
     int test_step_ms = 300;         // between two LEDs of the lamp connection test
     int monitor_step_ms = 1000;     // one step of the wait between passes
@@ -37,8 +32,8 @@ struct Timing {
     // notifier window thread, added
     int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
     // push (IMAP IDLE watchers)
-    int push_burst_ms = 1000;          // longest a burst of change notices is collected before the pass
-    int push_quiet_ms = 200;           // a burst ends early when no further notice comes for this long
+    int push_burst_ms = 1000;          // a burst of network changes has settled after this long without one
+    int push_fold_ms = 2000;           // after a push pass, the notices of this long are folded into one more pass
     int idle_renew_ms = 540000;        // an IDLE is renewed after 9 minutes, well inside the 29 of RFC 2177
     int idle_answer_ms = 30000;        // wait for the tagged answer to DONE; none means a dead connection
     int idle_backoff_first_ms = 1000;  // first wait before a lost connection is tried again, doubled each time

@@ -8,36 +8,46 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int kMaxAccounts = 3; // the lamp's LEDs
+
 } // namespace
 
-void MonitorWake::notify() {
+void MonitorWake::notify(int account) {
+    if (account < 0 || account >= kMaxAccounts) {
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
-        notified_ = true;
+        changed_accounts_ |= 1u << account;
     }
     changed_.notify_all();
 }
 
-bool MonitorWake::wait(int timeout_ms) {
+unsigned MonitorWake::wait(int timeout_ms) {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return notified_; })) {
-        return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    // A delivery shows as EXISTS and RECENT, a read elsewhere as one FETCH per message: the first notice brings a
+    // pass at once, and whatever follows it is folded into one more.
+    auto due = [this] { return changed_accounts_ != 0 && Clock::now() >= fold_until_; };
+    while (!due()) {
+        const auto until = changed_accounts_ != 0 ? std::min(deadline, fold_until_) : deadline;
+        if (changed_.wait_until(lock, until) == std::cv_status::timeout && Clock::now() >= deadline) {
+            if (!due()) {
+                return 0;
+            }
+            break;
+        }
     }
-    // A delivery shows as EXISTS and RECENT, a read elsewhere as one FETCH per message: one pass for all of them.
-    const Timing& t = timing();
-    const auto burst_end = Clock::now() + std::chrono::milliseconds(t.push_burst_ms);
-    do {
-        notified_ = false;
-        auto quiet_end = std::min(burst_end, Clock::now() + std::chrono::milliseconds(t.push_quiet_ms));
-        changed_.wait_until(lock, quiet_end, [this] { return notified_; });
-    } while (notified_ && Clock::now() < burst_end);
-    notified_ = false;
-    return true;
+    const unsigned changed = changed_accounts_;
+    changed_accounts_ = 0;
+    fold_until_ = Clock::now() + std::chrono::milliseconds(timing().push_fold_ms);
+    return changed;
 }
 
 unsigned MonitorWake::start_run() {
     std::lock_guard lock(mutex_);
-    notified_ = false;
+    changed_accounts_ = 0;
+    fold_until_ = {};
     stopped_ = false;
     return ++run_;
 }

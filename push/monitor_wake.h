@@ -1,19 +1,23 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
-// The one thing the push watchers share with the mail monitor: a notice that mail may have changed, the run that
+// The one thing the push watchers share with the mail monitor: notices that mail may have changed in an account, the
+// run that
 // tells the watchers to end, and a count of network changes (a resume from suspend counts as one) that makes every
 // watcher drop its connection and connect again. The watchers never touch the lamp, the counts or the settings.
 class MonitorWake {
 public:
-    // A watcher saw a change, or is back after being deaf: the monitor should make a pass.
-    void notify();
+    // The watcher of account (0 .. 2) saw a change, or is back after being deaf: the monitor should check it.
+    void notify(int account);
 
-    // Waits at most timeout_ms for a notice. After one, it collects the burst that follows (until push_quiet_ms
-    // pass without a notice, at most push_burst_ms in all) and returns true; false when the time ran out.
-    bool wait(int timeout_ms);
+    // Waits at most timeout_ms for notices and returns the accounts they came from (bit i for account i), 0 when
+    // the time ran out. The first notice is returned at once; the notices that come within push_fold_ms after that
+    // are held until it has passed and then returned together, so a stream of notices brings at most one pass per
+    // push_fold_ms however fast it flows.
+    unsigned wait(int timeout_ms);
 
     // A new run of watchers begins; returns its number. The notices of an earlier run are dropped.
     unsigned start_run();
@@ -34,7 +38,8 @@ public:
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool notified_ = false;
+    unsigned changed_accounts_ = 0;
+    std::chrono::steady_clock::time_point fold_until_{}; // notices before this are held for one pass then
     unsigned run_ = 0;
     bool stopped_ = true;
     int watchers_ = 0;

@@ -61,7 +61,7 @@ enum class Leave { stopped, gone, network };
 
 // Stays in IDLE until the run ends, the connection is gone or the network changed; renews the IDLE on time (DONE,
 // its tagged OK within the answer wait, IDLE again), and wakes the monitor for every change announced.
-Leave stay_in_idle(ImapSession& session, unsigned run, unsigned epoch) {
+Leave stay_in_idle(ImapSession& session, int index, unsigned run, unsigned epoch) {
     MonitorWake& wake = monitor_wake();
     const Timing& t = timing();
     auto renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
@@ -73,7 +73,7 @@ Leave stay_in_idle(ImapSession& session, unsigned run, unsigned epoch) {
             return Leave::network;
         }
         switch (session.wait_idle(t.push_slice_ms)) {
-        case ImapSession::IdleEvent::change: wake.notify(); break;
+        case ImapSession::IdleEvent::change: wake.notify(index); break;
         case ImapSession::IdleEvent::gone: return Leave::gone;
         case ImapSession::IdleEvent::nothing: break;
         }
@@ -85,7 +85,7 @@ Leave stay_in_idle(ImapSession& session, unsigned run, unsigned epoch) {
                 return Leave::gone;
             }
             if (changed) {
-                wake.notify();
+                wake.notify(index);
             }
             renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
         }
@@ -112,9 +112,9 @@ void watch_account(const Account& account, unsigned run) {
         }
         write_state_logf("Email arrival of the mail push --> A start[No.%d]", index);
         // Mail may have come while no connection listened: before the first one, or while this one was deaf.
-        wake.notify();
+        wake.notify(index);
         backoff = t.idle_backoff_first_ms;
-        Leave why = stay_in_idle(session, run, epoch);
+        Leave why = stay_in_idle(session, index, run, epoch);
         leave_idle(session);
         if (why == Leave::gone) {
             pause_in_run(run, epoch, backoff);

@@ -305,14 +305,13 @@ int MailConnection::wait_charged(int& budget_ms) {
     return ready;
 }
 
-// Waits for data in attempts: pause, poll, count. Gives up after recv_attempts + 1 polls have found nothing, or
-// when the budget is spent.
-int MailConnection::wait_for_data(int pause, const char* give_up_format, int& budget_ms) {
+// Waits for data in attempts: poll, count. Gives up after recv_attempts + 1 polls have found nothing, or when the
+// budget is spent.
+int MailConnection::wait_for_data(const char* give_up_format, int& budget_ms) {
     if (fd_ < 0) {
         return fail(give_up_format, EBADF);
     }
     for (int attempt = 1;; ++attempt) {
-        pause_ms(pause);
         int ready = wait_charged(budget_ms);
         int code = errno;
         if (ready == 1) {
@@ -324,7 +323,8 @@ int MailConnection::wait_for_data(int pause, const char* give_up_format, int& bu
     }
 }
 
-// One receive of at most n bytes, bytes that receive_line took ahead first: as recv, 0 when the server closed.
+// One receive of at most n bytes, bytes that an earlier line receive took ahead first: as recv, 0 when the server
+// closed.
 long MailConnection::read_some(void* into, std::size_t n) {
     if (!pending_.empty()) {
         std::size_t take = std::min(n, pending_.size());
@@ -353,48 +353,83 @@ long MailConnection::read_charged(void* into, std::size_t n, int& budget_ms) {
     return ready < 0 ? -1 : read_some(into, n);
 }
 
+// Makes sure pending_ holds at least one byte: a charged read of what has come (up to one TLS record). 1 when it
+// does, 0 when the server has closed the connection, -1 when the read failed.
+int MailConnection::fill_pending(int& budget_ms) {
+    if (!pending_.empty()) {
+        return 1;
+    }
+    char chunk[16384];
+    long got = read_charged(chunk, sizeof chunk, budget_ms);
+    if (got > 0) {
+        pending_.assign(chunk, static_cast<std::size_t>(got));
+    }
+    return got > 0 ? 1 : static_cast<int>(got);
+}
+
 int MailConnection::recv_line(char* buffer, int* length, char line_end) {
     const int capacity = *length < 0 ? 0 : *length;
     std::memset(buffer, 0, static_cast<std::size_t>(capacity));
     int budget = receive_budget_ms();
-    if (wait_for_data(timing().recv_line_pause_ms, "LAN operation ---> 受信(select)異常[err: %d]", budget) != 0) {
+    if (wait_for_data("LAN operation ---> 受信(select)異常[err: %d]", budget) != 0) {
         return -1;
     }
-    pause_ms(timing().recv_settle_ms);
 
-    // One byte at a time, so that nothing of the next line is taken. A closed connection reads as zero bytes:
-    // the positions fill with zeros up to the cut, which is no error.
+    // The line is taken as its bytes come, in whatever pieces; what follows its end stays in pending_ for the next
+    // receive. A closed connection reads as zero bytes: the positions fill with zeros up to the cut, which is no
+    // error. Positions 0 .. capacity + 1 may be written.
     int position = 0;
-    for (;; ++position) {
-        char byte = 0;
-        long got = read_charged(&byte, 1, budget);
-        if (got < 0) {
+    bool closed = false;
+    while (!closed && position <= capacity + 1) {
+        int filled = fill_pending(budget);
+        if (filled < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
-        buffer[position] = got == 1 ? byte : 0;
-        if (got == 1 && byte == line_end) {
-            *length = position;
+        if (filled == 0) {
+            closed = true;
+            break;
+        }
+        const std::size_t room = static_cast<std::size_t>(capacity + 2 - position);
+        const std::size_t available = std::min(room, pending_.size());
+        const void* end = std::memchr(pending_.data(), line_end, available);
+        const std::size_t take =
+            end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - pending_.data()) + 1 : available;
+        std::memcpy(buffer + position, pending_.data(), take);
+        pending_.erase(0, take);
+        position += static_cast<int>(take);
+        if (end != nullptr) {
+            *length = position - 1;
             return 0;
         }
-        if (position > capacity) {
-            break;
-        }
+    }
+    if (closed) {
+        std::memset(buffer + position, 0, static_cast<std::size_t>(capacity + 2 - position));
+        *length = capacity + 1;
+        return 0;
     }
 
-    // The line is longer than the buffer: read and drop the rest of it, one byte per pause. A line that never
-    // ends would keep the check here for ever, so the drop stops after kRecvDropLimit bytes.
-    for (int dropped = 0;; ++dropped) {
-        if (dropped == kRecvDropLimit) {
-            return fail("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
-        }
-        pause_ms(timing().recv_drop_ms);
-        char scratch = 0;
-        long got = read_charged(&scratch, 1, budget);
-        if (got < 0) {
+    // The line is longer than the buffer: read and drop the rest of it. A line that never ends would keep the
+    // check here for ever, so the drop stops after kRecvDropLimit bytes.
+    for (int dropped = 0;;) {
+        int filled = fill_pending(budget);
+        if (filled < 0) {
             return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
         }
-        if (got == 0 || scratch == line_end) {
+        if (filled == 0) {
             break;
+        }
+        const std::size_t room = static_cast<std::size_t>(kRecvDropLimit - dropped);
+        const std::size_t available = std::min(room, pending_.size());
+        const void* end = std::memchr(pending_.data(), line_end, available);
+        const std::size_t take =
+            end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - pending_.data()) + 1 : available;
+        pending_.erase(0, take);
+        dropped += static_cast<int>(take);
+        if (end != nullptr) {
+            break;
+        }
+        if (dropped == kRecvDropLimit) {
+            return fail("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
         }
     }
     *length = capacity + 1;
@@ -410,17 +445,19 @@ int MailConnection::recv_block(char* buffer, int* length, int count, int& budget
     if (*length > 0) {
         std::memset(buffer, 0, static_cast<std::size_t>(*length));
     }
-    if (wait_for_data(timing().recv_block_pause_ms, "LAN operation ---> Reception (select) is abnormal[err: %d]",
-                      budget_ms) != 0) {
+    if (wait_for_data("LAN operation ---> Reception (select) is abnormal[err: %d]", budget_ms) != 0) {
         return -1;
     }
-    pause_ms(timing().recv_settle_ms);
     long got = read_charged(buffer, count < 0 ? 0 : static_cast<std::size_t>(count), budget_ms);
     if (got < 0) {
         return fail("LAN operation ---> The reception is abnormal[err: %d]", errno);
     }
     *length = static_cast<int>(got);
     return 0;
+}
+
+void MailConnection::put_back(std::string_view bytes) {
+    pending_.insert(0, bytes);
 }
 
 int MailConnection::recv_more(char* buffer, int count, int& budget_ms) {

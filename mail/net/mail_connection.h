@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <vector>
 
@@ -49,8 +50,10 @@ public:
     // Sends all length bytes: the socket must take them within the send time-out.
     int send(const char* bytes, int length);
 
-    // The receives of the POP3 check, with its pauses and attempts from the timing record.
+    // The receives of the POP3 check, driven by the data: each takes what has come as soon as it is there, with the
+    // waits and attempts of the timing record.
     // recv_line: in length the capacity, out the bytes before the line end; the buffer must hold capacity + 2.
+    // Bytes that came after the line end are kept for the next receive.
     // recv_block: in length the bytes to clear, out the bytes received by one receive of at most count bytes.
     // Each is bounded by its budget of waiting: the attempts times the wait for data of the timing record, however
     // the bytes trickle in (over TLS, records without data use it up as well); when it is spent the receive fails
@@ -59,14 +62,16 @@ public:
     int recv_block(char* buffer, int* length, int count);
     // recv_block charged to a budget that several blocks share (a reply read over several receives).
     int recv_block(char* buffer, int* length, int count, int& budget_ms);
-    // The rest of a reply that is coming in: what has already arrived, at most count bytes, without the block
-    // receive's pauses; only when nothing is there yet, recv_block's waits. Bytes received (0 when the server
-    // closed the connection) or -1.
+    // The rest of a reply that is coming in: what has already arrived, at most count bytes; only when nothing is
+    // there yet, recv_block's waits. Bytes received (0 when the server closed the connection) or -1.
     int recv_more(char* buffer, int count, int& budget_ms);
+    // Hands bytes that a receive took beyond the reply it read back to the connection: the next receive gets them
+    // first (the replies to pipelined commands follow each other without a pause).
+    void put_back(std::string_view bytes);
     // The waiting one receive may spend: (recv_attempts + 1) times select_timeout_ms.
     static int receive_budget_ms();
 
-    // Receives for other protocols, without pauses. receive_line appends one line, its LF included, of at most
+    // Receives for other protocols, each with one deadline. receive_line appends one line, its LF included, of at most
     // max_bytes to line; receive_exact fills exactly size bytes. Each gives up when the whole of it has not come
     // within timeout_ms. On failure errno is ETIMEDOUT (the time ran out), EMSGSIZE (the line is longer),
     // ENOTCONN (the server closed the connection), or the transport's error.
@@ -90,7 +95,8 @@ public:
 private:
     int resolve_port(const char* server, const char* service, int default_port);
     int wait_charged(int& budget_ms);
-    int wait_for_data(int pause, const char* give_up_format, int& budget_ms);
+    int wait_for_data(const char* give_up_format, int& budget_ms);
+    int fill_pending(int& budget_ms);
     long read_some(void* into, std::size_t n);
     long read_charged(void* into, std::size_t n, int& budget_ms);
 
@@ -99,7 +105,7 @@ private:
     std::string host_;
     TlsLink* tls_ = nullptr;
     TlsPeer refused_; // the server of the last refused certificate, until close
-    std::string pending_; // bytes taken by receive_line beyond its line, handed out first by every later read
+    std::string pending_; // bytes taken by a line receive beyond its line, handed out first by every later read
 };
 
 // Resolves a host name to its addresses (ports not set) in the order to try them: 0, or getaddrinfo's error code

@@ -5,8 +5,8 @@
 #include <cstddef>
 
 // A small blocking TCP client for one mail server at a time: the one MailSocket of the process, a MailConnection
-// (pop3_connection()) that these operations drive. Every wait is bounded by poll time-outs and fixed pauses from
-// the timing record. Results: 0 on success, -1 on failure (with
+// (pop3_connection()) that these operations drive. They take the server's bytes as they come; every wait is bounded
+// by the poll time-outs, attempts and budget of the timing record. Results: 0 on success, -1 on failure (with
 // one "LAN operation ---> " line in the error log and errno kept at the failure's error number).
 
 int c_init_socket();

@@ -31,6 +31,9 @@ constexpr int kTrace = 0;           // the trace writers are always called switc
 
 // One receive of the rest of a TOP reply or of a unique-id listing: a whole TLS record.
 constexpr int kTopPieceSize = 16384;
+// TOP commands in flight at most with a server that offers PIPELINING: a few hundred bytes of commands, well
+// within any socket's send buffer, so that sending never waits for the server to read.
+constexpr int kPipelineWindow = 32;
 // A TOP reply longer than this is no header block but a server that does not stop.
 constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
 
@@ -90,6 +93,15 @@ constexpr StepMessages kUidl = {
     "check mail ---> Contents abnormality of a POP confirmation [a unique id listing command] message[no.%d error: "
     "%d]",
 };
+// CAPA (RFC 2449), asked for before the TOP commands of a filtered pass. A refusal is no fault: the commands then
+// go one by one.
+constexpr StepMessages kCapa = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a capability listing "
+    "command][no.%d error: %d]",
+    "check mail ---> The reception of a POP confirmation [a capability listing command] message is abnormal[no.%d "
+    "error: %d]",
+    nullptr,
+};
 constexpr StepMessages kEnd = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.%d error: %d]",
@@ -128,6 +140,14 @@ void copy_field(char (&copy)[kCopySize], const char* value) {
 void close_connection() {
     c_close_socket();
     c_end_socket();
+}
+
+// Takes a piece into a multi-line reply; what follows its terminating line goes back to the connection.
+void take_piece(TopReply& reply, std::string_view piece) {
+    const std::size_t taken = top_reply_take(reply, piece);
+    if (taken < piece.size()) {
+        pop3_connection().put_back(piece.substr(taken));
+    }
 }
 
 Step end_step(Check& c, Step how, const char* message) {
@@ -204,37 +224,55 @@ Step login(Check& c) {
     return exchange(c, kPassword, "PASS ****\r\n");
 }
 
-// Reads the rest of a TOP reply after its first block, up to its terminating line, however many segments or
-// records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow nor an
-// endless reply can hold the check.
-Step read_reply_rest(Check& c, TopReply& reply) {
+// Reads the rest of a multi-line reply (TOP, CAPA) after its first piece, up to its terminating line, however many
+// segments or records it comes in: one wait budget for all of it, and a limit on the bytes, so that neither a slow
+// nor an endless reply can hold the check. Bytes past the terminating line belong to the next reply (pipelined
+// commands) and go back to the connection.
+Step read_reply_rest(Check& c, TopReply& reply, const char* receive_failed) {
     int budget = MailConnection::receive_budget_ms();
     char piece[kTopPieceSize];
     while (!reply.done) {
         if (reply.total > kTopReplyMax) {
             write_error_logf("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
             errno = EMSGSIZE;
-            return end_step(c, Step::failed, kTitleReception);
+            return end_step(c, Step::failed, receive_failed);
         }
         int got = pop3_connection().recv_more(piece, sizeof piece, budget);
         if (got < 0) {
-            return end_step(c, Step::failed, kTitleReception);
+            return end_step(c, Step::failed, receive_failed);
         }
         if (got == 0) {
             break; // the server closed: the next command finds out
         }
-        top_reply_take(reply, std::string_view(piece, static_cast<std::size_t>(got)));
+        take_piece(reply, std::string_view(piece, static_cast<std::size_t>(got)));
     }
     return Step::ok;
 }
 
-// Reads the headers and first body lines of message n and counts its hits. The first block is one receive of the
-// size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
+// Sends a batch of TOP commands in one send: one command without pipelining, up to a window of them with it.
+Step send_tops(Check& c, const std::string& batch) {
+    if (c_send_socket(batch.data(), static_cast<int>(batch.size())) != 0) {
+        return end_step(c, Step::failed, kTitle.send_failed);
+    }
+    return Step::ok;
+}
+
+// Appends TOP n 10 to the batch, with the trace lines its exchange has always had.
+void add_top(std::string& batch, long long n, long long count) {
+    char line[64];
+    std::snprintf(line, sizeof line, "TOP %lld 10%c%c", n, 13, 10);
+    trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", line, n - 1, count));
+    write_pop_trace(kTrace, "(S) ", line);
+    trace_sys(format_text("send ( %s )", line));
+    batch += line;
+}
+
+// Reads the reply to TOP n (its headers and first body lines) and counts its hits. The first block is one receive
+// of the size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
 Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
     const long long loop = n - 1;
-    std::snprintf(c.buffer, sizeof c.buffer, "TOP %lld 10%c%c", n, 13, 10);
-    trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", c.buffer, loop, count));
-    Step step = exchange(c, kTitle, c.buffer);
+    constexpr StepMessages kTitleReply = {nullptr, kTitle.receive_failed, kTitle.refused};
+    Step step = exchange(c, kTitleReply, nullptr);
     if (step != Step::ok) {
         return step;
     }
@@ -248,8 +286,8 @@ Step read_headers(Check& c, const SenderFilters& f, long long n, long long count
     }
     trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
     TopReply reply;
-    top_reply_take(reply, std::string_view(c.buffer, static_cast<std::size_t>(received)));
-    step = read_reply_rest(c, reply);
+    take_piece(reply, std::string_view(c.buffer, static_cast<std::size_t>(received)));
+    step = read_reply_rest(c, reply, kTitleReception);
     if (step != Step::ok) {
         return step;
     }
@@ -285,6 +323,18 @@ Step stop_check(Check& c) {
     return Step::stopped;
 }
 
+// A stop while pipelined replies are still on their way: QUIT goes out, but its answer would come only after
+// them, so the connection closes without waiting for it.
+Step stop_pipelined(Check& c) {
+    std::snprintf(c.buffer, sizeof c.buffer, "QUIT%c%c", 13, 10);
+    write_pop_trace(kTrace, "(S) ", c.buffer);
+    if (c_send_socket(c.buffer, static_cast<int>(std::strlen(c.buffer))) != 0) {
+        return end_step(c, Step::stopped, kEnd.send_failed);
+    }
+    close_connection();
+    return Step::stopped;
+}
+
 // What an account's known hits were learned for: with another server, user or filter they mean nothing.
 std::string memory_key(const Account& account, const SenderFilters& f) {
     std::string key = account.server + '\0' + account.user;
@@ -303,7 +353,7 @@ Step read_listing(Check& c, long long count, UidList& list) {
     if (step != Step::ok || !reply_ok(c.buffer)) {
         return step;
     }
-    // The first piece with the pauses of a header block, the rest as it comes, within one wait budget.
+    // The listing as it comes, within one wait budget.
     UidlParser parser(count);
     char piece[kTopPieceSize];
     int received = 0;
@@ -330,20 +380,39 @@ Step read_listing(Check& c, long long count, UidList& list) {
 }
 
 // Reads the headers of every message whose hits the list does not know (all of them without a list) and adds up
-// the hits of all. Between messages it looks for a stop request.
-Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, UidList& list, bool by_id, int& hits) {
+// the hits of all. Up to window TOP commands are in flight: once half of them are answered, the next ones go out
+// together, and the replies are read in order. Before each reply it looks for a stop request.
+Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, UidList& list, bool by_id, int window,
+                          int& hits) {
+    auto unknown = [&](long long n) { return !by_id || list.hits(static_cast<std::size_t>(n - 1)) == kHitsUnknown; };
+    long long next_send = 1; // the lowest message not yet looked at for sending
+    int in_flight = 0;       // commands sent whose replies are not read yet
     for (long long n = 1; n <= count; ++n) {
         const auto i = static_cast<std::size_t>(n - 1);
-        if (by_id && list.hits(i) != kHitsUnknown) {
+        if (!unknown(n)) {
             hits += list.hits(i);
             continue;
         }
         if (check_stop_due()) {
-            return stop_check(c);
+            return in_flight > 0 ? stop_pipelined(c) : stop_check(c);
         }
-        trace_sys(format_text("--- loop start( loop:%lld < crflag:%lld )", n - 1, count));
+        if (in_flight <= window / 2) {
+            std::string batch;
+            for (; in_flight < window && next_send <= count; ++next_send) {
+                if (unknown(next_send)) {
+                    trace_sys(format_text("--- loop start( loop:%lld < crflag:%lld )", next_send - 1, count));
+                    add_top(batch, next_send, count);
+                    ++in_flight;
+                }
+            }
+            Step step = send_tops(c, batch);
+            if (step != Step::ok) {
+                return step;
+            }
+        }
         int found = 0;
         Step step = read_headers(c, f, n, count, found);
+        --in_flight;
         if (step != Step::ok) {
             return step;
         }
@@ -351,9 +420,38 @@ Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, Uid
             list.set_hits(i, static_cast<std::uint8_t>(std::min(found, kHitsUnknown - 1)));
         }
         hits += found;
-        pause_ms(timing().filter_pause_ms);
     }
     return Step::ok;
+}
+
+// The messages of the pass whose headers must be read.
+long long unknown_count(long long count, const UidList& list, bool by_id) {
+    if (!by_id) {
+        return count;
+    }
+    long long unknown = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        unknown += list.hits(i) == kHitsUnknown ? 1 : 0;
+    }
+    return unknown;
+}
+
+// How many TOP commands may be in flight: kPipelineWindow when the server lists PIPELINING in its capabilities
+// (CAPA, RFC 2449), else one. A server that refuses CAPA or sends a listing that does not end is no fault: the
+// commands then go one by one.
+Step pipeline_window(Check& c, int& window) {
+    window = 1;
+    std::snprintf(c.buffer, sizeof c.buffer, "CAPA%c%c", 13, 10);
+    Step step = send_and_receive(c, kCapa, c.buffer);
+    if (step != Step::ok || !reply_ok(c.buffer)) {
+        return step;
+    }
+    TopReply listing;
+    step = read_reply_rest(c, listing, kCapa.receive_failed);
+    if (step == Step::ok && listing.done && capa_offers(listing.kept, "PIPELINING")) {
+        window = kPipelineWindow;
+    }
+    return step;
 }
 
 // The sender filter pass over count messages. With the server's unique-id listing only messages whose ids no
@@ -369,9 +467,16 @@ Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     UidList list;
     Step step = count > 0 ? read_listing(c, count, list) : Step::ok;
     const bool by_id = static_cast<long long>(list.size()) == count;
+    int window = 1;
     if (step == Step::ok) {
         list.learn_from(known);
-        step = read_unknown_headers(c, f, count, list, by_id, hits);
+        // Pipelining pays from the second TOP on; a pass with none or one asks nothing more of the server.
+        if (unknown_count(count, list, by_id) > 1) {
+            step = pipeline_window(c, window);
+        }
+    }
+    if (step == Step::ok) {
+        step = read_unknown_headers(c, f, count, list, by_id, window, hits);
     }
     if (step == Step::stopped) {
         return step; // the monitor ends, and its memory with it

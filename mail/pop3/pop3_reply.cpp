@@ -1,6 +1,7 @@
 #include "mail/pop3/pop3_reply.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -63,4 +64,21 @@ std::size_t top_reply_take(TopReply& reply, std::string_view piece) {
     reply.kept.append(piece.substr(0, keep));
     reply.total += taken;
     return taken;
+}
+
+bool capa_offers(std::string_view listing, std::string_view capability) {
+    while (!listing.empty()) {
+        const std::size_t end = std::min(listing.find('\n'), listing.size());
+        std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(std::min(end + 1, listing.size()));
+        const std::size_t word_end = std::min(line.find_first_of(" \t\r"), line.size());
+        const std::string_view word = line.substr(0, word_end);
+        if (word.size() == capability.size() &&
+            std::equal(word.begin(), word.end(), capability.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+            })) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -40,3 +40,7 @@ struct TopReply {
 // Takes the piece into the reply and returns how many of its bytes belong to it: all of them, or those up to the
 // terminating line's end, after which done is set and nothing more is taken.
 std::size_t top_reply_take(TopReply& reply, std::string_view piece);
+
+// Whether a CAPA listing (RFC 2449: the lines after "+OK", up to its terminating line) names the capability: a line
+// whose first word is it, in any case. A line cut off at the end of the listing counts as well.
+bool capa_offers(std::string_view listing, std::string_view capability);

@@ -17,14 +17,9 @@ MailTest::~MailTest() {
 
 Timing MailTest::fast_timing() {
     Timing t;
-    t.recv_line_pause_ms = 0;
-    t.recv_block_pause_ms = 0;
-    t.recv_settle_ms = 0;
-    t.recv_drop_ms = 0;
     t.select_timeout_ms = 300;
     t.send_timeout_ms = 300;
     t.connect_timeout_ms = 2000;
-    t.filter_pause_ms = 0;
     return t;
 }
 

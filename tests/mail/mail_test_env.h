@@ -9,7 +9,7 @@
 #include <vector>
 
 // A fresh settings directory with the error log switched on, a fixed day (so the log is err07.log), and the
-// timing record shortened: no pauses, and a wait for data that gives up after a few milliseconds' worth of
+// timing record shortened: a wait for data that gives up after a few milliseconds' worth of
 // attempts only when a test asks for it.
 class MailTest : public ::testing::Test {
 protected:

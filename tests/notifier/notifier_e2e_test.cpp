@@ -336,7 +336,7 @@ TEST_F(Monitoring, FilteredPassesReadNewMessagesOnlyUntilMonitoringStops) {
     tool_write("Request", "4");
     ASSERT_TRUE(key_is("Job", "104", 10000));
     tool_write("Request", "1");
-    const std::string every_message = "UIDL\nTOP 1 10\nTOP 2 10\nTOP 3 10\nTOP 4 10\nQUIT\n";
+    const std::string every_message = "UIDL\nCAPA\nTOP 1 10\nTOP 2 10\nTOP 3 10\nTOP 4 10\nQUIT\n";
     EXPECT_TRUE(wait_until([&] { return count_of(dir_.read("transcript"), every_message) == 1; }, kPatience))
         << dir_.read("transcript");
     EXPECT_EQ(log_text(dir_, "err"), "");
@@ -346,8 +346,9 @@ TEST_F(Monitoring, FilteredPassesReadNewMessagesOnlyUntilMonitoringStops) {
 // next account is not checked, the lamp goes dark as at any stop, and the notifier is idle again.
 TEST_F(Monitoring, StopDuringALongFilteredPassEndsTheMonitorAtOnce) {
     const std::string transcript = dir_.path("transcript");
-    pop3_.set_message_count(400); // some 12 s of scaled pauses
-    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    pop3_.set_message_count(400);
+    // Every answer goes out 8 bytes a millisecond: the whole pass would take some 8 s.
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript, "--slow", "1", "--piece", "8"}));
     tool_write("SpecialAddress1", "sender@kd5lite.test", 0);
     tool_write("SpecialSearch1", "1", 0);
     tool_write_account(1, pop3_.server_name(), "taro", "secret");

@@ -176,4 +176,31 @@ TEST_F(Push, ByeInTheMiddleOfIdleIsFollowedByAReconnectionAndAPass) {
     EXPECT_TRUE(notifier_->running());
 }
 
+// A push pass checks only the account whose watcher announced the change. The POP3 account beside it keeps the
+// result of its last check: its maildrop has emptied meanwhile, yet its LED stays lit, its mail is not announced
+// again, and its server sees no further login until the interval's pass.
+TEST_F(Push, PushPassChecksOnlyTheChangedAccountAndLeavesThePop3LedAsItWas) {
+    Pop3Program pop3(dir_, "alice", "secret");
+    pop3.set_message_count(1);
+    const std::string transcript = dir_.path("pop3.transcript");
+    ASSERT_TRUE(pop3.start({"--transcript", transcript}));
+    auto pop3_logins = [&] { return count_of(dir_.read("pop3.transcript"), "USER alice"); };
+    add_imap_account(0);
+    tool_write_account(1, pop3.server_name(), "alice", "secret");
+    start_monitoring();
+    // The first pass checks both; the watcher's start brings a pass of the IMAP account alone.
+    std::size_t seen = expect_lamp(0, "CLS ON1 OF0 OF2 BEP ");
+    seen = expect_lamp(seen, "CLS ON1 OF0 OF2 ");
+    EXPECT_EQ(pop3_logins(), 1);
+
+    pop3.set_message_count(0);
+    deliver();
+    seen = expect_lamp(seen, "CLS ON0 ON1 OF2 BEP ");
+    ASSERT_TRUE(dovecot_.mark_all_read(kUsers[0])) << dovecot_.log();
+    expect_lamp(seen, "CLS ON1 OF0 OF2 ");
+    EXPECT_EQ(pop3_logins(), 1) << diagnosis();
+    EXPECT_EQ(count_of(joined(lamp_.commands(), 0), "BEP"), 2) << diagnosis(); // the POP3 mail, the delivery
+    EXPECT_EQ(count_of(joined(lamp_.commands(), 0), "OF1"), 0) << diagnosis();
+}
+
 } // namespace

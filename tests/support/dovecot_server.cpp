@@ -158,7 +158,7 @@ bool DovecotServer::write_configuration() {
     const bool root = geteuid() == 0;
     const bool tls = !options_.certificate_file.empty();
     std::ostringstream c;
-    c << "protocols = imap\n"
+    c << "protocols = imap" << (options_.pop3 ? " pop3" : "") << "\n"
       << "listen = 127.0.0.1\n"
       << "base_dir = " << dir_ << "/run\n"
       << "state_dir = " << dir_ << "/state\n"
@@ -183,6 +183,11 @@ bool DovecotServer::write_configuration() {
       << "  inet_listener imaps {\n    port = " << (tls ? imaps_port_ : 0) << (tls ? "\n    ssl = yes" : "")
       << "\n  }\n}\n"
       << "service anvil {\n  chroot =\n}\n";
+    if (options_.pop3) {
+        c << "service pop3-login {\n  chroot =\n"
+          << "  inet_listener pop3 {\n    port = " << pop3_port_ << "\n  }\n"
+          << "  inet_listener pop3s {\n    port = 0\n  }\n}\n";
+    }
     std::filesystem::create_directories(dir_ + "/run");
     std::filesystem::create_directories(dir_ + "/state");
     chmod((dir_ + "/run").c_str(), 0755);
@@ -201,6 +206,7 @@ bool DovecotServer::start() {
     if (imap_port_ == 0) {
         imap_port_ = free_port();
         imaps_port_ = free_port();
+        pop3_port_ = options_.pop3 ? free_port() : 0;
     }
     if (!write_configuration()) {
         error_ = "cannot write the configuration in " + dir_;
@@ -226,7 +232,7 @@ bool DovecotServer::start() {
         [&] {
             int status = 0;
             exited = waitpid(pid_, &status, WNOHANG) == pid_;
-            return exited || accepts(imap_port_);
+            return exited || (accepts(imap_port_) && (pop3_port_ == 0 || accepts(pop3_port_)));
         },
         kStartMs);
     if (exited || !up) {

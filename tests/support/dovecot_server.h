@@ -14,6 +14,7 @@ public:
     struct Options {
         std::string certificate_file; // PEM, with the key below: TLS on the imaps port and STARTTLS on imap
         std::string key_file;
+        bool pop3 = false; // also serve POP3 (dovecot-pop3d) on a port of its own
     };
 
     DovecotServer() : DovecotServer(Options{}) {}
@@ -38,6 +39,7 @@ public:
 
     int imap_port() const { return imap_port_; }
     int imaps_port() const { return imaps_port_; }
+    int pop3_port() const { return pop3_port_; }
     // The address as a ServerName setting: "127.0.0.1:port".
     std::string server_name(bool tls = false) const;
     const std::string& error() const { return error_; }
@@ -70,6 +72,7 @@ private:
     std::string error_;
     int imap_port_ = 0;
     int imaps_port_ = 0;
+    int pop3_port_ = 0;
     uid_t mail_uid_ = 0;
     gid_t mail_gid_ = 0;
     pid_t pid_ = -1; // the master, leader of the process group

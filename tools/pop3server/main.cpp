@@ -4,6 +4,7 @@
 #include "tools/pop3server/pop3_server.h"
 #include "tools/serverbase/server_program.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,9 @@ Serves POP3 maildrops until SIGINT or SIGTERM. The first line on standard output
                          renegotiate: TLS 1.2 only; answer, then ask the client for a new handshake
   --fault-delay MS       see late_reset, delay and tickets
   --slow MS              send every answer one byte per MS milliseconds
+  --piece N              with --slow: N bytes per MS milliseconds instead of one
+  --capa TEXT            the lines of the CAPA listing instead of 'TOP\r\nUSER\r\nUIDL', e.g.
+                         'TOP\r\nUIDL\r\nPIPELINING'; an empty TEXT makes CAPA an unknown command
   --top-status TEXT      TOP status line instead of "+OK <octets> octets"
   --top-extra N          put N bytes more into every TOP block than its status line announces
   --tls MODE             implicit: TLS from the first byte (as on port 995); stls: plain until STLS
@@ -163,6 +167,10 @@ Options parse(int argc, char** argv) {
             o.script.fault_delay_ms = to_number(value, "--fault-delay");
         } else if (option == "--slow") {
             o.script.byte_pause_ms = to_number(value, "--slow");
+        } else if (option == "--piece") {
+            o.script.piece_bytes = static_cast<std::size_t>(std::max(1, to_number(value, "--piece")));
+        } else if (option == "--capa") {
+            o.script.capabilities = value.empty() ? "" : line_of(value);
         } else if (option == "--top-status") {
             o.script.top_status = line_of(value);
         } else if (option == "--top-extra") {

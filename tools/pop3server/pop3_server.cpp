@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -52,6 +54,11 @@ int Pop3Server::renegotiations() const {
     return renegotiations_;
 }
 
+int Pop3Server::deepest_pipeline() const {
+    std::lock_guard lock(mutex_);
+    return deepest_pipeline_;
+}
+
 void Pop3Server::set_messages(const std::string& user, std::vector<std::string> messages) {
     std::lock_guard lock(mutex_);
     mailboxes_[user].messages = std::move(messages);
@@ -70,11 +77,19 @@ std::optional<std::vector<std::string>> Pop3Server::maildrop(const std::string& 
 }
 
 void Pop3Server::serve(int fd) {
+    // Pieces of an answer go out as they are sent, not held back until the client acknowledges the last one.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     Session s;
     s.fd = fd;
     if ((script_.tls != Pop3Tls::implicit || start_tls(s)) && answer(s, "GREETING", script_.greeting)) {
         std::string line;
         while (read_line(s, line, kMaxLine)) {
+            {
+                std::lock_guard lock(mutex_);
+                const int waiting = static_cast<int>(std::count(s.pending.begin(), s.pending.end(), '\n'));
+                deepest_pipeline_ = std::max(deepest_pipeline_, 1 + waiting);
+            }
             record(line);
             std::size_t space = line.find(' ');
             std::string verb = upper(line.substr(0, space));
@@ -119,6 +134,9 @@ std::string Pop3Server::respond(Session& s, const std::string& verb, const std::
     }
     if (verb == "STLS" && script_.tls == Pop3Tls::stls && s.ssl == nullptr && !s.logged_in) {
         return "+OK begin TLS negotiation\r\n";
+    }
+    if (verb == "CAPA" && !script_.capabilities.empty()) {
+        return "+OK capability list follows\r\n" + script_.capabilities + ".\r\n";
     }
     if (verb == "NOOP" || verb == "RSET") {
         return s.logged_in ? "+OK\r\n" : "-ERR not logged in\r\n";
@@ -240,7 +258,7 @@ bool Pop3Server::answer(Session& s, const std::string& event, const std::string&
     return !faulted;
 }
 
-// Every answer goes out whole, or one byte per pause when the script says so.
+// Every answer goes out whole, or in small pieces one per pause when the script says so.
 bool Pop3Server::send_bytes(Session& s, const std::string& bytes) {
-    return send_pieces(s, bytes, script_.byte_pause_ms > 0 ? 1 : 0, script_.byte_pause_ms);
+    return send_pieces(s, bytes, script_.byte_pause_ms > 0 ? script_.piece_bytes : 0, script_.byte_pause_ms);
 }

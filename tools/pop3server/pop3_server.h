@@ -46,7 +46,10 @@ struct Pop3Script {
     Pop3Fault fault = Pop3Fault::none;
     std::string fault_at = "GREETING";
     int fault_delay_ms = 150;
-    int byte_pause_ms = 0;     // every answer goes out one byte per pause
+    int byte_pause_ms = 0;     // every answer goes out in pieces of piece_bytes, one per pause
+    std::size_t piece_bytes = 1;
+    // The lines of the CAPA listing (RFC 2449), each with CR LF; empty: CAPA is an unknown command.
+    std::string capabilities = "TOP\r\nUSER\r\nUIDL\r\n";
     std::string top_status;    // when set, the TOP status line instead of "+OK <octets> octets\r\n"
     std::size_t top_extra = 0; // bytes put into each TOP block beyond the octets announced
     Pop3Tls tls = Pop3Tls::none;
@@ -65,6 +68,10 @@ public:
     // Handshakes done again after the renegotiate fault asked for one.
     int renegotiations() const;
 
+    // The most commands that were in at once when the server took one: 1 for a client that waits for each reply,
+    // more for one that pipelines (RFC 2449).
+    int deepest_pipeline() const;
+
     // Replaces a maildrop while the server runs; a login after the call sees the new messages.
     void set_messages(const std::string& user, std::vector<std::string> messages);
 
@@ -80,4 +87,5 @@ private:
     Pop3Script script_;
     std::map<std::string, Pop3Mailbox> mailboxes_; // under mutex_, as renegotiations_
     int renegotiations_ = 0;
+    int deepest_pipeline_ = 0;
 };

@@ -20,6 +20,31 @@ TEST(Pop3Reply, PositiveMeansTheFirstThreeBytesAreOk) {
     EXPECT_FALSE(reply_ok(" +OK"));
 }
 
+// Catches a match inside a longer word or a later word of the line, a case-sensitive match, and a listing whose
+// last line is cut off or has no CR.
+TEST(Pop3Reply, CapaListingOffersPipeliningOnlyAsALinesFirstWord) {
+    struct Case {
+        std::string listing;
+        bool offered;
+    } cases[] = {
+        {"TOP\r\nUSER\r\nPIPELINING\r\nUIDL\r\n.\r\n", true},
+        {"pipelining\r\n.\r\n", true},
+        {"TOP\nPIPELINING\n.\n", true},
+        {"TOP\r\nPIPELINING", true},
+        {"PIPELINING extra words\r\n", true},
+        {"TOP\r\nUSER\r\nUIDL\r\n.\r\n", false},
+        {"PIPELINING2\r\n", false},
+        {"X-PIPELINING\r\n", false},
+        {"IMPLEMENTATION PIPELINING\r\n", false},
+        {" PIPELINING\r\n", false},
+        {std::string("PIPE\0LINING\r\n", 13), false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(capa_offers(c.listing, "PIPELINING"), c.offered) << c.listing;
+    }
+}
+
 TEST(Pop3Reply, StatCountIsTheNumberAfterTheFirstSpace) {
     struct Case {
         const char* line;

@@ -124,7 +124,7 @@ TEST_F(Pop3CheckTls, TrustedServerCarriesTheWholeCheckInBothModes) {
         set_filter(0, 0, c.filters ? "taro@example.com" : "", c.filters ? "1" : "0");
         EXPECT_EQ(pop3_check(0), c.result) << name;
         Lines encrypted =
-            c.filters ? Lines{"USER alice", "PASS secret", "STAT", "UIDL", "TOP 1 10", "TOP 2 10", "QUIT"} : kLogin;
+            c.filters ? Lines{"USER alice", "PASS secret", "STAT", "UIDL", "CAPA", "TOP 1 10", "TOP 2 10", "QUIT"} : kLogin;
         EXPECT_EQ(server_->commands(), joined(c.in_clear, encrypted)) << name;
         EXPECT_EQ(server_->tls_hosts(), Lines{""}) << name;
     }
