@@ -100,14 +100,15 @@ Opened open_idle(ImapSession& session) {
     return Opened::idle;
 }
 
-// DONE and LOGOUT, then close; a connection that is gone is only closed. The waits are the session's own again: a
-// stop must not cut short the goodbye, whose answers are awaited briefly.
-void leave_idle(ImapSession& session) {
+// DONE and LOGOUT, then close; a connection that is gone is only closed. The goodbye's waits are its own: a stop
+// must not cut it short, and its answers are awaited briefly. The next connection listens to the signal again.
+void leave_idle(ImapSession& session, const Watcher& w) {
     session.set_cancel(-1);
     if (session.is_open() && session.stop_idle(kGoodbyeWaitMs) == ImapSession::Result::ok) {
         session.logout(kGoodbyeWaitMs);
     }
     session.close();
+    session.set_cancel(w.signal.fd());
 }
 
 enum class Leave { stopped, gone, network };
@@ -169,7 +170,7 @@ void watch_account(Watcher& w) {
         Opened opened = open_idle(session);
         if (w.stopping()) {
             // The stop came while connecting: the connection must not outlive the run.
-            leave_idle(session);
+            leave_idle(session, w);
             break;
         }
         if (opened == Opened::no_idle) {
@@ -187,7 +188,7 @@ void watch_account(Watcher& w) {
         wake.notify();
         const Clock::time_point idle_since = Clock::now();
         Leave why = stay_in_idle(session, w);
-        leave_idle(session);
+        leave_idle(session, w);
         // Only a connection that held for a while was sound: one the server drops at once keeps the backoff
         // growing, or it would log in again every second for ever.
         if (Clock::now() - idle_since >= std::chrono::milliseconds(t.idle_settled_ms)) {

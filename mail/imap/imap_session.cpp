@@ -284,10 +284,11 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
     }
 }
 
-// A stop asked for while the check runs: the server is told goodbye, and the check ends without a count.
+// A stop asked for while the check runs: the server is told goodbye, its answer awaited no longer than the stop
+// request is looked at, and the check ends without a count.
 ImapSession::Result ImapSession::stop_check() {
     stop_due_ = nullptr;
-    logout();
+    logout(timing().stop_poll_ms);
     return Result::stopped;
 }
 

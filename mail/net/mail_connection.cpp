@@ -290,6 +290,9 @@ int MailConnection::wait_readable(int timeout_ms) {
 
 void MailConnection::set_cancel(int cancel_fd) {
     cancel_fd_ = cancel_fd;
+    if (tls_ != nullptr) {
+        tls_set_cancel(tls_, cancel_fd);
+    }
 }
 
 int MailConnection::keep_alive(int idle_ms, int interval_ms, int probes) {

@@ -242,6 +242,10 @@ TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_
     return nullptr;
 }
 
+void tls_set_cancel(TlsLink* link, int cancel_fd) {
+    link->cancel_fd = cancel_fd;
+}
+
 int tls_wait_readable(TlsLink* link, int timeout_ms) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     for (;;) {

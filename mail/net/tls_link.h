@@ -48,6 +48,9 @@ ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
 
 TlsPeer tls_peer(const TlsLink* link);
 
+// The eventfd that ends the link's waits from now on (-1: none).
+void tls_set_cancel(TlsLink* link, int cancel_fd);
+
 // Why the verifier refused a certificate, in OpenSSL's words, for an untrusted refusal's code.
 std::string tls_refusal_reason(int code);
 
