@@ -12,7 +12,14 @@
 #include "tools/pop3server/pop3_message.h"
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <memory>
 #include <thread>
 
@@ -440,6 +447,64 @@ TEST_F(ImapCheck, IdleWaitsEndOnFloodsAndOnTheCancelSignal) {
     EXPECT_EQ(session.wait_idle(600000), ImapSession::IdleEvent::change);
     EXPECT_EQ(session.stop_idle(5000), ImapSession::Result::ok);
     EXPECT_EQ(session.logout(), ImapSession::Result::ok);
+}
+
+// Loopback of the process's own network namespace up or down; false when it cannot be set.
+bool set_loopback(bool up) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool done = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (done) {
+        request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP));
+        done = ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return done;
+}
+
+// A link that goes silent without a word (here: the loopback of a network namespace of its own taken down under
+// the connection) is found by TCP keepalive within its probes, not at the IDLE's renewal minutes later. Runs in a
+// child process, which owns the namespace; its exit status is the verdict.
+TEST_F(ImapCheck, KeepaliveFindsALinkThatWentSilent) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            _exit(2);
+        }
+        if (!set_loopback(true)) {
+            _exit(3);
+        }
+        Timing t = timing();
+        t.keepalive_idle_ms = 1000;
+        t.keepalive_interval_ms = 1000;
+        t.keepalive_probes = 2;
+        set_timing(t);
+        ImapMailbox box{"secret", mail({"a@b"})};
+        ImapServer server(std::map<std::string, ImapMailbox>{{"alice", box}});
+        if (!server.start()) {
+            _exit(4);
+        }
+        set_account(0, server.server_name(), "alice", "secret");
+        settings_set(Key::Protocol, "1", 0);
+        ImapSession session(read_account(0));
+        if (session.open() != ImapSession::Result::ok || session.examine() != ImapSession::Result::ok ||
+            session.keep_alive() != 0 || session.start_idle() != ImapSession::Result::ok || !set_loopback(false)) {
+            _exit(5);
+        }
+        // Far beyond the probes: only keepalive ends this wait early.
+        const bool found = session.wait_idle(120000) == ImapSession::IdleEvent::gone;
+        const bool timed_out = error_lines().back() == "check mail ---> The reception of an IMAP confirmation [an "
+                                                       "IDLE command] message is abnormal[no.0 error: 110]";
+        _exit(found && timed_out ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not found, 2: no network namespace, 3-5: set-up failed\n" << all_files();
 }
 
 } // namespace
