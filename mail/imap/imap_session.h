@@ -83,7 +83,7 @@ public:
     Result stop_idle(int timeout_ms, bool* changed = nullptr);
 
     static constexpr std::size_t kHeaderLimit = 64 * 1024;
-    static constexpr std::size_t kSearchBytes = 16 * 1024 * 1024;
+    static constexpr std::size_t kSearchBytes = 8 * 1024 * 1024;
     static constexpr std::size_t kSearchNumbers = 2 * 1000 * 1000;
     static constexpr int kIdleFloodLines = 2000;
 

@@ -455,16 +455,15 @@ bool ImapServer::answer(Session& s, const std::string& event, const std::string&
 
 // The flood line again and again until the client goes; what the client says meanwhile is recorded, never answered.
 bool ImapServer::flood(Session& s) {
-    while (send_bytes(s, script_.flood_line + "\r\n")) {
+    for (;;) {
         std::string line;
         if (s.ssl == nullptr && wait_fd(s.fd, POLLIN, 0) && read_line(s, line, kMaxLine)) {
             record(line);
         }
-        if (!pause(script_.flood_pause_ms)) {
-            break;
+        if (!send_bytes(s, script_.flood_line + "\r\n") || !pause(script_.flood_pause_ms)) {
+            return false;
         }
     }
-    return false;
 }
 
 bool ImapServer::send_bytes(Session& s, const std::string& bytes) {

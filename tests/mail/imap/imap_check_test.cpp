@@ -359,6 +359,9 @@ TEST_F(ImapCheck, UnseenCountsHoldAgainstDuplicatesHugeFoldersAndFloods) {
     }
     EXPECT_FALSE(dir_.exists("err07.log")) << all_files();
 
+    Timing t = timing();
+    t.select_timeout_ms = 600000; // only the bound on what the answer may bring can end it
+    set_timing(t);
     ImapScript flood;
     flood.fault = ImapFault::flood;
     flood.fault_at = "SEARCH";
@@ -390,6 +393,7 @@ TEST_F(ImapCheck, TalkativeServersNeitherOutlastTheDeadlineNorTheStop) {
                                     "command] message is abnormal[no.0 error: 110]");
 
     t.select_timeout_ms = 600000; // only the stop can end it now
+    t.stop_poll_ms = 200;         // and the LOGOUT's answer is awaited as long: the server reads the LOGOUT meanwhile
     set_timing(t);
     clear_error_log();
     serve(mail({"a@b"}), script);
@@ -397,10 +401,10 @@ TEST_F(ImapCheck, TalkativeServersNeitherOutlastTheDeadlineNorTheStop) {
     ini_write_key(Key::Request);
     EXPECT_EQ(imap_check(0), -1);
     EXPECT_TRUE(wait_until([&] { return server_->commands().back() == "k6 LOGOUT"; }));
-    // The flood leaves the LOGOUT unanswered; the search itself is no failure.
-    EXPECT_EQ(error_lines(), (Lines{"LAN operation ---> The reception is abnormal[err: 110]",
-                                    "check mail ---> The reception of an IMAP confirmation [an end command] message "
-                                    "is abnormal[no.0 error: 110]"}));
+    // The flood may leave the LOGOUT unanswered; the search itself is no failure.
+    for (const std::string& line : error_lines()) {
+        EXPECT_EQ(line.find("[an unread search command]"), std::string::npos) << line;
+    }
     EXPECT_TRUE(check_stop_seen());
     check_stop_clear();
 }
