@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -56,11 +57,31 @@ bool account_ready(int i) {
            ini_check_key(Key::ID, i) == 0 && ini_check_key(Key::Password, i) == 0;
 }
 
+// What an account's remembered LED state was learned from: another server, user, protocol or folder is another
+// mailbox, whose mail the lamp must not show until a check of it says so.
+std::string mailbox_key(const Account& a) {
+    return a.server + '\0' + a.user + '\0' + std::to_string(static_cast<int>(a.protocol)) + '\0' + a.folder;
+}
+
+std::string g_mailbox_key[kAccountCount];
+
+void forget_if_changed(const Account& a) {
+    std::string key = mailbox_key(a);
+    if (key != g_mailbox_key[a.index]) {
+        g_lamp.lit[a.index] = 0;
+        g_lamp.notified[a.index] = 0;
+        last_count[a.index] = 0;
+        g_mailbox_key[a.index] = std::move(key);
+    }
+}
+
 void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    int n = mail_check(i);
+    const Account account = read_account(i);
+    forget_if_changed(account);
+    int n = mail_check(account);
     if (n < 0) {
         return; // a failed check keeps what the last check that worked showed
     }

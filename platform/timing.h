@@ -38,8 +38,12 @@ struct Timing {
     int idle_answer_ms = 30000;        // wait for the tagged answer to DONE; none means a dead connection
     int idle_backoff_first_ms = 1000;  // first wait before a lost connection is tried again, doubled each time
     int idle_backoff_max_ms = 300000;  // longest such wait
-    int push_slice_ms = 100;  // one wait of a watcher between looks at the stop flag (never scaled: a stop must end
-                              // every connection within a second)
+    int idle_settled_ms = 60000;       // a connection that stayed this long in IDLE was sound: the backoff restarts
+    int idle_flood_window_ms = 60000;  // the window in which a flood of responses in IDLE is counted
+    int keepalive_idle_ms = 60000;     // TCP keepalive of an IDLE connection: first probe after this much silence
+    int keepalive_interval_ms = 20000; // then one probe in this
+    int keepalive_probes = 3;          // unanswered probes that end the connection (a count, never scaled)
+    int resume_look_ms = 10000;        // between two looks of the network watch at the clocks (a resume)
     int clock_jump_ms = 3000; // CLOCK_BOOTTIME gaining this much on CLOCK_MONOTONIC means the machine slept
                               // (never scaled)
     // POP3 check, added

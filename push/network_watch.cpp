@@ -2,8 +2,8 @@
 
 #include "logging/log.h"
 #include "platform/timing.h"
-#include "push/monitor_wake.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <linux/netlink.h>
@@ -67,25 +67,31 @@ bool drain_route_events(int fd) {
 
 } // namespace
 
-void watch_network(unsigned run) {
-    MonitorWake& wake = monitor_wake();
+void watch_network(const CancelSignal& stop, void (*changed)(bool resumed)) {
     const Timing& t = timing();
     int fd = open_route_events();
     long long asleep = slept_ms();
     long long quiet_since = -1; // a change waits until the burst of messages that makes it up has passed
-    while (wake.running(run)) {
-        pollfd p{fd, POLLIN, 0};
-        if (fd >= 0 && poll(&p, 1, t.push_slice_ms) == 1 && drain_route_events(fd)) {
+    for (;;) {
+        // Nothing to do but wait: for the stop, for route messages, for the end of a burst, or for the next look at
+        // the clocks (a resume sends no message of its own).
+        int wait = t.resume_look_ms;
+        if (quiet_since >= 0) {
+            wait = static_cast<int>(std::max(0LL, quiet_since + t.push_burst_ms - clock_ms(CLOCK_MONOTONIC)));
+        }
+        int ready = fd >= 0 ? poll_cancellable(fd, POLLIN, stop.fd(), wait) : (stop.wait(wait) ? -1 : 0);
+        if (ready < 0 && (errno == ECANCELED || fd < 0)) {
+            break;
+        }
+        if (ready == 1 && drain_route_events(fd)) {
             quiet_since = clock_ms(CLOCK_MONOTONIC);
-        } else if (fd < 0) {
-            pause_ms(t.push_slice_ms);
         }
         bool resumed = slept_ms() - asleep >= t.clock_jump_ms;
         bool settled = quiet_since >= 0 && clock_ms(CLOCK_MONOTONIC) - quiet_since >= t.push_burst_ms;
         if (resumed || settled) {
             write_state_log(resumed ? "Email arrival of the mail push --> Resumed" :
                                       "Email arrival of the mail push --> Network changed");
-            wake.network_changed();
+            changed(resumed);
             asleep = slept_ms();
             quiet_since = -1;
         }

@@ -2,12 +2,17 @@
 
 #include "logging/log.h"
 #include "mail/imap/imap_session.h"
+#include "mail/net/cancel_signal.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/network_watch.h"
+#include "push/route_check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -16,18 +21,63 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kStopWaitMs = 900;    // a stop ends every connection within a second
-constexpr int kGoodbyeWaitMs = 300; // for the answer to DONE when the watcher leaves: the server will not mind
+constexpr int kGoodbyeWaitMs = 300; // for each answer (to DONE, to LOGOUT) when the watcher leaves
 
-// Sleeps up to ms while the run lasts and the network stays as it was; whether the run still lasts.
-bool pause_in_run(unsigned run, unsigned epoch, int ms) {
-    MonitorWake& wake = monitor_wake();
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (wake.running(run) && wake.network_epoch() == epoch && Clock::now() < end) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-        pause_ms(static_cast<int>(std::min<long long>(timing().push_slice_ms, left)));
+// Why a watcher's waits were cancelled; a stop stays, the others are taken once.
+enum Reason : unsigned { kStop = 1, kNetwork = 2, kResumed = 4 };
+
+// One IMAP account's watcher: its thread, and the signal that ends whatever it waits for, from a stop or a change
+// of the network. Every wait of the watcher polls its socket together with the signal, so nothing wakes it
+// otherwise.
+struct Watcher {
+    explicit Watcher(const Account& a) : account(a) {}
+
+    void raise(unsigned why) {
+        reasons |= why;
+        signal.raise();
     }
-    return wake.running(run);
+
+    // The reasons raised since the last look; the signal is cleared, unless a stop keeps it raised.
+    unsigned take_reasons() {
+        signal.clear();
+        unsigned why = reasons.fetch_and(kStop);
+        if ((why & kStop) != 0) {
+            signal.raise();
+        }
+        return why;
+    }
+
+    bool stopping() const { return (reasons.load() & kStop) != 0; }
+
+    const Account account;
+    CancelSignal signal;
+    std::atomic<unsigned> reasons{0};
+    std::thread thread;
+};
+
+// The watchers of the run in progress, and the thread that watches the network for them.
+std::mutex g_mutex;
+std::vector<std::unique_ptr<Watcher>> g_watchers;
+CancelSignal g_network_stop;
+std::thread g_network;
+
+void network_changed(bool resumed) {
+    std::lock_guard lock(g_mutex);
+    for (auto& w : g_watchers) {
+        w->raise(resumed ? kResumed : kNetwork);
+    }
+}
+
+// Waits up to ms before the next try; a stop or a change of the network ends the wait early (a new route may be
+// what the server was waiting for).
+void pause_before_retry(Watcher& w, int ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!w.stopping()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0 || (w.signal.wait(static_cast<int>(left)) && w.take_reasons() != 0)) {
+            return;
+        }
+    }
 }
 
 enum class Opened { idle, no_idle, failed };
@@ -42,6 +92,7 @@ Opened open_idle(ImapSession& session) {
         session.logout();
         return Opened::no_idle;
     }
+    session.keep_alive(); // a failure is logged; the renewal still finds a dead link, only later
     if (session.examine() != ImapSession::Result::ok || session.start_idle() != ImapSession::Result::ok) {
         session.close();
         return Opened::failed;
@@ -49,32 +100,48 @@ Opened open_idle(ImapSession& session) {
     return Opened::idle;
 }
 
-// DONE and LOGOUT, then close; a connection that is gone is only closed.
-void leave_idle(ImapSession& session) {
+// DONE and LOGOUT, then close; a connection that is gone is only closed. The goodbye's waits are its own: a stop
+// must not cut it short, and its answers are awaited briefly. The next connection listens to the signal again.
+void leave_idle(ImapSession& session, const Watcher& w) {
+    session.set_cancel(-1);
     if (session.is_open() && session.stop_idle(kGoodbyeWaitMs) == ImapSession::Result::ok) {
-        session.logout();
+        session.logout(kGoodbyeWaitMs);
     }
     session.close();
+    session.set_cancel(w.signal.fd());
 }
 
 enum class Leave { stopped, gone, network };
 
-// Stays in IDLE until the run ends, the connection is gone or the network changed; renews the IDLE on time (DONE,
-// its tagged OK within the answer wait, IDLE again), and wakes the monitor for every change announced.
-Leave stay_in_idle(ImapSession& session, int index, unsigned run, unsigned epoch) {
+// Whether the connection survives a change of addresses or routes: only a change of its own is its end.
+bool still_routed(const ImapSession& session) {
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+    return session.endpoints(local, peer) && route_holds(local, peer);
+}
+
+// Stays in IDLE until a stop, the connection is gone or the network changed under it; renews the IDLE on time
+// (DONE, its tagged OK within the answer wait, IDLE again), and wakes the monitor for every change announced.
+Leave stay_in_idle(ImapSession& session, Watcher& w) {
     MonitorWake& wake = monitor_wake();
-    const Timing& t = timing();
+    const Timing t = timing();
     auto renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
     for (;;) {
-        if (!wake.running(run)) {
-            return Leave::stopped;
-        }
-        if (wake.network_epoch() != epoch) {
-            return Leave::network;
-        }
-        switch (session.wait_idle(t.push_slice_ms)) {
-        case ImapSession::IdleEvent::change: wake.notify(index); break;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(renew_at - Clock::now()).count();
+        switch (session.wait_idle(static_cast<int>(std::max(0LL, static_cast<long long>(left))))) {
+        case ImapSession::IdleEvent::change: wake.notify(w.account.index); continue;
         case ImapSession::IdleEvent::gone: return Leave::gone;
+        case ImapSession::IdleEvent::cancelled: {
+            const unsigned why = w.take_reasons();
+            if ((why & kStop) != 0) {
+                return Leave::stopped;
+            }
+            // After a suspend the server has most likely given the connection up without a word.
+            if ((why & kResumed) != 0 || ((why & kNetwork) != 0 && !still_routed(session))) {
+                return Leave::network;
+            }
+            continue;
+        }
         case ImapSession::IdleEvent::nothing: break;
         }
         if (Clock::now() >= renew_at) {
@@ -92,75 +159,100 @@ Leave stay_in_idle(ImapSession& session, int index, unsigned run, unsigned epoch
     }
 }
 
-void watch_account(const Account& account, unsigned run) {
+void watch_account(Watcher& w) {
     MonitorWake& wake = monitor_wake();
-    const Timing& t = timing();
-    const int index = account.index;
-    ImapSession session(account);
+    const Timing t = timing();
+    const int index = w.account.index;
+    ImapSession session(w.account);
+    session.set_cancel(w.signal.fd());
     int backoff = t.idle_backoff_first_ms;
-    while (wake.running(run)) {
-        const unsigned epoch = wake.network_epoch();
+    while (!w.stopping()) {
         Opened opened = open_idle(session);
+        if (w.stopping()) {
+            // The stop came while connecting: the connection must not outlive the run.
+            leave_idle(session, w);
+            break;
+        }
         if (opened == Opened::no_idle) {
             write_state_logf("Email arrival of the mail push --> No IDLE[No.%d]", index);
             break; // the interval alone drives this account's checks
         }
         if (opened == Opened::failed) {
-            pause_in_run(run, epoch, backoff);
+            pause_before_retry(w, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
             continue;
         }
         write_state_logf("Email arrival of the mail push --> A start[No.%d]", index);
-        // Mail may have come while no connection listened: before the first one, or while this one was deaf.
-        wake.notify(index);
-        backoff = t.idle_backoff_first_ms;
-        Leave why = stay_in_idle(session, index, run, epoch);
-        leave_idle(session);
+        // Mail may have come while no connection listened: before the first one, or while this one was deaf. A
+        // server that drops every IDLE at once brings this notice only as often as the backoff lets it back.
+        wake.notify(w.account.index);
+        const Clock::time_point idle_since = Clock::now();
+        Leave why = stay_in_idle(session, w);
+        leave_idle(session, w);
+        // Only a connection that held for a while was sound: one the server drops at once keeps the backoff
+        // growing, or it would log in again every second for ever.
+        if (Clock::now() - idle_since >= std::chrono::milliseconds(t.idle_settled_ms)) {
+            backoff = t.idle_backoff_first_ms;
+        }
         if (why == Leave::gone) {
-            pause_in_run(run, epoch, backoff);
+            pause_before_retry(w, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
         }
     }
     write_state_logf("Email arrival of the mail push --> The end[No.%d]", index);
-    wake.watcher_ended();
 }
 
-void watch_network_of(unsigned run) {
-    watch_network(run);
-    monitor_wake().watcher_ended();
-}
-
-// Starts body on a thread of its own that counts as a watcher until it ends.
-template <typename Body> void start_watcher(Body body) {
-    monitor_wake().watcher_began();
+// Starts body on a thread of its own; false (with the error line) when none could be had.
+template <typename Body> bool start_thread(std::thread& thread, Body body) {
     try {
-        std::thread(std::move(body)).detach();
+        thread = std::thread(std::move(body));
+        return true;
     } catch (const std::system_error& e) {
         write_error_logf("job start ---> A thread cannot be started[error: %d]", e.code().value());
-        monitor_wake().watcher_ended();
+        return false;
     }
 }
 
 } // namespace
 
 void push_start(const std::vector<Account>& accounts) {
-    std::vector<const Account*> imap;
+    // Every monitor start begins a run, with or without IMAP accounts, so that no notice of an earlier run is left
+    // to cause a pass.
+    monitor_wake().start_run();
+    std::lock_guard lock(g_mutex);
     for (const Account& a : accounts) {
         if (a.protocol == MailProtocol::imap) {
-            imap.push_back(&a);
+            auto w = std::make_unique<Watcher>(a);
+            Watcher* watcher = w.get();
+            if (start_thread(w->thread, [watcher] { watch_account(*watcher); })) {
+                g_watchers.push_back(std::move(w));
+            }
         }
     }
-    if (imap.empty()) {
-        return;
+    if (!g_watchers.empty()) {
+        g_network_stop.clear();
+        start_thread(g_network, [] { watch_network(g_network_stop, network_changed); });
     }
-    const unsigned run = monitor_wake().start_run();
-    for (const Account* a : imap) {
-        start_watcher([account = *a, run] { watch_account(account, run); });
-    }
-    start_watcher([run] { watch_network_of(run); });
 }
 
 void push_stop() {
     monitor_wake().stop_run();
-    monitor_wake().wait_watchers_gone(kStopWaitMs);
+    std::vector<std::unique_ptr<Watcher>> watchers;
+    {
+        std::lock_guard lock(g_mutex);
+        for (auto& w : g_watchers) {
+            w->raise(kStop);
+        }
+        g_network_stop.raise();
+    }
+    if (g_network.joinable()) {
+        g_network.join();
+    }
+    {
+        std::lock_guard lock(g_mutex);
+        watchers.swap(g_watchers);
+    }
+    for (auto& w : watchers) {
+        w->thread.join();
+    }
 }

@@ -9,8 +9,11 @@
 // watchers run on threads of their own and share nothing with the monitor but the wake object; they never touch
 // the lamp or the counts, and each keeps its own copy of its account as the monitor read it at its start.
 
-// Starts one watcher for each IMAP account among accounts (those the monitor checks).
+// Starts one watcher for each IMAP account among accounts (those the monitor checks). Every monitor start calls it,
+// IMAP accounts or not: it drops the notices of the run before.
 void push_start(const std::vector<Account>& accounts);
 
-// Ends every watcher's connection (DONE, LOGOUT, close); returns within about a second, the connections closed.
+// Ends every watcher's connection (DONE, LOGOUT, close) and joins its thread: every wait of a watcher is cut short
+// by the stop, and the goodbye's answers are awaited briefly, so it returns within a second, the connections
+// closed.
 void push_stop();

@@ -406,6 +406,35 @@ std::vector<std::uint32_t> search_numbers(const ImapResponse& response) {
     return numbers;
 }
 
+bool esearch_count(const ImapResponse& response, std::string_view tag, std::uint32_t& count) {
+    if (response.kind != ImapResponse::Kind::untagged || response.keyword != "ESEARCH" || response.data.empty()) {
+        return false;
+    }
+    // The correlator comes first: (TAG "k5"); without it the response answers no command of ours.
+    const ImapValue& correlator = response.data.front();
+    if (correlator.kind != ImapValue::Kind::list || correlator.items.size() != 2 ||
+        upper(correlator.items[0].text) != "TAG" || !correlator.items[1].is_string() ||
+        correlator.items[1].text != tag) {
+        return false;
+    }
+    for (std::size_t i = 1; i + 1 < response.data.size(); i += 2) {
+        const ImapValue& name = response.data[i];
+        if (name.kind == ImapValue::Kind::atom && upper(name.text) == "UID") {
+            --i; // UID stands alone
+            continue;
+        }
+        if (name.kind == ImapValue::Kind::atom && upper(name.text) == "COUNT") {
+            std::int64_t n = response.data[i + 1].number();
+            if (n < 0 || n > 0xffffffffLL) {
+                return false;
+            }
+            count = static_cast<std::uint32_t>(n);
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> capability_names(const ImapResponse& response) {
     std::vector<std::string> names;
     if (response.kind == ImapResponse::Kind::continuation) {

@@ -44,8 +44,8 @@ struct ImapResponse {
 };
 
 // Longest response line the parser holds, literals not counted: a SEARCH result of every message of a very large
-// mailbox still fits.
-inline constexpr std::size_t kImapMaxLine = 1024 * 1024;
+// mailbox (half a million numbers of six digits) still fits.
+inline constexpr std::size_t kImapMaxLine = 4 * 1024 * 1024;
 // Most literals one response may carry.
 inline constexpr std::size_t kImapMaxLiterals = 64;
 
@@ -99,6 +99,10 @@ bool imap_literal_marker(std::string_view text, std::uint64_t& size, std::size_t
 
 // The message numbers of a SEARCH response ("* SEARCH 2 5 9"); numbers that are not positive are left out.
 std::vector<std::uint32_t> search_numbers(const ImapResponse& response);
+
+// The COUNT of an ESEARCH response (RFC 4731) to the command tagged tag: "* ESEARCH (TAG "k5") COUNT 3". False for
+// any other response, one for another command, or one without a count.
+bool esearch_count(const ImapResponse& response, std::string_view tag, std::uint32_t& count);
 
 // The capability names of a CAPABILITY response, or of a status response whose code is [CAPABILITY ...], in
 // upper case; empty for any other response.

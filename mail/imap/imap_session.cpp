@@ -1,9 +1,11 @@
 #include "mail/imap/imap_session.h"
 
 #include "logging/log.h"
+#include "mail/check_stop.h"
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
 #include "platform/secret.h"
+#include "platform/timing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -85,7 +87,10 @@ void append_argument(std::vector<std::string>& pieces, std::string_view text) {
         return;
     }
     pieces.back().append("{").append(std::to_string(text.size())).append("}\r\n");
-    pieces.emplace_back().reserve(text.size() + 2);
+    // As much room as the first piece: the password may follow in this one (a user name that needs a literal,
+    // then a password that does not).
+    const std::size_t room = pieces.front().capacity();
+    pieces.emplace_back().reserve(room);
     pieces.back() += text;
 }
 
@@ -121,14 +126,15 @@ constexpr ImapStep kSearch{"an unread search command"};
 constexpr ImapStep kFetch{"a header fetch command"};
 constexpr ImapStep kLogout{"an end command"};
 constexpr ImapStep kIdle{"an IDLE command"};
+constexpr ImapStep kId{"an identification command"};
 constexpr ImapStep kDone{"an IDLE end"};
 
 } // namespace
 
 std::vector<std::string> ImapSession::step_names() {
     std::vector<std::string> names;
-    for (const ImapStep* step : {&kGreeting, &kCapability, &kStarttls, &kLogin, &kEnable, &kExamine, &kSearch, &kFetch,
-                                 &kLogout, &kIdle, &kDone}) {
+    for (const ImapStep* step : {&kGreeting, &kCapability, &kStarttls, &kLogin, &kId, &kEnable, &kExamine, &kSearch,
+                                 &kFetch, &kLogout, &kIdle, &kDone}) {
         names.emplace_back(step->name);
     }
     return names;
@@ -188,6 +194,7 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
             break;
         }
         int rc;
+        std::size_t got = 0;
         if (std::uint64_t left = parser_.literal_left(); left > 0) {
             // Taken in pieces: the parser keeps only the first kHeaderLimit bytes of a literal however long it is.
             char chunk[16 * 1024];
@@ -195,15 +202,21 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
             rc = connection_.receive_exact(chunk, size, remaining_ms(deadline));
             if (rc == 0) {
                 parser_.feed(std::string_view(chunk, size));
+                got = size;
             }
         } else {
             std::string line;
             rc = connection_.receive_line(line, kImapMaxLine + 2, remaining_ms(deadline));
             parser_.feed(line);
+            got = line.size();
         }
         if (rc != 0) {
             return fail(step, kReceiveFailed, errno);
         }
+        if (got > bytes_left_) {
+            return fail(step, kReceiveFailed, EMSGSIZE); // more than any sound answer to the command
+        }
+        bytes_left_ -= got;
     }
 }
 
@@ -211,7 +224,7 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
 // the responses up to its tagged answer. Untagged responses go to untagged; BYE ends the connection. A refusal
 // writes refused_line instead of the step's line when given, and is then a failure.
 ImapSession::Result ImapSession::command(const Step& step, const std::vector<std::string>& pieces,
-                                         const Untagged& untagged, const char* refused_line) {
+                                         const Untagged& untagged, const char* refused_line, std::string* answer) {
     if (!connection_.is_open()) {
         return fail(step, kSendFailed, ENOTCONN);
     }
@@ -225,10 +238,18 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
         return fail(step, kSendFailed, errno);
     }
     std::size_t next = 1;
+    // One deadline for the whole command: a server that keeps talking must not keep it going.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms());
     for (;;) {
         ImapResponse r;
-        if (Result result = read_response(r, MailConnection::receive_budget_ms(), step); result != Result::ok) {
+        if (Result result = read_response(r, remaining_ms(deadline), step); result != Result::ok) {
             return result;
+        }
+        if (stop_due_ != nullptr && stop_due_()) {
+            return stop_check();
+        }
+        if (r.kind == ImapResponse::Kind::untagged && Clock::now() >= deadline) {
+            return fail(step, kReceiveFailed, ETIMEDOUT); // the answer never came, however much else did
         }
         if (r.kind == ImapResponse::Kind::continuation) {
             if (next == pieces.size()) {
@@ -253,12 +274,22 @@ ImapSession::Result ImapSession::command(const Step& step, const std::vector<std
         if (r.tag != tag || r.malformed) {
             return fail(step, kBroken, EPROTO);
         }
-        if (r.keyword != "OK") {
+        if (answer != nullptr) {
+            *answer = r.keyword;
+        } else if (r.keyword != "OK") {
             return refused_line != nullptr ? fail_line(refused_line, EPROTO) : fail(step, kRefused, 0);
         }
         take_capabilities(r);
         return Result::ok;
     }
+}
+
+// A stop asked for while the check runs: the server is told goodbye, its answer awaited no longer than the stop
+// request is looked at, and the check ends without a count.
+ImapSession::Result ImapSession::stop_check() {
+    stop_due_ = nullptr;
+    logout(timing().stop_poll_ms);
+    return Result::stopped;
 }
 
 ImapSession::Result ImapSession::read_capabilities() {
@@ -361,6 +392,10 @@ ImapSession::Result ImapSession::open() {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);
         return Result::failed;
     }
+    // Nothing learnt on an earlier connection holds for this one: the server may have changed, or the list may
+    // have been the one from before TLS or before the login.
+    capabilities_.clear();
+    utf8_ = false;
     Result result = connect_and_greet();
     if (result == Result::ok && capabilities_.empty()) {
         result = read_capabilities();
@@ -368,7 +403,10 @@ ImapSession::Result ImapSession::open() {
     if (result == Result::ok && security == MailSecurity::stls) {
         result = starttls();
     }
-    return result == Result::ok ? login() : result;
+    if (result == Result::ok) {
+        result = login();
+    }
+    return result == Result::ok && offers("ID") ? identify() : result;
 }
 
 ImapSession::Result ImapSession::enable_utf8() {
@@ -379,6 +417,17 @@ ImapSession::Result ImapSession::enable_utf8() {
             }
         }
     });
+}
+
+// ID (RFC 2971): the client's name and version. A refusal is no reason to give up the connection.
+ImapSession::Result ImapSession::identify() {
+    std::string answer;
+    return command(kId, {"ID (\"name\" \"kd5lite\" \"version\" \"" KD5LITE_VERSION "\")\r\n"}, {}, nullptr, &answer);
+}
+
+int ImapSession::keep_alive() {
+    const Timing& t = timing();
+    return connection_.keep_alive(t.keepalive_idle_ms, t.keepalive_interval_ms, t.keepalive_probes);
 }
 
 ImapSession::Result ImapSession::examine() {
@@ -408,12 +457,59 @@ ImapSession::Result ImapSession::examine() {
     return command(kExamine, pieces);
 }
 
+namespace {
+
+void sort_unique(std::vector<std::uint32_t>& numbers) {
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+}
+
+} // namespace
+
 ImapSession::Result ImapSession::search_unseen(std::vector<std::uint32_t>& numbers) {
     numbers.clear();
-    return command(kSearch, {"SEARCH UNSEEN\r\n"}, [&numbers](const ImapResponse& r) {
-        std::vector<std::uint32_t> found = search_numbers(r);
+    bool too_many = false;
+    std::size_t unique = 0; // numbers known to be distinct: the front of the list after the last tidying
+    bytes_left_ = kSearchBytes;
+    Result r = command(kSearch, {"SEARCH UNSEEN\r\n"}, [&](const ImapResponse& response) {
+        std::vector<std::uint32_t> found = search_numbers(response);
         numbers.insert(numbers.end(), found.begin(), found.end());
+        // A server that repeats itself must not make the list grow: duplicates go whenever the list doubles.
+        if (numbers.size() > 2 * unique + 1024) {
+            sort_unique(numbers);
+            unique = numbers.size();
+            too_many = too_many || unique > kSearchNumbers;
+        }
     });
+    bytes_left_ = SIZE_MAX;
+    sort_unique(numbers);
+    if (r == Result::ok && (too_many || numbers.size() > kSearchNumbers)) {
+        numbers.clear();
+        close();
+        write_error_logf(kReceiveFailed, kSearch.name, index_, EMSGSIZE);
+        return Result::failed;
+    }
+    return r;
+}
+
+ImapSession::Result ImapSession::count_unseen(std::uint32_t& count) {
+    count = 0;
+    if (!offers("ESEARCH")) {
+        std::vector<std::uint32_t> numbers;
+        Result r = search_unseen(numbers);
+        count = static_cast<std::uint32_t>(numbers.size());
+        return r;
+    }
+    const std::string tag = std::string("k").append(std::to_string(tag_number_ + 1));
+    bytes_left_ = kSearchBytes;
+    Result r = command(kSearch, {"SEARCH RETURN (COUNT) UNSEEN\r\n"}, [&](const ImapResponse& response) {
+        std::uint32_t n = 0;
+        if (esearch_count(response, tag, n)) {
+            count = n;
+        }
+    });
+    bytes_left_ = SIZE_MAX;
+    return r;
 }
 
 ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
@@ -434,14 +530,13 @@ ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>&
 
 // The count is made by now: whatever LOGOUT brings (a BYE and a closed connection before the tagged answer, as
 // some servers do) changes nothing but the connection, which is closed in any case.
-ImapSession::Result ImapSession::logout() {
+ImapSession::Result ImapSession::logout(int timeout_ms) {
     const std::string text = next_tag() + " LOGOUT\r\n";
     if (connection_.is_open() && connection_.send(text.data(), static_cast<int>(text.size())) == 0) {
-        const Clock::time_point deadline =
-            Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms());
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeout_ms));
         ImapResponse r;
-        while (connection_.is_open() && read_response(r, remaining_ms(deadline), kLogout) == Result::ok &&
-               r.kind != ImapResponse::Kind::tagged) {
+        while (connection_.is_open() && remaining_ms(deadline) > 0 &&
+               read_response(r, remaining_ms(deadline), kLogout) == Result::ok && r.kind != ImapResponse::Kind::tagged) {
         }
     }
     close();
@@ -454,13 +549,22 @@ ImapSession::Result ImapSession::start_idle() {
     if (connection_.send(text.data(), static_cast<int>(text.size())) != 0) {
         return fail(kIdle, kSendFailed, errno);
     }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms());
+    flood_window_ = Clock::now();
+    flood_lines_ = 0;
     for (;;) {
         ImapResponse r;
-        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kIdle); result != Result::ok) {
+        if (Result result = read_response(r, remaining_ms(deadline), kIdle); result != Result::ok) {
             return result;
         }
         if (r.kind == ImapResponse::Kind::continuation) {
             return Result::ok;
+        }
+        if (flooded()) {
+            return fail(kIdle, kBroken, EMSGSIZE);
+        }
+        if (Clock::now() >= deadline) {
+            return fail(kIdle, kReceiveFailed, ETIMEDOUT);
         }
         if (r.kind == ImapResponse::Kind::tagged) {
             return fail(kIdle, r.tag == idle_tag_ && !r.malformed ? kRefused : kBroken, 0);
@@ -472,8 +576,19 @@ ImapSession::Result ImapSession::start_idle() {
     }
 }
 
+// Whether the responses in IDLE come faster than any mailbox changes: kIdleFloodLines within one window.
+bool ImapSession::flooded() {
+    const Clock::time_point now = Clock::now();
+    if (now - flood_window_ >= std::chrono::milliseconds(timing().idle_flood_window_ms)) {
+        flood_window_ = now;
+        flood_lines_ = 0;
+    }
+    return ++flood_lines_ > kIdleFloodLines;
+}
+
 ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    bool looked = false;
     for (;;) {
         if (idle_change_) {
             idle_change_ = false;
@@ -482,10 +597,17 @@ ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
         if (!connection_.is_open()) {
             return IdleEvent::gone;
         }
+        if (looked && Clock::now() >= deadline) {
+            return IdleEvent::nothing; // data that keeps coming does not stretch the wait
+        }
+        looked = true;
         if (!parser_.holds_bytes()) {
             int ready = connection_.wait_readable(remaining_ms(deadline));
             if (ready == 0) {
                 return IdleEvent::nothing;
+            }
+            if (ready < 0 && errno == ECANCELED) {
+                return IdleEvent::cancelled;
             }
             if (ready < 0) {
                 fail(kIdle, kReceiveFailed, errno);
@@ -493,7 +615,15 @@ ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
             }
         }
         ImapResponse r;
-        if (read_response(r, MailConnection::receive_budget_ms(), kIdle) != Result::ok) {
+        // A response in IDLE is a line, or a FETCH with a header at most: more is a broken server.
+        bytes_left_ = kImapMaxLine + kHeaderLimit;
+        Result read = read_response(r, MailConnection::receive_budget_ms(), kIdle);
+        bytes_left_ = SIZE_MAX;
+        if (read != Result::ok) {
+            return IdleEvent::gone;
+        }
+        if (flooded()) {
+            fail(kIdle, kBroken, EMSGSIZE);
             return IdleEvent::gone;
         }
         if (r.kind == ImapResponse::Kind::untagged && r.keyword == "BYE") {
@@ -528,6 +658,9 @@ ImapSession::Result ImapSession::stop_idle(int timeout_ms, bool* changed) {
         if (r.kind == ImapResponse::Kind::untagged) {
             if (r.keyword == "BYE") {
                 return fail(kDone, kBye, ECONNRESET);
+            }
+            if (Clock::now() >= deadline) {
+                return fail(kDone, kReceiveFailed, ETIMEDOUT);
             }
             if (changed != nullptr && is_change(r)) {
                 *changed = true;

@@ -4,6 +4,7 @@
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,13 +23,15 @@ class ImapSession {
 public:
     // How a step ended: go on; the server refused (NO, BAD, no login allowed: the check gives 0); the connection
     // failed or ended (-1). Either of the last two has written its line.
-    enum class Result { ok, refused, failed };
+    // A stop request seen between two responses (watch_stop) ends the check: LOGOUT, close, stopped.
+    enum class Result { ok, refused, failed, stopped };
 
     // What the wait in IDLE saw.
     enum class IdleEvent {
         change,  // EXISTS, EXPUNGE, FETCH (a flag changed) or RECENT
         nothing, // the time ran out quietly
-        gone,    // BYE, a reset, a TLS failure, a broken response: the connection is dead and closed
+        gone,    // BYE, a reset, a TLS failure, a broken response, a flood: the connection is dead and closed
+        cancelled, // the cancel signal was raised: the connection is as it was, still in IDLE
     };
 
     explicit ImapSession(Account account) : account_(std::move(account)), index_(account_.index) {}
@@ -37,17 +40,24 @@ public:
     ImapSession& operator=(const ImapSession&) = delete;
 
     // Connects to the account's server (without a port: 993 for Security 2, else 143), reads the greeting and the
-    // capabilities, goes over to TLS as its security says, and logs in with its user name and password.
+    // capabilities, goes over to TLS as its security says, and logs in with its user name and password. Every
+    // connection learns the capabilities afresh: from the greeting or a CAPABILITY command, again after STARTTLS,
+    // and after the login. Where the server offers ID (RFC 2971), the client names itself after the login: some
+    // servers refuse to open a folder to a client that has not.
     Result open();
     // EXAMINE the account's folder (empty: INBOX).
     Result examine();
-    // The message numbers without \Seen (SEARCH UNSEEN).
+    // The message numbers without \Seen (SEARCH UNSEEN), ascending, each once. A response beyond kSearchBytes, or
+    // more than kSearchNumbers numbers, is a broken server.
     Result search_unseen(std::vector<std::uint32_t>& numbers);
+    // How many messages are without \Seen: SEARCH RETURN (COUNT) UNSEEN where the server offers ESEARCH (RFC 4731),
+    // else the numbers of SEARCH UNSEEN counted.
+    Result count_unseen(std::uint32_t& count);
     // The header block of each message (FETCH BODY.PEEK[HEADER], at most kHeaderLimit bytes of each), handed to
     // each in the order the server sends them.
     Result fetch_headers(const std::vector<std::uint32_t>& numbers, const std::function<void(std::string_view)>& each);
-    // LOGOUT and close; the connection is closed whatever the server answers.
-    Result logout();
+    // LOGOUT and close, the answer awaited at most timeout_ms; the connection is closed whatever the server answers.
+    Result logout(int timeout_ms = MailConnection::receive_budget_ms());
     // Closes at once, without a word to the server.
     void close();
 
@@ -55,14 +65,27 @@ public:
     bool offers(std::string_view capability) const;
     bool is_open() const { return connection_.is_open(); }
 
+    // Reads the stop request between two responses (check_stop_due of the mail check), at most as often as it says.
+    void watch_stop(bool (*due)()) { stop_due_ = due; }
+    // Every wait ends at once while the eventfd cancel_fd (CancelSignal) is raised; -1: none.
+    void set_cancel(int cancel_fd) { connection_.set_cancel(cancel_fd); }
+    // TCP keepalive on the connection, as the timing record says: a silently dropped link is found in minutes.
+    int keep_alive();
+    // The connection's own address and its server's.
+    bool endpoints(sockaddr_storage& local, sockaddr_storage& peer) const { return connection_.endpoints(local, peer); }
+
     // IDLE (RFC 2177). start_idle sends IDLE and waits for the server's go-ahead. wait_idle waits at most
-    // timeout_ms for a change. stop_idle sends DONE and waits at most timeout_ms for the tagged answer; a change
+    // timeout_ms for a change, however much else the server sends meanwhile; more than kIdleFloodLines responses
+    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most timeout_ms for the tagged answer; a change
     // reported meanwhile sets *changed. No answer in time means a dead connection: it is closed, and failed.
     Result start_idle();
     IdleEvent wait_idle(int timeout_ms);
     Result stop_idle(int timeout_ms, bool* changed = nullptr);
 
     static constexpr std::size_t kHeaderLimit = 64 * 1024;
+    static constexpr std::size_t kSearchBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t kSearchNumbers = 2 * 1000 * 1000;
+    static constexpr int kIdleFloodLines = 2000;
 
     // The names of the steps in the error lines, for the README's table of them (tests).
     static std::vector<std::string> step_names();
@@ -77,9 +100,12 @@ private:
     Result starttls();
     Result login();
     Result enable_utf8();
+    Result identify();
     Result command(const Step& step, const std::vector<std::string>& pieces, const Untagged& untagged = {},
-                   const char* refused_line = nullptr);
+                   const char* refused_line = nullptr, std::string* answer = nullptr);
     Result read_response(ImapResponse& r, int timeout_ms, const Step& step);
+    Result stop_check();
+    bool flooded();
     Result fail(const Step& step, const char* form, int error);
     Result fail_line(const char* line, int error);
     bool take_capabilities(const ImapResponse& r);
@@ -93,5 +119,9 @@ private:
     bool utf8_ = false; // UTF8=ACCEPT enabled (RFC 6855): names go as UTF-8
     int tag_number_ = 0;
     std::string idle_tag_;
+    bool (*stop_due_)() = nullptr;
+    std::size_t bytes_left_ = SIZE_MAX; // what the command being read may still receive
+    std::chrono::steady_clock::time_point flood_window_{};
+    int flood_lines_ = 0; // responses in IDLE since flood_window_ began
     bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
 };

@@ -1,6 +1,7 @@
 #include "mail/net/mail_connection.h"
 
 #include "logging/log.h"
+#include "mail/net/cancel_signal.h"
 #include "mail/net/server_name.h"
 #include "mail/net/tls_link.h"
 #include "platform/timing.h"
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -29,11 +31,10 @@ int fail(const char* format, int code) {
     return -1;
 }
 
-// One poll on the socket; errno is cleared first so that a wait that simply ran out reports 0, not a stale code.
-int wait_socket(int fd, short events, int timeout_ms) {
-    pollfd p{fd, events, 0};
-    errno = 0;
-    return poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
+// One poll on the socket and the cancel signal; errno is cleared first so that a wait that simply ran out reports
+// 0, not a stale code.
+int wait_socket(int fd, short events, int cancel_fd, int timeout_ms) {
+    return poll_cancellable(fd, events, cancel_fd, timeout_ms);
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -56,17 +57,16 @@ void bound_transfers(int fd) {
 }
 
 // Connects without blocking and waits for the handshake at most timeout_ms. Returns 0 or an errno value.
-int connect_bounded(int fd, const sockaddr* address, socklen_t length, int timeout_ms) {
+int connect_bounded(int fd, const sockaddr* address, socklen_t length, int cancel_fd, int timeout_ms) {
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int code = 0;
     if (::connect(fd, address, length) != 0) {
         code = errno;
         if (code == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
             int ready;
             do {
-                ready = poll(&p, 1, timeout_ms);
+                ready = poll_cancellable(fd, POLLOUT, cancel_fd, timeout_ms);
             } while (ready < 0 && errno == EINTR);
             socklen_t size = sizeof code;
             if (ready == 1) {
@@ -195,8 +195,8 @@ int MailConnection::connect() {
         }
         const int left = static_cast<int>(addresses_.size() - i);
         code = connect_bounded(fd_, reinterpret_cast<const sockaddr*>(&addresses_[i]), length_of(addresses_[i]),
-                               std::max(1, remaining_ms(deadline) / left));
-        if (code == 0 || remaining_ms(deadline) == 0) {
+                               cancel_fd_, std::max(1, remaining_ms(deadline) / left));
+        if (code == 0 || code == ECANCELED || remaining_ms(deadline) == 0) {
             break;
         }
     }
@@ -226,7 +226,7 @@ int MailConnection::start_tls(const char* pin) {
         return fail("LAN operation ---> TLS handshake is abnormal[err: %d]", EPROTO);
     }
     TlsRefusal refusal;
-    tls_ = tls_open(fd_, host_, pin, timing().connect_timeout_ms, refusal);
+    tls_ = tls_open(fd_, host_, pin, timing().connect_timeout_ms, refusal, cancel_fd_);
     if (tls_ != nullptr) {
         return 0;
     }
@@ -254,7 +254,7 @@ int MailConnection::send(const char* bytes, int length) {
     if (fd_ < 0) {
         return fail("LAN operation ---> Transmission of a message (select) is abnormal[err: %d]", EBADF);
     }
-    int ready = wait_socket(fd_, POLLOUT, timing().send_timeout_ms);
+    int ready = wait_socket(fd_, POLLOUT, cancel_fd_, timing().send_timeout_ms);
     int wait_code = errno;
     if (ready != 1) {
         return fail("LAN operation ---> Transmission of a message (select) is abnormal[err: %d]", wait_code);
@@ -285,7 +285,35 @@ int MailConnection::wait_readable(int timeout_ms) {
     if (tls_ != nullptr) {
         return tls_wait_readable(tls_, timeout_ms);
     }
-    return wait_socket(fd_, POLLIN, timeout_ms);
+    return wait_socket(fd_, POLLIN, cancel_fd_, timeout_ms);
+}
+
+void MailConnection::set_cancel(int cancel_fd) {
+    cancel_fd_ = cancel_fd;
+    if (tls_ != nullptr) {
+        tls_set_cancel(tls_, cancel_fd);
+    }
+}
+
+int MailConnection::keep_alive(int idle_ms, int interval_ms, int probes) {
+    auto seconds = [](int ms) { return std::max(1, (ms + 999) / 1000); };
+    const int on = 1;
+    const int idle = seconds(idle_ms);
+    const int interval = seconds(interval_ms);
+    if (fd_ < 0 || setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
+        setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0) {
+        return fail("LAN operation ---> The keepalive setting is abnormal[err: %d]", fd_ < 0 ? EBADF : errno);
+    }
+    return 0;
+}
+
+bool MailConnection::endpoints(sockaddr_storage& local, sockaddr_storage& peer) const {
+    socklen_t local_size = sizeof local;
+    socklen_t peer_size = sizeof peer;
+    return fd_ >= 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &local_size) == 0 &&
+           getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_size) == 0;
 }
 
 int MailConnection::receive_budget_ms() {
@@ -495,6 +523,10 @@ int MailConnection::receive_line(std::string& line, std::size_t max_bytes, int t
             return fail("LAN operation ---> The reception is abnormal[err: %d]", got == 0 ? ENOTCONN : errno);
         }
         pending_.append(chunk, static_cast<std::size_t>(got));
+        if (pending_.find('\n') == std::string::npos && remaining_ms(deadline) == 0) {
+            // A server that keeps sending must not stretch the wait: data that is ready says nothing of the time.
+            return fail("LAN operation ---> The reception is abnormal[err: %d]", ETIMEDOUT);
+        }
     }
 }
 
@@ -510,6 +542,9 @@ int MailConnection::receive_exact(char* into, std::size_t size, int timeout_ms) 
             return fail("LAN operation ---> The reception is abnormal[err: %d]", got == 0 ? ENOTCONN : errno);
         }
         done += static_cast<std::size_t>(got);
+        if (done < size && remaining_ms(deadline) == 0) {
+            return fail("LAN operation ---> The reception is abnormal[err: %d]", ETIMEDOUT);
+        }
     }
     return 0;
 }

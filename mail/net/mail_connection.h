@@ -83,6 +83,17 @@ public:
     // Writes no log line.
     int wait_readable(int timeout_ms);
 
+    // Every later wait (connect, TLS handshake, send, receive) also ends, failing with ECANCELED, when the eventfd
+    // cancel_fd becomes readable (CancelSignal); -1 for none.
+    void set_cancel(int cancel_fd);
+
+    // TCP keepalive on the connected socket: the first probe after idle_ms of silence, then every interval_ms;
+    // probes unanswered end the connection (rounded up to whole seconds).
+    int keep_alive(int idle_ms, int interval_ms, int probes);
+
+    // The socket's own address and its peer's; false when not connected.
+    bool endpoints(sockaddr_storage& local, sockaddr_storage& peer) const;
+
     // Ends the connection (with the TLS closing alert when the link is sound). Always 0.
     int close();
 
@@ -101,6 +112,7 @@ private:
     long read_charged(void* into, std::size_t n, int& budget_ms);
 
     int fd_ = -1;
+    int cancel_fd_ = -1;
     std::vector<sockaddr_storage> addresses_; // in the resolver's order, port set
     std::string host_;
     TlsLink* tls_ = nullptr;

@@ -1,5 +1,6 @@
 #include "mail/net/tls_link.h"
 
+#include "mail/net/cancel_signal.h"
 #include "mail/net/tls_settings.h"
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@ struct TlsLink {
     bool trusted = false; // handshake done and certificate accepted
     bool pinned = false;  // accepted for the pin, not for the trust store
     std::string fingerprint;
+    int cancel_fd = -1; // the connection's cancel signal: it ends every wait
     int failure = 0;      // errno of a fatal error, reported again by every later read and write; no closing
                           // alert may follow it
 };
@@ -153,9 +155,9 @@ int handshake(TlsLink& link, int timeout_ms) {
             link.failure = code;
             break;
         }
-        pollfd p{link.fd, static_cast<short>(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
         int left = remaining_ms(deadline);
-        int ready = left > 0 ? poll(&p, 1, left) : 0;
+        const short events = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+        int ready = left > 0 ? poll_cancellable(link.fd, events, link.cancel_fd, left) : 0;
         if (ready == 0) {
             code = ETIMEDOUT;
             break;
@@ -215,10 +217,12 @@ bool failed_before(const TlsLink* link) {
 
 } // namespace
 
-TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_ms, TlsRefusal& refusal) {
+TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_ms, TlsRefusal& refusal,
+                  int cancel_fd) {
     refusal = {};
     auto* link = new TlsLink;
     link->fd = fd;
+    link->cancel_fd = cancel_fd;
     if (!prepare(*link, host)) {
         refusal = {TlsRefusal::Kind::handshake, ENOMEM, {}, {}};
     } else if (int code = handshake(*link, timeout_ms); code != 0) {
@@ -238,15 +242,17 @@ TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_
     return nullptr;
 }
 
+void tls_set_cancel(TlsLink* link, int cancel_fd) {
+    link->cancel_fd = cancel_fd;
+}
+
 int tls_wait_readable(TlsLink* link, int timeout_ms) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     for (;;) {
         if (SSL_pending(link->ssl) > 0 || link->failure != 0) {
             return 1;
         }
-        pollfd p{link->fd, POLLIN, 0};
-        errno = 0;
-        int ready = poll(&p, 1, remaining_ms(deadline));
+        int ready = poll_cancellable(link->fd, POLLIN, link->cancel_fd, remaining_ms(deadline));
         if (ready != 1) {
             return ready;
         }

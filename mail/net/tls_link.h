@@ -30,8 +30,10 @@ struct TlsRefusal {
 
 // Runs the handshake on the connected socket fd, all of it within timeout_ms, and judges the certificate. host is
 // the server's name or address as the user wrote it; pin is the account's TlsFingerprint. nullptr, with refusal
-// saying why, when the link cannot be had or trusted. The socket stays open either way.
-TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_ms, TlsRefusal& refusal);
+// saying why, when the link cannot be had or trusted. The socket stays open either way. The handshake and every
+// later wait end with ECANCELED once the eventfd cancel_fd (-1: none) is readable.
+TlsLink* tls_open(int fd, const std::string& host, const char* pin, int timeout_ms, TlsRefusal& refusal,
+                  int cancel_fd = -1);
 
 // Waits at most timeout_ms for data to read: 1 when there is data or the server's end of the connection, 0 when
 // the wait ran out (errno 0), -1 when the wait failed. Records without data, such as the session tickets a TLS 1.3
@@ -45,6 +47,9 @@ ssize_t tls_read(TlsLink* link, void* into, std::size_t size);
 ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size);
 
 TlsPeer tls_peer(const TlsLink* link);
+
+// The eventfd that ends the link's waits from now on (-1: none).
+void tls_set_cancel(TlsLink* link, int cancel_fd);
 
 // Why the verifier refused a certificate, in OpenSSL's words, for an untrusted refusal's code.
 std::string tls_refusal_reason(int code);

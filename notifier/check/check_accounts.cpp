@@ -1,5 +1,7 @@
 #include "notifier/check/check.h"
 
+#include "mail/account_settings.h"
+#include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/server_name.h"
@@ -227,18 +229,39 @@ bool has_filters(int index) {
     return false;
 }
 
-// The check itself, as the next pass runs it: login and the count it gives.
-void run_account_check(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
+// The check itself, as the next pass runs it: login and the count it gives; whether it worked.
+bool run_account_check(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
     CapturedErrors errors;
     int count = mail_check(index);
     std::string line = errors.last();
     if (!line.empty()) {
         report.fail(topic, explain_failure(line, index));
-    } else if (count < 0) {
+        return false;
+    }
+    if (count < 0) {
         report.fail(topic, std::string(protocol.name) + " check failed");
+        return false;
+    }
+    report.ok(topic, std::string(protocol.name) + " login accepted; count " + std::to_string(count) + " (" +
+                         (has_filters(index) ? "sender hits" : protocol.counted) + ")");
+    return true;
+}
+
+// Whether the push can watch an IMAP account: its server must offer IDLE once logged in. A connection of its own,
+// as the watcher makes one; a failure here has been reported by the check before.
+void report_push(CheckReport& report, const std::string& topic, int index) {
+    CapturedErrors errors;
+    ImapSession session(read_account(index));
+    if (session.open() != ImapSession::Result::ok) {
+        return;
+    }
+    const bool idle = session.offers("IDLE");
+    session.logout();
+    if (idle) {
+        report.ok(topic, "push: the server offers IDLE; while monitoring runs, a change reaches the LED at once");
     } else {
-        report.ok(topic, std::string(protocol.name) + " login accepted; count " + std::to_string(count) + " (" +
-                             (has_filters(index) ? "sender hits" : protocol.counted) + ")");
+        report.info(topic, "no push: the server does not offer IDLE; the interval alone brings the checks "
+                           "(IntervalTimer, kd5lite_ap)");
     }
 }
 
@@ -297,8 +320,9 @@ void check_account(CheckReport& report, int index) {
         report.fail(topic, "the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)");
         return;
     }
-    if (reach_server(report, topic, *protocol, index)) {
-        run_account_check(report, topic, *protocol, index);
+    if (reach_server(report, topic, *protocol, index) && run_account_check(report, topic, *protocol, index) &&
+        protocol == &kImap) {
+        report_push(report, topic, index);
     }
 }
 

@@ -76,6 +76,35 @@ TEST_F(Jobs, MonitorWithoutIntervalStillStopsAndClearsOnlyThreeLamps) {
     EXPECT_NE(log_text(dir_, "err").find("USB operation ---> "), std::string::npos);
 }
 
+// A failed check keeps the LED as the last good check left it, but only for the mailbox that check saw: pointed at
+// another server, user, protocol or folder, the account shows nothing until a check of the new one succeeds.
+TEST_F(Jobs, AChangedMailboxForgetsTheLedOfTheOldOne) {
+    tool_write("IntervalTimer", "1");
+    tool_write_account(0, "127.0.0.1:1", "taro", "secret"); // nothing listens: every check fails
+    struct Step {
+        const char* setting; // changed before the run; nullptr: none
+        const char* value;
+        int lit; // LED 0 after the run, which started lit
+    } steps[] = {
+        {nullptr, nullptr, 0},      // the first run learns the mailbox
+        {nullptr, nullptr, 1},      // the same mailbox: the failed check keeps the LED
+        {"ServerName", "127.0.0.2:1", 0},
+        {"ID", "hanako", 0},
+        {"Folder", "Archive", 0},
+        {"Protocol", "1", 0},
+        {nullptr, nullptr, 1},
+    };
+    for (const Step& step : steps) {
+        if (step.setting != nullptr) {
+            tool_write(step.setting, step.value, 0);
+        }
+        tool_write("Request", "4");
+        g_lamp = LampState{{1, 0, 0}, {1, 0, 0}};
+        ASSERT_TRUE(run_job(mail_monitor));
+        EXPECT_EQ(g_lamp.lit[0], step.lit) << (step.setting != nullptr ? step.setting : "(unchanged)");
+    }
+}
+
 TEST_F(Jobs, AccountCheckOnlyLogsAndEnds) {
     ASSERT_TRUE(run_job(account_check));
     std::string log = log_text(dir_, "log");

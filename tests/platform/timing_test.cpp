@@ -10,10 +10,11 @@ TEST(Timing, ScalingShortensDurationsButKeepsCounts) {
     EXPECT_EQ(t.usb_poll_count, 100);
     EXPECT_EQ(t.recv_attempts, 60);
     EXPECT_EQ(t.monitor_steps_per_min, 60);
-    // The push's renewal and backoff shrink with the rest, or a test would wait out nine real minutes; the slice
-    // that bounds how soon a stop is seen, and the clock jump that means a suspend, stay real.
+    // The push's renewal and backoff shrink with the rest, or a test would wait out nine real minutes; the clock
+    // jump that means a suspend stays real, and so does the count of keepalive probes.
     EXPECT_EQ(t.idle_renew_ms, 5400);
     EXPECT_EQ(t.idle_backoff_max_ms, 3000);
-    EXPECT_EQ(t.push_slice_ms, 100);
+    EXPECT_EQ(t.idle_settled_ms, 600);
     EXPECT_EQ(t.clock_jump_ms, 3000);
+    EXPECT_EQ(t.keepalive_probes, 3);
 }

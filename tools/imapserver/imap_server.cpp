@@ -88,6 +88,8 @@ std::string tagged(const std::string& tag, const std::string& text) {
 
 struct ImapServer::Session : ServerConnection {
     bool muted = false;
+    bool identified = false; // sent ID
+    bool utf8 = false;       // enabled UTF8=ACCEPT
     std::string user; // once logged in
     bool selected = false;
     bool read_only = false;
@@ -137,19 +139,27 @@ void ImapServer::push(const std::string& bytes) {
     [[maybe_unused]] ssize_t n = write(push_pipe_[1], &byte, 1);
 }
 
+int ImapServer::open_sessions() const {
+    std::lock_guard lock(mutex_);
+    return open_sessions_;
+}
+
 void ImapServer::serve(int fd) {
     Session s;
     s.fd = fd;
+    {
+        std::lock_guard lock(mutex_);
+        ++open_sessions_;
+    }
     if ((script_.tls != ImapTls::implicit || start_tls(s)) && answer(s, "GREETING", script_.greeting)) {
         std::string command;
         while (read_command(s, command) && handle(s, command)) {
         }
     }
-    {
-        std::lock_guard lock(mutex_);
-        idling_ = false;
-    }
     end(s);
+    std::lock_guard lock(mutex_);
+    idling_ = false;
+    --open_sessions_;
 }
 
 // The server's side of the handshake. False when it failed or stop() was called; a mute fault at "TLS" leaves the
@@ -203,8 +213,12 @@ bool ImapServer::handle(Session& s, const std::string& command) {
 std::string ImapServer::respond(Session& s, const std::string& tag, const ImapResponse& parsed) {
     const std::string& name = parsed.keyword;
     const std::vector<ImapValue>& args = parsed.data;
-    const bool offer_tls = script_.tls == ImapTls::starttls && s.ssl == nullptr && s.user.empty();
-    const std::string capabilities = script_.capabilities + (offer_tls ? " STARTTLS" : "");
+    const bool in_clear = s.ssl == nullptr;
+    const bool offer_tls =
+        script_.tls == ImapTls::starttls && (in_clear || script_.starttls_in_tls) && s.user.empty();
+    const std::string& named =
+        in_clear && !script_.clear_capabilities.empty() ? script_.clear_capabilities : script_.capabilities;
+    const std::string capabilities = named + (offer_tls ? " STARTTLS" : "");
     if (name == "CAPABILITY") {
         return "* CAPABILITY " + capabilities + "\r\n" + tagged(tag, "OK CAPABILITY completed");
     }
@@ -215,7 +229,12 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         return "* BYE logging out\r\n" + tagged(tag, "OK LOGOUT completed");
     }
     if (name == "STARTTLS") {
-        return offer_tls ? tagged(tag, "OK begin TLS negotiation now") : tagged(tag, "BAD STARTTLS not offered");
+        return offer_tls && in_clear ? tagged(tag, "OK begin TLS negotiation now")
+                                     : tagged(tag, "BAD STARTTLS not offered");
+    }
+    if (name == "ID") {
+        s.identified = true;
+        return "* ID (\"name\" \"kd5lite-imapserver\")\r\n" + tagged(tag, "OK ID completed");
     }
     if (s.user.empty()) {
         if (name == "LOGIN" && args.size() == 2) {
@@ -224,7 +243,8 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
             }
             return tagged(tag, login(s, args[0].text, args[1].text));
         }
-        if (name == "AUTHENTICATE" && !args.empty() && upper(args[0].text) == "PLAIN") {
+        if (name == "AUTHENTICATE" && !args.empty() && upper(args[0].text) == "PLAIN" &&
+            has_word(capabilities, "AUTH=PLAIN")) {
             return authenticate(s, tag, args.size() > 1 ? args[1].text : "");
         }
         return tagged(tag, "BAD log in first");
@@ -234,12 +254,19 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         for (const ImapValue& v : args) {
             if (has_word(capabilities, v.text)) {
                 enabled.append(" ").append(upper(v.text));
+                s.utf8 = s.utf8 || upper(v.text) == "UTF8=ACCEPT";
             }
         }
         return "* ENABLED" + enabled + "\r\n" + tagged(tag, "OK ENABLE completed");
     }
     if ((name == "SELECT" || name == "EXAMINE") && args.size() == 1) {
         const std::string& wanted = args[0].text;
+        if (script_.unsafe_until_id && !s.identified) {
+            return tagged(tag, "NO SELECT Unsafe Login. Please contact kefu@188.com for help");
+        }
+        if (!s.utf8 && std::any_of(wanted.begin(), wanted.end(), [](char c) { return (c & 0x80) != 0; })) {
+            return tagged(tag, "BAD 8-bit mailbox name without UTF8=ACCEPT enabled");
+        }
         bool inbox = upper(script_.folder) == "INBOX";
         if (!(inbox ? upper(wanted) == "INBOX" : wanted == script_.folder)) {
             s.selected = false;
@@ -327,7 +354,7 @@ std::string ImapServer::fetch(Session& s, const std::string& set, bool peek) {
 
 // IDLE (RFC 2177): pushed responses go out as they come until the client's DONE.
 bool ImapServer::idle(Session& s, const std::string& tag) {
-    if (!answer(s, "IDLE", "+ idling\r\n")) {
+    if (!answer(s, "IDLE", script_.idle_text + "\r\n")) {
         return false;
     }
     {
@@ -343,6 +370,9 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
             }
             if (p[1].revents != 0) {
                 return false;
+            }
+            if (p[2].revents != 0 && script_.idle_poll_ms > 0 && !pause(script_.idle_poll_ms)) {
+                return false; // the server looks at the mailbox only now and then
             }
             if (p[2].revents != 0) {
                 char drain[64];
@@ -377,7 +407,9 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
 
 // Sends an answer, then acts out the fault when this is the event it is scripted for. False ends the session.
 bool ImapServer::answer(Session& s, const std::string& event, const std::string& text) {
-    const bool faulted = script_.fault != ImapFault::none && event == script_.fault_at;
+    const bool faulted = script_.fault != ImapFault::none && event == script_.fault_at &&
+                         (script_.fault_count == 0 || faults_done_ < script_.fault_count);
+    faults_done_ += faulted ? 1 : 0;
     if (s.muted || (faulted && script_.fault == ImapFault::mute)) {
         s.muted = true;
         return true;
@@ -397,6 +429,12 @@ bool ImapServer::answer(Session& s, const std::string& event, const std::string&
         return false;
     case ImapFault::delay:
         return pause(script_.fault_delay_ms) && send_bytes(s, text);
+    case ImapFault::flood:
+        // Instead of the answer (the tagged line never comes), or after it for the greeting and IDLE.
+        if (event != "IDLE" && event != "GREETING") {
+            return flood(s);
+        }
+        return send_bytes(s, text) && flood(s);
     case ImapFault::reset:
         reset_on_close(s);
         return false;
@@ -413,6 +451,19 @@ bool ImapServer::answer(Session& s, const std::string& event, const std::string&
     }
     close_gently(s);
     return false;
+}
+
+// The flood line again and again until the client goes; what the client says meanwhile is recorded, never answered.
+bool ImapServer::flood(Session& s) {
+    for (;;) {
+        std::string line;
+        if (s.ssl == nullptr && wait_fd(s.fd, POLLIN, 0) && read_line(s, line, kMaxLine)) {
+            record(line);
+        }
+        if (!send_bytes(s, script_.flood_line + "\r\n") || !pause(script_.flood_pause_ms)) {
+            return false;
+        }
+    }
 }
 
 bool ImapServer::send_bytes(Session& s, const std::string& bytes) {

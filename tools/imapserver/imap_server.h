@@ -23,6 +23,7 @@ enum class ImapFault {
     endless_literal, // instead of answering, announces a literal of 2^40 bytes and sends bytes until the client goes
     endless_line,    // instead of answering, sends "* OK " and bytes without a line feed until the client goes
     delay,           // answers fault_delay_ms late
+    flood,           // answers, then sends flood_line again and again, flood_pause_ms apart, until the client goes
 };
 
 enum class ImapTls {
@@ -45,12 +46,21 @@ struct ImapScript {
     std::string greeting = "* OK kd5lite IMAP server ready\r\n"; // sent as is
     // What CAPABILITY names; STARTTLS is added while the server offers it.
     std::string capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE";
+    // What CAPABILITY names before TLS, when not the same (a server that offers no AUTH=PLAIN in clear).
+    std::string clear_capabilities;
+    bool starttls_in_tls = false;      // STARTTLS named even inside TLS, where it must not be taken up again
+    std::string idle_text = "+ idling"; // the continuation that lets the client's IDLE in
+    int idle_poll_ms = 0;               // > 0: changes reach a client in IDLE only at the server's next look
+    bool unsafe_until_id = false;       // SELECT and EXAMINE refused ("Unsafe Login") until the client sent ID
     std::string folder = "INBOX"; // the one mailbox, as the client must name it (INBOX in any case)
     // Command name (upper case) -> bytes sent instead of the normal answer; "%TAG%" stands for the command's tag.
     std::map<std::string, std::string> replies;
     ImapFault fault = ImapFault::none;
     std::string fault_at = "GREETING";
     int fault_delay_ms = 150;
+    int fault_count = 0; // the fault is acted out this many times, then the server behaves (0: every time)
+    std::string flood_line = "* OK still here";
+    int flood_pause_ms = 0;
     // Every answer goes out in pieces of this many bytes (0: whole), piece_pause_ms apart, so that lines and
     // literals reach the client over several reads.
     std::size_t piece_bytes = 0;
@@ -77,6 +87,8 @@ public:
     std::vector<bool> seen(const std::string& user) const;
     // Sends bytes (untagged responses such as "* 4 EXISTS\r\n") to the client while it idles; kept until then.
     void push(const std::string& bytes);
+    // Client connections being served now (0 or 1: one is served after another).
+    int open_sessions() const;
 
 private:
     struct Session;
@@ -89,6 +101,7 @@ private:
     std::string fetch(Session& s, const std::string& set, bool peek);
     bool idle(Session& s, const std::string& tag);
     bool answer(Session& s, const std::string& event, const std::string& text);
+    bool flood(Session& s);
     bool read_command(Session& s, std::string& command);
     bool read_bytes(Session& s, std::size_t count, std::string& into);
     bool send_bytes(Session& s, const std::string& bytes);
@@ -97,5 +110,7 @@ private:
     std::map<std::string, ImapMailbox> mailboxes_; // under mutex_, as pushed_ and idling_
     std::string pushed_;
     bool idling_ = false;
+    int open_sessions_ = 0;
+    int faults_done_ = 0; // server thread only
     int push_pipe_[2] = {-1, -1};
 };

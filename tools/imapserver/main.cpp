@@ -23,12 +23,19 @@ Serves IMAP folders until SIGINT or SIGTERM. The first line on standard output i
   --transcript FILE      append every command received to FILE
   --greeting TEXT        greeting line instead of the usual one
   --capability TEXT      what CAPABILITY names (default "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE")
+  --clear-capability TEXT  what CAPABILITY names before TLS, when not the same
+  --idle-text TEXT       the continuation that answers IDLE (default "+ idling")
+  --idle-poll MS         changes reach a client in IDLE only MS milliseconds after they happen
   --folder NAME          the one folder, as clients must name it (default INBOX)
   --reply NAME=TEXT      answer command NAME with TEXT; %TAG% stands for the command's tag
   --fault KIND[@EVENT]   misbehave at EVENT, a command name, GREETING (default), TLS or DONE. KIND is one of
                          mute, close, reset, bye (answer, --fault-delay MS later "* BYE" and close),
-                         endless_literal, endless_line, delay (answer --fault-delay MS late)
+                         endless_literal, endless_line, delay (answer --fault-delay MS late),
+                         flood (--flood-line again and again, --flood-pause MS apart, instead of the answer, or
+                         after it for GREETING and IDLE)
   --fault-delay MS       see bye and delay (default 150)
+  --flood-line TEXT      see flood (default "* OK still here")
+  --flood-pause MS       see flood (default 0)
   --pieces N:MS          send every answer in pieces of N bytes, MS milliseconds apart
   --tls MODE             implicit: TLS from the first byte (as on port 993); starttls: plain until STARTTLS
   --cert FILE            with --tls: the server certificate (PEM), then any intermediate authorities
@@ -61,6 +68,7 @@ ImapFault to_fault(const std::string& kind) {
         {"endless_literal", ImapFault::endless_literal},
         {"endless_line", ImapFault::endless_line},
         {"delay", ImapFault::delay},
+        {"flood", ImapFault::flood},
     };
     for (const auto& [name, fault] : kinds) {
         if (kind == name) {
@@ -108,6 +116,16 @@ Options parse(int argc, char** argv) {
             o.script.greeting = line_of(value);
         } else if (option == "--capability") {
             o.script.capabilities = value;
+        } else if (option == "--clear-capability") {
+            o.script.clear_capabilities = value;
+        } else if (option == "--idle-text") {
+            o.script.idle_text = unescape(value);
+        } else if (option == "--idle-poll") {
+            o.script.idle_poll_ms = to_number(value, "--idle-poll");
+        } else if (option == "--flood-line") {
+            o.script.flood_line = unescape(value);
+        } else if (option == "--flood-pause") {
+            o.script.flood_pause_ms = to_number(value, "--flood-pause");
         } else if (option == "--folder") {
             o.script.folder = value;
         } else if (option == "--reply") {

@@ -42,6 +42,9 @@ std::string describe(const ImapResponse& r) {
     for (const std::string& name : capability_names(r)) {
         out += " c" + name;
     }
+    if (std::uint32_t count = 0; esearch_count(r, "k5", count)) {
+        out += " e" + std::to_string(count);
+    }
     if (const ImapValue* header = fetch_item(r, "BODY[HEADER]")) {
         FUZZ_CHECK(header->is_string());
         out += " h" + header->text;

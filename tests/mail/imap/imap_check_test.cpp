@@ -1,14 +1,27 @@
 #include "mail/account_settings.h"
+#include "mail/check_stop.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
 
 #include "settings/settings_access.h"
+#include "mail/net/cancel_signal.h"
 #include "tests/mail/mail_test_env.h"
+#include "tests/mail/test_pki.h"
+#include "tests/support/lampsim_handle.h"
 #include "tools/imapserver/imap_server.h"
 #include "tools/pop3server/pop3_message.h"
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -277,6 +290,225 @@ TEST_F(ImapCheck, BytesAfterTheStarttlsAnswerEndTheCheck) {
     EXPECT_EQ(imap_check(0), -1);
     EXPECT_EQ(server_->commands(), (Lines{"k1 CAPABILITY", "k2 STARTTLS"}));
     EXPECT_EQ(error_lines(), Lines{"check mail ---> STARTTLS was refused[no.0 error: 71]"});
+}
+
+// A session used again learns everything afresh: a STARTTLS server whose greeting names no capabilities, and a
+// UTF-8 folder that needs ENABLE on each connection. Reusing what the last connection learnt skipped STARTTLS
+// ("not offered": the list was the one after the login) and sent the name as 8-bit without ENABLE.
+TEST_F(ImapCheck, EachConnectionOfASessionLearnsTheCapabilitiesAfresh) {
+    const std::string pki = dir_.path("pki");
+    std::filesystem::create_directory(pki);
+    const TestAuthority::Issued own = TestAuthority::self_signed(pki, "home", "IP:127.0.0.1");
+    const std::string folder = "Entw\xc3\xbcrfe";
+    ImapScript script;
+    script.tls = ImapTls::starttls;
+    script.certificate_file = own.certificate_file;
+    script.key_file = own.key_file;
+    script.capabilities += " UTF8=ACCEPT ID";
+    script.folder = folder;
+    serve(mail({"a@b"}), script);
+    settings_set(Key::Security, "1", 0);
+    settings_set(Key::TlsFingerprint, own.fingerprint.c_str(), 0);
+    settings_set(Key::Folder, folder.c_str(), 0);
+    ImapSession session(read_account(0));
+    for (int connection = 1; connection <= 3; ++connection) {
+        ASSERT_EQ(session.open(), ImapSession::Result::ok) << connection << "\n" << all_files();
+        ASSERT_EQ(session.examine(), ImapSession::Result::ok) << connection << "\n" << all_files();
+        session.close();
+    }
+    const Lines commands = server_->commands();
+    for (const char* each : {" STARTTLS", " ENABLE UTF8=ACCEPT", " ID (\"name\" \"kd5lite\" \"version\" \"",
+                             " EXAMINE \"" }) {
+        EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                                [&](const std::string& c) { return c.find(each) != std::string::npos; }),
+                  3)
+            << each;
+    }
+    EXPECT_FALSE(dir_.exists("err07.log")) << all_files();
+}
+
+// The count without sender filters: ESEARCH's COUNT where offered, else SEARCH's numbers each counted once, even
+// for a folder far larger than a megabyte of numbers. A server that sends numbers for ever is broken and given up
+// with its line, with what it sent bounded.
+TEST_F(ImapCheck, UnseenCountsHoldAgainstDuplicatesHugeFoldersAndFloods) {
+    std::string huge = "* SEARCH";
+    for (int n = 1; n <= 200000; ++n) {
+        huge += " " + std::to_string(n);
+    }
+    struct Case {
+        const char* name;
+        std::string capabilities; // added
+        std::string search;       // the reply to SEARCH, before the tagged OK
+        int count;
+        std::string command;
+    } cases[] = {
+        {"duplicates", "", "* SEARCH 1 1 2 2\r\n* SEARCH 2 3 1\r\n", 3, "k5 SEARCH UNSEEN"},
+        {"ESEARCH", " ESEARCH", "* ESEARCH (TAG \"k5\") COUNT 200000\r\n", 200000,
+         "k5 SEARCH RETURN (COUNT) UNSEEN"},
+        {"ESEARCH of another command", " ESEARCH", "* ESEARCH (TAG \"k4\") COUNT 7\r\n", 0,
+         "k5 SEARCH RETURN (COUNT) UNSEEN"},
+        {"200,000 unseen without ESEARCH", "", huge + "\r\n", 200000, "k5 SEARCH UNSEEN"},
+    };
+    for (const Case& c : cases) {
+        ImapScript script;
+        script.capabilities += c.capabilities;
+        script.replies["SEARCH"] = c.search + "%TAG% OK done\r\n";
+        serve(mail({"a@b"}), script);
+        EXPECT_EQ(imap_check(0), c.count) << c.name;
+        EXPECT_EQ(server_->commands()[4], c.command) << c.name;
+    }
+    EXPECT_FALSE(dir_.exists("err07.log")) << all_files();
+
+    Timing t = timing();
+    t.select_timeout_ms = 600000; // only the bound on what the answer may bring can end it
+    set_timing(t);
+    ImapScript flood;
+    flood.fault = ImapFault::flood;
+    flood.fault_at = "SEARCH";
+    flood.flood_line = "* SEARCH";
+    for (int i = 0; i < 1000; ++i) {
+        flood.flood_line += " 1";
+    }
+    serve(mail({"a@b"}), flood);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(error_lines().back(),
+              "check mail ---> The reception of an IMAP confirmation [an unread search command] message is "
+              "abnormal[no.0 error: 90]");
+}
+
+// A server that keeps talking without ever answering holds a check no longer than one command's deadline, and a
+// stop request ends the check at once, with LOGOUT.
+TEST_F(ImapCheck, TalkativeServersNeitherOutlastTheDeadlineNorTheStop) {
+    ImapScript script;
+    script.fault = ImapFault::flood;
+    script.fault_at = "SEARCH";
+    script.flood_pause_ms = 5;
+    Timing t = timing();
+    t.select_timeout_ms = 10; // one command may take 61 waits of 10 ms
+    t.stop_poll_ms = 10;
+    set_timing(t);
+    serve(mail({"a@b"}), script);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_EQ(error_lines().back(), "check mail ---> The reception of an IMAP confirmation [an unread search "
+                                    "command] message is abnormal[no.0 error: 110]");
+
+    t.select_timeout_ms = 600000; // only the stop can end it now
+    t.stop_poll_ms = 200;         // and the LOGOUT's answer is awaited as long: the server reads the LOGOUT meanwhile
+    set_timing(t);
+    clear_error_log();
+    serve(mail({"a@b"}), script);
+    settings_set(Key::Request, "4");
+    ini_write_key(Key::Request);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_TRUE(wait_until([&] { return server_->commands().back() == "k6 LOGOUT"; }));
+    // The flood may leave the LOGOUT unanswered; the search itself is no failure.
+    for (const std::string& line : error_lines()) {
+        EXPECT_EQ(line.find("[an unread search command]"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(check_stop_seen());
+    check_stop_clear();
+}
+
+// In IDLE: a flood is a broken connection; the cancel signal ends a wait at once and leaves the connection as it
+// was, still in IDLE.
+TEST_F(ImapCheck, IdleWaitsEndOnFloodsAndOnTheCancelSignal) {
+    ImapScript script;
+    script.fault = ImapFault::flood;
+    script.fault_at = "IDLE";
+    serve(mail({"a@b"}), script);
+    ImapSession flooded(read_account(0));
+    ASSERT_EQ(flooded.open(), ImapSession::Result::ok);
+    ASSERT_EQ(flooded.examine(), ImapSession::Result::ok);
+    ASSERT_EQ(flooded.start_idle(), ImapSession::Result::ok);
+    EXPECT_EQ(flooded.wait_idle(600000), ImapSession::IdleEvent::gone);
+    EXPECT_FALSE(flooded.is_open());
+    EXPECT_EQ(error_lines().back(),
+              "check mail ---> The IMAP server broke the protocol [an IDLE command][no.0 error: 90]");
+
+    // A slower flood does not stretch a short wait.
+    script.flood_pause_ms = 1;
+    serve(mail({"a@b"}), script);
+    ImapSession trickled(read_account(0));
+    ASSERT_EQ(trickled.open(), ImapSession::Result::ok);
+    ASSERT_EQ(trickled.examine(), ImapSession::Result::ok);
+    ASSERT_EQ(trickled.start_idle(), ImapSession::Result::ok);
+    EXPECT_EQ(trickled.wait_idle(50), ImapSession::IdleEvent::nothing);
+    trickled.close();
+
+    serve(mail({"a@b"}), ImapScript{});
+    CancelSignal cancel;
+    ImapSession session(read_account(0));
+    session.set_cancel(cancel.fd());
+    ASSERT_EQ(session.open(), ImapSession::Result::ok);
+    ASSERT_EQ(session.examine(), ImapSession::Result::ok);
+    ASSERT_EQ(session.keep_alive(), 0);
+    ASSERT_EQ(session.start_idle(), ImapSession::Result::ok);
+    std::thread stopper([&] { cancel.raise(); });
+    EXPECT_EQ(session.wait_idle(600000), ImapSession::IdleEvent::cancelled);
+    stopper.join();
+    cancel.clear();
+    server_->push("* 2 EXISTS\r\n");
+    EXPECT_EQ(session.wait_idle(600000), ImapSession::IdleEvent::change);
+    EXPECT_EQ(session.stop_idle(5000), ImapSession::Result::ok);
+    EXPECT_EQ(session.logout(), ImapSession::Result::ok);
+}
+
+// Loopback of the process's own network namespace up or down; false when it cannot be set.
+bool set_loopback(bool up) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool done = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (done) {
+        request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP));
+        done = ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return done;
+}
+
+// A link that goes silent without a word (here: the loopback of a network namespace of its own taken down under
+// the connection) is found by TCP keepalive within its probes, not at the IDLE's renewal minutes later. Runs in a
+// child process, which owns the namespace; its exit status is the verdict.
+TEST_F(ImapCheck, KeepaliveFindsALinkThatWentSilent) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            _exit(2);
+        }
+        if (!set_loopback(true)) {
+            _exit(3);
+        }
+        Timing t = timing();
+        t.keepalive_idle_ms = 1000;
+        t.keepalive_interval_ms = 1000;
+        t.keepalive_probes = 2;
+        set_timing(t);
+        ImapMailbox box{"secret", mail({"a@b"})};
+        ImapServer server(std::map<std::string, ImapMailbox>{{"alice", box}});
+        if (!server.start()) {
+            _exit(4);
+        }
+        set_account(0, server.server_name(), "alice", "secret");
+        settings_set(Key::Protocol, "1", 0);
+        ImapSession session(read_account(0));
+        if (session.open() != ImapSession::Result::ok || session.examine() != ImapSession::Result::ok ||
+            session.keep_alive() != 0 || session.start_idle() != ImapSession::Result::ok || !set_loopback(false)) {
+            _exit(5);
+        }
+        // Far beyond the probes: only keepalive ends this wait early.
+        const bool found = session.wait_idle(120000) == ImapSession::IdleEvent::gone;
+        const bool timed_out = error_lines().back() == "check mail ---> The reception of an IMAP confirmation [an "
+                                                       "IDLE command] message is abnormal[no.0 error: 110]";
+        _exit(found && timed_out ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not found, 2: no network namespace, 3-5: set-up failed\n" << all_files();
 }
 
 } // namespace

@@ -142,6 +142,32 @@ TEST(ImapParser, SearchAndCapabilityHelpers) {
     EXPECT_TRUE(capability_names(one("+ CAPABILITY IMAP4rev1\r\n")).empty());
 }
 
+// The count of an ESEARCH answer counts only for the command that asked: its tag names it.
+TEST(ImapParser, EsearchCountOfOurCommandOnly) {
+    struct Case {
+        std::string bytes;
+        bool found;
+        std::uint32_t count;
+    } cases[] = {
+        {"* ESEARCH (TAG \"k5\") COUNT 3\r\n", true, 3},
+        {"* ESEARCH (TAG \"k5\") UID COUNT 200000\r\n", true, 200000},
+        {"* ESEARCH (tag \"k5\") MIN 2 count 0\r\n", true, 0},
+        {"* ESEARCH (TAG \"k4\") COUNT 3\r\n", false, 0},  // another command's
+        {"* ESEARCH COUNT 3\r\n", false, 0},              // no correlator: nobody's
+        {"* ESEARCH (TAG \"k5\") MIN 2\r\n", false, 0},    // no count
+        {"* ESEARCH (TAG \"k5\") COUNT x\r\n", false, 0},
+        {"* ESEARCH (TAG \"k5\") COUNT 4294967296\r\n", false, 0},
+        {"* ESEARCH (TAG \"k5\") COUNT\r\n", false, 0},
+        {"* SEARCH 1 2 3\r\n", false, 0},
+        {"k5 OK [ESEARCH] done\r\n", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::uint32_t count = 0;
+        EXPECT_EQ(esearch_count(one(c.bytes), "k5", count), c.found) << c.bytes;
+        EXPECT_EQ(count, c.count) << c.bytes;
+    }
+}
+
 // A FETCH answer carries the header block as a literal of exactly n bytes, which holds CR LF of its own; the
 // split points cover a cut inside the marker, inside the CR LF after it and inside the literal.
 TEST(ImapParser, FetchHeaderLiteralsWhateverTheReadsSplit) {

@@ -295,6 +295,20 @@ TEST_F(Check, ImapAccountIsCheckedByItsOwnProtocol) {
     tool_write("Protocol", "1", 1);
     EXPECT_EQ(check(), 0) << output_;
     EXPECT_TRUE(says("ok   account 2 (green): IMAP login accepted; count 2 (unseen messages)")) << output_;
+    EXPECT_TRUE(says("ok   account 2 (green): push: the server offers IDLE; while monitoring runs, a change reaches "
+                     "the LED at once"))
+        << output_;
+
+    // A server without IDLE: the check says that only the interval will bring the checks.
+    ChildProcess no_idle({KD5LITE_IMAPSERVER, "--port-file", dir_.path("plain.port"), "--user", "hanako:secret",
+                          "--capability", "IMAP4rev1 AUTH=PLAIN"},
+                         {}, dir_.path("plain.out"));
+    ASSERT_TRUE(wait_until([&] { return dir_.exists("plain.port"); }, kPatience));
+    tool_write_account(1, "127.0.0.1:" + std::to_string(std::stoi(dir_.read("plain.port"))), "hanako", "secret");
+    EXPECT_EQ(check(), 0) << output_;
+    EXPECT_TRUE(says("info account 2 (green): no push: the server does not offer IDLE; the interval alone brings "
+                     "the checks (IntervalTimer, kd5lite_ap)"))
+        << output_;
 
     tool_write("Protocol", "7", 1);
     EXPECT_EQ(check(), 1) << output_;

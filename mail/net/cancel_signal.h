@@ -1,0 +1,26 @@
+#pragma once
+
+// A signal that ends a connection's waits from another thread: an eventfd that every wait of a connection polls
+// together with its socket. Raised, it stays raised until cleared, so that a step that begins after the raise
+// ends at once as well.
+class CancelSignal {
+public:
+    CancelSignal();
+    ~CancelSignal();
+    CancelSignal(const CancelSignal&) = delete;
+    CancelSignal& operator=(const CancelSignal&) = delete;
+
+    // -1 when no eventfd could be had: the waits are then bounded by their deadlines alone.
+    int fd() const { return fd_; }
+    void raise();
+    void clear();
+    // Waits at most timeout_ms for the signal; whether it is raised.
+    bool wait(int timeout_ms) const;
+
+private:
+    int fd_ = -1;
+};
+
+// poll() on one socket and a cancel signal (cancel_fd -1: none): 1 when the socket is ready for events, 0 when the
+// time ran out (errno 0), -1 with errno ECANCELED when the signal was raised, or the poll's error.
+int poll_cancellable(int fd, short events, int cancel_fd, int timeout_ms);

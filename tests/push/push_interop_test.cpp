@@ -1,0 +1,322 @@
+// The IDLE watchers against the scripted IMAP server acting out what real servers do: one table of server
+// behaviours, each row run through the same story (the watcher reaches IDLE, a change the server announces wakes
+// the monitor, a stop closes the connection), and the stories of a watcher's life that no single server makes.
+
+#include "mail/account_settings.h"
+#include "push/monitor_wake.h"
+#include "push/push.h"
+#include "push/route_check.h"
+#include "settings/settings_access.h"
+#include "tests/mail/mail_test_env.h"
+#include "tests/mail/test_pki.h"
+#include "tests/support/lampsim_handle.h"
+#include "tools/imapserver/imap_server.h"
+#include "tools/pop3server/pop3_message.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPatience = 20000;
+
+int occurrences(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size())) {
+        ++n;
+    }
+    return n;
+}
+
+int count_commands(const Lines& commands, const std::string& word) {
+    int n = 0;
+    for (const std::string& c : commands) {
+        n += c.find(word) != std::string::npos ? 1 : 0;
+    }
+    return n;
+}
+
+class PushWatcher : public MailTest {
+protected:
+    PushWatcher() {
+        settings_set(Key::StateLog, "107");
+        Timing t = timing();
+        t.push_quiet_ms = 20;
+        t.push_burst_ms = 100;
+        t.idle_backoff_first_ms = 20;
+        t.idle_backoff_max_ms = 200;
+        set_timing(t);
+        std::filesystem::create_directory(pki_);
+    }
+    ~PushWatcher() override { push_stop(); }
+
+    // Serves alice's folder with the script; account 0 points at it with the given security (0, 1, 2) and folder.
+    void serve(ImapScript script, const char* security = "0", const std::string& folder = "") {
+        if (script.tls != ImapTls::none) {
+            const TestAuthority::Issued own = TestAuthority::self_signed(pki_, "home", "IP:127.0.0.1");
+            script.certificate_file = own.certificate_file;
+            script.key_file = own.key_file;
+            settings_set(Key::TlsFingerprint, own.fingerprint.c_str(), 0);
+        }
+        ImapMailbox box{"secret", {{make_message("Taro <taro@example.com>", "alice@kd5lite.test", "hi"), false}}};
+        server_ = std::make_unique<ImapServer>(std::map<std::string, ImapMailbox>{{"alice", box}}, script);
+        ASSERT_TRUE(server_->start()) << server_->error();
+        set_account(0, server_->server_name(), "alice", "secret");
+        settings_set(Key::Switch, "1", 0);
+        settings_set(Key::Protocol, "1", 0);
+        settings_set(Key::Security, security, 0);
+        settings_set(Key::Folder, folder.c_str(), 0);
+    }
+
+    // Starts the watcher and waits until the server has seen `idles` IDLE commands and the client waits in the
+    // last; the notices of its starts are taken.
+    bool watch_until_idle(int idles = 1) {
+        push_start({read_account(0)});
+        bool idle = wait_until(
+            [&] { return count_commands(server_->commands(), " IDLE") >= idles && server_->idling(); }, kPatience);
+        while (monitor_wake().wait(0)) {
+        }
+        return idle;
+    }
+
+    std::string state_log() const { return dir_.read("log07.log"); }
+    std::string diagnosis() const {
+        std::string text = "commands:\n";
+        for (const std::string& c : server_->commands()) {
+            text += "  " + c + "\n";
+        }
+        return text + "errors:\n" + dir_.read("err07.log") + "state:\n" + state_log();
+    }
+
+    std::string pki_ = dir_.path("pki");
+    std::unique_ptr<ImapServer> server_;
+};
+
+// What real servers do that Dovecot does not. Each row: the watcher reaches IDLE (after the dropped first one
+// where the row says so, on a connection made afresh), the burst wakes the monitor, and a stop ends the
+// connection with DONE and LOGOUT.
+TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
+    const std::string folder = "Entw\xc3\xbcrfe";
+    struct Row {
+        const char* name;
+        ImapScript script;
+        const char* security;
+        std::string folder;
+        int idles;         // IDLE commands up to the one the change comes in
+        std::string burst; // what the server announces
+        std::string sent;  // a command the client must have sent on every connection
+    };
+    auto script = [](auto&& change) {
+        ImapScript s;
+        change(s);
+        return s;
+    };
+    auto dropped_idle = [](ImapScript& s) {
+        s.fault = ImapFault::bye;
+        s.fault_at = "IDLE";
+        s.fault_delay_ms = 50;
+        s.fault_count = 1;
+    };
+    const std::string exists = "* 2 EXISTS\r\n";
+    const Row rows[] = {
+        {"greeting without capabilities (Gimap), STARTTLS, first IDLE dropped", script([&](ImapScript& s) {
+             s.greeting = "* OK Gimap ready for requests from 192.0.2.1 x1mb123456\r\n";
+             s.tls = ImapTls::starttls;
+             dropped_idle(s);
+         }),
+         "1", "", 2, exists, "STARTTLS"},
+        {"Exchange greeting and continuation", script([](ImapScript& s) {
+             s.greeting = "* OK The Microsoft Exchange IMAP4 service is ready.\r\n";
+             s.idle_text = "+ IDLE accepted, awaiting DONE command.";
+         }),
+         "0", "", 1, exists, ""},
+        {"bare continuation", script([](ImapScript& s) { s.idle_text = "+"; }), "0", "", 1, exists, ""},
+        {"STARTTLS named again inside TLS", script([](ImapScript& s) {
+             s.tls = ImapTls::starttls;
+             s.starttls_in_tls = true;
+         }),
+         "1", "", 1, exists, "STARTTLS"},
+        {"no AUTH=PLAIN before TLS", script([](ImapScript& s) {
+             s.tls = ImapTls::starttls;
+             s.clear_capabilities = "IMAP4rev1 IDLE";
+         }),
+         "1", "", 1, exists, "AUTHENTICATE PLAIN"},
+        {"EXPUNGE and EXISTS for the same message in one burst", ImapScript{}, "0", "", 1,
+         "* 1 EXPUNGE\r\n* 1 EXISTS\r\n", ""},
+        {"Unsafe Login until ID (163, 126, yeah.net)", script([](ImapScript& s) {
+             s.capabilities += " ID";
+             s.unsafe_until_id = true;
+         }),
+         "0", "", 1, exists, "ID (\"name\" \"kd5lite\""},
+        {"IDLE that only looks now and then", script([](ImapScript& s) { s.idle_poll_ms = 300; }), "0", "", 1, exists,
+         ""},
+        {"UTF-8 folder on a UTF8=ACCEPT server, first IDLE dropped", script([&](ImapScript& s) {
+             s.capabilities += " UTF8=ACCEPT";
+             s.folder = folder;
+             dropped_idle(s);
+         }),
+         "0", folder, 2, exists, "ENABLE UTF8=ACCEPT"},
+        {"implicit TLS", script([](ImapScript& s) { s.tls = ImapTls::implicit; }), "2", "", 1, exists, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        clear_error_log();
+        serve(row.script, row.security, row.folder);
+        ASSERT_TRUE(watch_until_idle(row.idles)) << diagnosis();
+        server_->push(row.burst);
+        EXPECT_TRUE(monitor_wake().wait(kPatience)) << diagnosis();
+        push_stop();
+        EXPECT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
+        const Lines commands = server_->commands();
+        ASSERT_GE(commands.size(), 2u);
+        EXPECT_EQ(commands[commands.size() - 2], "DONE") << diagnosis();
+        EXPECT_NE(commands.back().find(" LOGOUT"), std::string::npos) << diagnosis();
+        if (!row.sent.empty()) {
+            // Sent on every connection, the ones after a dropped IDLE included.
+            EXPECT_EQ(count_commands(commands, row.sent), count_commands(commands, " IDLE")) << diagnosis();
+        }
+        EXPECT_EQ(occurrences(dir_.read("err07.log"), "not offered"), 0) << diagnosis();
+        EXPECT_EQ(count_commands(commands, " SELECT") + count_commands(commands, "STORE"), 0);
+        server_->stop();
+    }
+}
+
+// A server without IDLE: the watcher says so and leaves; the interval alone brings the passes.
+TEST_F(PushWatcher, ServerWithoutIdleLeavesTheIntervalInCharge) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN";
+    serve(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return state_log().find("push --> The end[No.0]") != std::string::npos; },
+                           kPatience))
+        << diagnosis();
+    EXPECT_NE(state_log().find("push --> No IDLE[No.0]"), std::string::npos);
+    EXPECT_EQ(count_commands(server_->commands(), " IDLE"), 0);
+    EXPECT_EQ(count_commands(server_->commands(), " LOGOUT"), 1);
+}
+
+// A flood in IDLE is a broken connection: dropped, with its line, and a stop still ends everything at once.
+TEST_F(PushWatcher, FloodInIdleIsDroppedAndTheStopStillHolds) {
+    ImapScript script;
+    script.fault = ImapFault::flood;
+    script.fault_at = "IDLE";
+    serve(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return occurrences(dir_.read("err07.log"), "[an IDLE command]") >= 1; },
+                           kPatience))
+        << diagnosis();
+    EXPECT_NE(dir_.read("err07.log").find("The IMAP server broke the protocol [an IDLE command][no.0 error: 90]"),
+              std::string::npos)
+        << diagnosis();
+    push_stop();
+    EXPECT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
+    EXPECT_NE(state_log().find("push --> The end[No.0]"), std::string::npos);
+}
+
+// A stop reaches a watcher in every step it can be in, and nothing of the run is left afterwards: no connection,
+// no "A start" after "The end", no notice for the next run.
+TEST_F(PushWatcher, StopEndsEveryStepAndLeavesNothingBehind) {
+    struct Row {
+        const char* name;
+        ImapFault fault;
+        std::string at;
+        std::string reached; // the command the server has seen when the watcher is in the step; "": connected
+    } rows[] = {
+        {"waiting for the greeting", ImapFault::mute, "GREETING", ""},
+        {"waiting for the login's answer", ImapFault::mute, "AUTHENTICATE", "AUTHENTICATE"},
+        {"waiting for the TLS handshake", ImapFault::mute, "TLS", ""},
+        {"in IDLE under a flood of * OK", ImapFault::flood, "IDLE", " IDLE"},
+        {"in the backoff after a dropped IDLE", ImapFault::bye, "IDLE", " IDLE"},
+    };
+    Timing t = timing();
+    t.connect_timeout_ms = 600000; // far beyond any test: only the stop can end these waits
+    t.select_timeout_ms = 600000;
+    t.idle_backoff_first_ms = 600000;
+    t.idle_backoff_max_ms = 600000;
+    set_timing(t);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(dir_.path("log07.log"));
+        ImapScript script;
+        script.fault = row.fault;
+        script.fault_at = row.at;
+        script.fault_delay_ms = 0;
+        script.tls = row.at == "TLS" ? ImapTls::implicit : ImapTls::none;
+        serve(script, row.at == "TLS" ? "2" : "0");
+        push_start({read_account(0)});
+        ASSERT_TRUE(wait_until(
+            [&] {
+                return server_->connections() >= 1 &&
+                       (row.reached.empty() || count_commands(server_->commands(), row.reached) >= 1);
+            },
+            kPatience));
+        if (row.fault == ImapFault::bye) {
+            ASSERT_TRUE(wait_until([&] { return state_log().find("A start[No.0]") != std::string::npos; },
+                                   kPatience));
+            ASSERT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
+        }
+        push_stop();
+        EXPECT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
+        const std::string log = state_log();
+        const std::size_t end = log.find("push --> The end[No.0]");
+        ASSERT_NE(end, std::string::npos) << diagnosis();
+        EXPECT_EQ(log.find("A start[No.0]", end), std::string::npos) << diagnosis();
+        server_->stop();
+    }
+    // A run without IMAP accounts starts clean as well: a notice left from before brings no pass.
+    monitor_wake().notify();
+    push_start({});
+    EXPECT_FALSE(monitor_wake().wait(0));
+}
+
+// A server that says BYE right after every IDLE begins is not logged into ever faster: the backoff grows from one
+// connection to the next and is not reset by an IDLE that did not last.
+TEST_F(PushWatcher, ServerThatDropsEveryIdleAtOnceIsTriedEverMoreRarely) {
+    ImapScript script;
+    script.fault = ImapFault::bye;
+    script.fault_at = "IDLE";
+    script.fault_delay_ms = 0;
+    serve(script);
+    Timing t = timing();
+    t.idle_backoff_first_ms = 40;
+    t.idle_backoff_max_ms = 600000;
+    set_timing(t);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return server_->connections() >= 2; }, kPatience));
+    const Clock::time_point second = Clock::now();
+    ASSERT_TRUE(wait_until([&] { return server_->connections() >= 6; }, kPatience)) << diagnosis();
+    // The waits between the 2nd and the 6th connection are at least 80 + 160 + 320 + 640 ms; a backoff that went
+    // back to 40 ms after each IDLE would have made them in a fraction of that. (A lower bound: load only adds.)
+    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(1200));
+}
+
+// Only a change of a connection's own address or route drops it.
+TEST(RouteCheck, HoldsUnlessTheConnectionsOwnAddressOrRouteChanged) {
+    auto address = [](const char* text) {
+        sockaddr_storage a{};
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+        v4->sin_family = AF_INET;
+        inet_pton(AF_INET, text, &v4->sin_addr);
+        return a;
+    };
+    auto address6 = [](const char* text) {
+        sockaddr_storage a{};
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
+        v6->sin6_family = AF_INET6;
+        inet_pton(AF_INET6, text, &v6->sin6_addr);
+        return a;
+    };
+    EXPECT_TRUE(route_holds(address("127.0.0.1"), address("127.0.0.1")));
+    EXPECT_TRUE(route_holds(address("127.0.0.1"), address("127.0.0.2"))); // the same interface
+    EXPECT_FALSE(route_holds(address("192.0.2.77"), address("127.0.0.1"))); // the address is gone
+    // The route to a documentation address leaves through another interface than loopback, or there is none.
+    EXPECT_FALSE(route_holds(address("127.0.0.1"), address("198.51.100.7")));
+    EXPECT_FALSE(route_holds(address6("2001:db8::77"), address6("::1")));
+}
+
+} // namespace
