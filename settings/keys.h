@@ -38,6 +38,15 @@ enum class Key {
     TlsFingerprint,
     Protocol,
     Folder,
+    Auth,
+    OAuthSource,
+    OAuthProvider,
+    AuthUrl,
+    TokenUrl,
+    Scope,
+    ClientId,
+    OnlineAccount,
+    TokenCommand,
 };
 
 enum class KeyGroup {

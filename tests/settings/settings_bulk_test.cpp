@@ -32,15 +32,24 @@ TEST(SettingsBulk, FreshDirectoryEndsWithEveryKeyAndItsDefault) {
         const char* key;
         std::string value;
     } wants[] = {
-        {"corvo", "Company", "KESTREL CO.,LTD."},    {"corvo", "Brand", "corvo"},
-        {"corvo", "Product", "KD-5"},                {"corvo", "Type", "lite2"},
-        {"corvo\\KD-5lite", "SerialNumber", ""},     {"corvo\\KD-5lite", "CurrentPath", program_dir},
-        {"corvo\\KD-5lite", "Language", "Japanese"}, {"corvo\\KD-5lite", "Version", "Ver 2.20.2"},
-        {"corvo\\KD-5lite", "EntryCount", "0"},      {"corvo\\KD-5lite", "IntervalTimer", "10"},
-        {"corvo\\KD-5lite", "BeepTime", "1"},        {"corvo\\KD-5lite", "StateLog", "007"},
-        {"corvo\\KD-5lite", "ErrorLog", "007"},      {"corvo\\KD-5lite", "Request", "0"},
-        {"corvo\\KD-5lite", "State", "0"},           {"corvo\\KD-5lite", "Answer", "0"},
-        {"corvo\\KD-5lite", "Error", "0"},           {"corvo\\KD-5lite", "Job", "0"},
+        {"corvo", "Company", "KESTREL CO.,LTD."},
+        {"corvo", "Brand", "corvo"},
+        {"corvo", "Product", "KD-5"},
+        {"corvo", "Type", "lite2"},
+        {"corvo\\KD-5lite", "SerialNumber", ""},
+        {"corvo\\KD-5lite", "CurrentPath", program_dir},
+        {"corvo\\KD-5lite", "Language", "Japanese"},
+        {"corvo\\KD-5lite", "Version", "Ver 2.20.2"},
+        {"corvo\\KD-5lite", "EntryCount", "0"},
+        {"corvo\\KD-5lite", "IntervalTimer", "10"},
+        {"corvo\\KD-5lite", "BeepTime", "1"},
+        {"corvo\\KD-5lite", "StateLog", "007"},
+        {"corvo\\KD-5lite", "ErrorLog", "007"},
+        {"corvo\\KD-5lite", "Request", "0"},
+        {"corvo\\KD-5lite", "State", "0"},
+        {"corvo\\KD-5lite", "Answer", "0"},
+        {"corvo\\KD-5lite", "Error", "0"},
+        {"corvo\\KD-5lite", "Job", "0"},
     };
     for (const auto& w : wants) {
         EXPECT_EQ(file_value(dir, w.section, w.key), w.value) << w.key;
@@ -48,9 +57,9 @@ TEST(SettingsBulk, FreshDirectoryEndsWithEveryKeyAndItsDefault) {
     EXPECT_EQ(std::string(program_dir).back(), '/');
     for (const char* section : {"corvo\\KD-5lite\\user00", "corvo\\KD-5lite\\user01", "corvo\\KD-5lite\\user02"}) {
         EXPECT_EQ(file_value(dir, section, "Switch"), "0");
-        for (const char* key : {"ServerName", "ID", "Password", "Scramble", "SoundFile", "SpecialAddress1",
-                                "SpecialAddress2", "SpecialAddress3", "SpecialSearch1", "SpecialSearch2",
-                                "SpecialSearch3"}) {
+        for (const char* key :
+             {"ServerName", "ID", "Password", "Scramble", "SoundFile", "SpecialAddress1", "SpecialAddress2",
+              "SpecialAddress3", "SpecialSearch1", "SpecialSearch2", "SpecialSearch3"}) {
             EXPECT_EQ(file_value(dir, section, key), "") << section << " " << key;
         }
     }
@@ -147,3 +156,31 @@ TEST(SettingsBulk, ProtocolAndFolderComeAfterTheSecurityKeys) {
 }
 
 } // namespace
+
+// The sign-in keys follow Folder; an OAuth2 account has no password, and none is reported missing. Catches keys
+// saved before older ones, a long URL or command cut short of its field, or an OAuth2 account taken as incomplete.
+TEST(SettingsBulk, SignInKeysComeLastAndAnOAuthAccountNeedsNoPassword) {
+    TempCorvo dir;
+    const std::string command = "/usr/bin/oauth2-helper --account alice@example.com --scope " + std::string(180, 's');
+    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user01]\r\nSwitch=1\r\nServerName=imap.example.org\r\n"
+                                   "ID=alice\r\nProtocol=1\r\nAuth=1\r\nOAuthSource=3\r\nOAuthProvider=custom\r\n"
+                                   "TokenUrl=https://id.example.org/token\r\nTokenCommand=" +
+                                       command + "\r\n");
+    ini_read_all();
+    EXPECT_EQ(std::string(g_settings.user[1].TokenCommand), command);
+    EXPECT_EQ(ini_check_key(Key::Password, 1), 0); // OAuth2: the password is not missing
+    std::strcpy(g_settings.user[2].Switch, "1");
+    EXPECT_EQ(ini_check_key(Key::Password, 2), -1); // a password account still needs one
+    for (Key k : {Key::Auth, Key::OAuthSource, Key::OAuthProvider, Key::AuthUrl, Key::TokenUrl, Key::Scope,
+                  Key::ClientId, Key::OnlineAccount, Key::TokenCommand}) {
+        EXPECT_EQ(ini_check_key(k, 2), 0) << key_name(k);
+        EXPECT_STREQ(key_field(k, 2).data, "") << key_name(k); // nothing filled in
+    }
+    ini_write_all();
+    EXPECT_NE(dir.read("corvo_kd5lite.ini")
+                  .find("Protocol=\r\nFolder=\r\nAuth=\r\nOAuthSource=\r\nOAuthProvider=\r\nAuthUrl=\r\nTokenUrl=\r\n"
+                        "Scope=\r\nClientId=\r\nOnlineAccount=\r\nTokenCommand=\r\n"),
+              std::string::npos);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TokenCommand"), command);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TokenUrl"), "https://id.example.org/token");
+}
