@@ -37,38 +37,15 @@ int scale(int ms, double factor) {
 
 Timing scaled_timing(double factor) {
     Timing t;
-    for (int* ms : {&t.poll_ms,
-                    &t.job_start_ms,
-                    &t.session_end_ms,
-                    &t.usb_poll_ms,
-                    &t.usb_read_timeout_ms,
-                    &t.usb_write_timeout_ms,
-                    &t.sound_pause_ms,
-                    &t.recv_line_pause_ms,
-                    &t.recv_block_pause_ms,
-                    &t.recv_settle_ms,
-                    &t.recv_drop_ms,
-                    &t.select_timeout_ms,
-                    &t.send_timeout_ms,
+    for (int* ms : {&t.poll_ms, &t.job_start_ms, &t.session_end_ms, &t.usb_poll_ms, &t.usb_read_timeout_ms,
+                    &t.usb_write_timeout_ms, &t.sound_pause_ms, &t.recv_line_pause_ms, &t.recv_block_pause_ms,
+                    &t.recv_settle_ms, &t.recv_drop_ms, &t.select_timeout_ms, &t.send_timeout_ms,
                     &t.connect_timeout_ms,
-                    &t.filter_pause_ms,
-                    &t.test_step_ms,
-                    &t.monitor_step_ms,
-                    &t.settings_lock_wait_ms,
-                    &t.settings_lock_retry_ms,
-                    &t.stale_temp_age_ms,
-                    &t.tray_look_ms,
-                    &t.push_burst_ms,
-                    &t.push_quiet_ms,
-                    &t.idle_renew_ms,
-                    &t.idle_answer_ms,
-                    &t.idle_backoff_first_ms,
-                    &t.idle_backoff_max_ms,
-                    &t.stop_poll_ms,
-                    &t.token_command_ms,
-                    &t.token_request_ms,
-                    &t.token_refresh_margin_ms,
-                    &t.sign_in_wait_ms}) {
+                    &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms, &t.settings_lock_wait_ms,
+                    &t.settings_lock_retry_ms, &t.stale_temp_age_ms, &t.tray_look_ms, &t.push_burst_ms,
+                    &t.push_quiet_ms, &t.idle_renew_ms, &t.idle_answer_ms, &t.idle_backoff_first_ms,
+                    &t.idle_backoff_max_ms, &t.stop_poll_ms, &t.token_command_ms,
+                    &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

@@ -4,26 +4,26 @@
 // shorten them in process, and KD5LITE_TIME_SCALE scales them for end-to-end runs and the demo.
 struct Timing {
     // notifier window thread
-    int poll_ms = 200;         // command mailbox poll timer
-    int job_start_ms = 1000;   // window thread sleeps after starting a job
-    int session_end_ms = 1000; // wait before ending at the end of the login session
+    int poll_ms = 200;          // command mailbox poll timer
+    int job_start_ms = 1000;    // window thread sleeps after starting a job
+    int session_end_ms = 1000;  // wait before ending at the end of the login session
     // lamp transport
-    int usb_poll_ms = 15;     // receive queue poll interval
-    int usb_poll_count = 100; // polls before the read is made anyway (a count, never scaled)
+    int usb_poll_ms = 15;       // receive queue poll interval
+    int usb_poll_count = 100;   // polls before the read is made anyway (a count, never scaled)
     int usb_read_timeout_ms = 100;
     int usb_write_timeout_ms = 100;
     // lamp command set
     int sound_pause_ms = 10000; // pause after each newly lit account's sound
     // TCP client
-    int recv_line_pause_ms = 500;   // before each wait for a reply line
-    int recv_block_pause_ms = 300;  // before each wait for a header block
-    int recv_settle_ms = 300;       // after data is announced, before reading it
-    int recv_drop_ms = 100;         // before each byte of a cut line that is read and dropped
-    int select_timeout_ms = 2000;   // one wait for data
-    int send_timeout_ms = 1000;     // wait for the socket to take data
+    int recv_line_pause_ms = 500;  // before each wait for a reply line
+    int recv_block_pause_ms = 300; // before each wait for a header block
+    int recv_settle_ms = 300;      // after data is announced, before reading it
+    int recv_drop_ms = 100;        // before each byte of a cut line that is read and dropped
+    int select_timeout_ms = 2000;  // one wait for data
+    int send_timeout_ms = 1000;    // wait for the socket to take data
     int connect_timeout_ms = 21000; // wait for the server to accept: a SYN and two retries, 3 + 6 + 12 s; and a
                                     // whole TLS handshake
-    int recv_attempts = 60;         // waits before a receive gives up (a count, never scaled)
+    int recv_attempts = 60;        // waits before a receive gives up (a count, never scaled)
     // POP3 check
     int filter_pause_ms = 150; // between two messages of the sender filter pass
     // worker jobs
@@ -37,12 +37,12 @@ struct Timing {
     // notifier window thread, added
     int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
     // push (IMAP IDLE watchers)
-    int push_burst_ms = 1000;         // longest a burst of change notices is collected before the pass
-    int push_quiet_ms = 200;          // a burst ends early when no further notice comes for this long
-    int idle_renew_ms = 540000;       // an IDLE is renewed after 9 minutes, well inside the 29 of RFC 2177
-    int idle_answer_ms = 30000;       // wait for the tagged answer to DONE; none means a dead connection
-    int idle_backoff_first_ms = 1000; // first wait before a lost connection is tried again, doubled each time
-    int idle_backoff_max_ms = 300000; // longest such wait
+    int push_burst_ms = 1000;          // longest a burst of change notices is collected before the pass
+    int push_quiet_ms = 200;           // a burst ends early when no further notice comes for this long
+    int idle_renew_ms = 540000;        // an IDLE is renewed after 9 minutes, well inside the 29 of RFC 2177
+    int idle_answer_ms = 30000;        // wait for the tagged answer to DONE; none means a dead connection
+    int idle_backoff_first_ms = 1000;  // first wait before a lost connection is tried again, doubled each time
+    int idle_backoff_max_ms = 300000;  // longest such wait
     int push_slice_ms = 100;  // one wait of a watcher between looks at the stop flag (never scaled: a stop must end
                               // every connection within a second)
     int clock_jump_ms = 3000; // CLOCK_BOOTTIME gaining this much on CLOCK_MONOTONIC means the machine slept

@@ -51,15 +51,11 @@ int write_failed(ProfileWrite result, int error) {
     }
     reporting = true;
     switch (result) {
-    case ProfileWrite::lock_busy:
-        write_error_logf("INI operation ---> Lock abnormality[error: %d]", error);
-        break;
+    case ProfileWrite::lock_busy: write_error_logf("INI operation ---> Lock abnormality[error: %d]", error); break;
     case ProfileWrite::unreadable:
         write_error_logf("INI operation ---> Writing abnormality [unreadable file][error: %d]", error);
         break;
-    default:
-        write_error_logf("INI operation ---> Writing abnormality[error: %d]", error);
-        break;
+    default: write_error_logf("INI operation ---> Writing abnormality[error: %d]", error); break;
     }
     reporting = false;
     return -1;
@@ -135,25 +131,18 @@ void read_trace(Key key, int index, const char* value) {
     case KeyGroup::Account:
         std::snprintf(line, sizeof line, "recv(ini) corvo.user[%d].%s ( %s )", index, key_name(key), value);
         break;
-    default:
-        std::snprintf(line, sizeof line, "recv(ini) corvo.%s ( %s )", key_name(key), value);
-        break;
+    default: std::snprintf(line, sizeof line, "recv(ini) corvo.%s ( %s )", key_name(key), value); break;
     }
     write_trace(LogKind::reg, 0, line);
 }
 
 const char* fixed_value(Key key) {
     switch (key) {
-    case Key::Company:
-        return kCompany;
-    case Key::Brand:
-        return kBrand;
-    case Key::Product:
-        return kProduct;
-    case Key::Type:
-        return kType;
-    default:
-        return nullptr;
+    case Key::Company: return kCompany;
+    case Key::Brand: return kBrand;
+    case Key::Product: return kProduct;
+    case Key::Type: return kType;
+    default: return nullptr;
     }
 }
 
@@ -172,9 +161,7 @@ ProfileEntry entry_of(Key key, int index, const char* value) {
     return {section, key_name(key), fixed != nullptr ? fixed : value};
 }
 
-int put_key(Key key, int index, const char* value) {
-    return put_entries({entry_of(key, index, value)});
-}
+int put_key(Key key, int index, const char* value) { return put_entries({entry_of(key, index, value)}); }
 
 } // namespace
 
@@ -215,9 +202,7 @@ int ini_put(const char* section, const char* key, const char* value) {
     return put_entries({{section, key, value != nullptr ? value : ""}});
 }
 
-int ini_read_key(Key key, int index) {
-    return ini_read_keys({key}, index);
-}
+int ini_read_key(Key key, int index) { return ini_read_keys({key}, index); }
 
 int ini_read_keys(std::initializer_list<Key> keys, int index) {
     std::string text;
@@ -238,9 +223,7 @@ int ini_read_keys(std::initializer_list<Key> keys, int index) {
     return 0;
 }
 
-int ini_write_key(Key key, int index) {
-    return ini_write_keys({key}, index);
-}
+int ini_write_key(Key key, int index) { return ini_write_keys({key}, index); }
 
 int ini_write_keys(std::initializer_list<Key> keys, int index) {
     std::vector<ProfileEntry> entries;
@@ -256,13 +239,9 @@ int ini_write_keys(std::initializer_list<Key> keys, int index) {
     return put_entries(entries);
 }
 
-int settings_write_failures() {
-    return g_write_failures;
-}
+int settings_write_failures() { return g_write_failures; }
 
-int settings_retry_writes() {
-    return put_entries({});
-}
+int settings_retry_writes() { return put_entries({}); }
 
 std::string settings_get(Key key, int index) {
     std::lock_guard lock(settings_field_mutex());

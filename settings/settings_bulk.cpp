@@ -6,25 +6,29 @@
 
 namespace {
 
-constexpr Key kHead[] = {Key::Company,      Key::Brand,         Key::Product,  Key::Type,
-                         Key::SerialNumber, Key::CurrentPath,   Key::Language, Key::Version,
+constexpr Key kHead[] = {Key::Company,      Key::Brand,       Key::Product,  Key::Type,
+                         Key::SerialNumber, Key::CurrentPath, Key::Language, Key::Version,
                          Key::EntryCount,   Key::IntervalTimer, Key::BeepTime};
 
 // Account keys after the password, in file order. The connection security keys and then the protocol keys come
-// come next, the sign-in keys last, so older files and readers see the keys they know in the order they know.
-constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3,
-                                Key::SpecialSearch1, Key::SpecialSearch2,  Key::SpecialSearch3,  Key::Security,
-                                Key::TlsFingerprint, Key::Protocol,        Key::Folder,          Key::Auth,
-                                Key::OAuthSource,    Key::OAuthProvider,   Key::AuthUrl,         Key::TokenUrl,
-                                Key::Scope,          Key::ClientId,        Key::OnlineAccount,   Key::TokenCommand};
+// next, the sign-in keys last, so older files and readers see the keys they know in the order they know.
+constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2,
+                                Key::SpecialAddress3, Key::SpecialSearch1,  Key::SpecialSearch2,
+                                Key::SpecialSearch3,  Key::Security,        Key::TlsFingerprint,
+                                Key::Protocol,        Key::Folder,          Key::Auth,
+                                Key::OAuthSource,     Key::OAuthProvider,   Key::AuthUrl,
+                                Key::TokenUrl,        Key::Scope,           Key::ClientId,
+                                Key::OnlineAccount,   Key::TokenCommand};
 
-constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State, Key::Answer, Key::Error, Key::Job};
+constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
+                         Key::Answer,   Key::Error,    Key::Job};
 
 constexpr Key kAccountHead[] = {Key::Switch, Key::ServerName, Key::ID};
 
 // Calls on_key for every key in file order, and on_password at each account's Password, which the load and the
 // save move together with its Scramble.
-template <typename OnKey, typename OnPassword> void visit_keys(OnKey on_key, OnPassword on_password) {
+template <typename OnKey, typename OnPassword>
+void visit_keys(OnKey on_key, OnPassword on_password) {
     for (Key k : kHead) {
         on_key(k, 0);
     }

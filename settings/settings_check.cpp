@@ -22,10 +22,8 @@ enum class Rule {
 Rule rule_of(Key key) {
     switch (key) {
     case Key::Type:
-    case Key::Version:
-        return Rule::AlwaysSet;
-    case Key::SerialNumber:
-        return Rule::ReportWhenEmpty;
+    case Key::Version: return Rule::AlwaysSet;
+    case Key::SerialNumber: return Rule::ReportWhenEmpty;
     case Key::ServerName:
     case Key::ID:
     case Key::Password:
@@ -35,8 +33,7 @@ Rule rule_of(Key key) {
     case Key::SpecialAddress3:
     case Key::SpecialSearch1:
     case Key::SpecialSearch2:
-    case Key::SpecialSearch3:
-        return Rule::ReportWhenOn;
+    case Key::SpecialSearch3: return Rule::ReportWhenOn;
     // Empty Security means plain POP3, an empty fingerprint trusts no extra certificate, an empty Protocol means
     // POP3 and an empty Folder the INBOX: none of them is missing.
     case Key::Scramble:
@@ -53,10 +50,8 @@ Rule rule_of(Key key) {
     case Key::Scope:
     case Key::ClientId:
     case Key::OnlineAccount:
-    case Key::TokenCommand:
-        return Rule::None;
-    default:
-        return Rule::DefaultWhenEmpty;
+    case Key::TokenCommand: return Rule::None;
+    default: return Rule::DefaultWhenEmpty;
     }
 }
 
@@ -69,42 +64,22 @@ bool traced(Key key) {
     case Key::SpecialAddress3:
     case Key::SpecialSearch1:
     case Key::SpecialSearch2:
-    case Key::SpecialSearch3:
-        return false;
-    default:
-        return true;
+    case Key::SpecialSearch3: return false;
+    default: return true;
     }
 }
 
 void default_value(Key key, char* out, std::size_t size) {
     switch (key) {
-    case Key::Company:
-        std::snprintf(out, size, "%s", kCompany);
-        break;
-    case Key::Brand:
-        std::snprintf(out, size, "%s", kBrand);
-        break;
-    case Key::Product:
-        std::snprintf(out, size, "%s", kProduct);
-        break;
-    case Key::Type:
-        std::snprintf(out, size, "%s", kType);
-        break;
-    case Key::Version:
-        std::snprintf(out, size, "%s", kVersion);
-        break;
-    case Key::Language:
-        std::snprintf(out, size, "%s", kLanguage);
-        break;
-    case Key::CurrentPath:
-        get_program_dir(out, size);
-        break;
-    case Key::IntervalTimer:
-        std::snprintf(out, size, "10");
-        break;
-    case Key::BeepTime:
-        std::snprintf(out, size, "1");
-        break;
+    case Key::Company: std::snprintf(out, size, "%s", kCompany); break;
+    case Key::Brand: std::snprintf(out, size, "%s", kBrand); break;
+    case Key::Product: std::snprintf(out, size, "%s", kProduct); break;
+    case Key::Type: std::snprintf(out, size, "%s", kType); break;
+    case Key::Version: std::snprintf(out, size, "%s", kVersion); break;
+    case Key::Language: std::snprintf(out, size, "%s", kLanguage); break;
+    case Key::CurrentPath: get_program_dir(out, size); break;
+    case Key::IntervalTimer: std::snprintf(out, size, "10"); break;
+    case Key::BeepTime: std::snprintf(out, size, "1"); break;
     case Key::StateLog:
     case Key::ErrorLog: {
         LocalTime t{};
@@ -112,24 +87,16 @@ void default_value(Key key, char* out, std::size_t size) {
         std::snprintf(out, size, "0%02d", t.day);
         break;
     }
-    default:
-        std::snprintf(out, size, "0");
-        break;
+    default: std::snprintf(out, size, "0"); break;
     }
 }
 
 // "corvo.Name", "command.Name" or "corvo.user[i].Name", as the check's trace lines name a key.
 void trace_name(Key key, int index, char* out, std::size_t size) {
     switch (key_group(key)) {
-    case KeyGroup::Command:
-        std::snprintf(out, size, "command.%s", key_name(key));
-        break;
-    case KeyGroup::Account:
-        std::snprintf(out, size, "corvo.user[%d].%s", index, key_name(key));
-        break;
-    default:
-        std::snprintf(out, size, "corvo.%s", key_name(key));
-        break;
+    case KeyGroup::Command: std::snprintf(out, size, "command.%s", key_name(key)); break;
+    case KeyGroup::Account: std::snprintf(out, size, "corvo.user[%d].%s", index, key_name(key)); break;
+    default: std::snprintf(out, size, "corvo.%s", key_name(key)); break;
     }
 }
 
@@ -142,8 +109,8 @@ void check_trace(Key key, int index, bool filled, const char* value) {
     char line[kIniReadSize + 96];
     if (filled) {
         // The Type line has two blanks before "default".
-        std::snprintf(line, sizeof line,
-                      key == Key::Type ? "check %s( %s )  default set" : "check %s( %s ) default set", name, value);
+        std::snprintf(line, sizeof line, key == Key::Type ? "check %s( %s )  default set" : "check %s( %s ) default set",
+                      name, value);
     } else {
         std::snprintf(line, sizeof line, "check %s", name);
     }
@@ -189,7 +156,6 @@ int ini_check_key(Key key, int index) {
         }
         check_trace(key, index, false, value);
         return -1;
-    default:
-        return 0;
+    default: return 0;
     }
 }

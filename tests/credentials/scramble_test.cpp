@@ -39,13 +39,13 @@ TEST(ScrambleText, HandEditedPairsGiveNothingInsteadOfReadingOutside) {
         const char* scrambled;
         const char* list;
     } bad[] = {
-        {"626361", "02000"},  // odd length
-        {"626361", "02x001"}, // not a digit
-        {"626361", "020202"}, // a slot used twice
-        {"626361", "030001"}, // a slot beyond the entry count
-        {"6263", "020001"},   // scrambled form too short for the list
-        {"", "00"},           // empty scrambled form
-        {"626361", "99"},     // far out of range
+        {"626361", "02000"},    // odd length
+        {"626361", "02x001"},   // not a digit
+        {"626361", "020202"},   // a slot used twice
+        {"626361", "030001"},   // a slot beyond the entry count
+        {"6263", "020001"},     // scrambled form too short for the list
+        {"", "00"},             // empty scrambled form
+        {"626361", "99"},       // far out of range
     };
     for (const auto& c : bad) {
         EXPECT_EQ(unscramble_text(c.scrambled, c.list), std::nullopt) << c.scrambled << " / " << c.list;

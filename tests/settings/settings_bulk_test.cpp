@@ -32,24 +32,15 @@ TEST(SettingsBulk, FreshDirectoryEndsWithEveryKeyAndItsDefault) {
         const char* key;
         std::string value;
     } wants[] = {
-        {"corvo", "Company", "KESTREL CO.,LTD."},
-        {"corvo", "Brand", "corvo"},
-        {"corvo", "Product", "KD-5"},
-        {"corvo", "Type", "lite2"},
-        {"corvo\\KD-5lite", "SerialNumber", ""},
-        {"corvo\\KD-5lite", "CurrentPath", program_dir},
-        {"corvo\\KD-5lite", "Language", "Japanese"},
-        {"corvo\\KD-5lite", "Version", "Ver 2.20.2"},
-        {"corvo\\KD-5lite", "EntryCount", "0"},
-        {"corvo\\KD-5lite", "IntervalTimer", "10"},
-        {"corvo\\KD-5lite", "BeepTime", "1"},
-        {"corvo\\KD-5lite", "StateLog", "007"},
-        {"corvo\\KD-5lite", "ErrorLog", "007"},
-        {"corvo\\KD-5lite", "Request", "0"},
-        {"corvo\\KD-5lite", "State", "0"},
-        {"corvo\\KD-5lite", "Answer", "0"},
-        {"corvo\\KD-5lite", "Error", "0"},
-        {"corvo\\KD-5lite", "Job", "0"},
+        {"corvo", "Company", "KESTREL CO.,LTD."},    {"corvo", "Brand", "corvo"},
+        {"corvo", "Product", "KD-5"},                {"corvo", "Type", "lite2"},
+        {"corvo\\KD-5lite", "SerialNumber", ""},     {"corvo\\KD-5lite", "CurrentPath", program_dir},
+        {"corvo\\KD-5lite", "Language", "Japanese"}, {"corvo\\KD-5lite", "Version", "Ver 2.20.2"},
+        {"corvo\\KD-5lite", "EntryCount", "0"},      {"corvo\\KD-5lite", "IntervalTimer", "10"},
+        {"corvo\\KD-5lite", "BeepTime", "1"},        {"corvo\\KD-5lite", "StateLog", "007"},
+        {"corvo\\KD-5lite", "ErrorLog", "007"},      {"corvo\\KD-5lite", "Request", "0"},
+        {"corvo\\KD-5lite", "State", "0"},           {"corvo\\KD-5lite", "Answer", "0"},
+        {"corvo\\KD-5lite", "Error", "0"},           {"corvo\\KD-5lite", "Job", "0"},
     };
     for (const auto& w : wants) {
         EXPECT_EQ(file_value(dir, w.section, w.key), w.value) << w.key;
@@ -57,9 +48,9 @@ TEST(SettingsBulk, FreshDirectoryEndsWithEveryKeyAndItsDefault) {
     EXPECT_EQ(std::string(program_dir).back(), '/');
     for (const char* section : {"corvo\\KD-5lite\\user00", "corvo\\KD-5lite\\user01", "corvo\\KD-5lite\\user02"}) {
         EXPECT_EQ(file_value(dir, section, "Switch"), "0");
-        for (const char* key :
-             {"ServerName", "ID", "Password", "Scramble", "SoundFile", "SpecialAddress1", "SpecialAddress2",
-              "SpecialAddress3", "SpecialSearch1", "SpecialSearch2", "SpecialSearch3"}) {
+        for (const char* key : {"ServerName", "ID", "Password", "Scramble", "SoundFile", "SpecialAddress1",
+                                "SpecialAddress2", "SpecialAddress3", "SpecialSearch1", "SpecialSearch2",
+                                "SpecialSearch3"}) {
             EXPECT_EQ(file_value(dir, section, key), "") << section << " " << key;
         }
     }
