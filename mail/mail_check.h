@@ -2,4 +2,5 @@
 
 // Checks one account (index 0 to 2) with the protocol its Protocol setting names: "0" or empty POP3, "1" IMAP.
 // Any other value makes no connection: an error line and -1, as an unknown Security does. Results as pop3_check.
+// An OAuth2 account whose token the server refuses gets a renewed token and one more try.
 int mail_check(int index);

@@ -17,7 +17,8 @@ public:
         std::string certificate_file; // PEM, with the key below: TLS on the imaps port and STARTTLS on imap
         std::string key_file;
         bool pop3 = false;                    // serve POP3 too (dovecot-pop3d)
-        std::string oauth2_introspection_url; // e.g. the test provider's "http://127.0.0.1:port/introspect"
+        std::string oauth2_introspection_url = {}; // e.g. the test provider's "http://127.0.0.1:port/introspect"
+        std::string oauth2_mechanisms = "oauthbearer xoauth2";
     };
 
     DovecotServer() : DovecotServer(Options{}) {}
