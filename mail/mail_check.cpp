@@ -1,38 +1,81 @@
 #include "mail/mail_check.h"
 
 #include "logging/log.h"
+#include "mail/account_settings.h"
 #include "mail/imap/imap.h"
 #include "mail/pop3/pop3.h"
 #include "mail/sasl/access_token.h"
-#include "mail/net/tls_settings.h"
-#include "settings/settings_access.h"
+#include "mail/sasl/token_rejection.h"
+#include "platform/secret.h"
+#include "settings/settings.h"
 
 #include <cerrno>
-#include <string>
 
 namespace {
 
-int check_once(int index) {
-    switch (mail_protocol(settings_get(Key::Protocol, index).c_str())) {
-    case MailProtocol::pop3: return pop3_check(index);
-    case MailProtocol::imap: return imap_check(index);
+int check_once(const Account& account) {
+    switch (account.protocol) {
+    case MailProtocol::pop3: return pop3_check(account);
+    case MailProtocol::imap: return imap_check(account);
     default: break;
     }
-    write_error_logf("check mail ---> The protocol setting is abnormal[no.%d error: %d]", index, EINVAL);
+    write_error_logf("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index, EINVAL);
     return -1;
+}
+
+// The account with its source's access token as its credential; false (the line written) without one.
+bool with_token(Account& account) {
+    std::string token;
+    const int rc = access_token(account.index, token);
+    account.credential.secret.assign(token);
+    wipe_secret(token);
+    return rc == 0;
+}
+
+int oauth_check(const Account& account) {
+    if (account.security == MailSecurity::plain) {
+        // A bearer token is as good as the password to whoever reads it on the way.
+        write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
+                         account.index, EPERM);
+        return -1;
+    }
+    Account signed_in = account;
+    take_token_rejected(account.index); // a refusal an IDLE watcher's login noted is not this check's
+    if (!with_token(signed_in)) {
+        return -1;
+    }
+    int result = check_once(signed_in);
+    // A refused token is renewed once (it may have expired early or been revoked), never more often: a source that
+    // cannot renew has said so in its line, and the next try comes with the next pass.
+    if (take_token_rejected(account.index)) {
+        ask_token_renewal(account.index);
+        if (!with_token(signed_in)) {
+            return -1;
+        }
+        result = check_once(signed_in);
+        take_token_rejected(account.index);
+    }
+    return result;
+}
+
+bool valid(int index) {
+    return index >= 0 && index < kAccountCount;
 }
 
 } // namespace
 
+int mail_check(const Account& account) {
+    return account.credential.kind == CredentialKind::oauth2 ? oauth_check(account) : check_once(account);
+}
+
 int mail_check(int index) {
-    take_token_rejected(index); // a refusal noted by an IDLE watcher's login is not this check's
-    int result = check_once(index);
-    // A refused access token is renewed once (it may have expired early or been revoked), and never more often:
-    // a source that cannot renew has said so in its line, and the next check comes at the next pass.
-    if (take_token_rejected(index)) {
-        ask_token_renewal(index);
-        result = check_once(index);
-        take_token_rejected(index);
-    }
-    return result;
+    return valid(index) ? mail_check(read_account(index)) : -1;
+}
+
+int pop3_check(int index) {
+    return valid(index) ? pop3_check(read_account(index)) : -1;
+}
+
+int imap_check(int index) {
+    return valid(index) ? imap_check(read_account(index)) : -1;
 }

@@ -2,12 +2,13 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/account_settings.h"
 #include "mail/check_stop.h"
-#include "mail/pop3/known_hits.h"
 #include "mail/mail_check.h"
+#include "mail/pop3/known_hits.h"
+#include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
-#include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 int last_count[3];
 
@@ -58,7 +60,7 @@ void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    int n = mail_check(i);
+    int n = mail_check(read_account(i));
     if (n < 0) {
         return; // a failed check keeps what the last check that worked showed
     }
@@ -81,6 +83,17 @@ void check_account(int i) {
                          i);
     }
     last_count[i] = n;
+}
+
+// The accounts a pass checks, as the settings record holds them now.
+std::vector<Account> ready_accounts() {
+    std::vector<Account> accounts;
+    for (int i = 0; i < kAccountCount; ++i) {
+        if (account_ready(i)) {
+            accounts.push_back(read_account(i));
+        }
+    }
+    return accounts;
 }
 
 void show_mail_on_lamp() {
@@ -138,7 +151,7 @@ bool check_pass() {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
-    push_start(account_ready);
+    push_start(ready_accounts());
     check_stop_clear();
     while (check_pass() && !stop_requested_during_wait()) {
     }

@@ -1,9 +1,9 @@
 #include "notifier/notifier_dlg.h"
 
-#include "push/push.h"
 #include "notifier/end_signals.h"
 #include "notifier/mailbox.h"
 #include "platform/timing.h"
+#include "push/push.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

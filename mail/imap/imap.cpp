@@ -1,8 +1,6 @@
 #include "mail/imap/imap.h"
 
 #include "mail/imap/imap_session.h"
-#include "mail/sender_filters.h"
-#include "settings/settings.h"
 
 #include <climits>
 
@@ -14,11 +12,8 @@ int result_of(ImapSession::Result r) {
 
 } // namespace
 
-int imap_check(int index) {
-    if (index < 0 || index >= kAccountCount) {
-        return -1;
-    }
-    ImapSession session(index);
+int imap_check(const Account& account) {
+    ImapSession session(account);
     ImapSession::Result r = session.open();
     if (r == ImapSession::Result::ok) {
         r = session.examine();
@@ -31,7 +26,7 @@ int imap_check(int index) {
         return result_of(r);
     }
     int result = unseen.size() > INT_MAX ? INT_MAX : static_cast<int>(unseen.size());
-    const SenderFilters filters = read_sender_filters(index);
+    const SenderFilters& filters = account.filters;
     if (filters.any()) {
         int hits = 0;
         if (!unseen.empty()) {

@@ -3,11 +3,9 @@
 #include "logging/log.h"
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
-#include "mail/sasl/access_token.h"
 #include "mail/sasl/oauth_sasl.h"
+#include "mail/sasl/token_rejection.h"
 #include "platform/secret.h"
-#include "settings/settings.h"
-#include "settings/settings_access.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -271,16 +269,15 @@ ImapSession::Result ImapSession::read_capabilities() {
 }
 
 ImapSession::Result ImapSession::connect_and_greet() {
-    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
-    const std::string server = settings_get(Key::ServerName, index_);
-    if (connection_.resolve(server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
+    const MailSecurity security = account_.security;
+    if (connection_.resolve(account_.server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
         return fail_line("check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", errno);
     }
     if (connection_.connect() != 0) {
         return fail_line("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", errno);
     }
     if (security == MailSecurity::tls &&
-        connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+        connection_.start_tls(account_.fingerprint.c_str()) != 0) {
         return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
     }
     ImapResponse greeting;
@@ -315,7 +312,7 @@ ImapSession::Result ImapSession::starttls() {
     if (parser_.holds_bytes()) {
         return fail(kStarttls, kBroken, EPROTO);
     }
-    if (connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+    if (connection_.start_tls(account_.fingerprint.c_str()) != 0) {
         return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
     }
     return read_capabilities(); // those learnt in clear may have been forged
@@ -330,17 +327,8 @@ ImapSession::Result ImapSession::login_oauth() {
         return fail_line("check mail ---> The IMAP server offers no OAuth2 sign-in[no.%d error: %d]", EPROTO);
     }
     std::string initial;
-    {
-        std::string token;
-        if (access_token(index_, token) != 0) {
-            close();
-            return Result::failed;
-        }
-        const bool made = oauth_initial_response(mechanism, settings_get(Key::ID, index_), token, initial);
-        wipe_secret(token);
-        if (!made) {
-            return fail_line("check mail ---> The OAuth2 token is unusable[no.%d error: %d]", EINVAL);
-        }
+    if (!oauth_initial_response(mechanism, account_.user, account_.credential.secret.view(), initial)) {
+        return fail_line("check mail ---> The OAuth2 token is unusable[no.%d error: %d]", EINVAL);
     }
     const std::string tag = next_tag();
     std::string text;
@@ -409,13 +397,11 @@ ImapSession::Result ImapSession::login_oauth() {
 }
 
 ImapSession::Result ImapSession::login() {
-    if (oauth_account(index_)) {
+    if (account_.credential.kind == CredentialKind::oauth2) {
         return login_oauth();
     }
-    const std::string id = settings_get(Key::ID, index_);
-    SecretBuffer<sizeof g_settings.user[0].Password> password;
-    settings_get_into(Key::Password, password.text, sizeof password.text, index_);
-    const std::string_view secret(password.text);
+    const std::string& id = account_.user;
+    const std::string_view secret = account_.credential.secret.view();
     std::vector<std::string> pieces = reserved_pieces(id.size() + secret.size());
     if (offers("AUTH=PLAIN")) {
         // RFC 4616: no authorisation identity, the user name, the password, NUL before each.
@@ -453,12 +439,12 @@ ImapSession::Result ImapSession::login() {
 }
 
 ImapSession::Result ImapSession::open() {
-    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
+    const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);
         return Result::failed;
     }
-    if (security == MailSecurity::plain && oauth_account(index_)) {
+    if (security == MailSecurity::plain && account_.credential.kind == CredentialKind::oauth2) {
         // A bearer token is as good as the password to whoever reads it on the way.
         write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
                          index_, EPERM);
@@ -485,7 +471,7 @@ ImapSession::Result ImapSession::enable_utf8() {
 }
 
 ImapSession::Result ImapSession::examine() {
-    std::string folder = settings_get(Key::Folder, index_);
+    std::string folder = account_.folder;
     if (folder.empty()) {
         folder = "INBOX";
     }

@@ -20,7 +20,6 @@ constexpr int kSourceCommand = 3;
 
 std::mutex g_mutex;
 std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot stays empty
-std::array<std::atomic<bool>, kAccountCount> g_rejected{};
 std::array<std::atomic<bool>, kAccountCount> g_renew{};
 
 int command_token(int index, std::string& token) {
@@ -71,18 +70,8 @@ int access_token(int index, std::string& token) {
     return fn(index, renew, token);
 }
 
-void note_token_rejected(int index) {
-    if (index >= 0 && index < kAccountCount) {
-        g_rejected[static_cast<std::size_t>(index)] = true;
-    }
-}
-
 void ask_token_renewal(int index) {
     if (index >= 0 && index < kAccountCount) {
         g_renew[static_cast<std::size_t>(index)] = true;
     }
-}
-
-bool take_token_rejected(int index) {
-    return index >= 0 && index < kAccountCount && g_rejected[static_cast<std::size_t>(index)].exchange(false);
 }

@@ -22,7 +22,5 @@ bool oauth_account(int index);
 // the last call. 0, or -1 with its line written.
 int access_token(int index, std::string& token);
 
-// The logins note a token the server refused; the check then asks for a renewal and tries once more.
-void note_token_rejected(int index);
-bool take_token_rejected(int index);
+// Asks for a renewed token at the next access_token call: the server refused the last one.
 void ask_token_renewal(int index);
