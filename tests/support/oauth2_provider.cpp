@@ -95,8 +95,34 @@ std::string OAuth2Provider::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+namespace {
+
+std::string http_request(int port, const std::string& method, const std::string& path, const std::string& form,
+                         int* status, std::string* headers);
+
+} // namespace
+
+int OAuth2Provider::get_url(const std::string& url) {
+    const std::string prefix = "http://127.0.0.1:";
+    if (!url.starts_with(prefix)) {
+        return 0;
+    }
+    const std::size_t slash = url.find('/', prefix.size());
+    const int port = std::atoi(url.substr(prefix.size(), slash - prefix.size()).c_str());
+    int status = 0;
+    http_request(port, "GET", slash == std::string::npos ? "/" : url.substr(slash), "", &status, nullptr);
+    return status;
+}
+
 std::string OAuth2Provider::request(const std::string& method, const std::string& path, const std::string& form,
                                     int* status, std::string* headers) const {
+    return http_request(port_, method, path, form, status, headers);
+}
+
+namespace {
+
+std::string http_request(int port, const std::string& method, const std::string& path, const std::string& form,
+                         int* status, std::string* headers) {
     if (status != nullptr) {
         *status = 0;
     }
@@ -104,7 +130,7 @@ std::string OAuth2Provider::request(const std::string& method, const std::string
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_port = htons(static_cast<uint16_t>(port));
     if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         if (fd >= 0) {
             close(fd);
@@ -142,6 +168,8 @@ std::string OAuth2Provider::request(const std::string& method, const std::string
     }
     return answer.substr(end + 4);
 }
+
+} // namespace
 
 OAuth2Provider::Tokens OAuth2Provider::issue(const std::string& user) {
     const std::string body = request("POST", "/admin/issue", "user=" + user);

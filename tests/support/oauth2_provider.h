@@ -37,6 +37,9 @@ public:
     std::string request(const std::string& method, const std::string& path, const std::string& form = "",
                         int* status = nullptr, std::string* headers = nullptr) const;
 
+    // A GET of an http URL on loopback, as a browser follows a redirect; the status code, 0 when none came.
+    static int get_url(const std::string& url);
+
 private:
     pid_t pid_ = -1;
     int stdin_fd_ = -1; // held open: its end tells the provider that the test is gone
