@@ -1,5 +1,6 @@
 #include "notifier/check/check.h"
 
+#include "credentials/mail_providers.h"
 #include "mail/mail_check.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/server_name.h"
@@ -193,10 +194,37 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
     return start_tls(report, topic, connection, protocol, security, index, errors);
 }
 
-std::string hint_for(const std::string& line) {
+// What the provider of the account's address wants instead of the mailbox password, from the provider table.
+std::string secret_hint(int index) {
+    const MailProvider* p = mail_provider_for(settings_get(Key::ID, index));
+    if (p == nullptr) {
+        return "";
+    }
+    switch (p->secret) {
+    case SecretKind::oauth2:
+        return "; " + std::string(p->name) + " takes OAuth2: choose it and sign in (kd5lite_op, 连接 tab, 登录…)";
+    case SecretKind::app_password:
+        return "; " + std::string(p->name) + " wants an app password made in the account's security settings";
+    case SecretKind::authorization_code:
+        return "; " + std::string(p->name) + " wants the authorization code (授权码) from its web mail settings";
+    }
+    return "";
+}
+
+std::string hint_for(const std::string& line, int index) {
+    if (line.find("sign in again") != std::string::npos || line.find("not signed in") != std::string::npos ||
+        line.find("refused the OAuth2 token") != std::string::npos) {
+        return "sign in again (kd5lite_op, 连接 tab, 登录…)";
+    }
+    if (line.find("token command") != std::string::npos) {
+        return "run the account's TokenCommand in a terminal to see why (kd5lite_op, 连接 tab)";
+    }
+    if (line.find("OAuth2 is refused without TLS") != std::string::npos) {
+        return "choose Security 1 or 2 for the account (kd5lite_op, 连接 tab)";
+    }
     const bool refused = line.find("Contents abnormality") != std::string::npos;
     if (refused && (line.find("[a password]") != std::string::npos || line.find("[a login]") != std::string::npos)) {
-        return "the server refused the password: type it again (kd5lite_ap, 账户 tab)";
+        return "the server refused the password: type it again (kd5lite_ap, 账户 tab)" + secret_hint(index);
     }
     if (refused && line.find("[a user name]") != std::string::npos) {
         return "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
@@ -220,7 +248,7 @@ void run_account_check(CheckReport& report, const std::string& topic, const Mail
     int count = mail_check(index);
     std::string line = errors.last();
     if (!line.empty()) {
-        report.fail(topic, line + ": " + hint_for(line));
+        report.fail(topic, line + ": " + hint_for(line, index));
     } else if (count < 0) {
         report.fail(topic, std::string(protocol.name) + " check failed");
     } else {
@@ -233,6 +261,10 @@ void check_account(CheckReport& report, int index) {
     const std::string topic = topic_of(index);
     const Key needed[] = {Key::ServerName, Key::ID, Key::Password};
     for (Key k : needed) {
+        // An OAuth2 account signs in with a token, not a password.
+        if (k == Key::Password && settings_number(Key::Auth, index) == 1) {
+            continue;
+        }
         if (settings_get(k, index).empty()) {
             report.fail(topic, std::string("switched on but no ") + key_name(k) + " set (kd5lite_ap, 账户 tab)");
             return;
