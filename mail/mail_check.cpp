@@ -23,15 +23,6 @@ int check_once(const Account& account) {
     return -1;
 }
 
-// The account with its source's access token as its credential; false (the line written) without one.
-bool with_token(Account& account) {
-    std::string token;
-    const int rc = access_token(account.index, token);
-    account.credential.secret.assign(token);
-    wipe_secret(token);
-    return rc == 0;
-}
-
 int oauth_check(const Account& account) {
     if (account.security == MailSecurity::plain) {
         // A bearer token is as good as the password to whoever reads it on the way.
@@ -41,7 +32,7 @@ int oauth_check(const Account& account) {
     }
     Account signed_in = account;
     take_token_rejected(account.index); // a refusal an IDLE watcher's login noted is not this check's
-    if (!with_token(signed_in)) {
+    if (sign_account(signed_in) != 0) {
         return -1;
     }
     int result = check_once(signed_in);
@@ -49,7 +40,7 @@ int oauth_check(const Account& account) {
     // cannot renew has said so in its line, and the next try comes with the next pass.
     if (take_token_rejected(account.index)) {
         ask_token_renewal(account.index);
-        if (!with_token(signed_in)) {
+        if (sign_account(signed_in) != 0) {
             return -1;
         }
         result = check_once(signed_in);

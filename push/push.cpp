@@ -2,12 +2,15 @@
 
 #include "logging/log.h"
 #include "mail/imap/imap_session.h"
+#include "mail/sasl/access_token.h"
+#include "mail/sasl/token_rejection.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/network_watch.h"
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -96,11 +99,22 @@ void watch_account(const Account& account, unsigned run) {
     MonitorWake& wake = monitor_wake();
     const Timing& t = timing();
     const int index = account.index;
-    ImapSession session(account);
+    std::optional<ImapSession> session;
     int backoff = t.idle_backoff_first_ms;
     while (wake.running(run)) {
         const unsigned epoch = wake.network_epoch();
-        Opened opened = open_idle(session);
+        // Each connection of an OAuth2 account signs in with the token of the moment: the last may have expired.
+        Account signed_in = account;
+        if (sign_account(signed_in) != 0) {
+            pause_in_run(run, epoch, backoff);
+            backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
+            continue;
+        }
+        session.emplace(std::move(signed_in));
+        Opened opened = open_idle(*session);
+        if (opened == Opened::failed && take_token_rejected(index)) {
+            ask_token_renewal(index); // the next connection, after the wait, with a renewed token
+        }
         if (opened == Opened::no_idle) {
             write_state_logf("Email arrival of the mail push --> No IDLE[No.%d]", index);
             break; // the interval alone drives this account's checks
@@ -114,8 +128,8 @@ void watch_account(const Account& account, unsigned run) {
         // Mail may have come while no connection listened: before the first one, or while this one was deaf.
         wake.notify();
         backoff = t.idle_backoff_first_ms;
-        Leave why = stay_in_idle(session, run, epoch);
-        leave_idle(session);
+        Leave why = stay_in_idle(*session, run, epoch);
+        leave_idle(*session);
         if (why == Leave::gone) {
             pause_in_run(run, epoch, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);

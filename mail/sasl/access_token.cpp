@@ -70,6 +70,17 @@ int access_token(int index, std::string& token) {
     return fn(index, renew, token);
 }
 
+int sign_account(Account& account) {
+    if (account.credential.kind != CredentialKind::oauth2) {
+        return 0;
+    }
+    std::string token;
+    const int rc = access_token(account.index, token);
+    account.credential.secret.assign(token);
+    wipe_secret(token);
+    return rc;
+}
+
 void ask_token_renewal(int index) {
     if (index >= 0 && index < kAccountCount) {
         g_renew[static_cast<std::size_t>(index)] = true;

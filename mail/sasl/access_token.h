@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/account.h"
+
 #include <functional>
 #include <string>
 
@@ -24,3 +26,7 @@ int access_token(int index, std::string& token);
 
 // Asks for a renewed token at the next access_token call: the server refused the last one.
 void ask_token_renewal(int index);
+
+// An OAuth2 account's credential filled with its source's token (other accounts are left as they are). 0, or -1
+// with its line written.
+int sign_account(Account& account);
