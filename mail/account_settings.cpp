@@ -37,6 +37,10 @@ Account read_account(int index) {
         settings_get_into(Key::Password, password.text, sizeof password.text, index);
         a.credential.secret.assign(password.text);
     }
+    if (settings_number(Key::Auth, index) == 1) {
+        a.credential.kind = CredentialKind::oauth2; // the token comes from the account's source at each check
+        a.credential.secret.clear();
+    }
     a.protocol = mail_protocol(settings_get(Key::Protocol, index).c_str());
     a.security = mail_security(settings_get(Key::Security, index).c_str());
     a.fingerprint = settings_get(Key::TlsFingerprint, index);

@@ -4,11 +4,16 @@
 #include "mail/account_settings.h"
 #include "mail/imap/imap.h"
 #include "mail/pop3/pop3.h"
+#include "mail/sasl/access_token.h"
+#include "mail/sasl/token_rejection.h"
+#include "platform/secret.h"
 #include "settings/settings.h"
 
 #include <cerrno>
 
-int mail_check(const Account& account) {
+namespace {
+
+int check_once(const Account& account) {
     switch (account.protocol) {
     case MailProtocol::pop3: return pop3_check(account);
     case MailProtocol::imap: return imap_check(account);
@@ -18,7 +23,31 @@ int mail_check(const Account& account) {
     return -1;
 }
 
-namespace {
+int oauth_check(const Account& account) {
+    if (account.security == MailSecurity::plain) {
+        // A bearer token is as good as the password to whoever reads it on the way.
+        write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
+                         account.index, EPERM);
+        return -1;
+    }
+    Account signed_in = account;
+    take_token_rejected(account.index); // a refusal an IDLE watcher's login noted is not this check's
+    if (sign_account(signed_in) != 0) {
+        return -1;
+    }
+    int result = check_once(signed_in);
+    // A refused token is renewed once (it may have expired early or been revoked), never more often: a source that
+    // cannot renew has said so in its line, and the next try comes with the next pass.
+    if (take_token_rejected(account.index)) {
+        ask_token_renewal(account.index);
+        if (sign_account(signed_in) != 0) {
+            return -1;
+        }
+        result = check_once(signed_in);
+        take_token_rejected(account.index);
+    }
+    return result;
+}
 
 bool valid(int index) {
     return index >= 0 && index < kAccountCount;
@@ -39,6 +68,10 @@ bool read_for_check(int index, Account& account) {
 }
 
 } // namespace
+
+int mail_check(const Account& account) {
+    return account.credential.kind == CredentialKind::oauth2 ? oauth_check(account) : check_once(account);
+}
 
 int mail_check(int index) {
     Account account;

@@ -1,10 +1,12 @@
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
+#include "notifier/oauth/browser_token_source.h"
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
 #include "settings/keys.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -37,7 +39,11 @@ int main(int argc, char* argv[]) {
     }
     switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
     // The check reports an untrusted settings directory as one of its findings.
+    // Accounts signed in with the browser get their access tokens refreshed here; the refresh waits in a Qt event
+    // loop, which needs the application object, in the check as in the notifier.
+    install_browser_token_source();
     if (line.option == "--check") {
+        QCoreApplication core(argc, argv);
         return run_check(stdout);
     }
     // The autostart entry is system-wide: a user who never set kd5lite up gets neither an icon nor a settings

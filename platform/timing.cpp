@@ -44,7 +44,8 @@ Timing scaled_timing(double factor) {
                     &t.settings_lock_retry_ms, &t.stale_temp_age_ms, &t.tray_look_ms, &t.push_burst_ms,
                     &t.push_fold_ms, &t.idle_renew_ms, &t.idle_answer_ms, &t.idle_backoff_first_ms,
                     &t.idle_backoff_max_ms, &t.stop_poll_ms, &t.idle_settled_ms, &t.idle_flood_window_ms,
-                    &t.keepalive_idle_ms, &t.keepalive_interval_ms, &t.resume_look_ms}) {
+                    &t.keepalive_idle_ms, &t.keepalive_interval_ms, &t.resume_look_ms, &t.token_command_ms,
+                    &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

@@ -51,6 +51,11 @@ struct Timing {
     // desktop keyring (never scaled: they are time-outs, and a busy machine's keyring is not a dead one)
     int keyring_wait_ms = 5000;    // longest a notifier's secret lookup may take; a hung keyring costs a pass no more
     int keyring_prompt_ms = 60000; // longest the setup program waits for the keyring, unlock prompt included
+    // OAuth2 token sources
+    int token_command_ms = 10000;        // longest run of a token command
+    int token_request_ms = 30000;        // longest wait for a token endpoint's or the online accounts' answer
+    int token_refresh_margin_ms = 60000; // an access token is refreshed when it has less than this to live
+    int sign_in_wait_ms = 300000;        // longest wait for the browser to come back to the loopback redirect
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

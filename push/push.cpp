@@ -3,6 +3,8 @@
 #include "logging/log.h"
 #include "mail/imap/imap_session.h"
 #include "mail/net/cancel_signal.h"
+#include "mail/sasl/access_token.h"
+#include "mail/sasl/token_rejection.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/network_watch.h"
@@ -13,6 +15,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -163,14 +166,25 @@ void watch_account(Watcher& w) {
     MonitorWake& wake = monitor_wake();
     const Timing t = timing();
     const int index = w.account.index;
-    ImapSession session(w.account);
-    session.set_cancel(w.signal.fd());
+    std::optional<ImapSession> session;
     int backoff = t.idle_backoff_first_ms;
     while (!w.stopping()) {
-        Opened opened = open_idle(session);
+        // Each connection of an OAuth2 account signs in with the token of the moment: the last may have expired.
+        Account signed_in = w.account;
+        if (sign_account(signed_in) != 0) {
+            pause_before_retry(w, backoff);
+            backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
+            continue;
+        }
+        session.emplace(std::move(signed_in));
+        session->set_cancel(w.signal.fd());
+        Opened opened = open_idle(*session);
+        if (opened == Opened::failed && take_token_rejected(index)) {
+            ask_token_renewal(index); // the next connection, after the wait, with a renewed token
+        }
         if (w.stopping()) {
             // The stop came while connecting: the connection must not outlive the run.
-            leave_idle(session, w);
+            leave_idle(*session, w);
             break;
         }
         if (opened == Opened::no_idle) {
@@ -187,8 +201,8 @@ void watch_account(Watcher& w) {
         // server that drops every IDLE at once brings this notice only as often as the backoff lets it back.
         wake.notify(w.account.index);
         const Clock::time_point idle_since = Clock::now();
-        Leave why = stay_in_idle(session, w);
-        leave_idle(session, w);
+        Leave why = stay_in_idle(*session, w);
+        leave_idle(*session, w);
         // Only a connection that held for a while was sound: one the server drops at once keeps the backoff
         // growing, or it would log in again every second for ever.
         if (Clock::now() - idle_since >= std::chrono::milliseconds(t.idle_settled_ms)) {

@@ -49,6 +49,15 @@ constexpr KeyInfo kKeys[] = {
     {"Protocol", KeyGroup::Account},
     {"Folder", KeyGroup::Account},
     {"SecretStore", KeyGroup::Account},
+    {"Auth", KeyGroup::Account},
+    {"OAuthSource", KeyGroup::Account},
+    {"OAuthProvider", KeyGroup::Account},
+    {"AuthUrl", KeyGroup::Account},
+    {"TokenUrl", KeyGroup::Account},
+    {"Scope", KeyGroup::Account},
+    {"ClientId", KeyGroup::Account},
+    {"OnlineAccount", KeyGroup::Account},
+    {"TokenCommand", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -71,7 +80,16 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::TlsFingerprint: return ref(u.TlsFingerprint);
     case Key::Protocol: return ref(u.Protocol);
     case Key::Folder: return ref(u.Folder);
-    default: return ref(u.SecretStore);
+    case Key::SecretStore: return ref(u.SecretStore);
+    case Key::Auth: return ref(u.Auth);
+    case Key::OAuthSource: return ref(u.OAuthSource);
+    case Key::OAuthProvider: return ref(u.OAuthProvider);
+    case Key::AuthUrl: return ref(u.AuthUrl);
+    case Key::TokenUrl: return ref(u.TokenUrl);
+    case Key::Scope: return ref(u.Scope);
+    case Key::ClientId: return ref(u.ClientId);
+    case Key::OnlineAccount: return ref(u.OnlineAccount);
+    default: return ref(u.TokenCommand);
     }
 }
 

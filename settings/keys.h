@@ -39,6 +39,15 @@ enum class Key {
     Protocol,
     Folder,
     SecretStore,
+    Auth,
+    OAuthSource,
+    OAuthProvider,
+    AuthUrl,
+    TokenUrl,
+    Scope,
+    ClientId,
+    OnlineAccount,
+    TokenCommand,
 };
 
 enum class KeyGroup {

@@ -28,6 +28,16 @@ struct UserAccount {
     char Folder[128 + 1]; // IMAP mailbox to watch, UTF-8; empty: INBOX
     // Added after the protocol keys: empty means the password is in Password and Scramble, as older files have it.
     char SecretStore[4 + 1]; // "1": the password is in the desktop keyring, and Password and Scramble are empty
+    // Added after the protocol keys for the same reason: empty Auth means the password.
+    char Auth[4 + 1];           // "0" or empty: password; "1": OAuth2
+    char OAuthSource[4 + 1];    // "1": sign-in in the browser; "2": GNOME Online Accounts; "3": token command
+    char OAuthProvider[16 + 1]; // "google", "microsoft" or "custom"
+    char AuthUrl[255 + 1];      // custom provider: authorization endpoint
+    char TokenUrl[255 + 1];     // custom provider: token endpoint
+    char Scope[255 + 1];        // custom provider: scopes, separated by spaces
+    char ClientId[128 + 1];     // the user's own client id; empty: the one the build brings
+    char OnlineAccount[64 + 1]; // source 2: the online account's Id
+    char TokenCommand[255 + 1]; // source 3: a program and its arguments, split on spaces
 };
 
 struct Settings {

@@ -4,6 +4,7 @@
 #include "platform/corvo_dir.h"
 #include "platform/profile.h"
 #include "platform/profile_text.h"
+#include "platform/secret.h"
 #include "settings/settings.h"
 #include "settings/settings_lock.h"
 #include "settings/text.h"
@@ -180,6 +181,27 @@ int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]) 
         std::snprintf(buffer, sizeof buffer, "%s", value->c_str());
     }
     return 0;
+}
+
+int ini_get_text(const char* section, const char* key, std::string& value) {
+    value.clear();
+    std::string text;
+    if (!read_settings_file(text)) {
+        return -1;
+    }
+    if (auto found = profile_find(text, section, key)) {
+        value = std::move(*found);
+    }
+    wipe_secret(text); // it holds the scrambled secrets
+    return 0;
+}
+
+int ini_put_texts(const char* section, std::initializer_list<std::pair<const char*, std::string>> values) {
+    std::vector<ProfileEntry> entries;
+    for (const auto& [key, value] : values) {
+        entries.push_back({section, key, value});
+    }
+    return put_entries(entries);
 }
 
 int ini_put(const char* section, const char* key, const char* value) {

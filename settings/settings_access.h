@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 // Size of the raw read buffer: room for the widest field and more, so a value too long for its field is seen
 // whole and then cut to fit.
@@ -15,6 +16,10 @@ inline constexpr std::size_t kIniReadSize = 256;
 // never replaces a file it could not read, and waits for the writers' lock only so long).
 int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]);
 int ini_put(const char* section, const char* key, const char* value);
+// The same for values that live outside the settings record and may be longer than any field (a refresh token's
+// stored form): the whole value, and several keys of one section in one transaction.
+int ini_get_text(const char* section, const char* key, std::string& value);
+int ini_put_texts(const char* section, std::initializer_list<std::pair<const char*, std::string>> values);
 
 // Moves one key between the file and its g_settings field. ini_read_key hands a trace line to the reg family;
 // when the file cannot be read it leaves the field as it was and returns -1. ini_write_key writes the fixed

@@ -10,12 +10,16 @@ constexpr Key kHead[] = {Key::Company,      Key::Brand,       Key::Product,  Key
                          Key::SerialNumber, Key::CurrentPath, Key::Language, Key::Version,
                          Key::EntryCount,   Key::IntervalTimer, Key::BeepTime};
 
-// Account keys after the password, in file order. The connection security keys, then the protocol keys and then
-// where the password lives come last, so older files and readers see the keys they know in the order they know.
+// Account keys after the password, in file order. The connection security keys, the protocol keys, where the
+// password lives and then the sign-in keys come last, so older files and readers see the keys they know in the order
+// they know.
 constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2,
                                 Key::SpecialAddress3, Key::SpecialSearch1,  Key::SpecialSearch2,
                                 Key::SpecialSearch3,  Key::Security,        Key::TlsFingerprint,
-                                Key::Protocol,        Key::Folder,          Key::SecretStore};
+                                Key::Protocol,        Key::Folder,          Key::SecretStore,
+                                Key::Auth,            Key::OAuthSource,     Key::OAuthProvider,
+                                Key::AuthUrl,         Key::TokenUrl,        Key::Scope,
+                                Key::ClientId,        Key::OnlineAccount,   Key::TokenCommand};
 
 constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
                          Key::Answer,   Key::Error,    Key::Job};

@@ -42,7 +42,17 @@ Rule rule_of(Key key) {
     case Key::TlsFingerprint:
     case Key::Protocol:
     case Key::Folder:
-    case Key::SecretStore: return Rule::None;
+    case Key::SecretStore:
+    // Empty sign-in keys mean a password account, or the provider's own endpoints and the build's client id.
+    case Key::Auth:
+    case Key::OAuthSource:
+    case Key::OAuthProvider:
+    case Key::AuthUrl:
+    case Key::TokenUrl:
+    case Key::Scope:
+    case Key::ClientId:
+    case Key::OnlineAccount:
+    case Key::TokenCommand: return Rule::None;
     default: return Rule::DefaultWhenEmpty;
     }
 }
@@ -120,6 +130,9 @@ int ini_check_key(Key key, int index) {
         return 0;
     }
     bool on = settings_number(Key::Switch, index) != 0;
+    if (key == Key::Password && settings_number(Key::Auth, index) == 1) {
+        on = false; // an OAuth2 account signs in with a token: no password is missing
+    }
     char value[kIniReadSize];
     bool empty;
     {

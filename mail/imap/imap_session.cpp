@@ -4,6 +4,8 @@
 #include "mail/check_stop.h"
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
+#include "mail/sasl/oauth_sasl.h"
+#include "mail/sasl/token_rejection.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
 
@@ -347,7 +349,88 @@ ImapSession::Result ImapSession::starttls() {
     return read_capabilities(); // those learnt in clear may have been forged
 }
 
+// AUTHENTICATE OAUTHBEARER or XOAUTH2 with the account's access token, in the command itself where the server takes
+// an initial response (SASL-IR, RFC 4959), else after its empty challenge. A refusal comes as a challenge with the
+// error in JSON (RFC 7628 3.2.2), which the mechanism's own answer lets the server end with NO.
+ImapSession::Result ImapSession::login_oauth() {
+    const OAuthMechanism mechanism = choose_oauth_mechanism(offers("AUTH=OAUTHBEARER"), offers("AUTH=XOAUTH2"));
+    if (mechanism == OAuthMechanism::none) {
+        return fail_line("check mail ---> The IMAP server offers no OAuth2 sign-in[no.%d error: %d]", EPROTO);
+    }
+    std::string initial;
+    if (!oauth_initial_response(mechanism, account_.user, account_.credential.secret.view(), initial)) {
+        return fail_line("check mail ---> The OAuth2 token is unusable[no.%d error: %d]", EINVAL);
+    }
+    const std::string tag = next_tag();
+    std::string text;
+    text.reserve(tag.size() + initial.size() + 40);
+    text.append(tag).append(" AUTHENTICATE ").append(oauth_mechanism_name(mechanism));
+    const bool inline_response = offers("SASL-IR");
+    if (inline_response) {
+        text.append(" ").append(initial);
+    }
+    text += "\r\n";
+    const int sent = connection_.send(text.data(), static_cast<int>(text.size()));
+    wipe_secret(text);
+    if (sent != 0) {
+        wipe_secret(initial);
+        return fail(kLogin, kSendFailed, errno);
+    }
+    bool initial_sent = inline_response;
+    OAuthErrorChallenge challenge;
+    capabilities_.clear();
+    for (;;) {
+        ImapResponse r;
+        if (Result result = read_response(r, MailConnection::receive_budget_ms(), kLogin); result != Result::ok) {
+            wipe_secret(initial);
+            return result;
+        }
+        if (r.kind == ImapResponse::Kind::continuation) {
+            std::string answer;
+            if (!initial_sent && r.text.empty()) {
+                answer = initial + "\r\n";
+                initial_sent = true;
+            } else {
+                challenge = parse_oauth_error_challenge(r.text);
+                answer = oauth_error_answer(mechanism) + "\r\n";
+            }
+            const int rc = connection_.send(answer.data(), static_cast<int>(answer.size()));
+            wipe_secret(answer);
+            if (rc != 0) {
+                wipe_secret(initial);
+                return fail(kLogin, kSendFailed, errno);
+            }
+            continue;
+        }
+        if (r.kind == ImapResponse::Kind::untagged) {
+            if (r.keyword == "BYE") {
+                wipe_secret(initial);
+                return fail(kLogin, kBye, ECONNRESET);
+            }
+            take_capabilities(r);
+            continue;
+        }
+        wipe_secret(initial);
+        if (r.tag != tag || r.malformed) {
+            return fail(kLogin, kBroken, EPROTO);
+        }
+        if (r.keyword != "OK") {
+            note_token_rejected(index_);
+            write_error_logf("check mail ---> The IMAP server refused the OAuth2 token (%s %s)[no.%d error: %d]",
+                             oauth_mechanism_name(mechanism), challenge.status.empty() ? "-" : challenge.status.c_str(),
+                             index_, EACCES);
+            close();
+            return Result::refused;
+        }
+        take_capabilities(r);
+        return capabilities_.empty() ? read_capabilities() : Result::ok;
+    }
+}
+
 ImapSession::Result ImapSession::login() {
+    if (account_.credential.kind == CredentialKind::oauth2) {
+        return login_oauth();
+    }
     const std::string& id = account_.user;
     const std::string_view secret = account_.credential.secret.view();
     std::vector<std::string> pieces = reserved_pieces(id.size() + secret.size());
@@ -390,6 +473,12 @@ ImapSession::Result ImapSession::open() {
     const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);
+        return Result::failed;
+    }
+    if (security == MailSecurity::plain && account_.credential.kind == CredentialKind::oauth2) {
+        // A bearer token is as good as the password to whoever reads it on the way.
+        write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
+                         index_, EPERM);
         return Result::failed;
     }
     // Nothing learnt on an earlier connection holds for this one: the server may have changed, or the list may

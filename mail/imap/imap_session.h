@@ -99,6 +99,7 @@ private:
     Result read_capabilities();
     Result starttls();
     Result login();
+    Result login_oauth();
     Result enable_utf8();
     Result identify();
     Result command(const Step& step, const std::vector<std::string>& pieces, const Untagged& untagged = {},

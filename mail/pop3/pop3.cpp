@@ -8,6 +8,8 @@
 #include "mail/net/tls_settings.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/pop3/pop3_reply.h"
+#include "mail/sasl/oauth_sasl.h"
+#include "mail/sasl/token_rejection.h"
 #include "mail/sender_filters.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace {
@@ -209,7 +212,123 @@ Step stls(Check& c) {
     return step == Step::ok ? start_tls(c) : step;
 }
 
+// CAPA (RFC 2449) and AUTH (RFC 5034) for an OAuth2 sign-in.
+constexpr StepMessages kCapa = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [a capability command][no.%d "
+    "error: %d]",
+    "check mail ---> The reception of a POP confirmation [a capability command] message is abnormal[no.%d error: %d]",
+    "check mail ---> Contents abnormality of a POP confirmation [a capability command] message[no.%d error: %d]",
+};
+constexpr StepMessages kAuth = {
+    "check mail ---> The transmission of a message of a message is abnormal to POP [an OAuth2 sign-in][no.%d error: "
+    "%d]",
+    "check mail ---> The reception of a POP confirmation [an OAuth2 sign-in] message is abnormal[no.%d error: %d]",
+    nullptr, // a refusal has a line of its own, with the server's reason
+};
+
+// The SASL mechanisms the server names in its CAPA listing; none when it has no CAPA.
+Step read_sasl_mechanisms(Check& c, std::vector<std::string>& mechanisms) {
+    std::snprintf(c.buffer, sizeof c.buffer, "CAPA%c%c", 13, 10);
+    Step step = send_and_receive(c, kCapa, c.buffer);
+    if (step != Step::ok || !reply_ok(c.buffer)) {
+        return step;
+    }
+    TopReply listing; // dot-terminated like a TOP reply
+    char piece[kTopPieceSize];
+    int budget = MailConnection::receive_budget_ms();
+    while (!listing.done && listing.total <= kTopKeepMax) {
+        const int got = pop3_connection().recv_more(piece, sizeof piece, budget);
+        if (got <= 0) {
+            return end_step(c, Step::failed, kCapa.receive_failed);
+        }
+        top_reply_take(listing, std::string_view(piece, static_cast<std::size_t>(got)));
+    }
+    mechanisms = capa_sasl_mechanisms(listing.kept);
+    return Step::ok;
+}
+
+// The text of a server's challenge line ("+ text" or a bare "+", RFC 5034 4), or nothing for any other line.
+std::optional<std::string_view> challenge_text(const char* line) {
+    if (line[0] != '+' || (line[1] != ' ' && line[1] != '\r' && line[1] != '\n')) {
+        return std::nullopt;
+    }
+    const char* text = line[1] == ' ' ? line + 2 : line + 1;
+    return std::string_view(text, std::strcspn(text, "\r\n"));
+}
+
+// Sends text (a secret: wiped here) and reads one reply line into the buffer.
+Step send_secret_and_receive(Check& c, std::string& text) {
+    write_pop_trace(kTrace, "(S) ", "AUTH ****\r\n");
+    const int rc = c_send_socket(text.data(), static_cast<int>(text.size()));
+    wipe_secret(text);
+    if (rc != 0) {
+        return end_step(c, Step::failed, kAuth.send_failed);
+    }
+    std::snprintf(c.buffer, sizeof c.buffer, "%s", "");
+    return send_and_receive(c, StepMessages{nullptr, kAuth.receive_failed, nullptr}, nullptr);
+}
+
+// AUTH OAUTHBEARER or XOAUTH2 with the account's access token: in the AUTH line when it fits, else after the
+// server's empty challenge. A refusal comes as a challenge with the error in JSON (RFC 7628 3.2.2), which the
+// mechanism's own answer lets the server end with -ERR.
+Step login_oauth(Check& c) {
+    std::vector<std::string> offered;
+    Step step = read_sasl_mechanisms(c, offered);
+    if (step != Step::ok) {
+        return step;
+    }
+    auto offers = [&](const char* name) { return std::find(offered.begin(), offered.end(), name) != offered.end(); };
+    const OAuthMechanism mechanism = choose_oauth_mechanism(offers("OAUTHBEARER"), offers("XOAUTH2"));
+    if (mechanism == OAuthMechanism::none) {
+        errno = EPROTO;
+        return end_step(c, Step::failed, "check mail ---> The POP server offers no OAuth2 sign-in[no.%d error: %d]");
+    }
+    std::string initial;
+    if (!oauth_initial_response(mechanism, c.account.user, c.account.credential.secret.view(), initial)) {
+        errno = EINVAL;
+        return end_step(c, Step::failed, "check mail ---> The OAuth2 token is unusable[no.%d error: %d]");
+    }
+    const std::string name = oauth_mechanism_name(mechanism);
+    std::string text = "AUTH " + name;
+    const bool one_line = auth_fits_one_line(name.size(), initial.size());
+    text.reserve(text.size() + initial.size() + 3);
+    if (one_line) {
+        text.append(" ").append(initial);
+    }
+    text += "\r\n";
+    step = send_secret_and_receive(c, text);
+    if (step == Step::ok && !one_line && challenge_text(c.buffer) == "") {
+        text.reserve(initial.size() + 2);
+        text.assign(initial).append("\r\n");
+        step = send_secret_and_receive(c, text);
+    }
+    wipe_secret(initial);
+    if (step != Step::ok) {
+        return step;
+    }
+    OAuthErrorChallenge challenge;
+    if (const std::optional<std::string_view> text = challenge_text(c.buffer)) {
+        challenge = parse_oauth_error_challenge(*text);
+        std::string answer = oauth_error_answer(mechanism) + "\r\n";
+        step = send_secret_and_receive(c, answer);
+        if (step != Step::ok) {
+            return step;
+        }
+    }
+    if (reply_ok(c.buffer)) {
+        return Step::ok;
+    }
+    note_token_rejected(c.index);
+    close_connection();
+    write_error_logf("check mail ---> The POP server refused the OAuth2 token (%s %s)[no.%d error: %d]", name.c_str(),
+                     challenge.status.empty() ? "-" : challenge.status.c_str(), c.index, EACCES);
+    return Step::refused;
+}
+
 Step login(Check& c) {
+    if (c.account.credential.kind == CredentialKind::oauth2) {
+        return login_oauth(c);
+    }
     char id[kCopySize];
     copy_field(id, c.account.user.c_str());
     std::snprintf(c.buffer, sizeof c.buffer, "USER %s%c%c", id, 13, 10);
@@ -496,6 +615,12 @@ int check_account(Check& c) {
     const MailSecurity security = c.account.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", c.index, EINVAL);
+        return -1;
+    }
+    if (security == MailSecurity::plain && c.account.credential.kind == CredentialKind::oauth2) {
+        // A bearer token is as good as the password to whoever reads it on the way.
+        write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
+                         c.index, EPERM);
         return -1;
     }
     if (c_init_socket() != 0) {

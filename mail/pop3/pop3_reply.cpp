@@ -82,3 +82,38 @@ bool capa_offers(std::string_view listing, std::string_view capability) {
     }
     return false;
 }
+
+std::vector<std::string> capa_sasl_mechanisms(std::string_view listing) {
+    std::vector<std::string> names;
+    while (!listing.empty()) {
+        const std::size_t end = listing.find('\n');
+        std::string_view line = listing.substr(0, end);
+        listing = end == std::string_view::npos ? std::string_view() : listing.substr(end + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        std::vector<std::string> words;
+        for (std::size_t at = 0; at < line.size();) {
+            const std::size_t start = line.find_first_not_of(' ', at);
+            if (start == std::string_view::npos) {
+                break;
+            }
+            const std::size_t stop = std::min(line.find(' ', start), line.size());
+            std::string word(line.substr(start, stop - start));
+            for (char& ch : word) {
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            }
+            words.push_back(std::move(word));
+            at = stop;
+        }
+        if (!words.empty() && words.front() == "SASL") {
+            names.assign(words.begin() + 1, words.end());
+            return names;
+        }
+    }
+    return names;
+}
+
+bool auth_fits_one_line(std::size_t mechanism_length, std::size_t response_length) {
+    return 5 + mechanism_length + 1 + response_length + 2 <= 255;
+}

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Reading the POP3 server's status lines. A line is the receive buffer as c_recv_socket left it: the bytes as
 // received, line end included, then zeros.
@@ -44,3 +45,11 @@ std::size_t top_reply_take(TopReply& reply, std::string_view piece);
 // Whether a CAPA listing (RFC 2449: the lines after "+OK", up to its terminating line) names the capability: a line
 // whose first word is it, in any case. A line cut off at the end of the listing counts as well.
 bool capa_offers(std::string_view listing, std::string_view capability);
+
+// The SASL mechanisms a CAPA listing names (RFC 2449, RFC 5034): the words after "SASL" on its SASL line, upper
+// case; none when there is no such line.
+std::vector<std::string> capa_sasl_mechanisms(std::string_view listing);
+
+// Whether "AUTH mechanism initial-response" fits the 255 octets RFC 5034 4 allows a client's AUTH line, line end
+// included; a longer response goes after the server's empty challenge instead.
+bool auth_fits_one_line(std::size_t mechanism_length, std::size_t response_length);

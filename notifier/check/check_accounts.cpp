@@ -2,6 +2,7 @@
 
 #include "mail/account_settings.h"
 #include "mail/imap/imap_session.h"
+#include "credentials/mail_providers.h"
 #include "mail/mail_check.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/server_name.h"
@@ -199,21 +200,50 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
     return start_tls(report, topic, connection, protocol, security, index, errors);
 }
 
+// What the provider of the account's address wants instead of the mailbox password, from the provider table.
+std::string secret_hint(int index) {
+    const MailProvider* p = mail_provider_for(settings_get(Key::ID, index));
+    if (p == nullptr) {
+        return "";
+    }
+    switch (p->secret) {
+    case SecretKind::oauth2:
+        return "; " + std::string(p->name) + " takes OAuth2: choose it and sign in (kd5lite_op, 连接 tab, 登录…)";
+    case SecretKind::app_password:
+        return "; " + std::string(p->name) + " wants an app password made in the account's security settings";
+    case SecretKind::authorization_code:
+        return "; " + std::string(p->name) + " wants the authorization code (授权码) from its web mail settings";
+    }
+    return "";
+}
+
 // What a failed check's error-log line means, in plain words first. A refused login is told as such, with what
 // the provider wants instead of the web password when it is known; the log line itself numbers the account from 0
 // and is left out. Anything else keeps its log line, for the README's table.
 std::string explain_failure(const std::string& line, int index) {
+    if (line.find("sign in again") != std::string::npos || line.find("not signed in") != std::string::npos ||
+        line.find("refused the OAuth2 token") != std::string::npos) {
+        return line + ": sign in again (kd5lite_op, 连接 tab, 登录…)";
+    }
+    if (line.find("token command") != std::string::npos) {
+        return line + ": run the account's TokenCommand in a terminal to see why (kd5lite_op, 连接 tab)";
+    }
+    if (line.find("OAuth2 is refused without TLS") != std::string::npos) {
+        return line + ": choose Security 1 or 2 for the account (kd5lite_op, 连接 tab)";
+    }
     const bool refused = line.find("Contents abnormality") != std::string::npos;
     std::string plain;
     if (refused && (line.find("[a password]") != std::string::npos || line.find("[a login]") != std::string::npos)) {
-        plain = "the server refused the login: check the ID and type the password again (kd5lite_ap, 账户 tab)";
+        plain = "the server refused the login: check the ID and type the password again (kd5lite_ap, 账户 tab)" +
+                secret_hint(index);
     } else if (refused && line.find("[a user name]") != std::string::npos) {
         plain = "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
     } else {
         return "the check failed: " + line + " (see the README's table of error-log lines)";
     }
     const std::string host = split_server_name(settings_get(Key::ServerName, index)).host;
-    if (const char* hint = provider_hint(host); hint != nullptr) {
+    const char* hint = provider_hint(host);
+    if (hint != nullptr && secret_hint(index).empty()) {
         plain += "; " + host + ": " + hint;
     }
     return plain;
@@ -312,7 +342,8 @@ void check_account(CheckReport& report, int index) {
             return;
         }
     }
-    if (!check_password(report, topic, index)) {
+    // An OAuth2 account signs in with a token, not a password.
+    if (settings_number(Key::Auth, index) != 1 && !check_password(report, topic, index)) {
         return;
     }
     const MailProtocol* protocol = protocol_of(index);

@@ -147,3 +147,31 @@ TEST(SettingsBulk, ProtocolAndFolderComeAfterTheSecurityKeys) {
 }
 
 } // namespace
+
+// The sign-in keys follow Folder; an OAuth2 account has no password, and none is reported missing. Catches keys
+// saved before older ones, a long URL or command cut short of its field, or an OAuth2 account taken as incomplete.
+TEST(SettingsBulk, SignInKeysComeLastAndAnOAuthAccountNeedsNoPassword) {
+    TempCorvo dir;
+    const std::string command = "/usr/bin/oauth2-helper --account alice@example.com --scope " + std::string(180, 's');
+    dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user01]\r\nSwitch=1\r\nServerName=imap.example.org\r\n"
+                                   "ID=alice\r\nProtocol=1\r\nAuth=1\r\nOAuthSource=3\r\nOAuthProvider=custom\r\n"
+                                   "TokenUrl=https://id.example.org/token\r\nTokenCommand=" +
+                                       command + "\r\n");
+    ini_read_all();
+    EXPECT_EQ(std::string(g_settings.user[1].TokenCommand), command);
+    EXPECT_EQ(ini_check_key(Key::Password, 1), 0); // OAuth2: the password is not missing
+    std::strcpy(g_settings.user[2].Switch, "1");
+    EXPECT_EQ(ini_check_key(Key::Password, 2), -1); // a password account still needs one
+    for (Key k : {Key::Auth, Key::OAuthSource, Key::OAuthProvider, Key::AuthUrl, Key::TokenUrl, Key::Scope,
+                  Key::ClientId, Key::OnlineAccount, Key::TokenCommand}) {
+        EXPECT_EQ(ini_check_key(k, 2), 0) << key_name(k);
+        EXPECT_STREQ(key_field(k, 2).data, "") << key_name(k); // nothing filled in
+    }
+    ini_write_all();
+    EXPECT_NE(dir.read("corvo_kd5lite.ini")
+                  .find("Protocol=\r\nFolder=\r\nAuth=\r\nOAuthSource=\r\nOAuthProvider=\r\nAuthUrl=\r\nTokenUrl=\r\n"
+                        "Scope=\r\nClientId=\r\nOnlineAccount=\r\nTokenCommand=\r\n"),
+              std::string::npos);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TokenCommand"), command);
+    EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TokenUrl"), "https://id.example.org/token");
+}

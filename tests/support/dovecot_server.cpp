@@ -22,6 +22,7 @@ namespace {
 
 constexpr char kDovecot[] = "/usr/sbin/dovecot";
 constexpr char kDoveadm[] = "/usr/bin/doveadm";
+constexpr char kPop3Binary[] = "/usr/lib/dovecot/pop3";
 constexpr int kStartMs = 20000; // Dovecot starts its services one after another; under a sanitizer build, slowly
 constexpr int kStopMs = 5000;
 
@@ -157,6 +158,7 @@ bool DovecotServer::write_configuration() {
     }
     const bool root = geteuid() == 0;
     const bool tls = !options_.certificate_file.empty();
+    const bool oauth2 = !options_.oauth2_introspection_url.empty();
     std::ostringstream c;
     c << "protocols = imap" << (options_.pop3 ? " pop3" : "") << "\n"
       << "listen = 127.0.0.1\n"
@@ -169,14 +171,23 @@ bool DovecotServer::write_configuration() {
       << "first_valid_uid = " << mail_uid_ << "\n"
       << "first_valid_gid = " << mail_gid_ << "\n"
       << "disable_plaintext_auth = no\n"
-      << "auth_mechanisms = plain login\n"
+      << "auth_mechanisms = plain login" << (oauth2 ? " " + options_.oauth2_mechanisms : "") << "\n"
       << "mail_location = maildir:~/Maildir\n"
       << "ssl = " << (tls ? "yes" : "no") << "\n";
     if (tls) {
         c << "ssl_cert = <" << options_.certificate_file << "\n"
           << "ssl_key = <" << options_.key_file << "\n";
     }
-    c << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << dir_ << "/users\n}\n"
+    if (oauth2) {
+        // Bearer tokens go to the provider's introspection endpoint only; passwords only to the passwd-file.
+        // Refusals come at once: the tests refuse tokens on purpose, many times from the one loopback address.
+        c << "auth_failure_delay = 0\n";
+        c << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " << dir_
+          << "/oauth2.conf.ext\n}\n";
+    }
+    c << "passdb {\n  driver = passwd-file\n"
+      << (oauth2 ? "  mechanisms = plain login\n" : "") << "  args = scheme=PLAIN username_format=%u " << dir_
+      << "/users\n}\n"
       << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << dir_ << "/users\n}\n"
       << "service imap-login {\n  chroot =\n"
       << "  inet_listener imap {\n    port = " << imap_port_ << "\n  }\n"
@@ -184,9 +195,21 @@ bool DovecotServer::write_configuration() {
       << "\n  }\n}\n"
       << "service anvil {\n  chroot =\n}\n";
     if (options_.pop3) {
-        c << "service pop3-login {\n  chroot =\n"
+        c << "pop3_uidl_format = %08Xu%08Xv\n"
+          << "service pop3-login {\n  chroot =\n"
           << "  inet_listener pop3 {\n    port = " << pop3_port_ << "\n  }\n"
-          << "  inet_listener pop3s {\n    port = 0\n  }\n}\n";
+          << "  inet_listener pop3s {\n    port = " << (tls ? pop3s_port_ : 0) << (tls ? "\n    ssl = yes" : "")
+          << "\n  }\n}\n";
+    }
+    const std::string oauth2_conf = "introspection_mode = post\n"
+                                    "introspection_url = " +
+                                    options_.oauth2_introspection_url +
+                                    "\n"
+                                    "username_attribute = username\n"
+                                    "active_attribute = active\n"
+                                    "active_value = true\n";
+    if (oauth2 && !write_file(dir_ + "/oauth2.conf.ext", oauth2_conf)) {
+        return false;
     }
     std::filesystem::create_directories(dir_ + "/run");
     std::filesystem::create_directories(dir_ + "/state");
@@ -199,6 +222,10 @@ bool DovecotServer::start() {
         error_ = std::string(kDovecot) + " is missing: scripts/install-deps.sh installs dovecot-imapd";
         return false;
     }
+    if (options_.pop3 && access(kPop3Binary, X_OK) != 0) {
+        error_ = std::string(kPop3Binary) + " is missing: scripts/install-deps.sh installs dovecot-pop3d";
+        return false;
+    }
     if (dir_.empty()) {
         error_ = "no temporary directory";
         return false;
@@ -206,7 +233,10 @@ bool DovecotServer::start() {
     if (imap_port_ == 0) {
         imap_port_ = free_port();
         imaps_port_ = free_port();
-        pop3_port_ = options_.pop3 ? free_port() : 0;
+        if (options_.pop3) {
+            pop3_port_ = free_port();
+            pop3s_port_ = free_port();
+        }
     }
     if (!write_configuration()) {
         error_ = "cannot write the configuration in " + dir_;
@@ -232,7 +262,7 @@ bool DovecotServer::start() {
         [&] {
             int status = 0;
             exited = waitpid(pid_, &status, WNOHANG) == pid_;
-            return exited || (accepts(imap_port_) && (pop3_port_ == 0 || accepts(pop3_port_)));
+            return exited || (accepts(imap_port_) && (!options_.pop3 || accepts(pop3_port_)));
         },
         kStartMs);
     if (exited || !up) {
@@ -286,6 +316,10 @@ void DovecotServer::resume() {
 
 std::string DovecotServer::server_name(bool tls) const {
     return std::string("127.0.0.1:").append(std::to_string(tls ? imaps_port_ : imap_port_));
+}
+
+std::string DovecotServer::pop3_server_name(bool tls) const {
+    return std::string("127.0.0.1:").append(std::to_string(tls ? pop3s_port_ : pop3_port_));
 }
 
 std::string DovecotServer::log() const {

@@ -6,15 +6,19 @@
 
 // A real Dovecot IMAP server for one test, all of it in a temporary directory of its own: its configuration,
 // passwd-file users, Maildirs, sockets and log, listening on loopback ports chosen at run time (imap, and imaps when
-// it has a certificate, which also makes it offer STARTTLS). It runs as root (CI: the mail processes then run as
-// nobody and the login processes as dovenull) and as an ordinary user (everything as that user). Every process it
-// started is ended with the object. Dovecot missing is an error of start(), never a reason to skip.
+// it has a certificate, which also makes it offer STARTTLS; with pop3 set also pop3, and pop3s with a certificate).
+// With an introspection URL it also takes OAuth2 bearer tokens (XOAUTH2, OAUTHBEARER) through an oauth2 passdb that
+// asks the token provider at that URL whether a token is active and whose it is. It runs as root (CI: the mail
+// processes then run as nobody and the login processes as dovenull) and as an ordinary user (everything as that user).
+// Every process it started is ended with the object. Dovecot missing is an error of start(), never a reason to skip.
 class DovecotServer {
 public:
     struct Options {
         std::string certificate_file; // PEM, with the key below: TLS on the imaps port and STARTTLS on imap
         std::string key_file;
-        bool pop3 = false; // also serve POP3 (dovecot-pop3d) on a port of its own
+        bool pop3 = false;                    // serve POP3 too (dovecot-pop3d)
+        std::string oauth2_introspection_url = {}; // e.g. the test provider's "http://127.0.0.1:port/introspect"
+        std::string oauth2_mechanisms = "oauthbearer xoauth2";
     };
 
     DovecotServer() : DovecotServer(Options{}) {}
@@ -40,8 +44,10 @@ public:
     int imap_port() const { return imap_port_; }
     int imaps_port() const { return imaps_port_; }
     int pop3_port() const { return pop3_port_; }
+    int pop3s_port() const { return pop3s_port_; }
     // The address as a ServerName setting: "127.0.0.1:port".
     std::string server_name(bool tls = false) const;
+    std::string pop3_server_name(bool tls = false) const;
     const std::string& error() const { return error_; }
     const std::string& dir() const { return dir_; }
     std::string log() const; // Dovecot's own log
@@ -73,6 +79,7 @@ private:
     int imap_port_ = 0;
     int imaps_port_ = 0;
     int pop3_port_ = 0;
+    int pop3s_port_ = 0;
     uid_t mail_uid_ = 0;
     gid_t mail_gid_ = 0;
     pid_t pid_ = -1; // the master, leader of the process group

@@ -205,4 +205,18 @@ TEST(Pop3Reply, TopReplyKeepsItsFirst64KilobytesOnly) {
     EXPECT_EQ(top_reply_take(reply, "more"), 0u);
 }
 
+// The SASL line of a CAPA listing (RFC 2449, 5034) and the AUTH line's limit: catches a mechanism missed for its
+// case or its place in the line, a word taken from another capability, and a 256-octet AUTH line sent whole.
+TEST(Pop3Reply, SaslMechanismsOfTheCapabilityListing) {
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(capa_sasl_mechanisms("TOP\r\nUSER\r\nSASL PLAIN XOAUTH2 oauthbearer\r\nUIDL\r\n.\r\n"),
+              (Names{"PLAIN", "XOAUTH2", "OAUTHBEARER"}));
+    EXPECT_EQ(capa_sasl_mechanisms("SASL  XOAUTH2\n.\n"), Names{"XOAUTH2"});
+    EXPECT_EQ(capa_sasl_mechanisms("TOP\r\nIMPLEMENTATION SASL XOAUTH2\r\n.\r\n"), Names{});
+    EXPECT_EQ(capa_sasl_mechanisms("SASLX XOAUTH2\r\n"), Names{});
+    EXPECT_EQ(capa_sasl_mechanisms(""), Names{});
+    EXPECT_TRUE(auth_fits_one_line(11, 255 - 19));  // "AUTH OAUTHBEARER " + response + CRLF = 255
+    EXPECT_FALSE(auth_fits_one_line(11, 255 - 18)); // 256
+}
+
 } // namespace

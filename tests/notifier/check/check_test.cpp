@@ -186,6 +186,14 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
         {"server down", [](Check& t) { t.pop3_.stop(); },
          "FAIL account 1 (red): cannot connect: A client connection demand is abnormal[error: 111]"},
         {"no account", [](Check&) { tool_write("Switch", "0", 0); }, "FAIL accounts: none switched on"},
+        {"OAuth2 in clear",
+         [](Check&) {
+             tool_write("Auth", "1", 0);
+             tool_write("OAuthSource", "3", 0);
+             tool_write("TokenCommand", "/bin/true", 0);
+         },
+         "OAuth2 is refused without TLS: Security must be 1 or 2[no.0 error: 1]: choose Security 1 or 2 for the "
+         "account (kd5lite_op, 连接 tab)"},
         {"settings directory others may write", [](Check& t) { chmod(t.dir_.dir().c_str(), 0770); },
          "may be written by its group or by others; make it yours alone with: chmod go-w "},
     };
@@ -193,6 +201,7 @@ TEST_F(Check, EachFaultNamesItsCauseAndFails) {
         SCOPED_TRACE(row.fault);
         chmod(dir_.dir().c_str(), 0700);
         tool_write("SerialNumber", ("X" + lamp_.serial()).c_str());
+        tool_write("Auth", "0", 0);
         serve();
         row.arrange(*this);
         EXPECT_EQ(check(), 1) << output_;

@@ -1,0 +1,88 @@
+#include "mail/sasl/access_token.h"
+
+#include "credentials/token_command.h"
+#include "logging/log.h"
+#include "platform/secret.h"
+#include "platform/timing.h"
+#include "settings/settings.h"
+#include "settings/settings_access.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+namespace {
+
+constexpr int kSourceBrowser = 1;
+constexpr int kSourceOnlineAccounts = 2;
+constexpr int kSourceCommand = 3;
+
+std::mutex g_mutex;
+std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot stays empty
+std::array<std::atomic<bool>, kAccountCount> g_renew{};
+
+int command_token(int index, std::string& token) {
+    const std::string command = settings_get(Key::TokenCommand, index);
+    const TokenCommandResult r = run_token_command(command, timing().token_command_ms, token);
+    if (r.status == TokenCommandResult::Status::ok) {
+        return 0;
+    }
+    // Only its standard error reaches the log, as one line; what it printed never does.
+    write_error_logf("check mail ---> The token command %s%s%s[no.%d error: %d]", token_command_status_text(r.status),
+                     r.error_line.empty() ? "" : ": ", r.error_line.c_str(), index, r.exit_code);
+    return -1;
+}
+
+} // namespace
+
+void set_token_source(int source, TokenSource fn) {
+    if (source != kSourceBrowser && source != kSourceOnlineAccounts) {
+        return;
+    }
+    std::lock_guard lock(g_mutex);
+    g_sources[static_cast<std::size_t>(source - 1)] = std::move(fn);
+}
+
+bool oauth_account(int index) {
+    return settings_number(Key::Auth, index) == 1;
+}
+
+int access_token(int index, std::string& token) {
+    wipe_secret(token);
+    if (index < 0 || index >= kAccountCount) {
+        return -1;
+    }
+    const bool renew = g_renew[static_cast<std::size_t>(index)].exchange(false);
+    const int source = settings_number(Key::OAuthSource, index);
+    if (source == kSourceCommand) {
+        return command_token(index, token);
+    }
+    TokenSource fn;
+    if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
+        std::lock_guard lock(g_mutex);
+        fn = g_sources[static_cast<std::size_t>(source - 1)];
+    }
+    if (!fn) {
+        write_error_logf("check mail ---> The OAuth2 token source setting is abnormal[no.%d error: %d]", index, EINVAL);
+        return -1;
+    }
+    return fn(index, renew, token);
+}
+
+int sign_account(Account& account) {
+    if (account.credential.kind != CredentialKind::oauth2) {
+        return 0;
+    }
+    std::string token;
+    const int rc = access_token(account.index, token);
+    account.credential.secret.assign(token);
+    wipe_secret(token);
+    return rc;
+}
+
+void ask_token_renewal(int index) {
+    if (index >= 0 && index < kAccountCount) {
+        g_renew[static_cast<std::size_t>(index)] = true;
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "mail/account.h"
+
+#include <functional>
+#include <string>
+
+// The access token of an OAuth2 account (Auth "1"), from the source its OAuthSource setting names: "1" the
+// sign-in in the browser (a refresh token kept by the setup side), "2" GNOME Online Accounts, "3" the token
+// command. The first two need the desktop (Qt); the notifier plugs them in with set_token_source. The token
+// command runs here. Every failure writes its one "check mail ---> " line.
+
+// A source: the token for account index into token; renew asks for a new one because the server refused the last
+// (a source may then refresh, at most once per check: the caller asks only once). 0, or -1 with its line written.
+using TokenSource = std::function<int(int index, bool renew, std::string& token)>;
+
+// Plugs in the source for OAuthSource 1 or 2 (an empty function takes it out again).
+void set_token_source(int source, TokenSource fn);
+
+// Whether account index signs in with OAuth2.
+bool oauth_account(int index);
+
+// The token for account index from its source (token wiped first), renewed when a renewal was asked for since
+// the last call. 0, or -1 with its line written.
+int access_token(int index, std::string& token);
+
+// Asks for a renewed token at the next access_token call: the server refused the last one.
+void ask_token_renewal(int index);
+
+// An OAuth2 account's credential filled with its source's token (other accounts are left as they are). 0, or -1
+// with its line written.
+int sign_account(Account& account);

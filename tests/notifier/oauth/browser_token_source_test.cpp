@@ -1,0 +1,153 @@
+#include "notifier/oauth/browser_token_source.h"
+
+#include "mail/mail_check.h"
+#include "mail/sasl/access_token.h"
+#include "platform/timing.h"
+#include "settings/refresh_token.h"
+#include "settings/settings_access.h"
+#include "tests/mail/mail_test_env.h"
+#include "tests/mail/test_pki.h"
+#include "tests/support/dovecot_server.h"
+#include "tests/support/lampsim_handle.h"
+#include "tests/support/oauth2_provider.h"
+#include "tools/pop3server/pop3_message.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+using SystemClock = std::chrono::system_clock;
+
+TEST(TokenAction, RefreshBeforeExpiryOrWhenRefused) {
+    const SystemClock::time_point now = SystemClock::now();
+    struct Row {
+        bool have;
+        std::chrono::seconds left;
+        bool renew;
+        TokenAction action;
+    };
+    const Row rows[] = {
+        {false, 3600s, false, TokenAction::refresh}, {true, 3600s, false, TokenAction::use_kept},
+        {true, 61s, false, TokenAction::use_kept},   {true, 60s, false, TokenAction::refresh},
+        {true, -5s, false, TokenAction::refresh},    {true, 3600s, true, TokenAction::refresh},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(token_action(row.have, now + row.left, now, 60s, row.renew), row.action) << row.left.count();
+    }
+}
+
+// Account 0 signed in with the browser at the test provider, its refresh token kept as the setup side keeps it.
+class BrowserSource : public MailTest {
+protected:
+    BrowserSource() {
+        forget_browser_tokens();
+        install_browser_token_source();
+        Timing t = timing();
+        t.token_refresh_margin_ms = 1000;
+        t.token_request_ms = 20000;
+        set_timing(t);
+    }
+    ~BrowserSource() override { forget_browser_tokens(); }
+
+    void sign_in(double lifetime_s) {
+        ASSERT_TRUE(provider_.start(lifetime_s)) << provider_.error();
+        settings_set(Key::Auth, "1", 0);
+        settings_set(Key::OAuthSource, "1", 0);
+        settings_set(Key::OAuthProvider, "custom", 0);
+        settings_set(Key::TokenUrl, provider_.url("/token").c_str(), 0);
+        settings_set(Key::ClientId, "kd5lite-test", 0);
+        ASSERT_EQ(refresh_token_save(0, provider_.issue("alice").refresh_token), 0);
+    }
+
+    long refreshes() { return provider_.stats()["refresh_token"]; }
+
+    OAuth2Provider provider_;
+};
+
+// Kept until shortly before it expires, then refreshed; refreshed at once when the server refused it. Catches a
+// refresh at every check (hammering the provider), a token used after its expiry, and a refusal not acted on.
+TEST_F(BrowserSource, RefreshesBeforeExpiryAndAfterARefusal) {
+    sign_in(3);
+    std::string first;
+    ASSERT_EQ(access_token(0, first), 0) << error_lines().front();
+    std::string again;
+    ASSERT_EQ(access_token(0, again), 0);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(refreshes(), 1);
+
+    // Within the margin of its expiry (3 s, less the 1 s margin) the next request refreshes.
+    const auto due = std::chrono::steady_clock::now() + 2s;
+    ASSERT_TRUE(wait_until([&] { return std::chrono::steady_clock::now() >= due; }, 5000));
+    ASSERT_EQ(access_token(0, again), 0);
+    EXPECT_NE(again, first);
+    EXPECT_EQ(refreshes(), 2);
+
+    ask_token_renewal(0);
+    std::string renewed;
+    ASSERT_EQ(access_token(0, renewed), 0);
+    EXPECT_NE(renewed, again);
+    EXPECT_EQ(refreshes(), 3);
+    EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// A revoked sign-in: one line that says to sign in again, then no request to the provider however often the
+// checks come, until the account is signed in anew.
+TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
+    sign_in(60);
+    ASSERT_TRUE(provider_.revoke("alice"));
+    std::string token;
+    for (int check = 0; check < 10; ++check) {
+        ask_token_renewal(0);
+        EXPECT_EQ(access_token(0, token), -1);
+    }
+    EXPECT_EQ(refreshes(), 1);
+    EXPECT_TRUE(browser_sign_in_refused(0));
+    ASSERT_EQ(error_lines().size(), 1u);
+    EXPECT_NE(error_lines()[0].find("sign in again"), std::string::npos) << error_lines()[0];
+
+    ASSERT_EQ(refresh_token_save(0, provider_.issue("alice").refresh_token), 0); // signed in anew
+    EXPECT_EQ(access_token(0, token), 0);
+    EXPECT_EQ(refreshes(), 2);
+}
+
+// The story against Dovecot: the token expires between checks, the next check refreshes it before it signs in, and
+// the mail is counted. With the sender filter, over IMAP.
+TEST_F(BrowserSource, ChecksGoOnAcrossExpiryAgainstDovecot) {
+    sign_in(3);
+    const std::string pki = dir_.path("pki");
+    std::filesystem::create_directory(pki);
+    TestAuthority authority(pki, "trusted");
+    TrustedAuthority trusted(authority);
+    const TestAuthority::Issued certificate = authority.issue("mail", "IP:127.0.0.1");
+    DovecotServer::Options options{certificate.certificate_file, certificate.key_file};
+    options.oauth2_introspection_url = provider_.url("/introspect");
+    DovecotServer server(options);
+    server.add_user("alice", "not-used");
+    ASSERT_TRUE(server.start()) << server.error();
+    settings_set(Key::ID, "alice", 0);
+    settings_set(Key::Protocol, "1", 0);
+    settings_set(Key::Security, "2", 0);
+    settings_set(Key::ServerName, server.server_name(true).c_str(), 0);
+    set_filter(0, 0, "taro@example.com", "1");
+    ASSERT_TRUE(server.deliver("alice", make_message("taro@example.com", "alice@kd5lite.test", "hello")));
+    ASSERT_TRUE(server.deliver("alice", make_message("jiro@example.com", "alice@kd5lite.test", "hello")));
+
+    EXPECT_EQ(mail_check(0), 1);
+    const auto expired = std::chrono::steady_clock::now() + 3s;
+    ASSERT_TRUE(wait_until([&] { return std::chrono::steady_clock::now() >= expired; }, 6000));
+    EXPECT_EQ(mail_check(0), 1);
+    EXPECT_EQ(refreshes(), 2);
+    EXPECT_FALSE(dir_.exists("err07.log")) << error_lines().front() << server.log();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
