@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <string>
 
-int mail_check(int index) {
+int mail_check(int index, CheckIds* ids) {
     switch (mail_protocol(settings_get(Key::Protocol, index).c_str())) {
-    case MailProtocol::pop3: return pop3_check(index);
-    case MailProtocol::imap: return imap_check(index);
+    case MailProtocol::pop3: return pop3_check(index, ids);
+    case MailProtocol::imap: return imap_check(index, ids);
     default: break;
     }
     write_error_logf("check mail ---> The protocol setting is abnormal[no.%d error: %d]", index, EINVAL);

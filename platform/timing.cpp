@@ -44,7 +44,7 @@ Timing scaled_timing(double factor) {
                     &t.filter_pause_ms, &t.test_step_ms, &t.monitor_step_ms, &t.settings_lock_wait_ms,
                     &t.settings_lock_retry_ms, &t.stale_temp_age_ms, &t.tray_look_ms, &t.push_burst_ms,
                     &t.push_quiet_ms, &t.idle_renew_ms, &t.idle_answer_ms, &t.idle_backoff_first_ms,
-                    &t.idle_backoff_max_ms, &t.stop_poll_ms}) {
+                    &t.idle_backoff_max_ms, &t.stop_poll_ms, &t.service_refresh_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

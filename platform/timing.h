@@ -49,6 +49,8 @@ struct Timing {
                               // (never scaled)
     // POP3 check, added
     int stop_poll_ms = 1000; // a long check reads Request from the settings file at most once in this
+    // tools' service pages
+    int service_refresh_ms = 1000; // the shown page reads the notifier's state again after this
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

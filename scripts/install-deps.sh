@@ -10,6 +10,7 @@ packages=(
     dovecot-imapd  # the IMAP tests run a real Dovecot of their own
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
     dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries
+    dbus-daemon dbus-bin python3-dbusmock  # notifications are tested on a private session bus with a mock notification server
 )
 
 missing=()

@@ -48,6 +48,7 @@ constexpr KeyInfo kKeys[] = {
     {"TlsFingerprint", KeyGroup::Account},
     {"Protocol", KeyGroup::Account},
     {"Folder", KeyGroup::Account},
+    {"Notify", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -69,7 +70,8 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::Security: return ref(u.Security);
     case Key::TlsFingerprint: return ref(u.TlsFingerprint);
     case Key::Protocol: return ref(u.Protocol);
-    default: return ref(u.Folder);
+    case Key::Folder: return ref(u.Folder);
+    default: return ref(u.Notify);
     }
 }
 

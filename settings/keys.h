@@ -38,6 +38,7 @@ enum class Key {
     TlsFingerprint,
     Protocol,
     Folder,
+    Notify,
 };
 
 enum class KeyGroup {

@@ -26,6 +26,8 @@ struct UserAccount {
     // Added after the security keys for the same reason: empty means POP3, and for IMAP the INBOX.
     char Protocol[4 + 1]; // "0" or empty: POP3; "1": IMAP
     char Folder[128 + 1]; // IMAP mailbox to watch, UTF-8; empty: INBOX
+    // Added after the protocol keys: a desktop notification for the account's new mail, "1" (the default) or "0".
+    char Notify[4 + 1];
 };
 
 struct Settings {

@@ -15,7 +15,7 @@ constexpr Key kHead[] = {Key::Company,      Key::Brand,       Key::Product,  Key
 constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2,
                                 Key::SpecialAddress3, Key::SpecialSearch1,  Key::SpecialSearch2,
                                 Key::SpecialSearch3,  Key::Security,        Key::TlsFingerprint,
-                                Key::Protocol,        Key::Folder};
+                                Key::Protocol,        Key::Folder,          Key::Notify};
 
 constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
                          Key::Answer,   Key::Error,    Key::Job};

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,13 @@ public:
     // The header block of each message (FETCH BODY.PEEK[HEADER], at most kHeaderLimit bytes of each), handed to
     // each in the order the server sends them.
     Result fetch_headers(const std::vector<std::uint32_t>& numbers, const std::function<void(std::string_view)>& each);
+    // The same, each block with its message number.
+    Result fetch_headers(const std::vector<std::uint32_t>& numbers,
+                         const std::function<void(std::uint32_t, std::string_view)>& each);
+    // The UID of each message (FETCH (UID)), by message number; a number the server leaves out has none.
+    Result fetch_uids(const std::vector<std::uint32_t>& numbers, std::map<std::uint32_t, std::string>& uids);
+    // The folder's UIDVALIDITY as the last examine() gave it; empty when the server named none.
+    const std::string& uid_validity() const { return uid_validity_; }
     // LOGOUT and close; the connection is closed whatever the server answers.
     Result logout();
     // Closes at once, without a word to the server.
@@ -91,5 +99,6 @@ private:
     bool utf8_ = false; // UTF8=ACCEPT enabled (RFC 6855): names go as UTF-8
     int tag_number_ = 0;
     std::string idle_tag_;
-    bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
+    bool idle_change_ = false;
+    std::string uid_validity_; // a change came before the go-ahead or while waiting for one
 };

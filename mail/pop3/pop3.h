@@ -5,4 +5,7 @@
 // certificate is trusted.
 // Returns -1 when the check failed on the way, 0 for no mail or a negative answer, or the message count (the
 // number of sender hits when the account has sender conditions).
-int pop3_check(int index);
+// With ids, also names the counted messages by unique id (one UIDL when mail waits and no sender condition has
+// asked for the listing already).
+struct CheckIds;
+int pop3_check(int index, CheckIds* ids = nullptr);

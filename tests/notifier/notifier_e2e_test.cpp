@@ -166,6 +166,30 @@ TEST_F(Notifier, TrayIconComesWhenTheNotificationAreaComesLater) {
     EXPECT_TRUE(notifier.running());
 }
 
+// The tray's menu on a real X11 notification area: a left click opens it (as a right click does) and its entry
+// 开始使用 asks for monitoring through the command mailbox, as the tools' button does.
+TEST_F(Notifier, LeftClickOpensTheTrayMenuWhoseStartEntryStartsMonitoring) {
+    switch_logs_on();
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    NotifierProcess notifier(dir_, {{"QT_QPA_PLATFORM", "xcb"},
+                                    {"DISPLAY", display.name()},
+                                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}});
+    ASSERT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output();
+    tray.click_icon(1);
+    ASSERT_TRUE(tray.wait_for_popup(kPatience)) << notifier.output();
+    constexpr int kDown = 116, kReturn = 36; // keycodes of the X server's default keymap
+    tray.press_key_in_popup(kDown);          // 立即检查 is offered only while monitoring: the first entry is 开始使用
+    tray.press_key_in_popup(kReturn);
+    EXPECT_TRUE(key_is("Job", "101")) << file_key(dir_, "Request") << notifier.output();
+    EXPECT_TRUE(wait_until(
+        [&] { return state_log().find("Email arrival of the mail monitor --> A start") != std::string::npos; },
+        kPatience));
+}
+
 class Monitoring : public Notifier {
 protected:
     void SetUp() override {
