@@ -7,7 +7,7 @@
 //
 // The first pass of 1000 messages takes about 26 minutes.
 
-#include "mail/pop3/pop3.h"
+#include "mail/mail_check.h"
 #include "platform/timing.h"
 #include "settings/settings_access.h"
 

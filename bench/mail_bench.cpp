@@ -2,7 +2,7 @@
 // reads five reply lines of at least 800 ms each (about 4 s); a filtered check of 20 messages adds per message a
 // TOP status line (800 ms), a header block (600 ms) and the 150 ms filter pause (about 35 s in all).
 
-#include "mail/pop3/pop3.h"
+#include "mail/mail_check.h"
 #include "platform/timing.h"
 #include "settings/settings_access.h"
 #include "tools/pop3server/pop3_message.h"

@@ -2,9 +2,9 @@
 
 #include "demo/programs.h"
 #include "demo/schedule.h"
-#include "settings/password_pair.h"
 #include "settings/keys.h"
 #include "settings/local_time.h"
+#include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tools/pop3server/pop3_message.h"

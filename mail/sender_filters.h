@@ -14,5 +14,3 @@ struct SenderFilters {
     // The hits of all three addresses in one block, in their order (up to 6).
     int hits(std::string_view block) const;
 };
-
-SenderFilters read_sender_filters(int index);

@@ -2,18 +2,19 @@
 
 #include "lamp/lamp.h"
 #include "logging/log.h"
+#include "mail/account_settings.h"
 #include "mail/check_ids.h"
 #include "mail/check_stop.h"
-#include "mail/pop3/known_hits.h"
 #include "mail/mail_check.h"
 #include "mail/header_text.h"
+#include "mail/pop3/known_hits.h"
 #include "notifier/acknowledge.h"
 #include "notifier/announcements.h"
 #include "notifier/tray_status.h"
 #include "platform/clock.h"
+#include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
-#include "platform/timing.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -22,6 +23,7 @@
 #include <cerrno>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 int last_count[3];
 
@@ -81,7 +83,7 @@ void check_account(int i) {
     }
     CheckIds ids;
     ids.announce_above = last_count[i];
-    int n = mail_check(i, &ids);
+    int n = mail_check(read_account(i), &ids);
     if (n >= 0) {
         n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
     }
@@ -111,6 +113,17 @@ void check_account(int i) {
     }
     last_count[i] = n;
     tray_status_checked(i, n, true, clock_now());
+}
+
+// The accounts a pass checks, as the settings record holds them now.
+std::vector<Account> ready_accounts() {
+    std::vector<Account> accounts;
+    for (int i = 0; i < kAccountCount; ++i) {
+        if (account_ready(i)) {
+            accounts.push_back(read_account(i));
+        }
+    }
+    return accounts;
 }
 
 void show_mail_on_lamp() {
@@ -170,7 +183,7 @@ void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
     tray_status_monitoring(true);
-    push_start(account_ready);
+    push_start(ready_accounts());
     check_stop_clear();
     while (check_pass() && !stop_requested_during_wait()) {
     }

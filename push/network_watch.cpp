@@ -1,8 +1,8 @@
 #include "push/network_watch.h"
 
 #include "logging/log.h"
-#include "push/monitor_wake.h"
 #include "platform/timing.h"
+#include "push/monitor_wake.h"
 
 #include <cerrno>
 #include <ctime>

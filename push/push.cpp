@@ -2,12 +2,9 @@
 
 #include "logging/log.h"
 #include "mail/imap/imap_session.h"
+#include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/network_watch.h"
-#include "mail/net/tls_settings.h"
-#include "platform/timing.h"
-#include "settings/settings.h"
-#include "settings/settings_access.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,10 +92,11 @@ Leave stay_in_idle(ImapSession& session, unsigned run, unsigned epoch) {
     }
 }
 
-void watch_account(int index, unsigned run) {
+void watch_account(const Account& account, unsigned run) {
     MonitorWake& wake = monitor_wake();
     const Timing& t = timing();
-    ImapSession session(index);
+    const int index = account.index;
+    ImapSession session(account);
     int backoff = t.idle_backoff_first_ms;
     while (wake.running(run)) {
         const unsigned epoch = wake.network_epoch();
@@ -145,19 +143,19 @@ template <typename Body> void start_watcher(Body body) {
 
 } // namespace
 
-void push_start(bool (*ready)(int index)) {
-    std::vector<int> accounts;
-    for (int i = 0; i < kAccountCount; ++i) {
-        if (ready(i) && mail_protocol(settings_get(Key::Protocol, i).c_str()) == MailProtocol::imap) {
-            accounts.push_back(i);
+void push_start(const std::vector<Account>& accounts) {
+    std::vector<const Account*> imap;
+    for (const Account& a : accounts) {
+        if (a.protocol == MailProtocol::imap) {
+            imap.push_back(&a);
         }
     }
-    if (accounts.empty()) {
+    if (imap.empty()) {
         return;
     }
     const unsigned run = monitor_wake().start_run();
-    for (int index : accounts) {
-        start_watcher([index, run] { watch_account(index, run); });
+    for (const Account* a : imap) {
+        start_watcher([account = *a, run] { watch_account(account, run); });
     }
     start_watcher([run] { watch_network_of(run); });
 }

@@ -1,9 +1,9 @@
 #include "setup/accounts_page.h"
 
-#include "gui/byte_limit.h"
-#include "settings/password_pair.h"
 #include "credentials/scramble_text.h"
+#include "gui/byte_limit.h"
 #include "platform/secret.h"
+#include "settings/password_pair.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // Renders every page of the setup window, filled with sample settings, to PNG files for the README:
 //     kd5lite_ap_shots [directory]        (default docs/screenshots)
 #include "gui/screenshots.h"
-#include "settings/password_pair.h"
 #include "settings/keys.h"
+#include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "setup/setup_dlg.h"

@@ -2,8 +2,8 @@
 // then the position list (Scramble). Whatever the pair, the result fits its field; and a password scrambled with
 // a permutation made from the same bytes reads back unchanged.
 
-#include "fuzz/fuzz_check.h"
 #include "credentials/scramble_text.h"
+#include "fuzz/fuzz_check.h"
 #include "settings/settings.h"
 #include "settings/text.h"
 

@@ -2,8 +2,6 @@
 
 #include "mail/check_ids.h"
 #include "mail/imap/imap_session.h"
-#include "mail/sender_filters.h"
-#include "settings/settings.h"
 
 #include <algorithm>
 #include <climits>
@@ -63,16 +61,13 @@ ImapSession::Result name_messages(ImapSession& session, const std::vector<std::u
 
 } // namespace
 
-int imap_check(int index, CheckIds* ids) {
+int imap_check(const Account& account, CheckIds* ids) {
     if (ids != nullptr) {
         const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
         *ids = CheckIds{};
         ids->announce_above = announce_above;
     }
-    if (index < 0 || index >= kAccountCount) {
-        return -1;
-    }
-    ImapSession session(index);
+    ImapSession session(account);
     ImapSession::Result r = session.open();
     if (r == ImapSession::Result::ok) {
         r = session.examine();
@@ -85,7 +80,7 @@ int imap_check(int index, CheckIds* ids) {
         return result_of(r);
     }
     int result = unseen.size() > INT_MAX ? INT_MAX : static_cast<int>(unseen.size());
-    const SenderFilters filters = read_sender_filters(index);
+    const SenderFilters& filters = account.filters;
     std::map<std::uint32_t, int> hits_of;
     if (filters.any()) {
         int hits = 0;

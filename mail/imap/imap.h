@@ -1,10 +1,12 @@
 #pragma once
 
-// Checks one account (index 0 to 2) on its IMAP server, as its Security, TlsFingerprint and Folder settings say:
-// the unseen messages of the folder, or with sender conditions the sender hits in their headers. The folder is
-// examined read-only and headers are fetched with BODY.PEEK, so a check never changes a message's flags.
+#include "mail/account.h"
+
+// Checks one account on its IMAP server, as its security, fingerprint and folder say: the unseen messages of the
+// folder, or with sender conditions the sender hits in their headers. The folder is examined read-only and headers
+// are fetched with BODY.PEEK, so a check never changes a message's flags.
 // Returns -1 when the check failed on the way, 0 for no unseen mail or a refusal, or the count.
 // With ids, also names the counted messages by UID within the folder's UIDVALIDITY (one FETCH (UID) when unseen
 // mail waits).
 struct CheckIds;
-int imap_check(int index, CheckIds* ids = nullptr);
+int imap_check(const Account& account, CheckIds* ids = nullptr);

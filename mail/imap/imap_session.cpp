@@ -4,8 +4,6 @@
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
 #include "platform/secret.h"
-#include "settings/settings.h"
-#include "settings/settings_access.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -269,16 +267,15 @@ ImapSession::Result ImapSession::read_capabilities() {
 }
 
 ImapSession::Result ImapSession::connect_and_greet() {
-    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
-    const std::string server = settings_get(Key::ServerName, index_);
-    if (connection_.resolve(server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
+    const MailSecurity security = account_.security;
+    if (connection_.resolve(account_.server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
         return fail_line("check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", errno);
     }
     if (connection_.connect() != 0) {
         return fail_line("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", errno);
     }
     if (security == MailSecurity::tls &&
-        connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+        connection_.start_tls(account_.fingerprint.c_str()) != 0) {
         return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
     }
     ImapResponse greeting;
@@ -313,17 +310,15 @@ ImapSession::Result ImapSession::starttls() {
     if (parser_.holds_bytes()) {
         return fail(kStarttls, kBroken, EPROTO);
     }
-    if (connection_.start_tls(settings_get(Key::TlsFingerprint, index_).c_str()) != 0) {
+    if (connection_.start_tls(account_.fingerprint.c_str()) != 0) {
         return fail_line("check mail ---> TLS connection is abnormal[no.%d error: %d]", errno);
     }
     return read_capabilities(); // those learnt in clear may have been forged
 }
 
 ImapSession::Result ImapSession::login() {
-    const std::string id = settings_get(Key::ID, index_);
-    SecretBuffer<sizeof g_settings.user[0].Password> password;
-    settings_get_into(Key::Password, password.text, sizeof password.text, index_);
-    const std::string_view secret(password.text);
+    const std::string& id = account_.user;
+    const std::string_view secret = account_.credential.secret.view();
     std::vector<std::string> pieces = reserved_pieces(id.size() + secret.size());
     if (offers("AUTH=PLAIN")) {
         // RFC 4616: no authorisation identity, the user name, the password, NUL before each.
@@ -361,7 +356,7 @@ ImapSession::Result ImapSession::login() {
 }
 
 ImapSession::Result ImapSession::open() {
-    const MailSecurity security = mail_security(settings_get(Key::Security, index_).c_str());
+    const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);
         return Result::failed;
@@ -394,7 +389,7 @@ ImapSession::Result ImapSession::examine() {
             uid_validity_ = r.code.substr(12);
         }
     };
-    std::string folder = settings_get(Key::Folder, index_);
+    std::string folder = account_.folder;
     if (folder.empty()) {
         folder = "INBOX";
     }

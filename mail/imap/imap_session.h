@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/account.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
 
@@ -13,7 +14,7 @@
 struct ImapStep; // a step of the dialogue, as the error lines name it
 
 // One IMAP connection of one account (RFC 3501, RFC 9051), over its own MailConnection: connect, TLS or STARTTLS
-// as the account's Security setting says, log in, examine the folder, and the commands of the check and of the
+// as the account's security says, log in, examine the folder, and the commands of the check and of the
 // IDLE push. Every wait is driven by the server's data: a response must be whole within the receive budget of the
 // timing record, however its bytes trickle in. Failures write their "check mail ---> " line with the account's
 // index. The folder is only ever examined (read-only) and headers are fetched with BODY.PEEK: nothing a session
@@ -31,15 +32,15 @@ public:
         gone,    // BYE, a reset, a TLS failure, a broken response: the connection is dead and closed
     };
 
-    explicit ImapSession(int index) : index_(index) {}
+    explicit ImapSession(Account account) : account_(std::move(account)), index_(account_.index) {}
     ~ImapSession();
     ImapSession(const ImapSession&) = delete;
     ImapSession& operator=(const ImapSession&) = delete;
 
-    // Connects to the account's ServerName (without a port: 993 for Security 2, else 143), reads the greeting and
-    // the capabilities, goes over to TLS as Security says, and logs in with the account's ID and Password.
+    // Connects to the account's server (without a port: 993 for Security 2, else 143), reads the greeting and the
+    // capabilities, goes over to TLS as its security says, and logs in with its user name and password.
     Result open();
-    // EXAMINE the account's Folder (empty: INBOX).
+    // EXAMINE the account's folder (empty: INBOX).
     Result examine();
     // The message numbers without \Seen (SEARCH UNSEEN).
     Result search_unseen(std::vector<std::uint32_t>& numbers);
@@ -92,7 +93,8 @@ private:
     bool take_capabilities(const ImapResponse& r);
     std::string next_tag();
 
-    int index_;
+    const Account account_;
+    const int index_; // the number in the error lines
     MailConnection connection_;
     ImapParser parser_{kHeaderLimit};
     std::vector<std::string> capabilities_;

@@ -4,16 +4,14 @@
 #include "logging/log_text.h"
 #include "mail/check_ids.h"
 #include "mail/check_stop.h"
-#include "mail/pop3/known_hits.h"
 #include "mail/net/mail_connection.h"
-#include "mail/pop3/pop3_reply.h"
-#include "mail/sender_filters.h"
 #include "mail/net/tcp_client.h"
 #include "mail/net/tls_settings.h"
+#include "mail/pop3/known_hits.h"
+#include "mail/pop3/pop3_reply.h"
+#include "mail/sender_filters.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
-#include "settings/settings.h"
-#include "settings/settings_access.h"
 #include "settings/text.h"
 
 #include <algorithm>
@@ -110,6 +108,7 @@ int result_of(Step step) {
 
 // The working state of one check.
 struct Check {
+    const Account& account;
     int index = 0;
     char buffer[kBufferSize + 1] = {}; // the last command or reply, always zero-terminated
     int length = 0;                    // out-length of the last reply line
@@ -123,9 +122,8 @@ void trace_sys(const std::string& text) {
 
 // A copy of an account field, cut at a line break: the value goes into one command line (RFC 1939), and a CR or
 // LF in it would let the settings file smuggle further commands to the server.
-void copy_field(char (&copy)[kCopySize], Key key, int index) {
-    // Read into the fixed buffer itself, never through a std::string: the field may be the plain password.
-    settings_get_into(key, copy, sizeof copy, index);
+void copy_field(char (&copy)[kCopySize], const char* value) {
+    fit_text(copy, sizeof copy, value);
     copy[std::strcspn(copy, "\r\n")] = '\0';
 }
 
@@ -177,7 +175,7 @@ Step command(Check& c, const StepMessages& messages, const char* text) {
 // TLS on the connection, before anything of the account crosses it.
 Step start_tls(Check& c) {
     char fingerprint[kCopySize];
-    copy_field(fingerprint, Key::TlsFingerprint, c.index);
+    copy_field(fingerprint, c.account.fingerprint.c_str());
     if (c_start_tls(fingerprint) != 0) {
         return end_step(c, Step::failed, "check mail ---> TLS connection is abnormal[no.%d error: %d]");
     }
@@ -195,14 +193,14 @@ Step stls(Check& c) {
 
 Step login(Check& c) {
     char id[kCopySize];
-    copy_field(id, Key::ID, c.index);
+    copy_field(id, c.account.user.c_str());
     std::snprintf(c.buffer, sizeof c.buffer, "USER %s%c%c", id, 13, 10);
     Step step = exchange(c, kUser, c.buffer);
     if (step != Step::ok) {
         return step;
     }
     SecretBuffer<kCopySize> password;
-    copy_field(password.text, Key::Password, c.index);
+    copy_field(password.text, c.account.credential.secret.c_str());
     std::snprintf(c.buffer, sizeof c.buffer, "PASS %s%c%c", password.text, 13, 10);
     // The password never reaches a log, not even a trace switched on by hand.
     return exchange(c, kPassword, "PASS ****\r\n");
@@ -301,8 +299,8 @@ Step stop_check(Check& c) {
 }
 
 // What an account's known hits were learned for: with another server, user or filter they mean nothing.
-std::string memory_key(int index, const SenderFilters& f) {
-    std::string key = settings_get(Key::ServerName, index) + '\0' + settings_get(Key::ID, index);
+std::string memory_key(const Account& account, const SenderFilters& f) {
+    std::string key = account.server + '\0' + account.user;
     for (int i = 0; i < 3; ++i) {
         key += '\0' + f.address[i] + '\0' + std::to_string(f.condition[i]);
     }
@@ -379,7 +377,7 @@ Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     trace_sys(format_text("A check start of a specification email address ( %s %s %s)( crflag:%lld )", a[0], a[1], a[2],
                           count));
     check_stop_arm();
-    const std::string key = memory_key(c.index, f);
+    const std::string key = memory_key(c.account, f);
     UidList known = take_known_hits(c.index, key);
     UidList list;
     Step step = count > 0 ? read_listing(c, count, list) : Step::ok;
@@ -447,7 +445,7 @@ Step name_messages(Check& c, long long count) {
 }
 
 int check_account(Check& c) {
-    const MailSecurity security = mail_security(settings_get(Key::Security, c.index).c_str());
+    const MailSecurity security = c.account.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", c.index, EINVAL);
         return -1;
@@ -457,7 +455,7 @@ int check_account(Check& c) {
         return -1;
     }
     char server[kCopySize];
-    copy_field(server, Key::ServerName, c.index);
+    copy_field(server, c.account.server.c_str());
     if (c_make_socket_for(server, mail_service(security)) != 0) {
         int error = errno;
         c_end_socket();
@@ -495,7 +493,7 @@ int check_account(Check& c) {
                                   "confirmation command] message is abnormal[no.%d error: %d]"));
     }
     int result = static_cast<int>(count);
-    SenderFilters filters = read_sender_filters(c.index);
+    const SenderFilters& filters = c.account.filters;
     if (filters.any()) {
         int hits = 0;
         step = filter_pass(c, filters, count, hits);
@@ -522,13 +520,9 @@ std::mutex g_check_mutex;
 
 } // namespace
 
-int pop3_check(int index, CheckIds* ids) {
-    if (index < 0 || index >= kAccountCount) {
-        return -1;
-    }
+int pop3_check(const Account& account, CheckIds* ids) {
     std::lock_guard lock(g_check_mutex);
-    Check c;
-    c.index = index;
+    Check c{account, account.index};
     c.ids = ids;
     if (ids != nullptr) {
         const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer

@@ -4,8 +4,8 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/mail_fuzz_env.h"
+#include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
-#include "mail/pop3/pop3.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "mail/imap/imap.h"
+#include "mail/account_settings.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
 
@@ -223,7 +223,7 @@ TEST_F(ImapCheck, ProtocolAndStarttlsSettingsThatForbidAConnection) {
 TEST_F(ImapCheck, IdleReportsChangesQuietAndTheEnd) {
     ImapScript script;
     serve(mail({"a@b"}), script);
-    ImapSession session(0);
+    ImapSession session(read_account(0));
     ASSERT_EQ(session.open(), ImapSession::Result::ok);
     ASSERT_EQ(session.examine(), ImapSession::Result::ok);
     EXPECT_TRUE(session.offers("IDLE"));
@@ -240,7 +240,7 @@ TEST_F(ImapCheck, IdleReportsChangesQuietAndTheEnd) {
     script.fault = ImapFault::bye;
     script.fault_at = "IDLE";
     serve(mail({"a@b"}), script);
-    ImapSession dropped(0);
+    ImapSession dropped(read_account(0));
     ASSERT_EQ(dropped.open(), ImapSession::Result::ok);
     ASSERT_EQ(dropped.examine(), ImapSession::Result::ok);
     ASSERT_EQ(dropped.start_idle(), ImapSession::Result::ok);
@@ -251,7 +251,7 @@ TEST_F(ImapCheck, IdleReportsChangesQuietAndTheEnd) {
     script.fault = ImapFault::mute;
     script.fault_at = "DONE";
     serve(mail({"a@b"}), script);
-    ImapSession silent(0);
+    ImapSession silent(read_account(0));
     ASSERT_EQ(silent.open(), ImapSession::Result::ok);
     ASSERT_EQ(silent.examine(), ImapSession::Result::ok);
     ASSERT_EQ(silent.start_idle(), ImapSession::Result::ok);

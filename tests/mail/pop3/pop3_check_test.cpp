@@ -1,4 +1,4 @@
-#include "mail/pop3/pop3.h"
+#include "mail/mail_check.h"
 
 #include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"

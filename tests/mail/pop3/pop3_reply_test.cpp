@@ -1,6 +1,6 @@
 #include "mail/pop3/pop3_reply.h"
-#include "mail/sender_match.h"
 #include "mail/net/server_name.h"
+#include "mail/sender_match.h"
 #include "tools/pop3server/pop3_message.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,8 @@
 // The POP3 server program as the end-to-end tests and the demo start it: a separate process, port on stdout.
 
-#include "mail/imap/imap.h"
-#include "mail/pop3/pop3.h"
-#include "settings/password_pair.h"
+#include "mail/mail_check.h"
 #include "platform/secret.h"
+#include "settings/password_pair.h"
 #include "settings/settings.h"
 
 #include "settings/settings_access.h"

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "credentials/credential.h"
+#include "mail/net/tls_settings.h"
+#include "mail/sender_filters.h"
+
+#include <string>
+
+// One mail account as a check sees it: everything the protocol code needs, read once per pass from the settings
+// (read_account in mail/account_settings.h), so that the protocol code never looks at the settings itself.
+struct Account {
+    int index = 0;          // 0 to 2: the LED, and the number the error lines give
+    std::string server;     // ServerName: "host", "host:port" or "[v6]:port"
+    std::string user;       // ID
+    Credential credential;  // the password, or what stands for it
+    MailProtocol protocol = MailProtocol::pop3;
+    MailSecurity security = MailSecurity::plain;
+    std::string fingerprint; // TlsFingerprint: the pinned certificate's SHA-256, or empty
+    std::string folder;      // Folder (IMAP): empty means INBOX
+    SenderFilters filters;   // SpecialAddress1 to 3 with SpecialSearch1 to 3
+};
