@@ -22,10 +22,13 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     fate_ = add_static("", 7, 160, 186, 8);
     fate_->setObjectName(QStringLiteral("fate"));
     add_static("＊进行邮件检查服务的操作", 7, 185, 115, 8);
+    // Added: the tray's 已读 for desktops without a notification area.
+    QPushButton* acknowledge = add_button("acknowledge", "已　　读", 143, 179, 50, 14);
 
     connect(refresh, &QPushButton::clicked, this, &ServicePage::refresh_state);
     on_click_saving(start, [this] { request(kRequestMonitor); });
     on_click_saving(stop, [this] { request(kRequestStop); });
+    on_click_saving(acknowledge, [this] { request(kRequestAcknowledge); });
     // The notifier changes its state on its own (a job ends, a stop is taken up), so a shown page follows it.
     connect(&refresh_, &QTimer::timeout, this, &ServicePage::refresh_state);
     refresh_state();

@@ -43,16 +43,27 @@ RequestFate request_fate(const char* request, const char* job, bool notifier_run
 }
 
 const char* request_fate_text(const char* request, RequestFate fate) {
-    bool start = request != nullptr && std::strcmp(request, kRequestMonitor) == 0;
-    switch (fate) {
-    case RequestFate::waiting:
-        return start ? "已发出「开始使用」，等待通知程序……" : "已发出「停止使用」，等待通知程序……";
-    case RequestFate::taken:
-        return start ? "通知程序已接受「开始使用」" : "通知程序已接受「停止使用」";
-    case RequestFate::not_taken:
-        return start ? "通知程序没有运行，「开始使用」未被接受" : "通知程序没有运行，「停止使用」未被接受";
-    case RequestFate::none:
-        break;
+    if (request == nullptr || fate == RequestFate::none) {
+        return "";
+    }
+    struct Texts {
+        const char* request;
+        const char* waiting;
+        const char* taken;
+        const char* not_taken;
+    };
+    static const Texts kTexts[] = {
+        {kRequestMonitor, "已发出「开始使用」，等待通知程序……", "通知程序已接受「开始使用」",
+         "通知程序没有运行，「开始使用」未被接受"},
+        {kRequestStop, "已发出「停止使用」，等待通知程序……", "通知程序已接受「停止使用」",
+         "通知程序没有运行，「停止使用」未被接受"},
+        {kRequestAcknowledge, "已发出「已读」，等待通知程序……", "通知程序已接受「已读」",
+         "通知程序没有运行，「已读」未被接受"},
+    };
+    for (const Texts& t : kTexts) {
+        if (std::strcmp(request, t.request) == 0) {
+            return fate == RequestFate::waiting ? t.waiting : fate == RequestFate::taken ? t.taken : t.not_taken;
+        }
     }
     return "";
 }

@@ -8,6 +8,7 @@
 inline constexpr char kRequestMonitor[] = "1"; // monitor mail
 inline constexpr char kRequestTest[] = "2";    // lamp connection test
 inline constexpr char kRequestStop[] = "4";    // stop monitoring or the test
+inline constexpr char kRequestAcknowledge[] = "5"; // 已读: what waits now no longer lights the lamp
 
 // Shown instead of the State key's text when no notifier runs: the key then holds whatever the last notifier left,
 // and a stale "停止中" would say that a notifier waits for requests.

@@ -109,6 +109,13 @@ TEST_F(SharedServicePageTest, ButtonsSayWhetherTheNotifierTookTheirRequest) {
     press(page, "refresh");
     EXPECT_EQ(fate_line(page), QString::fromUtf8("通知程序已接受「停止使用」"));
 
+    press(page, "acknowledge");
+    EXPECT_EQ(stored_key(Key::Request), "5");
+    EXPECT_EQ(fate_line(page), QString::fromUtf8("已发出「已读」，等待通知程序……"));
+    settings_put(Key::Job, "105");
+    press(page, "refresh");
+    EXPECT_EQ(fate_line(page), QString::fromUtf8("通知程序已接受「已读」"));
+
     notifier.end();
     press(page, "start");
     EXPECT_EQ(shown_state(page), QString::fromUtf8("通知程序没有运行"));
