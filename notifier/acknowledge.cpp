@@ -25,8 +25,9 @@ AckMemory g_memory[3];
 Seen g_seen[3];
 
 AccountIdentity identity_of(int index) {
+    // The protocol as a number: "" and "0" are both POP3, and saving the connection page turns one into the other.
     return {settings_get(Key::ServerName, index), settings_get(Key::ID, index),
-            settings_get(Key::Protocol, index) + "/" + settings_get(Key::Folder, index)};
+            std::to_string(settings_number(Key::Protocol, index)) + "/" + settings_get(Key::Folder, index)};
 }
 
 void load_locked() {
@@ -89,6 +90,21 @@ bool ack_account(int index) {
         save_locked();
     }
     return any;
+}
+
+long long ack_remembered(int index) {
+    if (!valid(index)) {
+        return 0;
+    }
+    std::lock_guard lock(g_mutex);
+    load_locked();
+    const AckMemory& m = g_memory[index];
+    switch (m.kind) {
+    case AckMemory::Kind::ids: return static_cast<long long>(m.ids.size());
+    case AckMemory::Kind::count: return m.count;
+    case AckMemory::Kind::none: break;
+    }
+    return 0;
 }
 
 bool ack_possible(int index) {

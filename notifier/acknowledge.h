@@ -19,6 +19,8 @@ int ack_filter(int index, int count, const CheckIds& ids);
 // Window thread: acknowledges what the last check of the account saw (index -1: every account). True when
 // something was acknowledged; the caller then wakes the monitor so that the lamp goes out at once.
 bool ack_account(int index);
+// How many of the account's messages are acknowledged now: the checks count them, the lamp does not.
+long long ack_remembered(int index);
 // Whether the last check of the account left something that an acknowledge would put out.
 bool ack_possible(int index);
 

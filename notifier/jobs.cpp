@@ -82,7 +82,8 @@ void check_account(int i) {
         return;
     }
     CheckIds ids;
-    ids.announce_above = last_count[i];
+    // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
+    ids.announce_above = last_count[i] + ack_remembered(i);
     int n = mail_check(read_account(i), &ids);
     if (n >= 0) {
         n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
