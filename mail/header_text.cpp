@@ -98,7 +98,8 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
     if (b < 0x80) {
         return 1;
     }
-    std::size_t n = b >= 0xf0 && b <= 0xf4 ? 4 : b >= 0xe0 ? 3 : b >= 0xc2 && b <= 0xdf ? 2 : 0;
+    // Lead bytes: C2-DF two, E0-EF three, F0-F4 four; C0, C1 and F5-FF never lead (RFC 3629).
+    std::size_t n = b >= 0xf0 && b <= 0xf4 ? 4 : b >= 0xe0 && b <= 0xef ? 3 : b >= 0xc2 && b <= 0xdf ? 2 : 0;
     if (n == 0 || i + n > text.size()) {
         return 0;
     }

@@ -31,6 +31,8 @@ TEST(HeaderText, DecodesEncodedWords) {
         {"=??Q?x?=", "=??Q?x?="},
         {"=?UTF-8?B?/w==?=", "ÿ"},       // a byte that is no UTF-8 inside a word: taken as Latin-1
         {std::string("caf\xe9"), "café"}, // raw Latin-1 from an old mailer
+        {std::string("\xff\x87\xb2"), "ÿ\u0087²"}, // F5-FF never lead a sequence (found by the fuzzer)
+        {std::string("\xc0\xaf"), "À¯"},              // nor C0, C1: an overlong slash
     };
     for (const auto& [in, want] : cases) {
         EXPECT_EQ(decode_header_text(in), want) << in;
