@@ -16,9 +16,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QCursor>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
@@ -53,11 +53,12 @@ bool notification_area() {
     return platform == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-// The setup and option programs are installed beside the notifier; a build runs them from its own bin folder too.
-// Elsewhere they are looked for on PATH.
+// The setup and option programs as installed, on PATH; a build that is not installed has them beside the notifier.
 void start_tool(const char* name) {
-    QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
-    QString program = QFileInfo(beside).isExecutable() ? beside : QString::fromLatin1(name);
+    QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (program.isEmpty()) {
+        program = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    }
     if (!QProcess::startDetached(program, {})) {
         write_error_logf("tray menu ---> A program cannot be started[%s]", name);
     }

@@ -104,8 +104,8 @@ TEST_F(TrayMenu, StartAndStopWriteTheToolsRequests) {
     EXPECT_EQ(settings_get(Key::Request), "4");
 }
 
-// The setup and option programs are found on PATH when they are not beside the notifier; a stand-in records that
-// it was started.
+// The setup and option programs are found on PATH first (a build's own ones beside the test program must not win
+// over the stand-ins); a stand-in records that it was started.
 TEST_F(TrayMenu, SetupAndOptionEntriesStartTheTools) {
     std::filesystem::create_directory(dir_.path("bin"));
     for (const char* tool : {"kd5lite_ap", "kd5lite_op"}) {
