@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr Key kLastKey = Key::TokenCommand;
+constexpr Key kLastKey = Key::Notify;
 
 void check_fields_terminated() {
     for (int k = 0; k <= static_cast<int>(kLastKey); ++k) {

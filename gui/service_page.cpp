@@ -1,7 +1,9 @@
 #include "gui/service_page.h"
 
 #include "gui/service_state.h"
+#include "platform/timing.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -17,14 +19,39 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     for (std::size_t line = 0; line < note.size(); ++line) {
         add_static(note[line], 7, 102 + 12 * static_cast<int>(line), 186, 8);
     }
+    fate_ = add_static("", 7, 160, 186, 8);
+    fate_->setObjectName(QStringLiteral("fate"));
     add_static("＊进行邮件检查服务的操作", 7, 185, 115, 8);
+    // Added: the tray's 已读 for desktops without a notification area.
+    QPushButton* acknowledge = add_button("acknowledge", "已　　读", 143, 179, 50, 14);
 
     connect(refresh, &QPushButton::clicked, this, &ServicePage::refresh_state);
-    on_click_saving(start, [] { write_request(kRequestMonitor); });
-    on_click_saving(stop, [] { write_request(kRequestStop); });
+    on_click_saving(start, [this] { request(kRequestMonitor); });
+    on_click_saving(stop, [this] { request(kRequestStop); });
+    on_click_saving(acknowledge, [this] { request(kRequestAcknowledge); });
+    // The notifier changes its state on its own (a job ends, a stop is taken up), so a shown page follows it.
+    connect(&refresh_, &QTimer::timeout, this, &ServicePage::refresh_state);
     refresh_state();
 }
 
 void ServicePage::refresh_state() {
     state_->setText(QString::fromUtf8(read_service_state()));
+    fate_->setText(QString::fromUtf8(request_fate_text(pressed_, read_request_fate(pressed_))));
+}
+
+void ServicePage::request(const char* request) {
+    write_request(request);
+    pressed_ = request;
+    refresh_state();
+}
+
+void ServicePage::showEvent(QShowEvent* event) {
+    Page::showEvent(event);
+    refresh_state();
+    refresh_.start(timing().service_refresh_ms);
+}
+
+void ServicePage::hideEvent(QHideEvent* event) {
+    refresh_.stop();
+    Page::hideEvent(event);
 }

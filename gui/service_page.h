@@ -2,13 +2,17 @@
 
 #include "gui/page.h"
 
+#include <QTimer>
+
 #include <array>
 
+class QLabel;
 class QLineEdit;
 
-// The service page of both tools: shows the notifier's state, refreshed only by its "运行扫描" button, and starts
-// ("开始使用", request 1) or stops ("停止使用", request 4) mail monitoring. The tools differ only in how the four
-// lines of the note are broken.
+// The service page of both tools: shows the notifier's state, read again once a second while the page is shown
+// and at once by its "运行扫描" button, and starts ("开始使用", request 1) or stops ("停止使用", request 4) mail
+// monitoring, with a line that says whether the notifier took the request up. The tools differ only in how the
+// four lines of the note are broken.
 class ServicePage : public Page {
     Q_OBJECT
 public:
@@ -16,9 +20,18 @@ public:
 
     ServicePage(QWidget* parent, int trace_number, const Note& note);
 
-    // Reads the State key again and shows its text.
+    // Reads the State key (and, after a button, Job) again and shows their texts.
     void refresh_state();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    void request(const char* request);
+
     QLineEdit* state_;
+    QLabel* fate_;
+    const char* pressed_ = nullptr; // the request of the button pressed last, for the fate line
+    QTimer refresh_;
 };

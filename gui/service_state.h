@@ -8,12 +8,27 @@
 inline constexpr char kRequestMonitor[] = "1"; // monitor mail
 inline constexpr char kRequestTest[] = "2";    // lamp connection test
 inline constexpr char kRequestStop[] = "4";    // stop monitoring or the test
+inline constexpr char kRequestAcknowledge[] = "5"; // 已读: what waits now no longer lights the lamp
+
+// Shown instead of the State key's text when no notifier runs: the key then holds whatever the last notifier left,
+// and a stale "停止中" would say that a notifier waits for requests.
+inline constexpr char kNotifierNotRunning[] = "通知程序没有运行";
 
 // The text shown for a value of the "State" key, taken as a decimal number (empty or non-numeric counts as 0).
 const char* service_state_text(const char* state);
 
-// Reads the State key from the settings file and returns its text.
+// Reads the State key from the settings file and returns its text, or kNotifierNotRunning.
 const char* read_service_state();
 
 // Writes a request to the settings file.
 void write_request(const char* request);
+
+// Whether the notifier took a request up: it records each request it acts on in Job as 100 + the request.
+enum class RequestFate { none, waiting, taken, not_taken };
+RequestFate request_fate(const char* request, const char* job, bool notifier_running);
+
+// The line a service page shows under its buttons for the fate of the request last pressed ("" for none).
+const char* request_fate_text(const char* request, RequestFate fate);
+
+// Reads Job from the settings file and whether a notifier runs, and tells the fate of request (nullptr: none).
+RequestFate read_request_fate(const char* request);

@@ -13,17 +13,17 @@
 
 namespace {
 
-int check_once(const Account& account) {
+int check_once(const Account& account, CheckIds* ids) {
     switch (account.protocol) {
-    case MailProtocol::pop3: return pop3_check(account);
-    case MailProtocol::imap: return imap_check(account);
+    case MailProtocol::pop3: return pop3_check(account, ids);
+    case MailProtocol::imap: return imap_check(account, ids);
     default: break;
     }
     write_error_logf("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index, EINVAL);
     return -1;
 }
 
-int oauth_check(const Account& account) {
+int oauth_check(const Account& account, CheckIds* ids) {
     if (account.security == MailSecurity::plain) {
         // A bearer token is as good as the password to whoever reads it on the way.
         write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
@@ -35,7 +35,7 @@ int oauth_check(const Account& account) {
     if (sign_account(signed_in) != 0) {
         return -1;
     }
-    int result = check_once(signed_in);
+    int result = check_once(signed_in, ids);
     // A refused token is renewed once (it may have expired early or been revoked), never more often: a source that
     // cannot renew has said so in its line, and the next try comes with the next pass.
     if (take_token_rejected(account.index)) {
@@ -43,7 +43,7 @@ int oauth_check(const Account& account) {
         if (sign_account(signed_in) != 0) {
             return -1;
         }
-        result = check_once(signed_in);
+        result = check_once(signed_in, ids);
         take_token_rejected(account.index);
     }
     return result;
@@ -69,8 +69,8 @@ bool read_for_check(int index, Account& account) {
 
 } // namespace
 
-int mail_check(const Account& account) {
-    return account.credential.kind == CredentialKind::oauth2 ? oauth_check(account) : check_once(account);
+int mail_check(const Account& account, CheckIds* ids) {
+    return account.credential.kind == CredentialKind::oauth2 ? oauth_check(account, ids) : check_once(account, ids);
 }
 
 int mail_check(int index) {

@@ -3,9 +3,15 @@
 #include "lamp/lamp.h"
 #include "logging/log.h"
 #include "mail/account_settings.h"
+#include "mail/check_ids.h"
 #include "mail/check_stop.h"
 #include "mail/mail_check.h"
+#include "mail/header_text.h"
 #include "mail/pop3/known_hits.h"
+#include "notifier/acknowledge.h"
+#include "notifier/announcements.h"
+#include "notifier/tray_status.h"
+#include "platform/clock.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
@@ -52,6 +58,21 @@ void clear_flags(int count) {
     }
 }
 
+void announce_new_mail(int i, int count, const CheckIds& ids) {
+    if (settings_get(Key::Notify, i) == "0") {
+        return; // the user wants the lamp and the buzzer only
+    }
+    Announcement a;
+    a.account = i;
+    a.label = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
+    a.count = count;
+    for (const std::string& block : ids.newest_headers) {
+        MessageSummary s = summarize_headers(block);
+        a.newest.push_back({s.sender, s.subject});
+    }
+    announce(std::move(a));
+}
+
 bool account_ready(int i) {
     return settings_number(Key::Switch, i) == 1 && ini_check_key(Key::ServerName, i) == 0 &&
            ini_check_key(Key::ID, i) == 0 && ini_check_key(Key::Password, i) == 0;
@@ -81,8 +102,15 @@ void check_account(int i) {
     }
     const Account account = read_account(i);
     forget_if_changed(account);
-    int n = mail_check(account);
+    CheckIds ids;
+    // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
+    ids.announce_above = last_count[i] + ack_remembered(i);
+    int n = mail_check(account, &ids);
+    if (n >= 0) {
+        n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
+    }
     if (n < 0) {
+        tray_status_check_failed(i, clock_now());
         return; // a failed check keeps what the last check that worked showed
     }
     if (n == 0) {
@@ -91,6 +119,7 @@ void check_account(int i) {
         g_lamp.lit[i] = 0;
         g_lamp.notified[i] = 0;
         last_count[i] = 0;
+        tray_status_checked(i, 0, false, clock_now());
         return;
     }
     g_lamp.lit[i] = 1;
@@ -98,12 +127,14 @@ void check_account(int i) {
         write_state_logf(
             "Email arrival of the mail confirmation --> Status:  There is email arrival of the mail[No.%d]", i);
         g_lamp.notified[i] = 0;
+        announce_new_mail(i, n, ids);
     } else {
         write_state_logf("Email arrival of the mail confirmation --> Status:  There is email arrival of the mail, "
                          "and it is a new what's-his-name[No.%d]",
                          i);
     }
     last_count[i] = n;
+    tray_status_checked(i, n, true, clock_now());
 }
 
 // The accounts a pass checks, as the settings record holds them now. One whose password the keyring does not give
@@ -120,11 +151,12 @@ std::vector<Account> ready_accounts() {
 }
 
 void show_mail_on_lamp() {
-    led_start();
+    bool present = led_start() == 0;
     led_on();
     led_off();
     led_beep();
     led_end();
+    tray_status_lamp(present, {g_lamp.lit[0] == 1, g_lamp.lit[1] == 1, g_lamp.lit[2] == 1});
 }
 
 // The wait between passes, in steps, worked out anew at every step so a changed interval counts at once. At least
@@ -183,6 +215,7 @@ bool check_pass(unsigned accounts) {
 void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
+    tray_status_monitoring(true);
     push_start(ready_accounts());
     check_stop_clear();
     for (unsigned accounts = kEveryAccount; accounts != 0 && check_pass(accounts);) {
@@ -192,6 +225,7 @@ void mail_monitor() {
     led_start(); // opens the lamp with every LED off
     led_end();
     forget_known_hits();
+    tray_status_monitoring(false);
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();
 }

@@ -1,7 +1,10 @@
 #include "notifier/mailbox.h"
 
 #include "logging/log.h"
+#include "notifier/acknowledge.h"
 #include "notifier/jobs.h"
+#include "notifier/tray_status.h"
+#include "push/monitor_wake.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
 
@@ -9,7 +12,15 @@
 
 namespace {
 
-enum Request { kNothing = 0, kMonitor = 1, kConnectionTest = 2, kAccountCheck = 3, kStop = 4, kEnd = 99 };
+enum Request {
+    kNothing = 0,
+    kMonitor = 1,
+    kConnectionTest = 2,
+    kAccountCheck = 3,
+    kStop = 4,
+    kAcknowledge = 5,
+    kEnd = 99
+};
 
 struct JobKind {
     const char* log_line;
@@ -37,6 +48,16 @@ void job_start(int request) {
     settings_put(Key::Job, job);
     ini_read_all(); // the job runs with what the tools saved last
     start_job(kind.entry);
+}
+
+// Request 5 (a tool's 已读) is acted on busy or not, since it is meant for a running monitor. It is no standing
+// order: once acted on, Request says again what stands, monitoring or nothing.
+void acknowledge_request() {
+    if (ack_account(-1)) {
+        monitor_wake().notify(); // a pass at once puts the LEDs out
+    }
+    settings_put(Key::Job, "105");
+    settings_put(Key::Request, tray_status().monitoring ? "1" : "0");
 }
 
 void record_stop() {
@@ -95,6 +116,9 @@ Dispatch mailbox_dispatch() {
 
 Dispatch mailbox_tick(const std::function<void()>& step_icon) {
     mailbox_poll();
+    if (settings_number(Key::Request) == kAcknowledge) {
+        acknowledge_request();
+    }
     if (mailbox_monitoring_requested()) {
         step_icon();
     }

@@ -1,14 +1,24 @@
 #include "notifier/notifier_dlg.h"
 
+#include "gui/about_box.h"
+#include "gui/service_state.h"
+#include "logging/log.h"
+#include "notifier/acknowledge.h"
 #include "notifier/end_signals.h"
 #include "notifier/mailbox.h"
+#include "notifier/tray_status.h"
 #include "platform/timing.h"
+#include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/settings_access.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QCursor>
 #include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
@@ -17,8 +27,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char kTip[] = "corvo KD5 lite";
 
 // A desktop's panel that hosts StatusNotifier items, the notification area of today's desktops.
 bool status_notifier_host() {
@@ -45,13 +53,35 @@ bool notification_area() {
     return platform == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+// The setup and option programs as installed, on PATH; a build that is not installed has them beside the notifier.
+void start_tool(const char* name) {
+    QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (program.isEmpty()) {
+        program = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    }
+    if (!QProcess::startDetached(program, {})) {
+        write_error_logf("tray menu ---> A program cannot be started[%s]", name);
+    }
+}
+
+std::array<std::string, 3> account_labels() {
+    std::array<std::string, 3> labels;
+    for (int i = 0; i < 3; ++i) {
+        if (settings_number(Key::Switch, i) == 1) {
+            labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
+        }
+    }
+    return labels;
+}
+
 } // namespace
 
-CNotifierDlg::CNotifierDlg() : frames_(tray_frames()) {
+CNotifierDlg::CNotifierDlg() {
     setWindowTitle(QStringLiteral("corvo KD-5 lite ver2.30 Chinese"));
     setWindowIcon(application_icon());
 
-    menu_.addAction(QStringLiteral("关　　闭"), this, [this] { end_by_user(); });
+    build_menu();
+    show_status(false);
     // Without a notification area (another desktop, or no display at all) the notifier works all the same. Started
     // at login before the desktop's panel, it looks again every few seconds until the area is there.
     connect(&tray_look_, &QTimer::timeout, this, [this] { look_for_tray(); });
@@ -80,22 +110,112 @@ void CNotifierDlg::look_for_tray() {
         return;
     }
     tray_look_.stop();
-    tray_ = new QSystemTrayIcon(frames_[frame_], this);
-    tray_->setToolTip(QString::fromLatin1(kTip));
-    tray_->setContextMenu(&menu_); // left and double clicks are left unconnected: they do nothing
+    tray_ = new QSystemTrayIcon(tray_icon(look_, frame_), this);
+    tray_->setToolTip(tip_);
+    tray_->setContextMenu(&menu_);
+    // A left click opens the same menu: acknowledging by a click alone would put the lamp out by accident.
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            update_menu();
+            menu_.popup(QCursor::pos());
+        }
+    });
     tray_->show();
 }
 
-void CNotifierDlg::OnTimer() {
-    if (mailbox_tick([this] { next_frame(); }) == Dispatch::end_requested) {
-        end_by_user();
+void CNotifierDlg::build_menu() {
+    check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
+    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(kRequestMonitor); });
+    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(kRequestStop); });
+    ack_menu_ = menu_.addMenu(QStringLiteral("已读"));
+    ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [this] { acknowledge_mail(-1); });
+    for (int i = 0; i < 3; ++i) {
+        ack_accounts_[static_cast<std::size_t>(i)] =
+            ack_menu_->addAction(QString(), this, [this, i] { acknowledge_mail(i); });
+    }
+    menu_.addSeparator();
+    menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
+    menu_.addAction(QStringLiteral("选项…"), this, [] { start_tool("kd5lite_op"); });
+    menu_.addAction(QStringLiteral("关于"), this, [] {
+        CAboutDlg about(nullptr, "kd5lite Version 2.20 Chinese");
+        about.exec();
+    });
+    menu_.addSeparator();
+    menu_.addAction(QStringLiteral("关　　闭"), this, [this] { end_by_user(); });
+    connect(&menu_, &QMenu::aboutToShow, this, [this] { update_menu(); });
+}
+
+// Only what can be acted on now is offered: a pass needs a running monitor, a start a stopped one.
+void CNotifierDlg::update_menu() {
+    bool monitoring = tray_status().monitoring;
+    bool requested = mailbox_monitoring_requested();
+    check_now_->setEnabled(monitoring);
+    start_->setEnabled(!requested);
+    stop_->setEnabled(requested || monitoring);
+    const char* const lamps[3] = {"红", "绿", "黄"};
+    std::array<std::string, 3> labels = account_labels();
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        QAction* entry = ack_accounts_[static_cast<std::size_t>(i)];
+        const std::string& label = labels[static_cast<std::size_t>(i)];
+        entry->setText(QString::fromUtf8(lamps[i]) + QLatin1Char(' ') + QString::fromStdString(label));
+        entry->setVisible(!label.empty());
+        entry->setEnabled(ack_possible(i));
+        any = any || ack_possible(i);
+    }
+    ack_all_->setEnabled(any);
+    ack_menu_->setEnabled(any);
+}
+
+// What waits now no longer lights the lamp; a pass at once puts the LED out.
+void CNotifierDlg::acknowledge_mail(int account) {
+    if (ack_account(account)) {
+        monitor_wake().notify();
     }
 }
 
-void CNotifierDlg::next_frame() {
-    frame_ = (frame_ + 1) % frames_.size();
-    if (tray_ != nullptr) {
-        tray_->setIcon(frames_[frame_]);
+QMenu& CNotifierDlg::tray_menu() {
+    update_menu();
+    return menu_;
+}
+
+// The monitor's wait ends on the push watchers' wake-up as on a change a server announced: a pass at once, with
+// everything that a pass does.
+void CNotifierDlg::check_now() {
+    if (tray_status().monitoring) {
+        monitor_wake().notify();
+    }
+}
+
+void CNotifierDlg::OnTimer() {
+    bool stepped = false;
+    if (mailbox_tick([&stepped] { stepped = true; }) == Dispatch::end_requested) {
+        end_by_user();
+    }
+    show_status(stepped);
+    for (const Announcement& announcement : take_announcements()) {
+        notifications_.show(announcement);
+    }
+}
+
+void CNotifierDlg::show_status(bool step_frame) {
+    std::array<LampLook, 3> look = tray_look(tray_status());
+    bool changed = look != look_;
+    if (step_frame) {
+        frame_ = (frame_ + 1) % kTrayFrameCount;
+    }
+    look_ = look;
+    QString tip = QString::fromStdString(::tray_tip(tray_status(), account_labels()));
+    bool tip_changed = tip != tip_;
+    tip_ = tip;
+    if (tray_ == nullptr) {
+        return;
+    }
+    if (changed || step_frame) {
+        tray_->setIcon(tray_icon(look_, frame_));
+    }
+    if (tip_changed) {
+        tray_->setToolTip(tip_);
     }
 }
 

@@ -1,16 +1,18 @@
 #pragma once
 
+#include "notifier/desktop_notifications.h"
 #include "notifier/tray_icons.h"
 
 #include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
+class QAction;
 class QSocketNotifier;
 class QSystemTrayIcon;
 
-// The notifier's main window, never shown. It owns the tray icon with its one-entry menu and the poll timer, and
-// moves each tick's values between them and the command mailbox.
+// The notifier's main window, never shown. It owns the tray icon with its menu and the poll timer, and moves each
+// tick's values between them, the command mailbox and the monitor's status.
 class CNotifierDlg : public QWidget {
 public:
     CNotifierDlg();
@@ -19,21 +21,38 @@ public:
     // and the lamp keeps what it shows.
     [[noreturn]] void end_now();
 
+    // The tray menu as it is offered now (tests).
+    QMenu& tray_menu();
+    // The tip the icon shows, or would show were there a notification area.
+    const QString& tray_tip() const { return tip_; }
+
 private:
+    void build_menu();
+    void update_menu();
     void OnTimer();
     void look_for_tray();
-    void next_frame();
+    void show_status(bool step_frame);
+    void check_now();
+    void acknowledge_mail(int account);
     // Both end the process unless an end has already begun, which they then leave to finish.
     void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
     bool begin_end();      // false when an end has already begun
 
-    std::array<QIcon, kTrayFrameCount> frames_;
-    std::size_t frame_ = 0;
+    int frame_ = 0;
+    std::array<LampLook, 3> look_{LampLook::grey, LampLook::grey, LampLook::grey};
+    QString tip_;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
+    QAction* check_now_ = nullptr;
+    QAction* start_ = nullptr;
+    QAction* stop_ = nullptr;
+    QMenu* ack_menu_ = nullptr;
+    QAction* ack_all_ = nullptr;
+    std::array<QAction*, 3> ack_accounts_{};
     QTimer timer_;
     QTimer tray_look_;
     QSocketNotifier* end_signal_ = nullptr;
     bool ending_ = false;
+    DesktopNotifications notifications_;
 };

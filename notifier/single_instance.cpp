@@ -2,6 +2,7 @@
 
 #include "logging/log.h"
 #include "platform/corvo_dir.h"
+#include "platform/notifier_lock.h"
 #include "settings/settings_access.h"
 
 #include <cerrno>
@@ -14,8 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr char kLockName[] = "corvo KD-5 lite.lock";
 
 struct Attempt {
     InstanceLock lock;
@@ -59,7 +58,7 @@ InstanceLock single_instance_lock() {
     // Every notifier of the user looks in the same two places in the same order, so a lock that cannot be made in
     // $XDG_RUNTIME_DIR still keeps a second notifier out through the settings directory.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
-        std::string path = std::string(runtime) + "/" + kLockName;
+        std::string path = std::string(runtime) + "/" + kNotifierLockName;
         Attempt attempt = lock_at(path);
         if (attempt.lock != InstanceLock::unavailable) {
             return attempt.lock;
@@ -67,7 +66,7 @@ InstanceLock single_instance_lock() {
         report_unusable(path, attempt.error);
     }
     corvo_dir_ensure();
-    std::string path = corvo_path(kLockName);
+    std::string path = corvo_path(kNotifierLockName);
     Attempt attempt = lock_at(path);
     if (attempt.lock == InstanceLock::unavailable) {
         report_unusable(path, attempt.error);
@@ -75,29 +74,6 @@ InstanceLock single_instance_lock() {
     return attempt.lock;
 }
 
-namespace {
-
-// Whether someone holds the exclusive lock on the file at path: a shared lock is refused then, and given up again
-// at once otherwise. A missing file has never been locked.
-bool held_at(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    int rc;
-    while ((rc = flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    bool held = rc != 0 && errno == EWOULDBLOCK;
-    close(fd);
-    return held;
-}
-
-} // namespace
-
 bool single_instance_held() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0' && held_at(std::string(runtime) + "/" + kLockName)) {
-        return true;
-    }
-    return held_at(corvo_path(kLockName));
+    return notifier_lock_held();
 }

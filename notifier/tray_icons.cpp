@@ -1,6 +1,8 @@
 #include "notifier/tray_icons.h"
 
 #include <QImage>
+
+#include <algorithm>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -12,15 +14,32 @@ const QColor kRed(0xe0, 0x20, 0x20);
 const QColor kYellow(0xf0, 0xc8, 0x10);
 const QColor kGreen(0x20, 0xb0, 0x30);
 
-// A 32 x 32 icon drawn by draw on a transparent, antialiased canvas.
-template <typename Draw> QIcon painted(Draw draw) {
+const QColor kGrey(0x9a, 0x9a, 0x9a);
+
+// A 32 x 32 image drawn by draw on a transparent, antialiased canvas.
+template <typename Draw> QImage painted_image(Draw draw) {
     QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     draw(p);
     p.end();
-    return QIcon(QPixmap::fromImage(image));
+    return image;
+}
+
+template <typename Draw> QIcon painted(Draw draw) {
+    return QIcon(QPixmap::fromImage(painted_image(draw)));
+}
+
+// The tray's row: red, then yellow, then green, as on the lamp itself; accounts are red, green, yellow.
+constexpr double kRowLeft[3] = {1.5, 21.5, 11.5};
+constexpr double kRowTop = 4.5, kRowLamp = 9.0;
+
+// A dark lamp keeps a trace of its colour, so that which one is which can still be seen; a grey one says nothing.
+void draw_flat_lamp(QPainter& p, const QColor& colour, QRectF box) {
+    p.setPen(QPen(colour.darker(150), 1.0));
+    p.setBrush(colour);
+    p.drawEllipse(box);
 }
 
 void draw_lamp(QPainter& p, const QColor& colour, QRectF box) {
@@ -58,15 +77,43 @@ QIcon application_icon() {
     });
 }
 
-std::array<QIcon, kTrayFrameCount> tray_frames() {
-    std::array<QIcon, kTrayFrameCount> frames;
-    for (int k = 0; k < kTrayFrameCount; ++k) {
-        frames[static_cast<std::size_t>(k)] = painted([k](QPainter& p) {
-            draw_lamp(p, kRed, QRectF(1.5, 4.5, 9, 9));
-            draw_lamp(p, kYellow, QRectF(11.5, 4.5, 9, 9));
-            draw_lamp(p, kGreen, QRectF(21.5, 4.5, 9, 9));
-            draw_chevrons(p, k);
-        });
-    }
-    return frames;
+QImage tray_image(const std::array<LampLook, 3>& look, int frame) {
+    return painted_image([&look, frame](QPainter& p) {
+        const QColor colours[3] = {kRed, kGreen, kYellow};
+        for (std::size_t i = 0; i < look.size(); ++i) {
+            QRectF box(kRowLeft[i], kRowTop, kRowLamp, kRowLamp);
+            switch (look[i]) {
+            case LampLook::lit:
+                draw_lamp(p, colours[i], box);
+                break;
+            case LampLook::dark:
+                draw_flat_lamp(p, colours[i].darker(300), box);
+                break;
+            case LampLook::grey:
+                draw_flat_lamp(p, kGrey, box);
+                break;
+            }
+        }
+        draw_chevrons(p, frame % kTrayFrameCount);
+    });
+}
+
+QIcon tray_icon(const std::array<LampLook, 3>& look, int frame) {
+    return QIcon(QPixmap::fromImage(tray_image(look, frame)));
+}
+
+QImage lamp_image(int account, int size) {
+    const QColor colours[3] = {kRed, kGreen, kYellow};
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw_lamp(p, colours[std::clamp(account, 0, 2)], QRectF(1.5, 1.5, size - 3.0, size - 3.0));
+    p.end();
+    return image;
+}
+
+QPoint tray_lamp_centre(int account) {
+    auto i = static_cast<std::size_t>(account);
+    return QPoint(static_cast<int>(kRowLeft[i] + kRowLamp / 2), static_cast<int>(kRowTop + kRowLamp / 2));
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "notifier/tray_status.h"
+
 #include <QIcon>
+#include <QImage>
+#include <QPoint>
 
 #include <array>
 
@@ -12,5 +16,13 @@ inline constexpr int kTrayFrameCount = 7;
 // Red and yellow side by side above a green one.
 QIcon application_icon();
 
-// Red, yellow and green in a row above the chevrons; frame k (0 to 6) has the row shifted k pixels.
-std::array<QIcon, kTrayFrameCount> tray_frames();
+// Red, yellow and green in a row above the chevrons, each lamp as look says (look is in account order: red,
+// green, yellow); frame k (0 to 6) has the row of chevrons shifted k pixels.
+QImage tray_image(const std::array<LampLook, 3>& look, int frame);
+QIcon tray_icon(const std::array<LampLook, 3>& look, int frame);
+
+// One lit lamp in the account's LED colour, size x size pixels (notifications).
+QImage lamp_image(int account, int size);
+
+// The centre of an account's lamp in the tray image.
+QPoint tray_lamp_centre(int account);

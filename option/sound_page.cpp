@@ -6,6 +6,7 @@
 #include "option/option_values.h"
 #include "settings/settings_access.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <string>
@@ -45,13 +46,21 @@ CSoundPage::CSoundPage(QWidget* parent) : Page(parent, 2) {
     add_static("声音文件，只可以指定wav文件。", 7, 123, 186, 8);
     add_static("使用声音时，请将系统信息的邮件到达提示音秒数设定为“0”", 7, 134, 186, 8);
     add_static("第1.2.3个，对应邮件账户信息的已设置项目。", 7, 145, 186, 8);
+    // Added: the desktop's notification of new mail, per account (key Notify, on unless "0").
+    add_static("桌面通知", 7, 162, 34, 8);
+    for (int i = 0; i < kAccountCount; ++i) {
+        const int x = 44 + 32 * i;
+        rows_[i].notify = add_check(("notify" + std::to_string(i + 1)).c_str(), x, 161, 10, 10);
+        add_static(kRows[i].caption, x + 11, 162, 20, 8);
+    }
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
 
     for (int i = 0; i < kAccountCount; ++i) {
-        ini_read_key(Key::SoundFile, i);
+        ini_read_keys({Key::SoundFile, Key::Notify}, i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].path, settings_get(Key::SoundFile, i));
+        rows_[i].notify->setChecked(settings_get(Key::Notify, i) != "0");
     }
 
     on_click_saving(apply_button, [this] { apply(); });
@@ -84,9 +93,10 @@ void CSoundPage::apply() {
     // Stored as shown: neither the file's existence nor its kind is checked, and an empty field means no sound.
     for (int i = 0; i < kAccountCount; ++i) {
         settings_set(Key::SoundFile, edit_text(rows_[i].path).c_str(), i);
+        settings_set(Key::Notify, rows_[i].notify->isChecked() ? "1" : "0", i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        ini_write_key(Key::SoundFile, i);
+        ini_write_keys({Key::SoundFile, Key::Notify}, i);
     }
     update();
 }

@@ -6,12 +6,15 @@
 #include <QString>
 #include <string>
 
+class QCheckBox;
 class QLineEdit;
 
 // Tab " 声音 ": the wave file the notifier plays for each account's new mail when the buzzer is set to 0 seconds.
 // A path is typed or chosen with the account's Browse button, which remembers the file it last chose.
 //
-// Controls: "sound<account>", "browse<account>" (account 1 to 3), "apply".
+// Below them, per account, whether new mail brings a desktop notification.
+//
+// Controls: "sound<account>", "browse<account>", "notify<account>" (account 1 to 3), "apply".
 class CSoundPage : public Page {
     Q_OBJECT
 public:
@@ -26,6 +29,7 @@ public:
 private:
     struct SoundRow {
         QLineEdit* path;
+        QCheckBox* notify;
         QString chosen; // the file last chosen with this row's Browse button, where its chooser opens next
     };
 

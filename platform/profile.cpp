@@ -148,6 +148,10 @@ bool replace_file(const std::string& path, const std::string& text) {
 
 } // namespace
 
+bool profile_replace(const std::string& path, const std::string& text) {
+    return replace_file(path, text);
+}
+
 bool profile_read(const char* path, std::string& text) {
     text.clear();
     // O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOFOLLOW: a link could lead anywhere.

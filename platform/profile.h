@@ -15,6 +15,10 @@ inline constexpr std::size_t kProfileMaxBytes = 1024 * 1024;
 // (EFBIG) or a read that ends short of the file's size (EIO).
 bool profile_read(const char* path, std::string& text);
 
+// Replaces the file at path with text (mode 0600) by writing a new file beside it and renaming it over the old, so
+// that a crash leaves the old or the new file, never half of one. False with errno set when it could not.
+bool profile_replace(const std::string& path, const std::string& text);
+
 // Copies the value of key in section of the file at path into out (at most size - 1 bytes, always terminated
 // when size > 0), or def when the file, section or key is missing or the file cannot be read (profile_read).
 // Returns the number of bytes copied.

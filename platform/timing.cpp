@@ -45,7 +45,8 @@ Timing scaled_timing(double factor) {
                     &t.push_fold_ms, &t.idle_renew_ms, &t.idle_answer_ms, &t.idle_backoff_first_ms,
                     &t.idle_backoff_max_ms, &t.stop_poll_ms, &t.idle_settled_ms, &t.idle_flood_window_ms,
                     &t.keepalive_idle_ms, &t.keepalive_interval_ms, &t.resume_look_ms, &t.token_command_ms,
-                    &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms}) {
+                    &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms,
+                    &t.service_refresh_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

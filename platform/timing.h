@@ -56,6 +56,8 @@ struct Timing {
     int token_request_ms = 30000;        // longest wait for a token endpoint's or the online accounts' answer
     int token_refresh_margin_ms = 60000; // an access token is refreshed when it has less than this to live
     int sign_in_wait_ms = 300000;        // longest wait for the browser to come back to the loopback redirect
+    // tools' service pages
+    int service_refresh_ms = 1000; // the shown page reads the notifier's state again after this
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

@@ -15,6 +15,7 @@ packages=(
     lintian appstream desktop-file-utils  # the package test checks the package, its metainfo and its launchers
     libsecret-1-dev  # passwords and refresh tokens in the desktop keyring (Secret Service)
     dbus dbus-daemon gnome-keyring  # the keyring tests run a session bus and a GNOME Keyring of their own
+    python3-dbusmock  # notifications are tested on a private session bus with a mock notification server
 )
 
 missing=()

@@ -58,6 +58,7 @@ constexpr KeyInfo kKeys[] = {
     {"ClientId", KeyGroup::Account},
     {"OnlineAccount", KeyGroup::Account},
     {"TokenCommand", KeyGroup::Account},
+    {"Notify", KeyGroup::Account},
 };
 
 template <std::size_t N> FieldRef ref(char (&field)[N]) { return {field, N}; }
@@ -89,7 +90,8 @@ FieldRef account_field(Key key, UserAccount& u) {
     case Key::Scope: return ref(u.Scope);
     case Key::ClientId: return ref(u.ClientId);
     case Key::OnlineAccount: return ref(u.OnlineAccount);
-    default: return ref(u.TokenCommand);
+    case Key::TokenCommand: return ref(u.TokenCommand);
+    default: return ref(u.Notify);
     }
 }
 

@@ -48,6 +48,7 @@ enum class Key {
     ClientId,
     OnlineAccount,
     TokenCommand,
+    Notify,
 };
 
 enum class KeyGroup {

@@ -38,6 +38,8 @@ struct UserAccount {
     char ClientId[128 + 1];     // the user's own client id; empty: the one the build brings
     char OnlineAccount[64 + 1]; // source 2: the online account's Id
     char TokenCommand[255 + 1]; // source 3: a program and its arguments, split on spaces
+    // Added after the protocol keys: a desktop notification for the account's new mail, "1" (the default) or "0".
+    char Notify[4 + 1];
 };
 
 struct Settings {

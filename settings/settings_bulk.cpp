@@ -19,7 +19,8 @@ constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::
                                 Key::Protocol,        Key::Folder,          Key::SecretStore,
                                 Key::Auth,            Key::OAuthSource,     Key::OAuthProvider,
                                 Key::AuthUrl,         Key::TokenUrl,        Key::Scope,
-                                Key::ClientId,        Key::OnlineAccount,   Key::TokenCommand};
+                                Key::ClientId,        Key::OnlineAccount,   Key::TokenCommand,
+                                Key::Notify};
 
 constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
                          Key::Answer,   Key::Error,    Key::Job};

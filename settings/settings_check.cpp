@@ -82,6 +82,7 @@ void default_value(Key key, char* out, std::size_t size) {
     case Key::CurrentPath: get_program_dir(out, size); break;
     case Key::IntervalTimer: std::snprintf(out, size, "10"); break;
     case Key::BeepTime: std::snprintf(out, size, "1"); break;
+    case Key::Notify: std::snprintf(out, size, "1"); break;
     case Key::StateLog:
     case Key::ErrorLog: {
         LocalTime t{};

@@ -1,9 +1,12 @@
 #include "mail/imap/imap.h"
 
+#include "mail/check_ids.h"
 #include "mail/check_stop.h"
 #include "mail/imap/imap_session.h"
 
+#include <algorithm>
 #include <climits>
+#include <map>
 
 namespace {
 
@@ -12,10 +15,62 @@ int result_of(ImapSession::Result r) {
     return r == ImapSession::Result::failed || r == ImapSession::Result::stopped ? -1 : 0;
 }
 
+// The UIDs of the counted messages, for the acknowledge: one FETCH (UID) when unseen mail waits. A message counts
+// its hits with sender conditions (hits), else once.
+ImapSession::Result name_messages(ImapSession& session, const std::vector<std::uint32_t>& unseen,
+                                  const std::map<std::uint32_t, int>* hits, CheckIds& ids) {
+    ids.validity = session.uid_validity();
+    std::map<std::uint32_t, std::string> uids;
+    if (!unseen.empty()) {
+        if (ImapSession::Result r = session.fetch_uids(unseen, uids); r != ImapSession::Result::ok) {
+            return r;
+        }
+    }
+    ids.known = !ids.validity.empty() || unseen.empty();
+    for (std::uint32_t number : unseen) {
+        auto uid = uids.find(number);
+        if (uid == uids.end()) {
+            ids.known = false; // the acknowledge then goes by the count
+            continue;
+        }
+        int weight = 1;
+        if (hits != nullptr) {
+            auto found = hits->find(number);
+            weight = found != hits->end() ? found->second : 0;
+        }
+        if (weight > 0) {
+            ids.messages.push_back({uid->second, weight});
+        }
+    }
+    // For the desktop notification, when the count rose: the headers of the newest new messages, at most three,
+    // newest first, in one FETCH (BODY.PEEK: no flag changes).
+    const long long count = static_cast<long long>(unseen.size());
+    if (hits != nullptr || ids.announce_above < 0 || count <= ids.announce_above) {
+        return ImapSession::Result::ok;
+    }
+    std::vector<std::uint32_t> sorted = unseen;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t take = static_cast<std::size_t>(std::min<long long>(3, count - ids.announce_above));
+    std::vector<std::uint32_t> newest(sorted.end() - static_cast<std::ptrdiff_t>(take), sorted.end());
+    std::map<std::uint32_t, std::string> blocks;
+    ImapSession::Result r = session.fetch_headers(
+        newest, [&blocks](std::uint32_t number, std::string_view block) { blocks[number] = std::string(block); });
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
+        ids.newest_headers.push_back(std::move(it->second));
+    }
+    return r;
+}
+
 } // namespace
 
-// Without sender filters only the count is asked for; with them, the numbers whose headers are read.
-int imap_check(const Account& account) {
+// Without sender filters and without the ids asked for, only the count is asked for; else the numbers, whose headers
+// are read for the filters and whose UIDs name the counted messages.
+int imap_check(const Account& account, CheckIds* ids) {
+    if (ids != nullptr) {
+        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
+        *ids = CheckIds{};
+        ids->announce_above = announce_above;
+    }
     ImapSession session(account);
     check_stop_arm();
     session.watch_stop(check_stop_due);
@@ -24,14 +79,26 @@ int imap_check(const Account& account) {
         r = session.examine();
     }
     const SenderFilters& filters = account.filters;
+    const bool numbers = filters.any() || ids != nullptr;
     std::uint32_t count = 0;
     std::vector<std::uint32_t> unseen;
     if (r == ImapSession::Result::ok) {
-        r = filters.any() ? session.search_unseen(unseen) : session.count_unseen(count);
+        r = numbers ? session.search_unseen(unseen) : session.count_unseen(count);
+    }
+    if (numbers) {
+        count = static_cast<std::uint32_t>(std::min<std::size_t>(unseen.size(), UINT32_MAX));
     }
     int hits = 0;
+    std::map<std::uint32_t, int> hits_of;
     if (r == ImapSession::Result::ok && filters.any() && !unseen.empty()) {
-        r = session.fetch_headers(unseen, [&](std::string_view block) { hits += filters.hits(block); });
+        r = session.fetch_headers(unseen, [&](std::uint32_t number, std::string_view block) {
+            const int found = filters.hits(block);
+            hits += found;
+            hits_of[number] += found;
+        });
+    }
+    if (r == ImapSession::Result::ok && ids != nullptr) {
+        r = name_messages(session, unseen, filters.any() ? &hits_of : nullptr, *ids);
     }
     if (r != ImapSession::Result::ok) {
         return result_of(r);

@@ -6,4 +6,7 @@
 // folder, or with sender conditions the sender hits in their headers. The folder is examined read-only and headers
 // are fetched with BODY.PEEK, so a check never changes a message's flags.
 // Returns -1 when the check failed on the way, 0 for no unseen mail or a refusal, or the count.
-int imap_check(const Account& account);
+// With ids, also names the counted messages by UID within the folder's UIDVALIDITY (one FETCH (UID) when unseen
+// mail waits).
+struct CheckIds;
+int imap_check(const Account& account, CheckIds* ids = nullptr);

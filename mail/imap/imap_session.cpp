@@ -520,6 +520,13 @@ int ImapSession::keep_alive() {
 }
 
 ImapSession::Result ImapSession::examine() {
+    uid_validity_.clear();
+    // "* OK [UIDVALIDITY n]" (RFC 3501 7.1): the UIDs of the folder mean the same messages only while n stays.
+    const Untagged take_validity = [this](const ImapResponse& r) {
+        if (r.keyword == "OK" && r.code.starts_with("UIDVALIDITY ")) {
+            uid_validity_ = r.code.substr(12);
+        }
+    };
     std::string folder = account_.folder;
     if (folder.empty()) {
         folder = "INBOX";
@@ -538,12 +545,12 @@ ImapSession::Result ImapSession::examine() {
         // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8, and quoted strings may carry it.
         std::string text = "EXAMINE ";
         imap_append_quoted(text, folder);
-        return command(kExamine, {text + "\r\n"});
+        return command(kExamine, {text + "\r\n"}, take_validity);
     }
     std::vector<std::string> pieces = {"EXAMINE "};
     append_argument(pieces, name);
     pieces.back() += "\r\n";
-    return command(kExamine, pieces);
+    return command(kExamine, pieces, take_validity);
 }
 
 namespace {
@@ -603,11 +610,37 @@ ImapSession::Result ImapSession::count_unseen(std::uint32_t& count) {
 
 ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
                                                const std::function<void(std::string_view)>& each) {
+    return fetch_headers(numbers, [&each](std::uint32_t, std::string_view block) { each(block); });
+}
+
+ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
+                                               const std::function<void(std::uint32_t, std::string_view)>& each) {
     for (const std::string& set : set_texts(numbers)) {
         const std::string text = std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n");
         Result r = command(kFetch, {text}, [&each](const ImapResponse& r) {
             if (const ImapValue* block = fetch_item(r, "BODY[HEADER]")) {
-                each(block->text);
+                each(static_cast<std::uint32_t>(std::clamp<std::int64_t>(r.number, 0, UINT32_MAX)), block->text);
+            }
+        });
+        if (r != Result::ok) {
+            return r;
+        }
+    }
+    return Result::ok;
+}
+
+ImapSession::Result ImapSession::fetch_uids(const std::vector<std::uint32_t>& numbers,
+                                            std::map<std::uint32_t, std::string>& uids) {
+    uids.clear();
+    for (const std::string& set : set_texts(numbers)) {
+        const std::string text = std::string("FETCH ").append(set).append(" (UID)\r\n");
+        Result r = command(kFetch, {text}, [&uids](const ImapResponse& r) {
+            const ImapValue* uid = fetch_item(r, "UID");
+            if (uid != nullptr && r.number > 0 && r.number <= UINT32_MAX && !uid->text.empty() &&
+                uid->text.size() <= 10 && std::all_of(uid->text.begin(), uid->text.end(), [](char c) {
+                    return c >= '0' && c <= '9';
+                })) {
+                uids[static_cast<std::uint32_t>(r.number)] = uid->text;
             }
         });
         if (r != Result::ok) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,13 @@ public:
     // The header block of each message (FETCH BODY.PEEK[HEADER], at most kHeaderLimit bytes of each), handed to
     // each in the order the server sends them.
     Result fetch_headers(const std::vector<std::uint32_t>& numbers, const std::function<void(std::string_view)>& each);
+    // The same, each block with its message number.
+    Result fetch_headers(const std::vector<std::uint32_t>& numbers,
+                         const std::function<void(std::uint32_t, std::string_view)>& each);
+    // The UID of each message (FETCH (UID)), by message number; a number the server leaves out has none.
+    Result fetch_uids(const std::vector<std::uint32_t>& numbers, std::map<std::uint32_t, std::string>& uids);
+    // The folder's UIDVALIDITY as the last examine() gave it; empty when the server named none.
+    const std::string& uid_validity() const { return uid_validity_; }
     // LOGOUT and close, the answer awaited at most timeout_ms; the connection is closed whatever the server answers.
     Result logout(int timeout_ms = MailConnection::receive_budget_ms());
     // Closes at once, without a word to the server.
@@ -125,4 +133,5 @@ private:
     std::chrono::steady_clock::time_point flood_window_{};
     int flood_lines_ = 0; // responses in IDLE since flood_window_ began
     bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
+    std::string uid_validity_; // the folder's UIDVALIDITY, from the last EXAMINE
 };

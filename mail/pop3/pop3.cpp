@@ -2,6 +2,7 @@
 
 #include "logging/log.h"
 #include "logging/log_text.h"
+#include "mail/check_ids.h"
 #include "mail/check_stop.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/tcp_client.h"
@@ -127,6 +128,7 @@ struct Check {
     char buffer[kBufferSize + 1] = {}; // the last command or reply, always zero-terminated
     int length = 0;                    // out-length of the last reply line
     int error = 0;                     // errno of the step that ended the check
+    CheckIds* ids = nullptr;           // asked for by the monitor: which messages make up the count
 };
 
 void trace_sys(const std::string& text) {
@@ -386,9 +388,9 @@ void add_top(std::string& batch, long long n, long long count) {
     batch += line;
 }
 
-// Reads the reply to TOP n (its headers and first body lines) and counts its hits. The first block is one receive
-// of the size the status line gives; the reply is then read to its end, and matched over its first 64 KB.
-Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
+// Reads the reply to a TOP command already sent for message n into kept. The first block is one receive of the size
+// the status line gives; the reply is then read to its end, and kept over its first 64 KB.
+Step read_top_reply(Check& c, long long n, long long count, std::string& kept) {
     const long long loop = n - 1;
     constexpr StepMessages kTitleReply = {nullptr, kTitle.receive_failed, kTitle.refused};
     Step step = exchange(c, kTitleReply, nullptr);
@@ -411,9 +413,33 @@ Step read_headers(Check& c, const SenderFilters& f, long long n, long long count
         return step;
     }
     write_pop_trace(kTrace, "(R) ", reply.kept.c_str());
+    kept = std::move(reply.kept);
+    return Step::ok;
+}
+
+// Sends "TOP n lines" on its own and reads its reply into kept.
+Step read_top(Check& c, long long n, int lines, long long count, std::string& kept) {
+    char line[64];
+    std::snprintf(line, sizeof line, "TOP %lld %d%c%c", n, lines, 13, 10);
+    trace_sys(format_text("send ( %s )( loop:%lld crflag:%lld )", line, n - 1, count));
+    write_pop_trace(kTrace, "(S) ", line);
+    trace_sys(format_text("send ( %s )", line));
+    if (c_send_socket(line, static_cast<int>(std::strlen(line))) != 0) {
+        return end_step(c, Step::failed, kTitle.send_failed);
+    }
+    return read_top_reply(c, n, count, kept);
+}
+
+// Reads the reply to TOP n 10 (the headers and first body lines of message n) and counts its hits.
+Step read_headers(Check& c, const SenderFilters& f, long long n, long long count, int& hits) {
+    std::string kept;
+    Step step = read_top_reply(c, n, count, kept);
+    if (step != Step::ok) {
+        return step;
+    }
     // The block may hold binary bytes, zeros among them: the search covers every byte kept.
-    hits += f.hits(reply.kept);
-    trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", loop, count));
+    hits += f.hits(kept);
+    trace_sys(format_text("--- loop check( loop:%lld crflag:%lld )", n - 1, count));
     return Step::ok;
 }
 
@@ -600,6 +626,14 @@ Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     if (step == Step::stopped) {
         return step; // the monitor ends, and its memory with it
     }
+    if (step == Step::ok && c.ids != nullptr && by_id) {
+        c.ids->known = true;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (list.hits(i) != kHitsUnknown && list.hits(i) > 0) {
+                c.ids->messages.push_back({std::string(list.id(i)), list.hits(i)});
+            }
+        }
+    }
     // A pass cut short keeps what it learned; one without a listing keeps what earlier passes learned.
     keep_known_hits(c.index, key, by_id ? std::move(list) : std::move(known));
     if (step != Step::ok) {
@@ -609,6 +643,42 @@ Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     trace_sys(format_text("The check end of a specification email address ( %s %s %s )(crflag:%d trflag:%d)", a[0],
                           a[1], a[2], hits, hits));
     return Step::ok;
+}
+
+// For the desktop notification, when the count rose above what the monitor saw last: the headers alone ("TOP n 0")
+// of the newest new messages, at most three, newest first. Maildrops list the oldest message first.
+Step read_newest_headers(Check& c, long long count) {
+    if (c.ids->announce_above < 0 || count <= c.ids->announce_above) {
+        return Step::ok;
+    }
+    const long long first = std::max<long long>(c.ids->announce_above + 1, count - 2);
+    for (long long n = count; n >= first; --n) {
+        std::string kept;
+        if (Step step = read_top(c, n, 0, count, kept); step != Step::ok) {
+            return step;
+        }
+        c.ids->newest_headers.push_back(std::move(kept));
+    }
+    return Step::ok;
+}
+
+// The unique ids of the count messages, for the acknowledge: one UIDL when mail waits. Without a usable listing
+// the ids stay unknown, and the acknowledge goes by the count.
+Step name_messages(Check& c, long long count) {
+    if (count <= 0) {
+        c.ids->known = true;
+        return Step::ok;
+    }
+    check_stop_arm();
+    UidList list;
+    Step step = read_listing(c, count, list);
+    if (step == Step::ok && static_cast<long long>(list.size()) == count) {
+        c.ids->known = true;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            c.ids->messages.push_back({std::string(list.id(i)), 1});
+        }
+    }
+    return step == Step::ok ? read_newest_headers(c, count) : step;
 }
 
 int check_account(Check& c) {
@@ -674,6 +744,11 @@ int check_account(Check& c) {
             return result_of(step);
         }
         result = hits;
+    } else if (c.ids != nullptr) {
+        step = name_messages(c, count);
+        if (step != Step::ok) {
+            return result_of(step);
+        }
     }
     step = quit(c);
     if (step != Step::ok) {
@@ -688,9 +763,15 @@ std::mutex g_check_mutex;
 
 } // namespace
 
-int pop3_check(const Account& account) {
+int pop3_check(const Account& account, CheckIds* ids) {
     std::lock_guard lock(g_check_mutex);
     Check c{account, account.index};
+    c.ids = ids;
+    if (ids != nullptr) {
+        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
+        *ids = CheckIds{};
+        ids->announce_above = announce_above;
+    }
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
     wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command

@@ -1,5 +1,6 @@
 #include "notifier/mailbox.h"
 
+#include "notifier/acknowledge.h"
 #include "notifier/jobs.h"
 #include "platform/timing.h"
 #include "settings/settings.h"
@@ -187,6 +188,32 @@ TEST_F(Mailbox, JobWhoseThreadCannotStartEndsAndWaitsLikeAnyJob) {
     EXPECT_EQ(file_key(dir_, "State"), "2");
     EXPECT_EQ(file_key(dir_, "Answer"), "0");
     EXPECT_EQ(count_of(log_text(dir_, "err"), "job start ---> A thread cannot be started[error: 11]\r\n"), 1);
+}
+
+} // namespace
+
+namespace {
+
+// Request 5 (a tool's 已读) acknowledges what the last checks saw even while a job keeps the notifier busy, records
+// Job 105, and is no standing order: Request goes back to what stands, or the next tick would acknowledge again.
+TEST_F(Mailbox, AcknowledgeRequestIsActedOnOnceEvenWhenBusy) {
+    ack_reset_for_test();
+    start_notifier();
+    CheckIds ids;
+    ids.known = true;
+    ids.messages = {{"a", 1}, {"b", 1}};
+    ASSERT_EQ(ack_filter(0, 2, ids), 2);
+    ASSERT_TRUE(ack_possible(0));
+    tool_write("Answer", "1"); // busy
+    tool_write("Request", "5");
+    EXPECT_EQ(tick(), Dispatch::nothing);
+    EXPECT_FALSE(ack_possible(0));
+    EXPECT_EQ(file_key(dir_, "Job"), "105");
+    EXPECT_EQ(file_key(dir_, "Request"), "0");
+    EXPECT_EQ(ack_filter(0, 2, ids), 0);
+    ids.messages.push_back({"c", 1});
+    EXPECT_EQ(ack_filter(0, 3, ids), 1);
+    ack_reset_for_test();
 }
 
 } // namespace

@@ -4,12 +4,14 @@
 #include "tests/notifier/x11_tray_host.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
+#include "tests/support/private_bus.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 
 namespace {
 
@@ -195,6 +197,30 @@ TEST_F(Notifier, EndSignalsEndItOnceWithATrayIcon) {
     }
 }
 
+// The tray's menu on a real X11 notification area: a left click opens it (as a right click does) and its entry
+// 开始使用 asks for monitoring through the command mailbox, as the tools' button does.
+TEST_F(Notifier, LeftClickOpensTheTrayMenuWhoseStartEntryStartsMonitoring) {
+    switch_logs_on();
+    VirtualDisplay display(dir_);
+    ASSERT_FALSE(display.name().empty()) << dir_.read("xvfb.out");
+    X11TrayHost tray(display.name());
+    ASSERT_TRUE(tray.ok());
+    NotifierProcess notifier(dir_, {{"QT_QPA_PLATFORM", "xcb"},
+                                    {"DISPLAY", display.name()},
+                                    {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.path("no-bus")}});
+    ASSERT_TRUE(tray.wait_for_dock_request(kPatience)) << notifier.output();
+    ASSERT_TRUE(key_is("State", "2")) << notifier.output();
+    tray.click_icon(1);
+    ASSERT_TRUE(tray.wait_for_popup(kPatience)) << notifier.output();
+    constexpr int kDown = 116, kReturn = 36; // keycodes of the X server's default keymap
+    tray.press_key_in_popup(kDown);          // 立即检查 is offered only while monitoring: the first entry is 开始使用
+    tray.press_key_in_popup(kReturn);
+    EXPECT_TRUE(key_is("Job", "101")) << file_key(dir_, "Request") << notifier.output();
+    EXPECT_TRUE(wait_until(
+        [&] { return state_log().find("Email arrival of the mail monitor --> A start") != std::string::npos; },
+        kPatience));
+}
+
 class Monitoring : public Notifier {
 protected:
     void SetUp() override {
@@ -283,6 +309,55 @@ TEST_F(Monitoring, ServerDownKeepsTheLedAndRefusedPasswordSwitchesItOff) {
               std::string::npos)
         << errors;
     EXPECT_NE(state_log().find("Email arrival of the mail nothing[No.0]"), std::string::npos);
+}
+
+// New mail brings one desktop notification per account and pass, with the senders and subjects of the new messages
+// read by "TOP n 0" alone; a pass without new mail brings none. Prints the delivery-to-LED and
+// delivery-to-notification times (under the scaled timing of these tests) as figures, never asserts them.
+TEST_F(Monitoring, NewMailBringsOneDesktopNotificationBesideTheLed) {
+    PrivateSessionBus bus(dir_.dir());
+    ASSERT_TRUE(bus.ok()) << dir_.read("session-bus.out");
+    NotificationServerMock server(dir_.dir());
+    ASSERT_TRUE(server.wait_ready(kPatience)) << dir_.read("notification-server.out");
+    const std::string transcript = dir_.path("transcript");
+    ASSERT_TRUE(pop3_.start({"--transcript", transcript}));
+    tool_write_account(0, pop3_.server_name(), "taro", "secret");
+    NotifierProcess notifier(dir_);
+    ASSERT_TRUE(key_is("State", "2"));
+    tool_write("Request", "1");
+    auto notifies = [&] { return count_of(server.calls(), " Notify "); };
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP BEP ");
+    ASSERT_TRUE(wait_until([&] { return notifies() == 1; }, kPatience)) << server.calls();
+    std::string calls = server.calls();
+    EXPECT_NE(calls.find("taro@" + pop3_.server_name() + "：3 封新邮件"), std::string::npos) << calls.substr(0, 400);
+    EXPECT_NE(calls.find("Sender：Message 3\nSender：Message 2\nSender：Message 1"), std::string::npos)
+        << calls.substr(0, 400);
+
+    const auto delivered = std::chrono::steady_clock::now();
+    pop3_.set_message_count(4);
+    ASSERT_TRUE(wait_until([&] { return lamp_since(seen).find("ON0 OF1 OF2 BEP BEP ") != std::string::npos; },
+                           kPatience));
+    const auto lit = std::chrono::steady_clock::now();
+    ASSERT_TRUE(wait_until([&] { return notifies() == 2; }, kPatience)) << server.calls();
+    const auto shown = std::chrono::steady_clock::now();
+    auto ms = [&](auto t) { return std::chrono::duration_cast<std::chrono::milliseconds>(t - delivered).count(); };
+    std::cout << "[ FIGURE ] delivery to LED " << ms(lit) << " ms, delivery to notification " << ms(shown)
+              << " ms (KD5LITE_TIME_SCALE 0.02)\n";
+    calls = server.calls();
+    EXPECT_NE(calls.find("Sender：Message 4", calls.rfind(" Notify ")), std::string::npos) << calls;
+
+    // Passes without new mail: no notification, and only UIDL beside the usual commands.
+    std::size_t logins = static_cast<std::size_t>(count_of(dir_.read("transcript"), "USER taro"));
+    ASSERT_TRUE(wait_until(
+        [&] { return static_cast<std::size_t>(count_of(dir_.read("transcript"), "USER taro")) >= logins + 2; },
+        kPatience));
+    EXPECT_EQ(notifies(), 2);
+    std::string commands = dir_.read("transcript");
+    EXPECT_EQ(count_of(commands, "TOP 3 0"), 1) << commands;
+    EXPECT_EQ(count_of(commands, "TOP 4 0"), 1) << commands;
+    EXPECT_EQ(count_of(commands, "TOP "), 4) << commands; // the first pass's three, the second's one
+    EXPECT_NE(commands.find("STAT\nUIDL\nQUIT\n"), std::string::npos) << commands;
+    EXPECT_EQ(log_text(dir_, "err"), "");
 }
 
 // An IMAP account on a real Dovecot: its LED is lit while unread mail waits, and goes out once the mail has been

@@ -31,6 +31,10 @@ X11TrayHost::X11TrayHost(const std::string& display) {
         xcb_screen_next(&it);
     }
     xcb_screen_t* screen = it.data;
+    root_ = screen->root;
+    // Popups (the tray menu) are override-redirect children of the root: their mapping is seen here.
+    const std::uint32_t root_events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &root_events);
     xcb_window_t window = xcb_generate_id(connection_);
     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
@@ -56,17 +60,13 @@ X11TrayHost::~X11TrayHost() {
     xcb_disconnect(connection_);
 }
 
-bool X11TrayHost::wait_for_dock_request(int timeout_ms) {
+template <typename Seen> bool X11TrayHost::wait_for_event(int timeout_ms, Seen seen) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (ok()) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-            bool dock = false;
-            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
-                auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-                dock = message->type == opcode_ && message->data.data32[1] == kRequestDock;
-            }
+            bool found = seen(event);
             std::free(event);
-            if (dock) {
+            if (found) {
                 return true;
             }
         }
@@ -78,4 +78,63 @@ bool X11TrayHost::wait_for_dock_request(int timeout_ms) {
         poll(&fd, 1, static_cast<int>(left.count()));
     }
     return false;
+}
+
+bool X11TrayHost::wait_for_dock_request(int timeout_ms) {
+    return wait_for_event(timeout_ms, [this](xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) {
+            return false;
+        }
+        auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+        if (message->type != opcode_ || message->data.data32[1] != kRequestDock) {
+            return false;
+        }
+        icon_ = message->data.data32[2];
+        return true;
+    });
+}
+
+bool X11TrayHost::wait_for_popup(int timeout_ms) {
+    return wait_for_event(timeout_ms, [this](xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7f) != XCB_MAP_NOTIFY) {
+            return false;
+        }
+        auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+        if (map->override_redirect == 0 || map->window == icon_) {
+            return false;
+        }
+        popup_ = map->window;
+        return true;
+    });
+}
+
+void X11TrayHost::send_to(std::uint32_t window, std::uint8_t type, std::uint8_t detail, std::uint32_t mask) {
+    // Button and key events share their layout.
+    xcb_button_press_event_t e{};
+    e.response_type = type;
+    e.detail = detail;
+    e.time = XCB_CURRENT_TIME;
+    e.root = root_;
+    e.event = window;
+    e.child = XCB_NONE;
+    e.root_x = 20;
+    e.root_y = 20;
+    e.event_x = 8;
+    e.event_y = 8;
+    e.state = 0;
+    e.same_screen = 1;
+    xcb_send_event(connection_, 0, window, mask, reinterpret_cast<const char*>(&e));
+    xcb_flush(connection_);
+}
+
+void X11TrayHost::click_icon(int button) {
+    auto detail = static_cast<std::uint8_t>(button);
+    send_to(icon_, XCB_BUTTON_PRESS, detail, XCB_EVENT_MASK_BUTTON_PRESS);
+    send_to(icon_, XCB_BUTTON_RELEASE, detail, XCB_EVENT_MASK_BUTTON_RELEASE);
+}
+
+void X11TrayHost::press_key_in_popup(int keycode) {
+    auto detail = static_cast<std::uint8_t>(keycode);
+    send_to(popup_, XCB_KEY_PRESS, detail, XCB_EVENT_MASK_KEY_PRESS);
+    send_to(popup_, XCB_KEY_RELEASE, detail, XCB_EVENT_MASK_KEY_RELEASE);
 }

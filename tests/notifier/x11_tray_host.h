@@ -18,8 +18,21 @@ public:
     // True once a client asked to dock its icon, within timeout_ms.
     bool wait_for_dock_request(int timeout_ms);
 
+    // A press and release of a mouse button (1 left, 3 right) on the docked icon, as the panel passes them on.
+    void click_icon(int button);
+    // True once a popup window (a menu) is mapped, within timeout_ms.
+    bool wait_for_popup(int timeout_ms);
+    // A press and release of a key (an X keycode) in the popup last mapped.
+    void press_key_in_popup(int keycode);
+
 private:
+    template <typename Seen> bool wait_for_event(int timeout_ms, Seen seen);
+    void send_to(std::uint32_t window, std::uint8_t type, std::uint8_t detail, std::uint32_t mask);
+
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t window_ = 0;
     std::uint32_t opcode_ = 0;
+    std::uint32_t root_ = 0;
+    std::uint32_t icon_ = 0;  // the window the client asked to dock
+    std::uint32_t popup_ = 0; // the popup window mapped last
 };

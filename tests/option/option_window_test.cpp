@@ -3,7 +3,9 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "setup/setup_dlg.h"
+#include "gui/service_state.h"
 #include "tests/setup/setup_test.h"
+#include "tests/support/notifier_stand_in.h"
 #include "tests/support/page_layout.h"
 
 #include <QAction>
@@ -45,7 +47,7 @@ TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
 
     for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
         if (edit->objectName() == "state") {
-            EXPECT_EQ(edit->text(), QString::fromUtf8("wait ..."));
+            EXPECT_EQ(edit->text(), QString::fromUtf8(kNotifierNotRunning)); // and no stale state from the file
         } else {
             EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
         }
@@ -89,9 +91,10 @@ TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
 }
 
-// The two tools share the Request key and nothing else: catches a page that refreshes its state on its own, and
-// one tool's request undone or kept back by the other's.
+// The two tools share the Request key and nothing else: catches a hidden page that refreshes its state on its own,
+// and one tool's request undone or kept back by the other's.
 TEST_F(OptionWindowTest, BothToolsOpenTheLastRequestStands) {
+    NotifierStandIn notifier;
     settings_put(Key::State, "2");
     settings_clear();
     CSetupDlg setup;

@@ -6,6 +6,7 @@
 #include "tests/setup/setup_test.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -51,6 +52,24 @@ TEST_F(SoundPageTest, PathsAreStoredAsShownWithoutChecks) {
     EXPECT_EQ(stored_key(Key::SoundFile, 0), "");
     EXPECT_EQ(stored_key(Key::SoundFile, 1), "/no/such/file.mp3");
     EXPECT_EQ(stored_key(Key::SoundFile, 2), "/old/yellow.wav");
+}
+
+// Notifications are on unless Notify is "0": catches an empty key (every older file) read as off, and a box written
+// to another account.
+TEST_F(SoundPageTest, NotifyBoxesAreOnUnlessSwitchedOff) {
+    settings_put(Key::Notify, "0", 1);
+    settings_clear();
+    CSoundPage page(nullptr);
+    auto box = [&](int account) { return child<QCheckBox>(&page, ("notify" + std::to_string(account)).c_str()); };
+    EXPECT_TRUE(box(1)->isChecked());
+    EXPECT_FALSE(box(2)->isChecked());
+    EXPECT_TRUE(box(3)->isChecked());
+    box(1)->setChecked(false);
+    box(2)->setChecked(true);
+    click(&page, "apply");
+    EXPECT_EQ(stored_key(Key::Notify, 0), "0");
+    EXPECT_EQ(stored_key(Key::Notify, 1), "1");
+    EXPECT_EQ(stored_key(Key::Notify, 2), "1");
 }
 
 TEST_F(SoundPageTest, PathsTakeOneHundredTwentyEightTypedCharacters) {

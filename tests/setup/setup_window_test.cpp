@@ -4,6 +4,7 @@
 #include "setup/setup_dlg.h"
 #include "setup/system_page.h"
 #include "setup/test_page.h"
+#include "gui/service_state.h"
 #include "tests/setup/setup_test.h"
 #include "tests/support/page_layout.h"
 
@@ -39,7 +40,7 @@ TEST_F(SetupWindowTest, StartsWithoutASettingsFile) {
 
     for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
         if (edit->objectName() == "state") {
-            EXPECT_EQ(edit->text(), QString::fromUtf8("wait ..."));
+            EXPECT_EQ(edit->text(), QString::fromUtf8(kNotifierNotRunning)); // and no stale state from the file
         } else {
             EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
         }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Which messages make up a check's count, for the acknowledge: POP3 by unique id (UIDL, RFC 1939), IMAP by UID
+// within the folder's UIDVALIDITY (RFC 3501 2.3.1.1). A message counts weight times: once without sender
+// conditions, its hits with them.
+struct CountedMessage {
+    std::string id;
+    int weight = 1;
+};
+
+struct CheckIds {
+    // Asked by the monitor: when the count is above this (the count it saw last), the check also reads the headers
+    // of the newest new messages. -1: no headers.
+    long long announce_above = -1;
+
+    bool known = false;    // the server named every counted message; false: only the count is known
+    std::string validity;  // IMAP UIDVALIDITY; empty over POP3
+    std::vector<CountedMessage> messages;
+    // Header blocks (From, Subject, Date) of up to three of the messages the check saw for the first time, newest
+    // first, for the desktop notification; the check reads no more than that.
+    std::vector<std::string> newest_headers;
+};

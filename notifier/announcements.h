@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// New mail as the desktop is told of it: one announcement per account and pass, made by the monitor's job thread
+// and sent by the window thread, which owns the session bus connection.
+
+struct NewMessage {
+    std::string sender;
+    std::string subject;
+};
+
+struct Announcement {
+    int account = 0;
+    std::string label; // the account's name or address
+    int count = 0;     // what lights the LED now
+    std::vector<NewMessage> newest; // up to three of the new messages, newest first; empty when unknown
+};
+
+void announce(Announcement announcement);
+std::vector<Announcement> take_announcements();
+
+// The notification's texts: the summary names the account and its count; the body has a line per new message,
+// sender and subject, at most three, with "……" when there were more. The body is markup for servers that read
+// markup (body-markup), so &, < and > are escaped.
+struct NotificationText {
+    std::string summary;
+    std::string body;
+};
+NotificationText notification_text(const Announcement& announcement);

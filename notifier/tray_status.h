@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <ctime>
+#include <string>
+
+// What the tray shows of the mail monitor: the job thread records each check and each lamp update here, and the
+// window thread takes a copy at every tick. The lock is the record's own; nothing else is shared for the tray.
+
+struct AccountStatus {
+    bool checked = false; // a check of this account has ended since the notifier started
+    bool failed = false;  // the last check failed; count and lit keep what the last check that worked gave
+    int count = 0;        // what the last check that worked gave
+    bool lit = false;     // its LED is on
+    std::time_t when = 0; // when the last check ended
+};
+
+struct TrayStatus {
+    bool monitoring = false;   // the mail monitor runs
+    bool lamp_missing = false; // the last lamp update could not open the lamp
+    std::array<AccountStatus, 3> accounts;
+};
+
+void tray_status_monitoring(bool monitoring);
+void tray_status_checked(int account, int count, bool lit, std::time_t when);
+void tray_status_check_failed(int account, std::time_t when);
+// After each lamp update: whether the lamp could be opened, and which LEDs it was told to light.
+void tray_status_lamp(bool present, const std::array<bool, 3>& lit);
+TrayStatus tray_status();
+
+// How the tray icon draws each lamp (red, green, yellow: account order).
+enum class LampLook { lit, dark, grey };
+std::array<LampLook, 3> tray_look(const TrayStatus& status);
+
+// The tip: the program's name, then one line per watched account (label not empty) with its count and when it
+// was last checked, then a line when monitoring is off or the lamp is missing.
+std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>& labels);
+
+// An account's name in the tray and its notifications: the user name when it is an address, else user@server.
+std::string account_label(const std::string& id, const std::string& server);

@@ -1,0 +1,85 @@
+// What the tray shows of the monitor: the look of each lamp and the tip, from the status record.
+
+#include "notifier/tray_status.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using enum LampLook;
+
+TrayStatus monitoring_with(bool red, bool green, bool yellow) {
+    TrayStatus s;
+    s.monitoring = true;
+    s.accounts[0].lit = red;
+    s.accounts[1].lit = green;
+    s.accounts[2].lit = yellow;
+    return s;
+}
+
+// Catches an icon that shows lamps lit while nothing watches the mail (or the lamp is gone), and lamps swapped
+// between accounts.
+TEST(TrayLook, EachLampAsTheMonitorLeftIt) {
+    TrayStatus off = monitoring_with(true, true, true);
+    off.monitoring = false;
+    TrayStatus missing = monitoring_with(true, false, true);
+    missing.lamp_missing = true;
+    const struct {
+        const char* what;
+        TrayStatus status;
+        std::array<LampLook, 3> look;
+    } cases[] = {
+        {"never started", TrayStatus{}, {grey, grey, grey}},
+        {"stopped with mail", off, {grey, grey, grey}},
+        {"lamp missing", missing, {grey, grey, grey}},
+        {"no mail", monitoring_with(false, false, false), {dark, dark, dark}},
+        {"red only", monitoring_with(true, false, false), {lit, dark, dark}},
+        {"green and yellow", monitoring_with(false, true, true), {dark, lit, lit}},
+        {"all", monitoring_with(true, true, true), {lit, lit, lit}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tray_look(c.status), c.look) << c.what;
+    }
+}
+
+class TrayTip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override {
+        unsetenv("TZ");
+        tzset();
+    }
+};
+
+TEST_F(TrayTip, ListsWatchedAccountsWithCountAndTime) {
+    TrayStatus s = monitoring_with(true, false, false);
+    s.accounts[0] = {true, false, 3, true, 3600 * 14 + 60 * 5 + 9};
+    s.accounts[2] = {true, true, 1, false, 3600 * 9};
+    EXPECT_EQ(tray_tip(s, {"taro@example.org", "", "hana@example.org"}),
+              "corvo KD5 lite\n"
+              "红 taro@example.org：3 封邮件（14:05:09 检查）\n"
+              "黄 hana@example.org：检查失败（09:00:00 检查）");
+    s.accounts[0].checked = false;
+    EXPECT_EQ(tray_tip(s, {"taro@example.org", "", ""}), "corvo KD5 lite\n红 taro@example.org：尚未检查");
+}
+
+TEST_F(TrayTip, SaysWhyTheLampSaysNothing) {
+    TrayStatus s;
+    EXPECT_EQ(tray_tip(s, {"", "", ""}), "corvo KD5 lite\n邮件检查已停止");
+    s.monitoring = true;
+    s.lamp_missing = true;
+    EXPECT_EQ(tray_tip(s, {"", "", ""}), "corvo KD5 lite\n找不到 KD-5lite");
+}
+
+TEST(AccountLabel, AddressOrUserAtServer) {
+    EXPECT_EQ(account_label("taro@example.org", "pop.example.org"), "taro@example.org");
+    EXPECT_EQ(account_label("taro", "pop.example.org"), "taro@pop.example.org");
+    EXPECT_EQ(account_label("taro", ""), "taro");
+}
+
+} // namespace

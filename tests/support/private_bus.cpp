@@ -1,0 +1,125 @@
+#include "tests/support/private_bus.h"
+
+#include "tests/support/lampsim_handle.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// python3-dbusmock is a Debian package: its module is in the system's Python, whatever python3 is first on PATH.
+constexpr char kPython[] = "/usr/bin/python3";
+
+pid_t spawn(const std::vector<std::string>& argv, const std::string& output) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void end(pid_t pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int run(const std::vector<std::string>& argv, const std::string& output) {
+    pid_t pid = spawn(argv, output);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        old_address_ = old;
+        had_address_ = true;
+    }
+    const std::string socket = dir + "/session-bus";
+    const std::string address = "unix:path=" + socket;
+    const std::string config = dir + "/session-bus.conf";
+    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                             "<busconfig><type>session</type><listen>"
+                          << address
+                          << "</listen><auth>EXTERNAL</auth>"
+                             "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    pid_ = spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
+    if (pid_ > 0 && wait_until([&] { return access(socket.c_str(), F_OK) == 0; }, 20000)) {
+        address_ = address;
+        setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    }
+}
+
+PrivateSessionBus::~PrivateSessionBus() {
+    end(pid_);
+    if (had_address_) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", old_address_.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
+NotificationServerMock::NotificationServerMock(const std::string& dir) : log_path_(dir + "/notifications.log") {
+    pid_ = spawn({kPython, "-m", "dbusmock", "--template", "notification_daemon", "--logfile", log_path_},
+                 dir + "/notification-server.out");
+}
+
+NotificationServerMock::~NotificationServerMock() {
+    end(pid_);
+}
+
+bool NotificationServerMock::wait_ready(int timeout_ms) {
+    const std::string out = log_path_ + ".probe";
+    return wait_until(
+        [&] {
+            return run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.Notifications"},
+                       out) == 0;
+        },
+        timeout_ms);
+}
+
+std::string NotificationServerMock::calls() const {
+    return read_file(log_path_);
+}
+
+bool NotificationServerMock::invoke_action(unsigned id, const std::string& action) {
+    const std::string script =
+        "import dbus, sys\n"
+        "o = dbus.SessionBus().get_object('org.freedesktop.Notifications', '/org/freedesktop/Notifications')\n"
+        "o.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',\n"
+        "             [dbus.UInt32(int(sys.argv[1])), sys.argv[2]], dbus_interface='org.freedesktop.DBus.Mock')\n";
+    return run({kPython, "-c", script, std::to_string(id), action}, log_path_ + ".emit") == 0;
+}

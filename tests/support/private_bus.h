@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// A D-Bus session bus of the test's own (dbus-daemon), so that no test touches the desktop's. While the object
+// lives DBUS_SESSION_BUS_ADDRESS names it; the daemon is ended with the object. A missing dbus-daemon is a failure
+// of ok(), never a reason to skip.
+class PrivateSessionBus {
+public:
+    explicit PrivateSessionBus(const std::string& dir);
+    ~PrivateSessionBus();
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+    bool ok() const { return !address_.empty(); }
+    const std::string& address() const { return address_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string address_;
+    std::string old_address_;
+    bool had_address_ = false;
+};
+
+// python3-dbusmock's notification daemon on the private bus: it answers Notify as a desktop does, logs every call,
+// and emits the signals a user's click would.
+class NotificationServerMock {
+public:
+    explicit NotificationServerMock(const std::string& dir);
+    ~NotificationServerMock();
+    NotificationServerMock(const NotificationServerMock&) = delete;
+    NotificationServerMock& operator=(const NotificationServerMock&) = delete;
+
+    // True once the service owns its name on the bus, within timeout_ms.
+    bool wait_ready(int timeout_ms);
+    // The calls it received, one line each.
+    std::string calls() const;
+    // Emits ActionInvoked(id, action), as when the user clicks the action's button.
+    bool invoke_action(unsigned id, const std::string& action);
+
+private:
+    pid_t pid_ = -1;
+    std::string log_path_;
+};
