@@ -215,7 +215,7 @@ Step stls(Check& c) {
 }
 
 // CAPA (RFC 2449) and AUTH (RFC 5034) for an OAuth2 sign-in.
-constexpr StepMessages kCapa = {
+constexpr StepMessages kCapaSignIn = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a capability command][no.%d "
     "error: %d]",
     "check mail ---> The reception of a POP confirmation [a capability command] message is abnormal[no.%d error: %d]",
@@ -231,7 +231,7 @@ constexpr StepMessages kAuth = {
 // The SASL mechanisms the server names in its CAPA listing; none when it has no CAPA.
 Step read_sasl_mechanisms(Check& c, std::vector<std::string>& mechanisms) {
     std::snprintf(c.buffer, sizeof c.buffer, "CAPA%c%c", 13, 10);
-    Step step = send_and_receive(c, kCapa, c.buffer);
+    Step step = send_and_receive(c, kCapaSignIn, c.buffer);
     if (step != Step::ok || !reply_ok(c.buffer)) {
         return step;
     }
@@ -241,7 +241,7 @@ Step read_sasl_mechanisms(Check& c, std::vector<std::string>& mechanisms) {
     while (!listing.done && listing.total <= kTopKeepMax) {
         const int got = pop3_connection().recv_more(piece, sizeof piece, budget);
         if (got <= 0) {
-            return end_step(c, Step::failed, kCapa.receive_failed);
+            return end_step(c, Step::failed, kCapaSignIn.receive_failed);
         }
         top_reply_take(listing, std::string_view(piece, static_cast<std::size_t>(got)));
     }
