@@ -257,13 +257,6 @@ SharedBus g_bus;
 } // namespace
 
 KeyringSession::KeyringSession(Desktop desktop) : desktop_(desktop) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kd5keyring.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        dir_ = pattern;
-        for (const char* sub : {"/run", "/keyring", "/data", "/config", "/cache"}) {
-            mkdir((dir_ + sub).c_str(), 0700);
-        }
-    }
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     had_address_ = address != nullptr;
     old_address_ = address != nullptr ? address : "";
@@ -287,13 +280,10 @@ KeyringSession::~KeyringSession() {
 }
 
 bool KeyringSession::start() {
-    if (dir_.empty()) {
-        error_ = "no temporary directory";
-        return false;
-    }
     if (desktop_ == Desktop::no_bus) {
-        // A runtime directory without a bus socket in it: GDBus would find no bus there either.
-        setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+        // Neither an address nor a runtime directory that could hold a bus socket. Nothing is made on disk: a test
+        // program ended with _Exit (a death test's child) leaves nothing behind.
+        unsetenv("XDG_RUNTIME_DIR");
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
         return true;
     }
@@ -317,6 +307,15 @@ bool KeyringSession::start_keyring() {
     if (access(kKeyringDaemon, X_OK) != 0) {
         error_ = std::string(kKeyringDaemon) + " is missing: scripts/install-deps.sh installs gnome-keyring";
         return false;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "kd5keyring.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        error_ = std::string("no temporary directory: ") + std::strerror(errno);
+        return false;
+    }
+    dir_ = pattern;
+    for (const char* sub : {"/keyring", "/data", "/config", "/cache"}) {
+        mkdir((dir_ + sub).c_str(), 0700);
     }
     int password_pipe[2];
     if (pipe2(password_pipe, O_CLOEXEC) != 0) {
@@ -361,7 +360,7 @@ bool KeyringSession::wait_for_owner(bool owned) {
 }
 
 std::string KeyringSession::keyring_log() const {
-    return read_file(dir_ + "/keyring.log");
+    return dir_.empty() ? "" : read_file(dir_ + "/keyring.log");
 }
 
 bool KeyringSession::lock() {

@@ -39,7 +39,7 @@ public:
     // Starts what the desktop has; true once the keyring answers on the bus. False, with the reason in error().
     bool start();
     const std::string& error() const { return error_; }
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_; } // the keyring's own files; empty without a keyring
     std::string keyring_log() const; // what gnome-keyring-daemon said
 
     // Locks the default keyring, as a screen lock or the keyring's own time-out does. Unlocking it again needs a
