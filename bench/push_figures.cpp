@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -89,14 +90,32 @@ double cpu_seconds(pid_t pid) {
     return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-long resident_kib(pid_t pid) {
+// A field of /proc/PID/status in KiB: VmRSS (resident now) or VmHWM (the peak).
+long status_kib(pid_t pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::atol(line.c_str() + field.size() + 1);
         }
     }
     return -1;
+}
+
+long resident_kib(pid_t pid) {
+    return status_kib(pid, "VmRSS");
+}
+
+// A scripted IMAP server program for one user; its server name once it listens, "" when it did not start.
+std::string start_scripted(TempCorvo& dir, const std::string& name, std::vector<std::string> options,
+                           std::unique_ptr<ChildProcess>& process) {
+    const std::string port_file = dir.path(name + ".port");
+    std::vector<std::string> argv = {KD5LITE_IMAPSERVER, "--port-file", port_file, "--user", "taro:secret"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    process = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, dir.path(name + ".out"));
+    if (!wait_until([&] { return std::filesystem::exists(port_file); }, kLong)) {
+        return "";
+    }
+    return "127.0.0.1:" + std::to_string(std::stoi(dir.read(name + ".port")));
 }
 
 } // namespace
@@ -199,7 +218,40 @@ int main(int argc, char** argv) {
                 mixed ? "notifier, one IMAP account in IDLE" : "notifier, three IMAP accounts in IDLE",
                 cpu_seconds(pid) - cpu_before, resident_kib(pid));
 
+    // Hostile servers: account 2 idles on a server that sends "* OK" 25 times a second (below what counts as a
+    // flood, so the connection stays), account 3 on one without IDLE whose SEARCH answer is "* SEARCH 1 1 1 ..." for
+    // ever. Monitoring starts again with them.
     tool_write("Request", "4");
+    wait_until([&] { return file_key(dir, "Job") == "104"; }, kLong);
+    std::unique_ptr<ChildProcess> chatty;
+    std::unique_ptr<ChildProcess> searching;
+    std::string ones = "* SEARCH";
+    for (int i = 0; i < 1000; ++i) {
+        ones += " 1";
+    }
+    const std::string chatty_name =
+        start_scripted(dir, "chatty", {"--fault", "flood@IDLE", "--flood-pause", "40"}, chatty);
+    const std::string searching_name = start_scripted(
+        dir, "searching", {"--capability", "IMAP4rev1 AUTH=PLAIN", "--fault", "flood@SEARCH", "--flood-line", ones},
+        searching);
+    tool_write_account(1, chatty_name, "taro", "secret");
+    tool_write_account(2, searching_name, "taro", "secret");
+    const int ends_before = count_of(log_text(dir, "log"), "mail monitor --> The end");
+    tool_write("Request", "1");
+    wait_until([&] { return count_of(log_text(dir, "log"), "push --> A start[No.1]") >= 1; }, kLong);
+    wait_until([&] { return count_of(log_text(dir, "err"), "[an unread search command]") >= 1; }, kLong);
+    std::printf("%-44s %ld KiB (resident now: %ld KiB)\n", "peak resident after a SEARCH flood",
+                status_kib(pid, "VmHWM"), resident_kib(pid));
+    wait_for_quiet_lamp(lamp, 2000); // the pass is over: the monitor waits, the watchers idle
+    const double cpu_flood = cpu_seconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    std::printf("%-44s %.3f CPU s/min\n", "notifier with one IDLE under 25 * OK a second",
+                (cpu_seconds(pid) - cpu_flood) * 3);
+    const Clock::time_point stop = Clock::now();
+    tool_write("Request", "4");
+    wait_until([&] { return count_of(log_text(dir, "log"), "mail monitor --> The end") > ends_before; }, kLong);
+    // The monitor reads Request once a second in its wait: that second is part of the figure.
+    std::printf("%-44s %.3f s\n", "Request 4 to monitor end, connections closed", seconds_since(stop));
     wait_until([&] { return file_key(dir, "Job") == "104"; }, kLong);
     tool_write("Request", "99");
     notifier.wait_exit();

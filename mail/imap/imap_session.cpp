@@ -195,6 +195,11 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
         case ImapParser::Result::more:
             break;
         }
+        if (stop_due_ != nullptr) {
+            if (Result waited = wait_or_stop(deadline); waited != Result::ok) {
+                return waited;
+            }
+        }
         int rc;
         std::size_t got = 0;
         if (std::uint64_t left = parser_.literal_left(); left > 0) {
@@ -219,6 +224,20 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, int timeout_ms, 
             return fail(step, kReceiveFailed, EMSGSIZE); // more than any sound answer to the command
         }
         bytes_left_ -= got;
+    }
+}
+
+// Waits for data until the deadline, looking at the stop request meanwhile: a server that says nothing must not
+// keep a stop waiting. Ok when data (or the end) is there or the time is up: the receive says which.
+ImapSession::Result ImapSession::wait_or_stop(Clock::time_point deadline) {
+    for (;;) {
+        const int left = remaining_ms(deadline);
+        if (connection_.wait_readable(std::min(left, timing().stop_poll_ms)) != 0 || left == 0) {
+            return Result::ok;
+        }
+        if (stop_due_()) {
+            return stop_check();
+        }
     }
 }
 
@@ -653,6 +672,7 @@ ImapSession::Result ImapSession::fetch_uids(const std::vector<std::uint32_t>& nu
 // The count is made by now: whatever LOGOUT brings (a BYE and a closed connection before the tagged answer, as
 // some servers do) changes nothing but the connection, which is closed in any case.
 ImapSession::Result ImapSession::logout(int timeout_ms) {
+    stop_due_ = nullptr; // the goodbye is said in any case
     const std::string text = next_tag() + " LOGOUT\r\n";
     if (connection_.is_open() && connection_.send(text.data(), static_cast<int>(text.size())) == 0) {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeout_ms));

@@ -114,6 +114,7 @@ private:
                    const char* refused_line = nullptr, std::string* answer = nullptr);
     Result read_response(ImapResponse& r, int timeout_ms, const Step& step);
     Result stop_check();
+    Result wait_or_stop(std::chrono::steady_clock::time_point deadline);
     bool flooded();
     Result fail(const Step& step, const char* form, int error);
     Result fail_line(const char* line, int error);

@@ -405,8 +405,16 @@ TEST_F(ImapCheck, TalkativeServersNeitherOutlastTheDeadlineNorTheStop) {
     for (const std::string& line : error_lines()) {
         EXPECT_EQ(line.find("[an unread search command]"), std::string::npos) << line;
     }
+
+    // A server that says nothing at all does not keep the stop waiting either.
+    script.fault = ImapFault::mute;
+    serve(mail({"a@b"}), script);
+    EXPECT_EQ(imap_check(0), -1);
+    EXPECT_TRUE(wait_until([&] { return server_->commands().back() == "k6 LOGOUT"; }));
     EXPECT_TRUE(check_stop_seen());
     check_stop_clear();
+    settings_set(Key::Request, "0");
+    ini_write_key(Key::Request);
 }
 
 // In IDLE: a flood is a broken connection; the cancel signal ends a wait at once and leaves the connection as it
