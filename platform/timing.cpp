@@ -37,7 +37,7 @@ int scale(int ms, double factor) {
 
 Timing scaled_timing(double factor) {
     Timing t;
-    for (int* ms : {&t.poll_ms, &t.job_start_ms, &t.session_end_ms, &t.usb_poll_ms, &t.usb_read_timeout_ms,
+    for (int* ms : {&t.poll_ms, &t.job_start_ms, &t.session_end_ms, &t.usb_read_timeout_ms,
                     &t.usb_write_timeout_ms, &t.sound_pause_ms, &t.select_timeout_ms, &t.send_timeout_ms,
                     &t.connect_timeout_ms,
                     &t.test_step_ms, &t.monitor_step_ms, &t.settings_lock_wait_ms,

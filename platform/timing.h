@@ -8,7 +8,8 @@ struct Timing {
     int job_start_ms = 1000;    // window thread sleeps after starting a job
     int session_end_ms = 1000;  // wait before ending at the end of the login session
     // lamp transport
-    int usb_poll_ms = 15;       // one look's share of the acknowledgement wait
+    int usb_poll_ms = 15;       // one look's share of the acknowledgement wait (never scaled: the device answers in
+                                // its own time, and the wait ends as soon as it does)
     int usb_poll_count = 100;   // looks before the read is made anyway (a count, never scaled): the device's answer
                                 // is awaited at most usb_poll_count * usb_poll_ms
     int usb_read_timeout_ms = 100;
