@@ -17,7 +17,7 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kOpenAction = QStringLiteral("open");
 
-// The image-data hint of the desktop notification protocol: (iiibiiay), RGBA bytes.
+// The image-data hint of org.freedesktop.Notifications: (iiibiiay), RGBA bytes.
 struct NotificationImage {
     int width = 0;
     int height = 0;

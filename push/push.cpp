@@ -155,7 +155,7 @@ Leave stay_in_idle(ImapSession& session, Watcher& w) {
                 return Leave::gone;
             }
             if (changed) {
-                wake.notify(index);
+                wake.notify(w.account.index);
             }
             renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
         }

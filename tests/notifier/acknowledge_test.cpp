@@ -135,6 +135,11 @@ protected:
     void SetUp() override {
         Timing t = scaled_timing(0.02);
         t.monitor_steps_per_min = 3;
+        // The lamp's own waits stay real: a loaded machine answers slower than a scaled read time-out allows.
+        const Timing real;
+        t.usb_poll_ms = real.usb_poll_ms;
+        t.usb_read_timeout_ms = real.usb_read_timeout_ms;
+        t.usb_write_timeout_ms = real.usb_write_timeout_ms;
         set_timing(t);
         ack_reset_for_test();
         tool_write("StateLog", "1");
