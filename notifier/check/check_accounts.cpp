@@ -1,8 +1,8 @@
 #include "notifier/check/check.h"
 
+#include "credentials/mail_providers.h"
 #include "mail/account_settings.h"
 #include "mail/imap/imap_session.h"
-#include "credentials/mail_providers.h"
 #include "mail/mail_check.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/server_name.h"

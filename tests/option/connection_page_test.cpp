@@ -1,8 +1,8 @@
 #include "option/connection_page.h"
 #include "option/fingerprint_edit.h"
-#include "settings/account_secret.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
+#include "settings/account_secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tests/setup/setup_test.h"
@@ -178,6 +178,8 @@ TEST_F(ConnectionPageTest, ChoicesAndTheWholeFingerprintAreInView) {
     field->clear();
     field->insertPlainText(QStringLiteral("AB:\nCD\r\n"));
     EXPECT_EQ(field->text(), "AB:CD");
+}
+
 // The keyring files a password under the account's protocol: a changed protocol takes the account's items along,
 // password and refresh token, so the next check finds them.
 TEST_F(ConnectionPageTest, ChangedProtocolTakesTheKeyringItemsAlong) {
