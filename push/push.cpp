@@ -24,7 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kGoodbyeWaitMs = 300; // for each answer (to DONE, to LOGOUT) when the watcher leaves
+// For the answers to DONE and LOGOUT together when the watcher leaves: a stop closes every connection within a second.
+constexpr int kGoodbyeWaitMs = 800;
 
 // Why a watcher's waits were cancelled; a stop stays, the others are taken once.
 enum Reason : unsigned { kStop = 1, kNetwork = 2, kResumed = 4 };
@@ -106,9 +107,11 @@ Opened open_idle(ImapSession& session) {
 // DONE and LOGOUT, then close; a connection that is gone is only closed. The goodbye's waits are its own: a stop
 // must not cut it short, and its answers are awaited briefly. The next connection listens to the signal again.
 void leave_idle(ImapSession& session, const Watcher& w) {
+    const auto end = Clock::now() + std::chrono::milliseconds(kGoodbyeWaitMs);
     session.set_cancel(-1);
     if (session.is_open() && session.stop_idle(kGoodbyeWaitMs) == ImapSession::Result::ok) {
-        session.logout(kGoodbyeWaitMs);
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        session.logout(static_cast<int>(std::max(1LL, static_cast<long long>(left))));
     }
     session.close();
     session.set_cancel(w.signal.fd());
