@@ -1,0 +1,31 @@
+#include "option/sign_in.h"
+
+#include "credentials/oauth/oauth_flow.h"
+#include "platform/secret.h"
+#include "settings/refresh_token.h"
+#include "settings/settings_access.h"
+
+SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& open_browser, int timeout_ms) {
+    OAuthEndpoints endpoints;
+    std::string why;
+    const std::string user = settings_get(Key::ID, index);
+    if (!oauth_endpoints(settings_get(Key::OAuthProvider, index), settings_get(Key::Protocol, index) == "1",
+                         settings_get(Key::AuthUrl, index), settings_get(Key::TokenUrl, index),
+                         settings_get(Key::Scope, index), settings_get(Key::ClientId, index), endpoints, &why)) {
+        return {false, "未登录: " + why};
+    }
+    TokenGrant grant = sign_in_with_browser(endpoints, user, open_browser, timeout_ms);
+    SignInResult result;
+    if (grant.status != TokenGrant::Status::granted) {
+        result.text = "未登录: " + grant.error;
+    } else if (grant.refresh_token.empty()) {
+        result.text = "未登录: the provider gave no refresh token (is offline access in the scope?)";
+    } else if (refresh_token_save(index, grant.refresh_token) != 0) {
+        result.text = "未登录: the settings file could not be written";
+    } else {
+        result = {true, "已登录 " + user};
+    }
+    wipe_secret(grant.access_token);
+    wipe_secret(grant.refresh_token);
+    return result;
+}
