@@ -17,18 +17,18 @@
 namespace {
 
 constexpr MailProvider kProviders[] = {
-    {"Gmail", "gmail.com googlemail.com", "imap.gmail.com", 993, "pop.gmail.com", 995, SecretKind::oauth2, "google"},
+    {"Gmail", "gmail.com googlemail.com", "imap.gmail.com", 993, "pop.gmail.com", 995, ProviderSecret::oauth2, "google"},
     {"Outlook.com", "outlook.com hotmail.com live.com msn.com outlook.jp hotmail.co.jp live.jp",
-     "outlook.office365.com", 993, "outlook.office365.com", 995, SecretKind::oauth2, "microsoft"},
-    {"Yahoo", "yahoo.com ymail.com", "imap.mail.yahoo.com", 993, "pop.mail.yahoo.com", 995, SecretKind::app_password,
+     "outlook.office365.com", 993, "outlook.office365.com", 995, ProviderSecret::oauth2, "microsoft"},
+    {"Yahoo", "yahoo.com ymail.com", "imap.mail.yahoo.com", 993, "pop.mail.yahoo.com", 995, ProviderSecret::app_password,
      ""},
-    {"iCloud", "icloud.com me.com mac.com", "imap.mail.me.com", 993, "", 0, SecretKind::app_password, ""},
-    {"QQ", "qq.com foxmail.com", "imap.qq.com", 993, "pop.qq.com", 995, SecretKind::authorization_code, ""},
-    {"163", "163.com", "imap.163.com", 993, "pop.163.com", 995, SecretKind::authorization_code, ""},
-    {"126", "126.com", "imap.126.com", 993, "pop.126.com", 995, SecretKind::authorization_code, ""},
-    {"yeah.net", "yeah.net", "imap.yeah.net", 993, "pop.yeah.net", 995, SecretKind::authorization_code, ""},
-    {"Aliyun", "aliyun.com", "imap.aliyun.com", 993, "pop3.aliyun.com", 995, SecretKind::app_password, ""},
-    {"Sina", "sina.com sina.cn", "imap.sina.com", 993, "pop.sina.com", 995, SecretKind::authorization_code, ""},
+    {"iCloud", "icloud.com me.com mac.com", "imap.mail.me.com", 993, "", 0, ProviderSecret::app_password, ""},
+    {"QQ", "qq.com foxmail.com", "imap.qq.com", 993, "pop.qq.com", 995, ProviderSecret::authorization_code, ""},
+    {"163", "163.com", "imap.163.com", 993, "pop.163.com", 995, ProviderSecret::authorization_code, ""},
+    {"126", "126.com", "imap.126.com", 993, "pop.126.com", 995, ProviderSecret::authorization_code, ""},
+    {"yeah.net", "yeah.net", "imap.yeah.net", 993, "pop.yeah.net", 995, ProviderSecret::authorization_code, ""},
+    {"Aliyun", "aliyun.com", "imap.aliyun.com", 993, "pop3.aliyun.com", 995, ProviderSecret::app_password, ""},
+    {"Sina", "sina.com sina.cn", "imap.sina.com", 993, "pop.sina.com", 995, ProviderSecret::authorization_code, ""},
 };
 
 std::string lower(std::string_view text) {

@@ -7,7 +7,7 @@
 // secret the provider wants from a mail program. Pure data and look-ups; the option program fills an account in
 // from it ("按地址填写"), and kd5lite --check takes its hints from it.
 
-enum class SecretKind {
+enum class ProviderSecret {
     oauth2,             // sign-in with OAuth2 only (or an app password where two-step verification allows one)
     app_password,       // a password made for mail programs in the account's security settings
     authorization_code, // 授权码: a code the web mail's settings hand out for mail programs
@@ -20,7 +20,7 @@ struct MailProvider {
     int imap_port;
     const char* pop3_host; // "" when the provider has no POP3
     int pop3_port;
-    SecretKind secret;
+    ProviderSecret secret;
     const char* oauth_preset; // "google", "microsoft", or "" without OAuth2
 };
 

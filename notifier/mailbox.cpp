@@ -54,7 +54,7 @@ void job_start(int request) {
 // order: once acted on, Request says again what stands, monitoring or nothing.
 void acknowledge_request() {
     if (ack_account(-1)) {
-        monitor_wake().notify(); // a pass at once puts the LEDs out
+        monitor_wake().notify_all(); // a pass at once puts the LEDs out
     }
     settings_put(Key::Job, "105");
     settings_put(Key::Request, tray_status().monitoring ? "1" : "0");

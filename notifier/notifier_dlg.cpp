@@ -170,7 +170,7 @@ void CNotifierDlg::update_menu() {
 // What waits now no longer lights the lamp; a pass at once puts the LED out.
 void CNotifierDlg::acknowledge_mail(int account) {
     if (ack_account(account)) {
-        monitor_wake().notify();
+        monitor_wake().notify_all();
     }
 }
 
@@ -183,7 +183,7 @@ QMenu& CNotifierDlg::tray_menu() {
 // everything that a pass does.
 void CNotifierDlg::check_now() {
     if (tray_status().monitoring) {
-        monitor_wake().notify();
+        monitor_wake().notify_all();
     }
 }
 

@@ -23,6 +23,12 @@ void MonitorWake::notify(int account) {
     changed_.notify_all();
 }
 
+void MonitorWake::notify_all() {
+    for (int account = 0; account < kMaxAccounts; ++account) {
+        notify(account);
+    }
+}
+
 unsigned MonitorWake::wait(int timeout_ms) {
     std::unique_lock lock(mutex_);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -12,6 +12,8 @@ class MonitorWake {
 public:
     // The watcher of account (0 .. 2) saw a change, or is back after being deaf: the monitor should check it.
     void notify(int account);
+    // A pass over every account (the tray's 立即检查, an acknowledge), as soon as the folding lets it.
+    void notify_all();
 
     // Waits at most timeout_ms for notices and returns the accounts they came from (bit i for account i), 0 when
     // the time ran out. The first notice is returned at once; the notices that come within push_fold_ms after that

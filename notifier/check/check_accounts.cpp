@@ -207,11 +207,11 @@ std::string secret_hint(int index) {
         return "";
     }
     switch (p->secret) {
-    case SecretKind::oauth2:
+    case ProviderSecret::oauth2:
         return "; " + std::string(p->name) + " takes OAuth2: choose it and sign in (kd5lite_op, 连接 tab, 登录…)";
-    case SecretKind::app_password:
+    case ProviderSecret::app_password:
         return "; " + std::string(p->name) + " wants an app password made in the account's security settings";
-    case SecretKind::authorization_code:
+    case ProviderSecret::authorization_code:
         return "; " + std::string(p->name) + " wants the authorization code (授权码) from its web mail settings";
     }
     return "";

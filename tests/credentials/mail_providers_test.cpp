@@ -11,28 +11,28 @@ TEST(MailProviders, AddressesFindTheirProvider) {
     struct Row {
         const char* address;
         const char* name; // nullptr: none
-        SecretKind secret;
+        ProviderSecret secret;
     };
     const Row rows[] = {
-        {"alice@gmail.com", "Gmail", SecretKind::oauth2},
-        {"Bob@GoogleMail.COM", "Gmail", SecretKind::oauth2},
-        {"carol@hotmail.com", "Outlook.com", SecretKind::oauth2},
-        {"dave@live.jp", "Outlook.com", SecretKind::oauth2},
-        {"erin@yahoo.com", "Yahoo", SecretKind::app_password},
-        {"frank@icloud.com", "iCloud", SecretKind::app_password},
-        {"li@qq.com", "QQ", SecretKind::authorization_code},
-        {"wang@163.com", "163", SecretKind::authorization_code},
-        {"zhao@126.com", "126", SecretKind::authorization_code},
-        {"sun@yeah.net", "yeah.net", SecretKind::authorization_code},
-        {"qian@aliyun.com", "Aliyun", SecretKind::app_password},
-        {"zhou@sina.cn", "Sina", SecretKind::authorization_code},
-        {"odd@user@qq.com", "QQ", SecretKind::authorization_code}, // the last "@" starts the domain
-        {"x@mail.gmail.com", nullptr, SecretKind::oauth2},
-        {"x@gmail.com.evil.example", nullptr, SecretKind::oauth2},
-        {"x@163.co", nullptr, SecretKind::oauth2},
-        {"gmail.com", nullptr, SecretKind::oauth2},
-        {"x@", nullptr, SecretKind::oauth2},
-        {"", nullptr, SecretKind::oauth2},
+        {"alice@gmail.com", "Gmail", ProviderSecret::oauth2},
+        {"Bob@GoogleMail.COM", "Gmail", ProviderSecret::oauth2},
+        {"carol@hotmail.com", "Outlook.com", ProviderSecret::oauth2},
+        {"dave@live.jp", "Outlook.com", ProviderSecret::oauth2},
+        {"erin@yahoo.com", "Yahoo", ProviderSecret::app_password},
+        {"frank@icloud.com", "iCloud", ProviderSecret::app_password},
+        {"li@qq.com", "QQ", ProviderSecret::authorization_code},
+        {"wang@163.com", "163", ProviderSecret::authorization_code},
+        {"zhao@126.com", "126", ProviderSecret::authorization_code},
+        {"sun@yeah.net", "yeah.net", ProviderSecret::authorization_code},
+        {"qian@aliyun.com", "Aliyun", ProviderSecret::app_password},
+        {"zhou@sina.cn", "Sina", ProviderSecret::authorization_code},
+        {"odd@user@qq.com", "QQ", ProviderSecret::authorization_code}, // the last "@" starts the domain
+        {"x@mail.gmail.com", nullptr, ProviderSecret::oauth2},
+        {"x@gmail.com.evil.example", nullptr, ProviderSecret::oauth2},
+        {"x@163.co", nullptr, ProviderSecret::oauth2},
+        {"gmail.com", nullptr, ProviderSecret::oauth2},
+        {"x@", nullptr, ProviderSecret::oauth2},
+        {"", nullptr, ProviderSecret::oauth2},
     };
     for (const Row& row : rows) {
         const MailProvider* p = mail_provider_for(row.address);
@@ -50,7 +50,7 @@ TEST(MailProviders, AddressesFindTheirProvider) {
     for (std::size_t i = 0; i < count; ++i) {
         EXPECT_EQ(all[i].imap_port, 993) << all[i].name;
         EXPECT_TRUE(all[i].pop3_host[0] == '\0' || all[i].pop3_port == 995) << all[i].name;
-        EXPECT_EQ(all[i].secret == SecretKind::oauth2, all[i].oauth_preset[0] != '\0') << all[i].name;
+        EXPECT_EQ(all[i].secret == ProviderSecret::oauth2, all[i].oauth_preset[0] != '\0') << all[i].name;
         EXPECT_TRUE(hosts.insert(all[i].imap_host).second) << all[i].name;
     }
 }

@@ -46,7 +46,7 @@ protected:
     PushWatcher() {
         settings_set(Key::StateLog, "107");
         Timing t = timing();
-        t.push_quiet_ms = 20;
+        t.push_fold_ms = 20;
         t.push_burst_ms = 100;
         t.idle_backoff_first_ms = 20;
         t.idle_backoff_max_ms = 200;
@@ -269,7 +269,7 @@ TEST_F(PushWatcher, StopEndsEveryStepAndLeavesNothingBehind) {
         server_->stop();
     }
     // A run without IMAP accounts starts clean as well: a notice left from before brings no pass.
-    monitor_wake().notify();
+    monitor_wake().notify_all();
     push_start({});
     EXPECT_FALSE(monitor_wake().wait(0));
 }
