@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures of the POP3 check at real timing: a plain check against a loopback Dovecot (median of five), then the
 // filtered check against the POP3 server program, once offering PIPELINING and once not: the first pass over a
 // maildrop of many kept messages, a later pass over the same maildrop, and a pass after a few new messages. Each

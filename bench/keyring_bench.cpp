@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One secret lookup in a real GNOME Keyring on a private session bus, as the notifier makes it once per account and
 // pass: the first of the process (it connects and opens the encrypted session), then every later one; and the
 // same through read_account, the way a pass reads a keyring account. A plain POP3 check costs some 4 s of

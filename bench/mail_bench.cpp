@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One account check with the real pauses against a local POP3 server. The pauses set the floor: a plain check
 // reads five reply lines of at least 800 ms each (about 4 s); a filtered check of 20 messages adds per message a
 // TOP status line (800 ms), a header block (600 ms) and the 150 ms filter pause (about 35 s in all).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures of the IMAP push, measured with the real notifier at real timing against Dovecot on loopback:
 //     push_figures [deliveries [mixed]]        (default 20)
 // Three IMAP accounts watch three Dovecot users; IntervalTimer is 60 minutes, so every pass measured here is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notifier reads the four command keys five times a second for as long as it runs, and loads the whole file
 // before each job; these measure both against a complete settings file.
 #include "settings/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linked into every program and test of the ThreadSanitizer build. Qt's libraries and the GLib and X11 (xcb)
 // libraries under them are not built with it, so what their threads do (the file dialog's directory reader, the
 // wake-up descriptor of a desktop-bus thread, the X11 event reader) is invisible to it and reported as races at

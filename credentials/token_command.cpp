@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "credentials/token_command.h"
 
 #include "platform/secret.h"

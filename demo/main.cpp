@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kd5lite-demo: the whole system at work on this machine, without a lamp and without a mail account.
 
 #include "demo/programs.h"

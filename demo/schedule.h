@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The demo's mail traffic, one event per step: the three maildrops fill up message by message, red, green, yellow

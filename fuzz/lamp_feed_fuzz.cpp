@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp simulator's command feed on whatever arrives over the serial line.
 
 #include "fuzz/fuzz_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Server text on its way into an error-log line: whatever the bytes, the result stays on one line, is valid UTF-8
 // and holds nothing that reorders or hides the text around it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fuzz/mail_fuzz_env.h"
 
 #include "platform/timing.h"

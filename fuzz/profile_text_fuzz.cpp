@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI text find and update on whatever a settings file may hold: binary bytes, lone CRs, duplicate sections
 // and keys, endless lines. The input is the file's text; the names are the system's own.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notifier's load and check of a settings file that may have been edited by hand, or hold anything: every
 // value is cut to its field, passwords are unscrambled from whatever pairs the file holds, defaults fill the gaps,
 // and every field stays terminated within its width. (The save is left out: it writes and syncs the file once per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversions every hand-edited settings value goes through: its number (leading digits) and its cut into
 // a fixed field, never inside a UTF-8 character.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/service_page.h"
 
 #include "gui/service_state.h"

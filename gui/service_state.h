@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the tools' service and test pages say to the notifier and show of it, through the command keys of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/tab_window.h"
 
 #include "gui/about_box.h"

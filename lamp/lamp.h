@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The lamp's command set over the USB transport. LED numbers are account indexes: 0 red, 1 green, 2 yellow.

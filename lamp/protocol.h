@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The lamp's wire protocol, shared by the command set and the lamp simulator. Pure, no device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The byte transport to the lamp: the one DeviceLink of the process, opened by the lamp's serial number.

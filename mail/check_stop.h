@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A stop asked for while a check is under way: Request 4 (stop monitoring) or 99 (end the notifier). A long check

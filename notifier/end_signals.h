@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // SIGTERM and SIGHUP, which a login session's end sends to the processes it leaves behind, are turned into a byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The notifier's three worker jobs. Each runs on a thread of its own, one at a time, and ends by putting the command

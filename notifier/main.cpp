@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"

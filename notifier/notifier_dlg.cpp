@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/notifier_dlg.h"
 
 #include "gui/about_box.h"

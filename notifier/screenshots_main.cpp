@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the tray for the README from sample settings, never the user's:
 //     kd5lite_shots [directory]        (default docs/screenshots)
 // tray.png: the icon as the panel shows it, monitoring off (grey), then red lit, then all lit; tray-menu.png: its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/connection_page.h"
 
 #include "gui/byte_limit.h"

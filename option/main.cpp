@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/option_app.h"
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/option_values.h"
 
 #include "mail/net/tls_settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/sign_in.h"
 
 #include "credentials/oauth/oauth_flow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Every fixed wait of the system, in milliseconds, in one record. The defaults are the real values; tests may

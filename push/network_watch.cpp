@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "push/network_watch.h"
 
 #include "logging/log.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets in fuzz/ with clang and runs each for SECONDS (default 60), two at a time. One line
 # per target with its executions and whether anything was found, then the totals. Exit status 1 when anything was
 # found; the inputs that did it are kept in build-fuzz/findings/<target>/. Not part of scripts/test.sh.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build/kd5lite_<version>_amd64.deb: a Release build with Debian's hardening flags in
 # build-package/, then cpack. Only the four programs the package holds are built.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds kd5lite and runs it: the notifier for real use when the settings name a lamp and a mail account, else the
 # demo, which shows the whole system at work with the lamp simulator and a local mail server.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Replaces the password text (an account's Password field, in place) by its scrambled form and sets the account's

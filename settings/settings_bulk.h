@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The notifier's moves of the whole settings file. Loading turns each account's stored password into the plain

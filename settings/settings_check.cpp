@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "logging/log.h"
 #include "settings/account_secret.h"
 #include "settings/local_time.h"

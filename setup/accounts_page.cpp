@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/accounts_page.h"
 
 #include "credentials/scramble_text.h"

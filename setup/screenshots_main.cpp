@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every page of the setup window, filled with sample settings, to PNG files for the README:
 //     kd5lite_ap_shots [directory]        (default docs/screenshots)
 #include "gui/screenshots.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/system_page.h"
 
 #include "gui/byte_limit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password unscrambling of hand-edited pairs. Input: the scrambled form (Password) up to the first line feed,
 // then the position list (Scramble). Whatever the pair, the result fits its field; and a password scrambled with
 // a permutation made from the same bytes reads back unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender and subject of a header block from a server, decoded for a notification.
 
 #include "fuzz/fuzz_check.h"

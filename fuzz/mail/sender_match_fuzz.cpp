@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sender matching on a header block from the server. Input: one byte for the condition ('1' exact, '2'
 // partial, anything else none), the address up to the first line feed, then the block.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A signal that ends a connection's waits from another thread: an eventfd that every wait of a connection polls

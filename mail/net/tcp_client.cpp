@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/tcp_client.h"
 
 // There is no sockets layer to start or stop: the operating system's sockets are always there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/sasl/access_token.h"
 
 #include "credentials/token_command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The logins note an OAuth2 token the server refused; the check then asks its source for a new one and tries once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/oauth/browser_token_source.h"
 
 #include "credentials/oauth/oauth_flow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/password_pair.h"
 
 #include "credentials/scramble_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo program as a person starts it on a machine without a display: the lamp it shows must light and beep,
 // and a Ctrl-C or a SIGTERM must leave no program running and no directory behind.
 

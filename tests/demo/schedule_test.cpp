@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo's mail traffic: what a person watching the lamp must get to see in every round.
 
 #include "demo/schedule.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/page.h"
 #include "gui/tab_window.h"
 #include "tests/support/temp_corvo.h"

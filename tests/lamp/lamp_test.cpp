@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp command set against the simulator through a real pseudo-terminal.
 
 #include "tests/lamp/lamp_fixture.h"

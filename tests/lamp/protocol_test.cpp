@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pure parts of the lamp link: command bytes, the reply judgement, the by-id name and serial rules.
 
 #include "lamp/protocol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system's own player (libcanberra): it must return at once and do no harm whatever it is given, sound server
 // or not.
 

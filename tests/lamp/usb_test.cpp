@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport against the simulator through a real pseudo-terminal.
 
 #include "tests/lamp/lamp_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/mail/mail_test_env.h"
 
 #include "mail/pop3/known_hits.h"

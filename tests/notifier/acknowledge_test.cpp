@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The acknowledge (已读): the memory's rules as a table, its state file, and the story on a real lamp simulator
 // with a POP3 server program and a real Dovecot.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of the three programs, run for real: help and version answer and end, anything else is refused
 // with a usage line and status 2, and none of it starts a program's work or makes its settings directory; nor does
 // the login autostart of a user who has no settings file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real kd5lite binary checking an IMAP account on a real Dovecot whose password is only in a real GNOME
 // Keyring: the settings file names the keyring and holds no password. A keyring locked while monitoring runs must
 // neither hang a pass nor put the LED out: the pass writes its error line, keeps the LED, and asks again next time.

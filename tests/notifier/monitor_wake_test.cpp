@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "push/monitor_wake.h"
 
 #include "platform/timing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Desktop notifications on a private session bus, with python3-dbusmock's notification daemon as the desktop.
 
 #include "notifier/desktop_notifications.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real kd5lite binary, driven only through the settings file as the setup and option programs drive it.
 
 #include "tests/notifier/harness.h"

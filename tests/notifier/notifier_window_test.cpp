@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notifier's hidden window on the offscreen platform: what ends it.
 
 #include "notifier/notifier_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real kd5lite binary watching IMAP accounts on a real Dovecot with IDLE. The interval is an hour (shortened
 // by the timing record, still far beyond a test's patience), so every pass these tests wait for is brought by the
 // push.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real notifier when its settings cannot be used: a directory that is not its user's alone, a settings lock
 // held by a stopped program.
 

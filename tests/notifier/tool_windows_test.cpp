@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup and option programs' windows on a real X display: the frame hints they give the window manager offer
 // no box that enlarges or iconises them (their size is fixed), so that no window manager shows a maximize box that
 // does nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tray shows of the monitor: the look of each lamp and the tip, from the status record.
 
 #include "notifier/tray_status.h"

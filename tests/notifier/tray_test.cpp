@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray on the offscreen platform: the icon drawn per lamp state and the menu's entries.
 
 #include "notifier/notifier_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/notifier/x11_tray_host.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both tools tell the user when a button's settings write fails, instead of hanging behind a stopped program that
 // holds the settings lock or saying nothing.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, end to end: scripts/package.sh builds it; its contents are the list below; dpkg installs it
 # into a scratch root, running its maintainer scripts outside a chroot as the real system would run them; the
 # installed kd5lite --check talks to the installed lamp simulator and a POP3 server; removing and purging leave

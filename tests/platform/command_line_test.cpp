@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pure reading of a program's command line: which words run it, which answer, which are refused.
 
 #include "platform/command_line.h"

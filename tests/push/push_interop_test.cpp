@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IDLE watchers against the scripted IMAP server acting out what real servers do: one table of server
 // behaviours, each row run through the same story (the watcher reaches IDLE, a change the server announces wakes
 // the monitor, a stop closes the connection), and the stories of a watcher's life that no single server makes.

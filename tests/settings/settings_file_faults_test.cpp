@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A settings file or directory that is not what it should be: nothing is lost, nothing waits for ever, and each
 // failure leaves its line in the error log.
 

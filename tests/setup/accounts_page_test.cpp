@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/message_box.h"
 #include "settings/password_pair.h"
 #include "settings/settings.h"

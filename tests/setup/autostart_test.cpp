@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting the notifier at login, per user: the XDG autostart entry read and written, and the setup program's
 // switch on its service page over the real files.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/desktop.h"
 #include "gui/message_box.h"
 #include "settings/settings_access.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // main() of the GUI test programs: real widgets on the offscreen platform, in the tools' dialog font.
 #include "gui/app_font.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp simulator's input framing on byte strings: what it makes a command, what a malformed frame, and where
 // it finds its footing again.
 

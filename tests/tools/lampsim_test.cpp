@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp simulator as a program: its command line, its link, its answers and its command log, seen through a
 // raw client on the pseudo-terminal.
 

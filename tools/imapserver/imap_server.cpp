@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/imapserver/imap_server.h"
 
 #include "mail/imap/imap_parser.h"

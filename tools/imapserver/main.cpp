@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kd5lite-imapserver: serves one IMAP folder per user on a loopback port, scripted to misbehave on request.
 
 #include "tools/imapserver/imap_server.h"

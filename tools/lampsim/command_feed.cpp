@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/lampsim/command_feed.h"
 
 FeedEvent feed_byte(CommandFeed& feed, unsigned char byte) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kd5lite-lampsim: the lamp behind a pseudo-terminal, for people without a lamp, for the demo and for the tests.
 
 #include "lamp/protocol.h"

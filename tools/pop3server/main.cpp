@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kd5lite-pop3server: serves POP3 maildrops on a loopback port for demos and end-to-end tests.
 
 #include "tools/pop3server/pop3_message.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/pop3server/pop3_server.h"
 
 #include "tools/pop3server/pop3_message.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP check as a whole (the session's reads, the response reader, the header fetch) against a server whose
 // replies are the input, over a real loopback connection; the account's Protocol sends mail_check there. The
 // session's tags are k1, k2, ... The first input byte picks the account's settings (see mail_fuzz_env.h).

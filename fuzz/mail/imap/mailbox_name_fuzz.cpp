@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A hand-edited Folder setting on its way into IMAP commands: its modified UTF-7 form and its argument form.
 
 #include "fuzz/fuzz_check.h"

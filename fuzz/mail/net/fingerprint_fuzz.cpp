@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fingerprint parsing of a hand-edited TlsFingerprint (and the Security value beside it) against the digest of a
 // certificate that a server presented. Input: the setting as the settings record holds it (up to a zero byte);
 // the digest is made from the input's last 32 bytes.

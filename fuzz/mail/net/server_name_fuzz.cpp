@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Server-name splitting on a hand-edited ServerName: "host", "host:port", "[v6]" and "[v6]:port".
 
 #include "fuzz/fuzz_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 status-line readers on one received line, laid out as the receive leaves it: the bytes, then zeros;
 // and the same bytes as a CAPA listing.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 check's whole reply reader against a server whose replies are the input: the greeting, the replies to
 // USER, PASS, STAT, UIDL, each TOP and QUIT, in whatever shape and cut wherever, over a real loopback connection. The
 // first input byte picks the account's settings (see mail_fuzz_env.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The TOP reply reader on whatever follows a TOP status line, taken whole, one byte at a time and in pieces of a
 // size from the input: however the bytes arrive (TCP segments, TLS records), the reply ends at the same byte and
 // keeps the same text.

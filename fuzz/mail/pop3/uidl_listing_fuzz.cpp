@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unique-id listing reader on whatever follows a UIDL status line. The first input byte is the STAT count
 // (0 to 255), the rest the listing, taken whole, one byte at a time and in pieces of a size from the input: however
 // the bytes arrive, the outcome is the same, a complete listing holds every message once with a valid, unique id,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The OAuth2 SASL texts that come from outside: the server's error challenge (base64 of JSON), and a token from a
 // token command or a provider going into the client's message. Input: the first byte chooses which.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/account_settings.h"
 #include "mail/check_stop.h"
 #include "mail/imap/imap_session.h"

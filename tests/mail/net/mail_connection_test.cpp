@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/mail_connection.h"
 
 #include "tests/mail/mail_test_env.h"

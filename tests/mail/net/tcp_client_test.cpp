@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/tcp_client.h"
 
 #include "tests/mail/mail_test_env.h"

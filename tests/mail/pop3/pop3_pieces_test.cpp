@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 reader against servers that send their replies in pieces of every size, in clear and over TLS (a record
 // per piece), with and without PIPELINING: the same result and commands each time, the TOP commands in flight
 // together only where the server offers it, and a stop in the middle of a pipelined pass still honoured.

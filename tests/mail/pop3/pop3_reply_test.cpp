@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/pop3/pop3_reply.h"
 #include "mail/net/server_name.h"
 #include "mail/sender_match.h"

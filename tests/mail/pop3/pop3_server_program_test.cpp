@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 server program as the end-to-end tests and the demo start it: a separate process, port on stdout.
 
 #include "mail/mail_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The filtered check by unique id: the same result as a pass over every message, TOP for new messages only.
 
 #include "mail/check_stop.h"

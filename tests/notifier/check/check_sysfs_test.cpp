@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search for the lamp in sysfs when it has no tty, against fake sysfs trees.
 
 #include "notifier/check/check_sysfs.h"

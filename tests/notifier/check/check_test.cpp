@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kd5lite --check, the real binary against the lamp simulator and the POP3 server program: each story gives its
 // line and its exit status, and none of them changes the settings file or writes a log.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pure parts of kd5lite --check's words on the notifier and the login: the provider table, the notifier's
 // activity from its command keys, the time of the last pass from its state log.
 
