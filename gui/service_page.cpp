@@ -20,7 +20,7 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     for (std::size_t line = 0; line < note.size(); ++line) {
         add_static(note[line], 7, 102 + 12 * static_cast<int>(line), 186, 8);
     }
-    fate_ = add_static("", 7, 160, 186, 8);
+    fate_ = add_static("", 7, 148, 186, 8);
     fate_->setObjectName(QStringLiteral("fate"));
     add_static("＊进行邮件检查服务的操作", 7, 185, 115, 8);
     // Added: the tray's 已读 for desktops without a notification area.

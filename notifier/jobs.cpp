@@ -101,7 +101,14 @@ void check_account(int i) {
     if (!account_ready(i)) {
         return;
     }
-    const Account account = read_account(i);
+    Account account;
+    SecretResult keyring = SecretResult::ok;
+    if (read_account(i, account, &keyring) != 0) {
+        // The keyring did not give the password: as when the server cannot be reached, the LED stays as it was.
+        write_keyring_error(i, keyring);
+        tray_status_check_failed(i, clock_now());
+        return;
+    }
     forget_if_changed(account);
     CheckIds ids;
     // Headers only when the count may have risen past what the lamp shows and what was acknowledged.

@@ -170,7 +170,7 @@ TEST(SettingsBulk, SignInKeysComeLastAndAnOAuthAccountNeedsNoPassword) {
     }
     ini_write_all();
     EXPECT_NE(dir.read("corvo_kd5lite.ini")
-                  .find("Protocol=\r\nFolder=\r\nAuth=\r\nOAuthSource=\r\nOAuthProvider=\r\nAuthUrl=\r\nTokenUrl=\r\n"
+                  .find("Protocol=\r\nFolder=\r\nSecretStore=\r\nAuth=\r\nOAuthSource=\r\nOAuthProvider=\r\nAuthUrl=\r\nTokenUrl=\r\n"
                         "Scope=\r\nClientId=\r\nOnlineAccount=\r\nTokenCommand=\r\n"),
               std::string::npos);
     EXPECT_EQ(file_value(dir, "corvo\\KD-5lite\\user01", "TokenCommand"), command);
