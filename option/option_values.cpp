@@ -27,6 +27,32 @@ int security_entry(const char* value) {
     }
 }
 
+int auth_entry(const char* value) {
+    return text_to_int(value) == 1 ? 1 : 0;
+}
+
+int source_entry(const char* value) {
+    const int source = text_to_int(value);
+    return source >= 1 && source <= static_cast<int>(std::size(kSourceItems)) ? source - 1 : -1;
+}
+
+std::string source_value(int entry) {
+    return entry >= 0 && entry < static_cast<int>(std::size(kSourceItems)) ? std::to_string(entry + 1) : "";
+}
+
+int provider_entry(const std::string& value) {
+    for (std::size_t i = 0; i < std::size(kProviderValues); ++i) {
+        if (value == kProviderValues[i]) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::string provider_value(int entry) {
+    return entry >= 0 && entry < static_cast<int>(std::size(kProviderValues)) ? kProviderValues[entry] : "";
+}
+
 int sound_path_room() {
     return static_cast<int>(key_field(Key::SoundFile).size) - 1;
 }

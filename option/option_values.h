@@ -30,6 +30,29 @@ inline constexpr const char* kSecurityItems[] = {"0.无", "1.STLS", "2.SSL/TLS"}
 // selected, for a value the check refuses, so that the page never shows a mode the check would not use.
 int security_entry(const char* value);
 
+// The authentication list: an item's index is the value stored in Auth.
+inline constexpr const char* kAuthItems[] = {"0.密码", "1.OAuth2"};
+
+// The entry a stored Auth value selects, read as the mail check reads it: 1 is OAuth2, anything else the password.
+int auth_entry(const char* value);
+
+// The OAuth2 token source list: an item's index plus one is the value stored in OAuthSource.
+inline constexpr const char* kSourceItems[] = {"1.浏览器登录", "2.GNOME在线帐户", "3.令牌命令"};
+
+// The entry a stored OAuthSource value selects (its leading digits, 1 to 3), or -1 for a value the check refuses.
+int source_entry(const char* value);
+// The OAuthSource value of an entry; "" for none chosen.
+std::string source_value(int entry);
+
+// The OAuth2 provider list; the stored OAuthProvider values are the names the token sources compare with.
+inline constexpr const char* kProviderItems[] = {"Google", "Microsoft", "自定义"};
+inline constexpr const char* kProviderValues[] = {"google", "microsoft", "custom"};
+
+// The entry a stored OAuthProvider value selects, or -1 for a name the token sources do not know.
+int provider_entry(const std::string& value);
+// The OAuthProvider value of an entry; "" for none chosen.
+std::string provider_value(int entry);
+
 // Bytes a sound file path may take: the SoundFile field holds this many plus its terminator.
 int sound_path_room();
 
