@@ -4,33 +4,82 @@
 #include "gui/page.h"
 #include "settings/settings.h"
 
+#include <string>
+#include <vector>
+
 class FingerprintEdit;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 
-// Tab " 连接 ": for each account (red, green, yellow LED) how the mail check reaches its server: the protocol
-// (POP3 or IMAP), in clear, STLS/STARTTLS or TLS from the first byte, the SHA-256 fingerprint of a server
-// certificate to trust although no authority vouches for it, and the IMAP folder to watch. The two small choices
-// are drop-down lists under a header line that names the columns; the fingerprint field wraps the whole value.
+// Tab " 连接 ": how the mail check reaches each account's server and how it signs in there. Eleven choices and
+// fields per account do not fit three times into one page, so the page shows one account at a time: the chooser
+// at the top picks the account (red, green or yellow LED), and Apply writes all three.
 //
-// Controls: "protocol<account>", "security<account>", "folder<account>", "fingerprint<account>" (account 1 to 3),
-// "apply".
+// Per account, in the group 服务器: the protocol (POP3 or IMAP), in clear, STLS/STARTTLS or TLS from the first
+// byte, the server as the setup program keeps it (shown here, changed only by 按地址填写 or a provider's preset),
+// the IMAP folder to watch, and the SHA-256 fingerprint of a certificate to trust although no authority vouches
+// for it. In the group 登录方式: the password or OAuth2, the token source, and the source's own controls (the
+// provider, a client id of the user's own and 登录… for the sign-in in the browser; the desktop's online account;
+// the token command). Only the chosen source's controls are shown, and they are disabled for a password account.
+// The note below them says what 按地址填写 and 登录… did.
+//
+// Controls: "account" (the chooser), and per account (1 to 3) "fill<account>", "protocol<account>",
+// "security<account>", "server<account>", "folder<account>", "fingerprint<account>", "auth<account>",
+// "source<account>", "provider<account>", "client_id<account>", "sign_in<account>", "online<account>",
+// "token_command<account>", "note<account>"; "apply".
 class CConnectionPage : public Page {
     Q_OBJECT
 public:
     explicit CConnectionPage(QWidget* parent);
 
     void apply();
+    // Shows the controls of account (0 to 2), as choosing it in the chooser does.
+    void show_account(int account);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
-    QComboBox* add_choice(const char* name, const QStringList& items, int x, int y, int width, int height);
+    static constexpr int kSourceCount = 3; // browser, online accounts, token command
 
     struct ConnectionRow {
+        QPushButton* fill;
         QComboBox* protocol;
         QComboBox* security;
+        QLineEdit* server;
         QLineEdit* folder;
         FingerprintEdit* fingerprint;
+        QComboBox* auth;
+        QComboBox* source;
+        QComboBox* provider;
+        QLineEdit* client_id;
+        QPushButton* sign_in;
+        QComboBox* online;
+        QLineEdit* token_command;
+        QLabel* note;
+        std::vector<QWidget*> controls;              // shown while the account is chosen
+        std::vector<QWidget*> by_source[kSourceCount]; // shown while the account and its source are chosen
+        std::string stored_server;                   // ServerName as read or last written by this page
     };
 
+    QComboBox* add_choice(const char* name, const QStringList& items, int x, int y, int width, int height);
+    void add_account(int account);
+    void load_account(int account);
+    void connect_account(int account);
+    void update_controls(int account);
+
+    void choose_auth(int account);
+    void choose_provider(int account);
+    void choose_protocol(int account);
+    void fill_from_address(int account);
+    void sign_in(int account);
+    void list_online_accounts();
+
+    QComboBox* chooser_;
     ConnectionRow rows_[kAccountCount];
+    int shown_ = 0;
+    bool signing_in_ = false;
+    bool listed_ = false; // the online accounts were asked for once; a hung service then costs one wait only
 };

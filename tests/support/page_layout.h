@@ -4,17 +4,29 @@
 #include "gui/page.h"
 #include "gui/tab_window.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-// Checks that every text of the page has the room its control gives it, in the font the test runs with, that
-// every control lies inside the page and that no two overlap (group boxes frame other controls and are measured
-// only for their captions). Catches a template position mistyped and a text cut off by its control.
+// The room a drop-down list gives its text, beside its arrow.
+inline int text_room(QComboBox* combo) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
+}
+
+// Checks that every text of the page (captions, the items and placeholder of a drop-down list, an edit's
+// placeholder, the lines of a wrapped label) has the room its control gives it, in the font the test runs with,
+// that every shown control lies inside the page and that no two overlap (group boxes frame other controls and are
+// measured only for their captions). Catches a template position mistyped and a text cut off by its control.
 inline void expect_page_fits(const Page* page) {
     std::vector<QWidget*> controls;
     for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -26,7 +38,22 @@ inline void expect_page_fits(const Page* page) {
         QString text;
         int room = w->width();
         if (auto* label = qobject_cast<QLabel*>(w)) {
-            text = label->text();
+            if (label->wordWrap()) {
+                EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+            } else {
+                text = label->text();
+            }
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            QStringList texts{combo->placeholderText()};
+            for (int i = 0; i < combo->count(); ++i) {
+                texts << combo->itemText(i);
+            }
+            for (const QString& item : texts) {
+                EXPECT_LE(combo->fontMetrics().horizontalAdvance(item), text_room(combo)) << item.toStdString();
+            }
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            text = edit->placeholderText();
+            room -= 8; // the edit's frame and margins
         } else if (auto* button = qobject_cast<QPushButton*>(w)) {
             text = button->text();
             room -= 8; // the button's frame
