@@ -20,9 +20,14 @@ void write_sample_settings() {
     }
     settings_put(Key::SoundFile, "/usr/share/sounds/kd5lite/red.wav", 0);
     settings_put(Key::SoundFile, "/usr/share/sounds/kd5lite/green.wav", 1);
+    settings_put(Key::ServerName, "imap.gmail.com:993", 0);
+    settings_put(Key::ID, "alice@gmail.com", 0);
     settings_put(Key::Protocol, "1", 0);
     settings_put(Key::Folder, "INBOX", 0);
     settings_put(Key::Security, "2", 0);
+    settings_put(Key::Auth, "1", 0);
+    settings_put(Key::OAuthSource, "1", 0);
+    settings_put(Key::OAuthProvider, "google", 0);
     settings_put(Key::Security, "1", 1);
     settings_put(Key::TlsFingerprint,
                  "3F:9A:0C:52:E1:7B:44:D8:06:BE:91:2A:C5:70:1D:EF:68:B3:29:04:9E:5C:F1:87:A2:3D:60:CB:15:E8:7F:42", 1);
