@@ -34,9 +34,8 @@ constexpr int kSourceOnline = 1;
 
 // The keys the page reads, and writes in the order the file has them. ServerName is written only when the page
 // changed it: it is the setup program's key, which that program may have changed since this page read it.
-constexpr Key kKeys[] = {Key::Security,      Key::TlsFingerprint, Key::Protocol, Key::Folder,
-                         Key::Auth,          Key::OAuthSource,    Key::OAuthProvider, Key::ClientId,
-                         Key::OnlineAccount, Key::TokenCommand};
+constexpr Key kKeys[] = {Key::Security,    Key::TlsFingerprint, Key::Protocol, Key::Folder,        Key::Auth,
+                         Key::OAuthSource, Key::OAuthProvider,  Key::ClientId, Key::OnlineAccount, Key::TokenCommand};
 
 std::string named(const char* control, int account) {
     return control + std::to_string(account + 1);
@@ -125,11 +124,11 @@ void CConnectionPage::add_account(int i) {
 
     // The controls of each token source share the rows below the choice; only the chosen source's are shown.
     of_source(kSourceBrowser, add_static("提供者", 13, 124, 24, 8));
-    row.provider = of_source(kSourceBrowser, add_choice(named("provider", i).c_str(), list_items(kProviderItems),
-                                                        40, 122, 46, 12));
+    row.provider = of_source(kSourceBrowser,
+                             add_choice(named("provider", i).c_str(), list_items(kProviderItems), 40, 122, 46, 12));
     of_source(kSourceBrowser, add_static("客户端ID", 90, 124, 31, 8));
-    row.client_id = of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12,
-                                                       room(Key::ClientId)));
+    row.client_id =
+        of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12, room(Key::ClientId)));
     row.client_id->setPlaceholderText(QString::fromUtf8("程序自带"));
     row.sign_in = of_source(kSourceBrowser, add_button(named("sign_in", i).c_str(), "登录…", 40, 135, 46, 14));
     of_source(kSourceOnline, add_static("在线帐户", 13, 124, 32, 8));

@@ -59,9 +59,9 @@ private:
         QComboBox* online;
         QLineEdit* token_command;
         QLabel* note;
-        std::vector<QWidget*> controls;              // shown while the account is chosen
+        std::vector<QWidget*> controls;                // shown while the account is chosen
         std::vector<QWidget*> by_source[kSourceCount]; // shown while the account and its source are chosen
-        std::string stored_server;                   // ServerName as read or last written by this page
+        std::string stored_server;                     // ServerName as read or last written by this page
     };
 
     QComboBox* add_choice(const char* name, const QStringList& items, int x, int y, int width, int height);

@@ -14,8 +14,8 @@ TEST(OAuthEntries, FollowWhatTheTokenSourcesRead) {
         int source;
     };
     const Case cases[] = {
-        {"", 0, -1}, {"0", 0, -1}, {"1", 1, 0}, {"01", 1, 0}, {"2", 0, 1}, {"3", 0, 2},
-        {"3x", 0, 2}, {"4", 0, -1}, {"-1", 0, -1}, {"oauth", 0, -1},
+        {"", 0, -1}, {"0", 0, -1}, {"1", 1, 0},  {"01", 1, 0},  {"2", 0, 1},
+        {"3", 0, 2}, {"3x", 0, 2}, {"4", 0, -1}, {"-1", 0, -1}, {"oauth", 0, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(auth_entry(c.value), c.auth) << "Auth \"" << c.value << "\"";

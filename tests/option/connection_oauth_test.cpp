@@ -7,6 +7,7 @@
 #include "platform/timing.h"
 #include "settings/refresh_token.h"
 #include "settings/settings_access.h"
+#include "tests/option/connection_controls.h"
 #include "tests/setup/setup_test.h"
 #include "tests/support/oauth2_provider.h"
 #include "tests/support/page_layout.h"
@@ -24,28 +25,8 @@ namespace {
 
 using ConnectionOAuthTest = SetupTest;
 
-template <typename Control> Control* control(const CConnectionPage& page, const char* name, int account) {
-    return child<Control>(&page, (name + std::to_string(account + 1)).c_str());
-}
-
-QComboBox* choice(const CConnectionPage& page, const char* name, int account) {
-    return control<QComboBox>(page, name, account);
-}
-
 QString note(const CConnectionPage& page, int account) {
     return control<QLabel>(page, "note", account)->text();
-}
-
-void pick(QComboBox* combo, int row) {
-    combo->setFocus();
-    QTest::keyClick(combo, Qt::Key_Home);
-    for (int i = 0; i < row; ++i) {
-        QTest::keyClick(combo, Qt::Key_Down);
-    }
-}
-
-void choose_account(const CConnectionPage& page, int account) {
-    pick(child<QComboBox>(&page, "account"), account);
 }
 
 // The browser's part of the sign-in, on a thread of its own: the provider's page signs the user in at once and
@@ -69,12 +50,12 @@ TEST_F(ConnectionOAuthTest, ChoicesShowAndEnableTheControlsTheyNeed) {
     struct Case {
         const char* auth;
         const char* source;
-        const char* shown;   // the control of the source in view: "provider", "online" or "token_command"
-        bool enabled;        // that control, and the source list
+        const char* shown; // the control of the source in view: "provider", "online" or "token_command"
+        bool enabled;      // that control, and 登录… where it is the provider
     };
     const Case cases[] = {
-        {"", "", "provider", false},    {"0", "3", "token_command", false}, {"1", "", "provider", false},
-        {"1", "1", "provider", true},   {"1", "2", "online", true},         {"1", "3", "token_command", true},
+        {"", "", "provider", false},  {"0", "3", "token_command", false}, {"1", "", "provider", false},
+        {"1", "1", "provider", true}, {"1", "2", "online", true},         {"1", "3", "token_command", true},
     };
     const char* sources[] = {"provider", "online", "token_command"};
     for (const Case& c : cases) {
@@ -140,14 +121,21 @@ TEST_F(ConnectionOAuthTest, ApplyWritesTheKeysInTheOrderOfTheFile) {
         const char* stored;
     };
     const Row rows[] = {
-        {Key::ServerName, 0, "pop.gmail.com:995"}, {Key::Security, 0, "2"},
-        {Key::Auth, 0, "1"},                       {Key::OAuthSource, 0, "1"},
-        {Key::OAuthProvider, 0, "google"},         {Key::ClientId, 0, "me.apps"},
-        {Key::Auth, 1, "1"},                       {Key::OAuthSource, 1, "3"},
-        {Key::OAuthProvider, 1, "custom"},         {Key::ClientId, 1, "cid-1"},
+        {Key::ServerName, 0, "pop.gmail.com:995"},
+        {Key::Security, 0, "2"},
+        {Key::Auth, 0, "1"},
+        {Key::OAuthSource, 0, "1"},
+        {Key::OAuthProvider, 0, "google"},
+        {Key::ClientId, 0, "me.apps"},
+        {Key::Auth, 1, "1"},
+        {Key::OAuthSource, 1, "3"},
+        {Key::OAuthProvider, 1, "custom"},
+        {Key::ClientId, 1, "cid-1"},
         {Key::TokenCommand, 1, "/usr/bin/oauth2-token --user a@b.example"},
-        {Key::ServerName, 1, "<missing>"},         {Key::Auth, 2, "0"},
-        {Key::OAuthSource, 2, ""},                 {Key::OAuthProvider, 2, ""},
+        {Key::ServerName, 1, "<missing>"},
+        {Key::Auth, 2, "0"},
+        {Key::OAuthSource, 2, ""},
+        {Key::OAuthProvider, 2, ""},
         {Key::ServerName, 2, "mail.example.net"},
     };
     for (const Row& r : rows) {

@@ -6,6 +6,7 @@
 #include "settings/account_secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
+#include "tests/option/connection_controls.h"
 #include "tests/setup/setup_test.h"
 #include "tests/support/page_layout.h"
 
@@ -16,10 +17,6 @@
 namespace {
 
 using ConnectionPageTest = SetupTest;
-
-template <typename Control> Control* control(const CConnectionPage& page, const char* name, int account) {
-    return child<Control>(&page, (name + std::to_string(account + 1)).c_str());
-}
 
 QComboBox* protocol(const CConnectionPage& page, int account) {
     return control<QComboBox>(page, "protocol", account);
@@ -35,20 +32,6 @@ QLineEdit* folder(const CConnectionPage& page, int account) {
 
 FingerprintEdit* fingerprint(const CConnectionPage& page, int account) {
     return control<FingerprintEdit>(page, "fingerprint", account);
-}
-
-// Chooses an entry the way a user does from the keyboard: the list gets the focus and the arrow keys move in it.
-void pick(QComboBox* combo, int row) {
-    combo->setFocus();
-    QTest::keyClick(combo, Qt::Key_Home);
-    for (int i = 0; i < row; ++i) {
-        QTest::keyClick(combo, Qt::Key_Down);
-    }
-}
-
-// Shows the account's controls the way a user does, with the chooser at the top of the page.
-void choose_account(const CConnectionPage& page, int account) {
-    pick(child<QComboBox>(&page, "account"), account);
 }
 
 } // namespace
