@@ -173,7 +173,15 @@ void CConnectionPage::connect_account(int i) {
     connect(row.provider, &QComboBox::activated, this, [this, i] { choose_provider(i); });
     connect(row.protocol, &QComboBox::activated, this, [this, i] { choose_protocol(i); });
     connect(row.fill, &QPushButton::clicked, this, [this, i] { fill_from_address(i); });
-    connect(row.sign_in, &QPushButton::clicked, this, [this, i] { sign_in(i); });
+    // The refresh token is filed under the account as the file has it, and the sign-in takes the provider from
+    // there too: so 登录… saves the page as 应　　用 does, and signs in only once that was written.
+    on_click_saving(row.sign_in, [this, i] {
+        const int failures = settings_write_failures();
+        apply();
+        if (settings_write_failures() == failures) {
+            sign_in(i);
+        }
+    });
 }
 
 void CConnectionPage::show_account(int account) {
@@ -272,14 +280,9 @@ void CConnectionPage::sign_in(int i) {
         return;
     }
     ConnectionRow& row = rows_[i];
-    // account_sign_in reads the account from the settings record: the choices as the page shows them, the
-    // address and the custom provider's endpoints as the file has them.
-    ini_read_keys({Key::ID, Key::AuthUrl, Key::TokenUrl, Key::Scope}, i);
-    settings_set(Key::ServerName, edit_text(row.server).c_str(), i);
-    settings_set(Key::Protocol, std::to_string(selected_entry(row.protocol)).c_str(), i);
-    settings_set(Key::OAuthProvider, provider_value(selected_entry(row.provider)).c_str(), i);
-    settings_set(Key::ClientId, edit_text(row.client_id).c_str(), i);
-
+    ini_read_keys({Key::ServerName, Key::ID, Key::Protocol, Key::OAuthProvider, Key::AuthUrl, Key::TokenUrl,
+                   Key::Scope, Key::ClientId},
+                  i);
     signing_in_ = true;
     for (int a = 0; a < kAccountCount; ++a) {
         update_controls(a);

@@ -192,8 +192,8 @@ TEST_F(ConnectionOAuthTest, FillByAddressTakesTheProviderTable) {
     EXPECT_EQ(stored_key(Key::ServerName, 2), "mail.example.org");
 }
 
-// 登录… with a test in the browser's place: the note says who signed in and the refresh token is kept, and the
-// window keeps answering while the browser is out, with the sign-in buttons disabled so that a second sign-in
+// 登录… with a test in the browser's place: the page is saved first, the note says who signed in and the refresh
+// token is kept, and the window keeps answering while the browser is out, with the sign-in buttons disabled so that a second sign-in
 // cannot wait inside the first. Without a client id the reason shows whole, and no browser opens.
 TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
     OAuth2Provider provider;
@@ -234,6 +234,7 @@ TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
         browser.join();
     }
     EXPECT_EQ(opened, 1);
+    EXPECT_EQ(stored_key(Key::ClientId, 1), "kd5lite-test"); // saved first: the sign-in reads the file
     EXPECT_EQ(while_waiting, QString::fromUtf8("请在浏览器中登录……"));
     EXPECT_FALSE(button_while_waiting);
     EXPECT_EQ(note(page, 1), QString::fromUtf8("已登录 alice@example.com"));
