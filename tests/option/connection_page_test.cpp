@@ -159,8 +159,9 @@ TEST_F(ConnectionPageTest, TheWholeFingerprintIsInView) {
     EXPECT_EQ(field->text(), "AB:CD");
 }
 
-// The keyring files a password under the account's protocol: a changed protocol takes the account's items along,
-// password and refresh token, so the next check finds them.
+// The keyring files a password under the account's protocol and server: a changed protocol, and a server that a
+// provider's preset filled in, take the account's items along, password and refresh token, so the next check finds
+// them.
 TEST_F(ConnectionPageTest, ChangedProtocolTakesTheKeyringItemsAlong) {
     KeyringSession keyring;
     ASSERT_TRUE(keyring.start()) << keyring.error();
@@ -186,4 +187,14 @@ TEST_F(ConnectionPageTest, ChangedProtocolTakesTheKeyringItemsAlong) {
     }
     std::string out;
     EXPECT_EQ(secret_lookup(pop3, out, SecretUnlock::never, 20000), SecretResult::not_found);
+
+    pick(control<QComboBox>(page, "auth", 1), 1);
+    pick(control<QComboBox>(page, "provider", 1), 0);
+    click(&page, "apply");
+    ASSERT_EQ(stored_key(Key::ServerName, 1), "imap.gmail.com:993");
+    items = keyring.items();
+    ASSERT_EQ(items.size(), 2u);
+    for (const auto& item : items) {
+        EXPECT_EQ(item.attributes.at("server"), "imap.gmail.com:993");
+    }
 }
