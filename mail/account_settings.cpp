@@ -52,7 +52,8 @@ Account read_account(int index) {
 
 int read_account(int index, Account& account, SecretResult* keyring) {
     account = read_account(index);
-    if (!password_in_keyring(index)) {
+    // An OAuth2 account signs in with a token: with SecretStore "1" its keyring may well hold no password at all.
+    if (!password_in_keyring(index) || account.credential.kind == CredentialKind::oauth2) {
         return 0;
     }
     std::string secret;
@@ -66,14 +67,15 @@ int read_account(int index, Account& account, SecretResult* keyring) {
     return result == SecretResult::ok ? 0 : -1;
 }
 
-void write_keyring_error(int index, SecretResult keyring) {
+void write_keyring_error(int index, SecretResult keyring, SecretKind kind) {
+    const char* what = kind == SecretKind::refresh_token ? "refresh token" : "password";
     switch (keyring) {
     case SecretResult::ok: break;
     case SecretResult::locked:
         write_error_logf("check mail ---> The keyring is locked[no.%d error: %d]", index, EACCES);
         break;
     case SecretResult::not_found:
-        write_error_logf("check mail ---> The password is not in the keyring[no.%d error: %d]", index, ENOENT);
+        write_error_logf("check mail ---> The %s is not in the keyring[no.%d error: %d]", what, index, ENOENT);
         break;
     case SecretResult::no_service:
         write_error_logf("check mail ---> The keyring is not running[no.%d error: %d]", index, ECONNREFUSED);
@@ -82,7 +84,7 @@ void write_keyring_error(int index, SecretResult keyring) {
         write_error_logf("check mail ---> The keyring does not answer[no.%d error: %d]", index, ETIMEDOUT);
         break;
     default:
-        write_error_logf("check mail ---> The keyring refused the password[no.%d error: %d]", index, EIO);
+        write_error_logf("check mail ---> The keyring refused the %s[no.%d error: %d]", what, index, EIO);
         break;
     }
 }

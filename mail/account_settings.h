@@ -11,10 +11,11 @@ Account read_account(int index);
 
 // read_account, with a password kept in the desktop keyring looked up there: on the calling thread (a check's, never
 // the notifier's window thread), within the keyring wait of the timing record, and never asking the user to unlock
-// the keyring. -1 when the keyring did not give the password, its answer in *keyring: the account cannot be checked
-// this time, and the next check asks again.
+// the keyring (an OAuth2 account's password is not looked up: it signs in with a token). -1 when the keyring did
+// not give the password, its answer in *keyring: the account cannot be checked this time, and the next check asks
+// again.
 int read_account(int index, Account& account, SecretResult* keyring = nullptr);
 
-// The error line for a keyring that did not give account index's password, in the mail check's form:
-// "check mail ---> The keyring is locked[no.%d error: %d]" and its kin.
-void write_keyring_error(int index, SecretResult keyring);
+// The error line for a keyring that did not give account index's password (or refresh token), in the mail
+// check's form: "check mail ---> The keyring is locked[no.%d error: %d]" and its kin.
+void write_keyring_error(int index, SecretResult keyring, SecretKind kind = SecretKind::password);

@@ -4,6 +4,7 @@
 #include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/password_pair.h"
+#include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -19,20 +20,42 @@ bool named(const SecretKey& key) {
     return !key.server.empty() || !key.user.empty();
 }
 
+// A refresh token is given to one user at one server: when the account names another, or was cleared, the old
+// token is of no use to it and goes wherever it was kept.
+void forget_refresh_token(int index, const SecretKey& filed_under, int wait_ms) {
+    SecretKey old = filed_under;
+    old.kind = SecretKind::refresh_token;
+    secret_remove(old, wait_ms);
+    refresh_token_forget_file(index);
+}
+
+// The password left the keyring for the file, and SecretStore with it: a refresh token in the keyring follows it
+// there, or no reader would look for it (refresh_token.h). What the keyring will not give stays where it is.
+void move_refresh_token_to_file(int index, const SecretKey& filed_under, int wait_ms) {
+    SecretKey item = filed_under;
+    item.kind = SecretKind::refresh_token;
+    std::string token;
+    if (secret_lookup(item, token, SecretUnlock::ask, wait_ms) == SecretResult::ok &&
+        refresh_token_file_save(index, token) == 0) {
+        secret_remove(item, wait_ms);
+    }
+    wipe_secret(token);
+}
+
 // Removes what is filed under the account as it was, and is no longer used.
-void remove_unused(const AccountPassword& state, const SecretKey& now, bool now_in_keyring, bool cleared) {
+void remove_unused(int index, const AccountPassword& state, const SecretKey& now, bool now_in_keyring, bool cleared) {
     if (!named(state.filed_under)) {
         return;
     }
     const int wait = timing().keyring_prompt_ms;
     if (cleared || !same_account(state.filed_under, now)) {
-        for (SecretKind kind : {SecretKind::password, SecretKind::refresh_token}) {
-            SecretKey old = state.filed_under;
-            old.kind = kind;
-            secret_remove(old, wait);
-        }
+        secret_remove(state.filed_under, wait);
+        forget_refresh_token(index, state.filed_under, wait);
     } else if (!now_in_keyring) {
         secret_remove(state.filed_under, wait);
+        if (state.in_keyring) {
+            move_refresh_token_to_file(index, state.filed_under, wait);
+        }
     }
 }
 
@@ -70,6 +93,9 @@ int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
     // A password the keyring would not show is still there: an empty edit is no reason to throw it away.
     if (state.in_keyring && state.read != SecretResult::ok && !typed && !cleared) {
         save.kept = true;
+        if (named(state.filed_under) && !same_account(state.filed_under, now)) {
+            forget_refresh_token(index, state.filed_under, timing().keyring_prompt_ms);
+        }
         return 0;
     }
     if (typed) {
@@ -93,7 +119,7 @@ int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
     if (rc != 0) {
         return rc; // the file still names what is filed under the account as it was: keep it for the next try
     }
-    remove_unused(state, now, save.in_keyring, cleared);
+    remove_unused(index, state, now, save.in_keyring, cleared);
     state = {now, save.in_keyring, SecretResult::ok};
     return 0;
 }

@@ -6,8 +6,9 @@
 #include <string>
 
 // Where an account's password lives. SecretStore "1": in the desktop keyring, filed under the account's server
-// name, ID and protocol, and the file's Password and Scramble are empty. Anything else: scrambled in the file, as
-// in files that know no keyring. Only the setup program moves a password between the two; the notifier and
+// name, ID and protocol, and the file's Password and Scramble are empty; the account's refresh token is looked for
+// there too (refresh_token.h). Anything else: scrambled in the file, as in files that know no keyring. Only the
+// setup program's save and the option program's sign-in move a password between the two; the notifier and
 // kd5lite --check only read it from where SecretStore says.
 bool password_in_keyring(int index);
 
@@ -41,11 +42,14 @@ struct PasswordSave {
 // SecretStore "1"), else scrambled into the file with SecretStore empty; an empty password is stored empty. The
 // three keys are written together. Items filed under the account as it was loaded are removed when they are no
 // longer used: the account now names another server, ID or protocol, or was cleared (both the password and a
-// refresh token), or its password moved to the file. -1 when the file was not written.
+// refresh token, the latter also from the file), or its password moved to the file (a refresh token in the
+// keyring then moves to the file too, where readers look without SecretStore "1"). -1 when the file was not
+// written.
 int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
 
 // The option program changes an account's protocol, which the keyring files its secrets under: moves the items of
 // a password in the keyring from the account as it was (before) to the account as g_settings names it now (read,
-// stored anew, then removed). ok when there was nothing to move; else the keyring's answer, and what could not be
+// stored anew, then removed), the password's and a refresh token's alike; a token in the file is kept by the
+// account's section and stays. ok when there was nothing to move; else the keyring's answer, and what could not be
 // read stays where it was.
 SecretResult refile_account_secrets(int index, const SecretKey& before);

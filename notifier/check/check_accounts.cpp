@@ -13,6 +13,7 @@
 #include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
+#include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/text.h"
@@ -334,6 +335,47 @@ bool check_password(CheckReport& report, const std::string& topic, int index) {
     return true;
 }
 
+// What to do about a refresh token the keyring did not give: a missing one wants a new sign-in.
+std::string token_hint(SecretResult result) {
+    switch (result) {
+    case SecretResult::not_found: return "sign in again (kd5lite_op, 连接 tab, 登录…)";
+    case SecretResult::no_service: return "run kd5lite --check in the desktop session, where the keyring runs";
+    default: return keyring_hint(result);
+    }
+}
+
+// Where an account signed in with the browser keeps its refresh token, and whether the check can read it, as the
+// next pass will. The token itself is the browser source's business; this only names its place.
+bool check_refresh_token(CheckReport& report, const std::string& topic, int index) {
+    std::string token;
+    TokenRead read;
+    const int rc = refresh_token_load(index, token, SecretUnlock::never, timing().keyring_wait_ms, &read);
+    wipe_secret(token);
+    const SecretKey key = account_secret_key(index, SecretKind::refresh_token);
+    switch (read.place) {
+    case TokenPlace::file:
+        report.info(topic,
+                    "refresh token in the settings file, scrambled (anyone who reads the file can undo that): "
+                    "with a desktop keyring running, sign in again (kd5lite_op, 连接 tab, 登录…) to move it there");
+        return true;
+    case TokenPlace::keyring:
+        if (rc != 0) {
+            report.fail(topic,
+                        "refresh token in the desktop keyring (" + secret_label(key) +
+                            "), not readable: " + secret_result_text(read.keyring) +
+                            (read.reason.empty() ? "" : " (" + read.reason + ")") + ": " +
+                            token_hint(read.keyring));
+            return false;
+        }
+        report.ok(topic, "refresh token in the desktop keyring (" + secret_label(key) + "), readable");
+        return true;
+    default:
+        report.fail(topic, rc != 0 ? "the settings file cannot be read for the refresh token"
+                                   : "not signed in: no refresh token kept: sign in (kd5lite_op, 连接 tab, 登录…)");
+        return false;
+    }
+}
+
 void check_account(CheckReport& report, int index) {
     const std::string topic = topic_of(index);
     const Key needed[] = {Key::ServerName, Key::ID};
@@ -345,6 +387,10 @@ void check_account(CheckReport& report, int index) {
     }
     // An OAuth2 account signs in with a token, not a password.
     if (settings_number(Key::Auth, index) != 1 && !check_password(report, topic, index)) {
+        return;
+    }
+    if (settings_number(Key::Auth, index) == 1 && settings_number(Key::OAuthSource, index) == 1 &&
+        !check_refresh_token(report, topic, index)) {
         return;
     }
     const MailProtocol* protocol = protocol_of(index);

@@ -3,6 +3,7 @@
 
 #include "credentials/oauth/oauth_flow.h"
 #include "logging/log.h"
+#include "mail/account_settings.h"
 #include "mail/sasl/access_token.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
@@ -58,7 +59,15 @@ int browser_token(int index, bool renew, std::string& token) {
     std::lock_guard lock(g_mutex);
     Kept& kept = g_kept[static_cast<std::size_t>(index)];
     std::string refresh;
-    if (refresh_token_load(index, refresh) != 0 || refresh.empty()) {
+    TokenRead read;
+    // On the check's thread, within the keyring wait, never asking to unlock: a locked keyring is this check's
+    // error line, and the next check asks again.
+    const int rc = refresh_token_load(index, refresh, SecretUnlock::never, timing().keyring_wait_ms, &read);
+    if (rc != 0 && read.place == TokenPlace::keyring && read.keyring != SecretResult::not_found) {
+        write_keyring_error(index, read.keyring, SecretKind::refresh_token);
+        return -1;
+    }
+    if (rc != 0 || refresh.empty()) {
         write_error_logf("check mail ---> The account is not signed in: sign in with 登录… in the option "
                          "program[no.%d error: %d]",
                          index, ENOENT);
@@ -85,7 +94,8 @@ int browser_token(int index, bool renew, std::string& token) {
     int result = -1;
     switch (grant.status) {
     case TokenGrant::Status::granted:
-        if (grant.refresh_token != refresh && refresh_token_save(index, grant.refresh_token) != 0) {
+        if (grant.refresh_token != refresh &&
+            refresh_token_replace(index, grant.refresh_token, read.place, timing().keyring_wait_ms) != 0) {
             write_error_logf("check mail ---> The new refresh token could not be kept[no.%d error: %d]", index, EIO);
         }
         kept.access_token = grant.access_token;

@@ -120,20 +120,20 @@ TEST(RefreshTokenStore, KeepsLongTokensScrambledAndWhole) {
     TempCorvo dir;
     const std::string tokens[] = {"1//0gAbCdEf-ghijklmnopqrstuvwxyz", std::string(1500, 'M') + "AwEAb.c_d", "short"};
     for (const std::string& token : tokens) {
-        ASSERT_EQ(refresh_token_save(1, token), 0);
+        ASSERT_EQ(refresh_token_file_save(1, token), 0);
         std::string back;
-        ASSERT_EQ(refresh_token_load(1, back), 0);
+        ASSERT_EQ(refresh_token_file_load(1, back), 0);
         EXPECT_EQ(back, token);
         EXPECT_EQ(dir.read("corvo_kd5lite.ini").find(token), std::string::npos);
     }
     std::string back = "stale";
-    ASSERT_EQ(refresh_token_load(0, back), 0);
+    ASSERT_EQ(refresh_token_file_load(0, back), 0);
     EXPECT_EQ(back, ""); // none kept for this account
-    ASSERT_EQ(refresh_token_save(1, ""), 0);
-    ASSERT_EQ(refresh_token_load(1, back), 0);
+    ASSERT_EQ(refresh_token_file_save(1, ""), 0);
+    ASSERT_EQ(refresh_token_file_load(1, back), 0);
     EXPECT_EQ(back, "");
     // A hand-edited list that does not fit its scrambled form gives no token rather than a garbled one.
     dir.write("corvo_kd5lite.ini", "[corvo\\KD-5lite\\user02]\r\nRefreshToken=3132\r\nRefreshScramble=05\r\n");
-    ASSERT_EQ(refresh_token_load(2, back), 0);
+    ASSERT_EQ(refresh_token_file_load(2, back), 0);
     EXPECT_EQ(back, "");
 }

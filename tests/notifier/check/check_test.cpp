@@ -3,6 +3,7 @@
 // line and its exit status, and none of them changes the settings file or writes a log.
 
 #include "credentials/secret_store.h"
+#include "settings/refresh_token.h"
 #include "tests/mail/test_pki.h"
 #include "tests/notifier/harness.h"
 #include "tests/support/keyring_session.h"
@@ -402,6 +403,53 @@ TEST_F(Check, PasswordInTheKeyringIsReadOrWhatStopsItNamed) {
     }
     EXPECT_EQ(dir_.read("corvo_kd5lite.ini").find("secret"), std::string::npos);
     EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// An account signed in with the browser: the report says where its refresh token lives and whether it can be
+// read, as it does for a password. Not signed in, a locked keyring or no item is the account's FAIL before any
+// server is asked; a token in the file is said to be readable by anyone who reads the file.
+TEST_F(Check, RefreshTokenPlaceIsNamedAndItsReadTried) {
+    KeyringSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.error();
+    serve();
+    tool_write("Password", "", 0);
+    tool_write("Scramble", "", 0);
+    tool_write("Auth", "1", 0);
+    tool_write("OAuthSource", "1", 0);
+    tool_write("Security", "2", 0);
+    const SecretKey key = {pop3_.server_name(), "taro", "pop3", SecretKind::refresh_token};
+    const std::string where = "account 1 (red): refresh token in the desktop keyring (" + secret_label(key) + ")";
+
+    struct Row {
+        const char* story;
+        std::function<void()> arrange;
+        std::string line;
+        bool reaches_server;
+    };
+    const Row rows[] = {
+        {"not signed in", [] {}, "FAIL account 1 (red): not signed in: no refresh token kept: sign in (kd5lite_op", false},
+        {"in the file", [] { ASSERT_EQ(refresh_token_file_save(0, "rt-in-the-file"), 0); },
+         "info account 1 (red): refresh token in the settings file, scrambled", true},
+        {"keyring without it",
+         [] {
+             ASSERT_EQ(refresh_token_forget_file(0), 0);
+             tool_write("SecretStore", "1", 0);
+         },
+         "FAIL " + where + ", not readable: the keyring holds no such secret: sign in again", false},
+        {"in the keyring",
+         [&] { ASSERT_EQ(secret_save(key, "rt-in-the-keyring", SecretUnlock::never, kPatience), SecretResult::ok); },
+         "ok   " + where + ", readable", true},
+        {"locked", [&] { ASSERT_TRUE(keyring.lock()); }, "FAIL " + where + ", not readable: the keyring is locked",
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.story);
+        row.arrange();
+        EXPECT_EQ(check(), 1) << output_; // the test's account has no provider to refresh its token at
+        EXPECT_TRUE(says(row.line)) << output_;
+        EXPECT_EQ(says("account 1 (red): TCP connection"), row.reaches_server) << output_;
+    }
+    EXPECT_EQ(dir_.read("corvo_kd5lite.ini").find("rt-in-the"), std::string::npos);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "tests/mail/mail_test_env.h"
 #include "tests/mail/test_pki.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/keyring_session.h"
 #include "tests/support/lampsim_handle.h"
 #include "tests/support/oauth2_provider.h"
 #include "tools/pop3server/pop3_message.h"
@@ -54,18 +55,36 @@ protected:
     }
     ~BrowserSource() override { forget_browser_tokens(); }
 
-    void sign_in(double lifetime_s) {
+    void SetUp() override { ASSERT_TRUE(keyring_.start()) << keyring_.error(); }
+
+    void start_provider(double lifetime_s) {
         ASSERT_TRUE(provider_.start(lifetime_s)) << provider_.error();
         settings_set(Key::Auth, "1", 0);
         settings_set(Key::OAuthSource, "1", 0);
         settings_set(Key::OAuthProvider, "custom", 0);
         settings_set(Key::TokenUrl, provider_.url("/token").c_str(), 0);
         settings_set(Key::ClientId, "kd5lite-test", 0);
-        ASSERT_EQ(refresh_token_save(0, provider_.issue("alice").refresh_token), 0);
+    }
+
+    // The sign-in's save of a refresh token for alice at the account's server: into the keyring, the file
+    // keeping SecretStore "1" for the notifier.
+    void sign_in_anew() {
+        TokenSave save;
+        ASSERT_EQ(refresh_token_save(0, provider_.issue("alice").refresh_token, save), 0);
+        ASSERT_TRUE(save.in_keyring) << save.reason;
+    }
+
+    void sign_in(double lifetime_s, const std::string& server = "127.0.0.1", const char* protocol = "0") {
+        start_provider(lifetime_s);
+        settings_put(Key::ServerName, server.c_str(), 0);
+        settings_put(Key::ID, "alice", 0);
+        settings_put(Key::Protocol, protocol, 0);
+        sign_in_anew();
     }
 
     long refreshes() { return provider_.stats()["refresh_token"]; }
 
+    KeyringSession keyring_;
     OAuth2Provider provider_;
 };
 
@@ -110,15 +129,40 @@ TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
     ASSERT_EQ(error_lines().size(), 1u);
     EXPECT_NE(error_lines()[0].find("sign in again"), std::string::npos) << error_lines()[0];
 
-    ASSERT_EQ(refresh_token_save(0, provider_.issue("alice").refresh_token), 0); // signed in anew
+    sign_in_anew();
     EXPECT_EQ(access_token(0, token), 0);
     EXPECT_EQ(refreshes(), 2);
+}
+
+// A locked keyring holds the refresh token: each check says so in the keyring's line and asks the provider
+// nothing, and never waits for an unlock prompt; the check after asks the keyring again. No item for the account
+// (another ID than the one signed in) is "not signed in".
+TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
+    sign_in(60);
+    std::string token;
+    settings_put(Key::ID, "someone-else", 0);
+    EXPECT_EQ(access_token(0, token), -1);
+    ASSERT_EQ(error_lines().size(), 1u);
+    EXPECT_NE(error_lines()[0].find("The account is not signed in"), std::string::npos) << error_lines()[0];
+    clear_error_log();
+
+    settings_put(Key::ID, "alice", 0);
+    ASSERT_TRUE(keyring_.lock());
+    for (int check = 0; check < 2; ++check) {
+        EXPECT_EQ(access_token(0, token), -1);
+    }
+    EXPECT_EQ(refreshes(), 0);
+    const std::vector<std::string> lines = error_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("check mail ---> The keyring is locked[no.0 error: 13]"), std::string::npos) << line;
+    }
 }
 
 // The story against Dovecot: the token expires between checks, the next check refreshes it before it signs in, and
 // the mail is counted. With the sender filter, over IMAP.
 TEST_F(BrowserSource, ChecksGoOnAcrossExpiryAgainstDovecot) {
-    sign_in(3);
+    start_provider(3);
     const std::string pki = dir_.path("pki");
     std::filesystem::create_directory(pki);
     TestAuthority authority(pki, "trusted");
@@ -129,10 +173,11 @@ TEST_F(BrowserSource, ChecksGoOnAcrossExpiryAgainstDovecot) {
     DovecotServer server(options);
     server.add_user("alice", "not-used");
     ASSERT_TRUE(server.start()) << server.error();
-    settings_set(Key::ID, "alice", 0);
-    settings_set(Key::Protocol, "1", 0);
+    settings_put(Key::ServerName, server.server_name(true).c_str(), 0);
+    settings_put(Key::ID, "alice", 0);
+    settings_put(Key::Protocol, "1", 0);
     settings_set(Key::Security, "2", 0);
-    settings_set(Key::ServerName, server.server_name(true).c_str(), 0);
+    sign_in_anew(); // the refresh token only in the keyring
     set_filter(0, 0, "taro@example.com", "1");
     ASSERT_TRUE(server.deliver("alice", make_message("taro@example.com", "alice@kd5lite.test", "hello")));
     ASSERT_TRUE(server.deliver("alice", make_message("jiro@example.com", "alice@kd5lite.test", "hello")));
