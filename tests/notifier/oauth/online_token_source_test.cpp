@@ -3,12 +3,16 @@
 // token and say where the mail is; Dovecot takes the token through its oauth2 passdb and the test provider.
 #include "notifier/oauth/online_token_source.h"
 
+#include "lamp/lamp.h"
 #include "mail/mail_check.h"
+#include "notifier/announcements.h"
 #include "notifier/check/check.h"
+#include "notifier/jobs.h"
 #include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"
 #include "tests/mail/test_pki.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/lampsim_handle.h"
 #include "tests/support/oauth2_provider.h"
 #include "tests/support/online_accounts_mock.h"
 #include "tests/support/private_bus.h"
@@ -18,6 +22,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -71,6 +77,8 @@ protected:
         settings_set(Key::Protocol, "0", 0);
         Timing t = timing();
         t.token_request_ms = kWaitMs;
+        t.monitor_step_ms = 50; // the monitor's stop is read once a step
+        t.sound_pause_ms = 10;
         set_timing(t);
     }
 
@@ -88,6 +96,33 @@ protected:
     }
 
     std::string last_error() const { return error_lines().empty() ? "" : error_lines().back(); }
+
+    // Runs the mail monitor until its first pass has found mail on account 0, then stops it as the 服务 tab does;
+    // whether LED 0 was lit. No lamp is plugged in: the lamp's own lines go to the error log.
+    bool monitor_lights_led_0() {
+        settings_set(Key::StateLog, "107");
+        settings_set(Key::IntervalTimer, "1");
+        settings_put(Key::Request, "0");
+        settings_put(Key::State, "1");
+        setenv("KD5LITE_SERIAL_DIR", dir_.dir().c_str(), 1);
+        std::promise<void> ended;
+        auto done = ended.get_future();
+        // Detached, so that a monitor that never ends fails the test instead of hanging it.
+        std::thread([ended = std::move(ended)]() mutable {
+            mail_monitor();
+            ended.set_value();
+        }).detach();
+        const bool found = wait_until(
+            [&] {
+                return dir_.exists("log07.log") &&
+                       dir_.read("log07.log").find("There is email arrival of the mail[No.0]") != std::string::npos;
+            },
+            kWaitMs);
+        settings_put(Key::Request, "4");
+        const bool stopped = done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
+        unsetenv("KD5LITE_SERIAL_DIR");
+        return found && stopped && g_lamp.lit[0] == 1;
+    }
 
     PrivateSessionBus bus_{dir_.dir()};
 };
@@ -130,6 +165,18 @@ TEST_F(OnlineSource, ChecksTheOnlineAccountsMailboxAgainstDovecot) {
         << report;
     EXPECT_NE(report.find("the online account gives an access token"), std::string::npos) << report;
     EXPECT_NE(report.find("IMAP login accepted; count 2"), std::string::npos) << report;
+
+    // The monitor lights the account's LED without ServerName, ID or Password, and its notification names the
+    // mailbox the online account gave.
+    for (Key k : {Key::ServerName, Key::ID, Key::Password}) {
+        settings_set(k, "", 0);
+    }
+    take_announcements();
+    EXPECT_TRUE(monitor_lights_led_0()) << dir_.read("log07.log") << last_error();
+    const std::vector<Announcement> announced = take_announcements();
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(announced[0].label, "alice@" + server.server_name(true));
+    clear_error_log(); // the lamp is not plugged in
 
     ASSERT_TRUE(goa.expire_credentials(kId));
     EXPECT_EQ(mail_check(0), -1);
