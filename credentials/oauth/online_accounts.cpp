@@ -66,8 +66,7 @@ std::string session_bus_address() {
 class BusLink {
 public:
     BusLink()
-        : name_(QStringLiteral("kd5lite-online-accounts-%1").arg(g_links.fetch_add(1))),
-          connection_(QDBusConnection::connectToBus(QString::fromStdString(session_bus_address()), name_)) {}
+        : name_(QStringLiteral("kd5lite-online-accounts-%1").arg(g_links.fetch_add(1))), connection_(open(name_)) {}
     ~BusLink() { QDBusConnection::disconnectFromBus(name_); }
     BusLink(const BusLink&) = delete;
     BusLink& operator=(const BusLink&) = delete;
@@ -81,6 +80,13 @@ public:
     }
 
 private:
+    // Without an address, a connection by that name that was never made: not connected.
+    static QDBusConnection open(const QString& name) {
+        const std::string address = session_bus_address();
+        return address.empty() ? QDBusConnection(name)
+                               : QDBusConnection::connectToBus(QString::fromStdString(address), name);
+    }
+
     QString name_;
     QDBusConnection connection_;
 };
@@ -188,11 +194,10 @@ OnlineStatus find_accounts(BusLink& bus, Clock::time_point deadline, std::vector
         say(error, "no session bus");
         return OnlineStatus::no_service;
     }
-    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(QLatin1String(kService),
-                                                                       QLatin1String(kManagerPath),
-                                                                       QLatin1String(kObjectManager),
-                                                                       QStringLiteral("GetManagedObjects")),
-                                        deadline);
+    const QDBusMessage reply =
+        bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kManagerPath),
+                                                QLatin1String(kObjectManager), QStringLiteral("GetManagedObjects")),
+                 deadline);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         return error_status(reply, error);
     }
@@ -268,8 +273,7 @@ OnlineStatus online_mail_accounts(std::vector<OnlineMailAccount>& accounts, int 
     return status;
 }
 
-OnlineStatus online_mail_account(const std::string& id, OnlineMailAccount& account, int wait_ms,
-                                 std::string* error) {
+OnlineStatus online_mail_account(const std::string& id, OnlineMailAccount& account, int wait_ms, std::string* error) {
     account = {};
     BusLink bus;
     Found found;
@@ -312,7 +316,8 @@ OnlineStatus online_access_token(const std::string& id, std::string& token, int&
     // The bus library's own copies of the token are beyond reach; ours is wiped by the caller.
     QByteArray bytes = out.at(0).toString().toUtf8();
     if (bytes.isEmpty() || static_cast<std::size_t>(bytes.size()) > kOnlineTokenMax) {
-        say(error, bytes.isEmpty() ? "the online account gave an empty token" : "the online account's token is too long");
+        say(error,
+            bytes.isEmpty() ? "the online account gave an empty token" : "the online account's token is too long");
         return OnlineStatus::failed;
     }
     token.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));

@@ -21,7 +21,7 @@ constexpr int kSourceCommand = 3;
 
 std::mutex g_mutex;
 std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot stays empty
-std::array<AccountPlace, 3> g_places;  // the same
+std::array<AccountPlace, 3> g_places; // the same
 std::array<std::atomic<bool>, kAccountCount> g_renew{};
 
 int command_token(int index, std::string& token) {

@@ -362,8 +362,8 @@ bool check_online_account(CheckReport& report, const std::string& topic, Account
         report.fail(topic, without_account_number(errors.last()));
         return false;
     }
-    report.ok(topic, "online account " + settings_get(Key::OnlineAccount, account.index) + ": IMAP " +
-                         account.server + " as " + account.user);
+    report.ok(topic, "online account " + settings_get(Key::OnlineAccount, account.index) + ": IMAP " + account.server +
+                         " as " + account.user);
     std::string token;
     const int rc = access_token(account.index, token);
     wipe_secret(token);

@@ -18,7 +18,8 @@ constexpr int kSourceOnlineAccounts = 2;
 // the desktop's settings, not ours.
 void write_online_error(int index, OnlineStatus status, const std::string& why) {
     switch (status) {
-    case OnlineStatus::ok: break;
+    case OnlineStatus::ok:
+        break;
     case OnlineStatus::no_service:
         write_error_logf("check mail ---> The online accounts service cannot be reached (%s): it runs in the GNOME "
                          "desktop session (gnome-online-accounts)[no.%d error: %d]",

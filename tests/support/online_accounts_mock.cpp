@@ -79,8 +79,12 @@ std::string OnlineAccountsMock::log() const {
 }
 
 bool OnlineAccountsMock::mock_call(const std::string& method, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"dbus-send", "--session", "--print-reply", "--dest=org.gnome.OnlineAccounts",
-                                     "/org/gnome/OnlineAccounts", "org.freedesktop.DBus.Mock." + method};
+    std::vector<std::string> argv = {"dbus-send",
+                                     "--session",
+                                     "--print-reply",
+                                     "--dest=org.gnome.OnlineAccounts",
+                                     "/org/gnome/OnlineAccounts",
+                                     "org.freedesktop.DBus.Mock." + method};
     argv.insert(argv.end(), args.begin(), args.end());
     return run(argv, dir_ + "/online-accounts.calls");
 }
