@@ -2,6 +2,7 @@
 #include "mail/account_settings.h"
 
 #include "logging/log.h"
+#include "mail/sasl/access_token.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
@@ -52,6 +53,9 @@ Account read_account(int index) {
 
 int read_account(int index, Account& account, SecretResult* keyring) {
     account = read_account(index);
+    if (place_account(account) != 0) {
+        return -1; // its line is written; the keyring was not asked
+    }
     // An OAuth2 account signs in with a token: with SecretStore "1" its keyring may well hold no password at all.
     if (!password_in_keyring(index) || account.credential.kind == CredentialKind::oauth2) {
         return 0;

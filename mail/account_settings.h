@@ -13,7 +13,8 @@ Account read_account(int index);
 // the notifier's window thread), within the keyring wait of the timing record, and never asking the user to unlock
 // the keyring (an OAuth2 account's password is not looked up: it signs in with a token). -1 when the keyring did
 // not give the password, its answer in *keyring: the account cannot be checked this time, and the next check asks
-// again.
+// again. An OAuth2 account goes where its source says its mail is (place_account): -1 with its line written,
+// *keyring left alone, when the source cannot say.
 int read_account(int index, Account& account, SecretResult* keyring = nullptr);
 
 // The error line for a keyring that did not give account index's password (or refresh token), in the mail

@@ -9,6 +9,7 @@
 #include "mail/mail_check.h"
 #include "mail/header_text.h"
 #include "mail/pop3/known_hits.h"
+#include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
 #include "notifier/announcements.h"
 #include "notifier/tray_status.h"
@@ -59,13 +60,14 @@ void clear_flags(int count) {
     }
 }
 
-void announce_new_mail(int i, int count, const CheckIds& ids) {
+void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
+    const int i = account.index;
     if (settings_get(Key::Notify, i) == "0") {
         return; // the user wants the lamp and the buzzer only
     }
     Announcement a;
     a.account = i;
-    a.label = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
+    a.label = account_label(account.user, account.server); // where the check read it: an online account's own
     a.count = count;
     for (const std::string& block : ids.newest_headers) {
         MessageSummary s = summarize_headers(block);
@@ -74,9 +76,18 @@ void announce_new_mail(int i, int count, const CheckIds& ids) {
     announce(std::move(a));
 }
 
+// An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts (OAuthSource
+// 2) names its server and user itself.
 bool account_ready(int i) {
-    return settings_number(Key::Switch, i) == 1 && ini_check_key(Key::ServerName, i) == 0 &&
-           ini_check_key(Key::ID, i) == 0 && ini_check_key(Key::Password, i) == 0;
+    if (settings_number(Key::Switch, i) != 1) {
+        return false;
+    }
+    const bool oauth = oauth_account(i);
+    if (oauth && settings_number(Key::OAuthSource, i) == 2) {
+        return true;
+    }
+    return ini_check_key(Key::ServerName, i) == 0 && ini_check_key(Key::ID, i) == 0 &&
+           (oauth || ini_check_key(Key::Password, i) == 0);
 }
 
 // What an account's remembered LED state was learned from: another server, user, protocol or folder is another
@@ -135,7 +146,7 @@ void check_account(int i) {
         write_state_logf(
             "Email arrival of the mail confirmation --> Status:  There is email arrival of the mail[No.%d]", i);
         g_lamp.notified[i] = 0;
-        announce_new_mail(i, n, ids);
+        announce_new_mail(account, n, ids);
     } else {
         write_state_logf("Email arrival of the mail confirmation --> Status:  There is email arrival of the mail, "
                          "and it is a new what's-his-name[No.%d]",

@@ -2,6 +2,7 @@
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
+#include "notifier/oauth/online_token_source.h"
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
@@ -43,6 +44,7 @@ int main(int argc, char* argv[]) {
     // Accounts signed in with the browser get their access tokens refreshed here; the refresh waits in a Qt event
     // loop, which needs the application object, in the check as in the notifier.
     install_browser_token_source();
+    install_online_token_source(); // the desktop's online accounts, over the session bus
     if (line.option == "--check") {
         QCoreApplication core(argc, argv);
         return run_check(stdout);

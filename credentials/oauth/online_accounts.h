@@ -17,6 +17,11 @@ struct OnlineMailAccount {
     std::string imap_host; // the Mail interface's ImapHost; may carry ":port"
     std::string imap_user; // the Mail interface's ImapUserName
     bool oauth2 = false;   // the account has the OAuth2Based interface
+    // Added after the first fields, which the option program's list builds on:
+    std::string email;             // the Mail interface's EmailAddress
+    bool imap_use_ssl = false;     // ImapUseSsl: TLS from the first byte (port 993 unless imap_host names one)
+    bool imap_use_tls = false;     // ImapUseTls: STARTTLS on the plain port
+    bool attention_needed = false; // AttentionNeeded: the desktop wants the credentials entered again
 };
 
 enum class OnlineStatus {
@@ -40,3 +45,17 @@ OnlineStatus online_mail_account(const std::string& id, OnlineMailAccount& accou
 // says. The caller wipes token after use.
 OnlineStatus online_access_token(const std::string& id, std::string& token, int& expires_in_s, int wait_ms,
                                  std::string* error = nullptr);
+
+// Limits on what the bus may hand over: the service's strings are not ours to trust. An account whose Id, IMAP
+// host or user is longer, or holds a control byte or a space, is left out of the list; the names shown are cut.
+inline constexpr std::size_t kOnlineIdMax = 64; // the OnlineAccount setting's size
+inline constexpr std::size_t kOnlineFieldMax = 255;
+inline constexpr std::size_t kOnlineTokenMax = 8192; // what the SASL mechanisms take (mail/sasl/oauth_sasl.h)
+
+// Whether text from the bus can serve as an Id, a host or a user: 1 to max bytes, none of them a space or a control
+// byte; pure.
+bool online_field_usable(const std::string& text, std::size_t max);
+
+// Text from the bus made fit to be shown and logged: control bytes become '?', and it is cut to at most max bytes
+// without splitting a UTF-8 sequence; pure.
+std::string online_display_text(const std::string& text, std::size_t max);

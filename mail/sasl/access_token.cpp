@@ -21,6 +21,7 @@ constexpr int kSourceCommand = 3;
 
 std::mutex g_mutex;
 std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot stays empty
+std::array<AccountPlace, 3> g_places; // the same
 std::array<std::atomic<bool>, kAccountCount> g_renew{};
 
 int command_token(int index, std::string& token) {
@@ -43,6 +44,27 @@ void set_token_source(int source, TokenSource fn) {
     }
     std::lock_guard lock(g_mutex);
     g_sources[static_cast<std::size_t>(source - 1)] = std::move(fn);
+}
+
+void set_account_place(int source, AccountPlace fn) {
+    if (source != kSourceBrowser && source != kSourceOnlineAccounts) {
+        return;
+    }
+    std::lock_guard lock(g_mutex);
+    g_places[static_cast<std::size_t>(source - 1)] = std::move(fn);
+}
+
+int place_account(Account& account) {
+    if (account.credential.kind != CredentialKind::oauth2 || account.index < 0 || account.index >= kAccountCount) {
+        return 0;
+    }
+    const int source = settings_number(Key::OAuthSource, account.index);
+    AccountPlace fn;
+    if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
+        std::lock_guard lock(g_mutex);
+        fn = g_places[static_cast<std::size_t>(source - 1)];
+    }
+    return fn ? fn(account) : 0;
 }
 
 bool oauth_account(int index) {

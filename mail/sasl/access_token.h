@@ -28,6 +28,18 @@ int access_token(int index, std::string& token);
 // Asks for a renewed token at the next access_token call: the server refused the last one.
 void ask_token_renewal(int index);
 
+// Where an account reads its mail when its source knows better than ServerName and ID: an online account (source 2)
+// gives its IMAP host and user. The hook fills in the account's server, user, protocol and, where the account's own
+// Security is not set, its security. 0, or -1 with its line written.
+using AccountPlace = std::function<int(Account& account)>;
+
+// Plugs in the place of OAuthSource 1 or 2 (an empty function takes it out again).
+void set_account_place(int source, AccountPlace fn);
+
+// An OAuth2 account moved to where its source says its mail is; others, and sources without a place, are left as
+// they are. 0, or -1 with its line written.
+int place_account(Account& account);
+
 // An OAuth2 account's credential filled with its source's token (other accounts are left as they are). 0, or -1
 // with its line written.
 int sign_account(Account& account);

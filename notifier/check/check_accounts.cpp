@@ -9,6 +9,7 @@
 #include "mail/net/server_name.h"
 #include "mail/net/tls_link.h"
 #include "mail/net/tls_settings.h"
+#include "mail/sasl/access_token.h"
 #include "notifier/check/provider_hints.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
@@ -180,10 +181,12 @@ bool start_tls(CheckReport& report, const std::string& topic, MailConnection& co
     return true;
 }
 
-// The name lookup, the connection and TLS; the connection is closed again before the real check.
-bool reach_server(CheckReport& report, const std::string& topic, const MailProtocol& protocol, int index) {
-    const std::string server = settings_get(Key::ServerName, index);
-    const MailSecurity security = mail_security(settings_get(Key::Security, index).c_str());
+// The name lookup, the connection and TLS to where the account reads its mail; the connection is closed again
+// before the real check.
+bool reach_server(CheckReport& report, const std::string& topic, const MailProtocol& protocol, const Account& account) {
+    const std::string& server = account.server;
+    const MailSecurity security = account.security;
+    const int index = account.index;
     if (security == MailSecurity::unknown) {
         report.fail(topic, "the Security setting is neither 0, 1 nor 2: choose one (kd5lite_op, 连接 tab)");
         return false;
@@ -200,6 +203,11 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
     }
     report.ok(topic, "TCP connection to " + connection.host());
     return start_tls(report, topic, connection, protocol, security, index, errors);
+}
+
+// An OAuth2 account whose token comes from the desktop's online accounts, which also say where its mail is.
+bool online_source(int index) {
+    return settings_number(Key::Auth, index) == 1 && settings_number(Key::OAuthSource, index) == 2;
 }
 
 // What the provider of the account's address wants instead of the mailbox password, from the provider table.
@@ -223,6 +231,9 @@ std::string secret_hint(int index) {
 // the provider wants instead of the web password when it is known; the log line itself numbers the account from 0
 // and is left out. Anything else keeps its log line, for the README's table.
 std::string explain_failure(const std::string& line, int index) {
+    if (online_source(index) && line.find("refused the OAuth2 token") != std::string::npos) {
+        return line + ": sign in there again (the desktop's Settings → Online Accounts)";
+    }
     if (line.find("sign in again") != std::string::npos || line.find("not signed in") != std::string::npos ||
         line.find("refused the OAuth2 token") != std::string::npos) {
         return line + ": sign in again (kd5lite_op, 连接 tab, 登录…)";
@@ -283,7 +294,11 @@ bool run_account_check(CheckReport& report, const std::string& topic, const Mail
 // as the watcher makes one; a failure here has been reported by the check before.
 void report_push(CheckReport& report, const std::string& topic, int index) {
     CapturedErrors errors;
-    ImapSession session(read_account(index));
+    Account account;
+    if (read_account(index, account) != 0 || sign_account(account) != 0) {
+        return;
+    }
+    ImapSession session(std::move(account));
     if (session.open() != ImapSession::Result::ok) {
         return;
     }
@@ -376,8 +391,42 @@ bool check_refresh_token(CheckReport& report, const std::string& topic, int inde
     }
 }
 
+// A source's error line as the report gives it: the topic names the account already.
+std::string without_account_number(const std::string& line) {
+    return line.substr(0, line.rfind("[no."));
+}
+
+// An online account: whether the desktop has it and gives a token, and where its mail is read. Each failure is the
+// source's own error line, which says where to mend it.
+bool check_online_account(CheckReport& report, const std::string& topic, Account& account) {
+    CapturedErrors errors;
+    if (place_account(account) != 0) {
+        report.fail(topic, without_account_number(errors.last()));
+        return false;
+    }
+    report.ok(topic, "online account " + settings_get(Key::OnlineAccount, account.index) + ": IMAP " + account.server +
+                         " as " + account.user);
+    std::string token;
+    const int rc = access_token(account.index, token);
+    wipe_secret(token);
+    if (rc != 0) {
+        report.fail(topic, without_account_number(errors.last()));
+        return false;
+    }
+    report.ok(topic, "the online account gives an access token");
+    return true;
+}
+
 void check_account(CheckReport& report, int index) {
     const std::string topic = topic_of(index);
+    Account account = read_account(index);
+    if (online_source(index)) {
+        if (check_online_account(report, topic, account) && reach_server(report, topic, kImap, account) &&
+            run_account_check(report, topic, kImap, index)) {
+            report_push(report, topic, index);
+        }
+        return;
+    }
     const Key needed[] = {Key::ServerName, Key::ID};
     for (Key k : needed) {
         if (settings_get(k, index).empty()) {
@@ -398,7 +447,7 @@ void check_account(CheckReport& report, int index) {
         report.fail(topic, "the account's Protocol key is neither 0 (POP3) nor 1 (IMAP)");
         return;
     }
-    if (reach_server(report, topic, *protocol, index) && run_account_check(report, topic, *protocol, index) &&
+    if (reach_server(report, topic, *protocol, account) && run_account_check(report, topic, *protocol, index) &&
         protocol == &kImap) {
         report_push(report, topic, index);
     }

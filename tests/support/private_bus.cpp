@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -59,6 +61,22 @@ int run(const std::vector<std::string>& argv, const std::string& output) {
     return WEXITSTATUS(status);
 }
 
+// The daemon binds its socket before it listens on it: a client that comes in between is refused.
+bool accepts_connections(const std::string& socket_path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket_path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    socket_path.copy(address.sun_path, socket_path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool accepted = fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return accepted;
+}
+
 } // namespace
 
 PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
@@ -77,7 +95,7 @@ PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
     pid_ = spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
-    if (pid_ > 0 && wait_until([&] { return access(socket.c_str(), F_OK) == 0; }, 20000)) {
+    if (pid_ > 0 && wait_until([&] { return accepts_connections(socket); }, 20000)) {
         address_ = address;
         setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
     }
