@@ -110,7 +110,7 @@ struct Setup {
     // Server logins tried (good or refused) in Dovecot's log.
     int logins() const {
         const std::string log = dovecot->log();
-        return count_of(log, "imap-login: Login: ") + count_of(log, "auth failed");
+        return count_of(log, "Login: user=") + count_of(log, "auth failed");
     }
 
     TempCorvo dir;
