@@ -300,8 +300,8 @@ TEST_F(PushWatcher, ServerThatDropsEveryIdleAtOnceIsTriedEverMoreRarely) {
 
 // An OAuth2 account's watcher: a token the server refuses brings a renewed one for the next connection, which
 // reaches IDLE; a source that gives no token (a revoked sign-in) brings no connection at all, however often the
-// backoff lets the watcher ask again. Catches a watcher that tries the refused token again, one that logs in in
-// a loop, and one that connects without a token.
+// backoff lets the watcher ask again; Security 0 brings no watcher. Catches a watcher that tries the refused token
+// again, one that logs in in a loop, one that connects without a token, and a token asked for to go out in clear.
 TEST_F(PushWatcher, OAuth2TokensAreRenewedAfterARefusalAndNeverReplacedByNothing) {
     ImapScript script;
     script.tls = ImapTls::implicit;
@@ -330,7 +330,17 @@ TEST_F(PushWatcher, OAuth2TokensAreRenewedAfterARefusalAndNeverReplacedByNothing
     push_start({read_account(0)});
     EXPECT_TRUE(wait_until([&] { return asked >= 4; }, kPatience));
     push_stop();
+    EXPECT_EQ(server_->connections(), connections) << diagnosis();
+
+    // In clear no token is asked for and no watcher stays: the checks say why at every pass.
+    settings_set(Key::Security, "0", 0);
+    const int ended = occurrences(state_log(), "push --> The end[No.0]");
+    asked = 0;
+    push_start({read_account(0)});
+    EXPECT_TRUE(wait_until([&] { return occurrences(state_log(), "push --> The end[No.0]") > ended; }, kPatience));
+    push_stop();
     set_token_source(1, {});
+    EXPECT_EQ(asked, 0);
     EXPECT_EQ(server_->connections(), connections) << diagnosis();
 }
 
