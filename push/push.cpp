@@ -5,7 +5,6 @@
 #include "mail/imap/imap_session.h"
 #include "mail/net/cancel_signal.h"
 #include "mail/sasl/access_token.h"
-#include "mail/sasl/token_rejection.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/network_watch.h"
@@ -172,8 +171,17 @@ void watch_account(Watcher& w) {
     const int index = w.account.index;
     std::optional<ImapSession> session;
     int backoff = t.idle_backoff_first_ms;
+    const bool oauth2 = w.account.credential.kind == CredentialKind::oauth2;
+    if (oauth2 && w.account.security == MailSecurity::plain) {
+        // No token goes out in clear: the pass's check says so at every pass, and nothing is asked of the source.
+        write_state_logf("Email arrival of the mail push --> The end[No.%d]", index);
+        return;
+    }
     while (!w.stopping()) {
-        // Each connection of an OAuth2 account signs in with the token of the moment: the last may have expired.
+        // Each connection of an OAuth2 account signs in with the token of the moment: the last may have expired,
+        // and a server may end the connection when it does (as Microsoft's does). A source that cannot give one
+        // (a revoked sign-in, a failing token command) is asked again only after the backoff, which keeps growing:
+        // neither the provider nor the server is asked more than once per wait.
         Account signed_in = w.account;
         if (sign_account(signed_in) != 0) {
             pause_before_retry(w, backoff);
@@ -183,7 +191,8 @@ void watch_account(Watcher& w) {
         session.emplace(std::move(signed_in));
         session->set_cancel(w.signal.fd());
         Opened opened = open_idle(*session);
-        if (opened == Opened::failed && take_token_rejected(index)) {
+        // The session's own word, not the account's shared note, which a check running meanwhile may take.
+        if (opened == Opened::failed && session->token_refused()) {
             ask_token_renewal(index); // the next connection, after the wait, with a renewed token
         }
         if (w.stopping()) {

@@ -435,6 +435,7 @@ ImapSession::Result ImapSession::login_oauth() {
             return fail(kLogin, kBroken, EPROTO);
         }
         if (r.keyword != "OK") {
+            token_refused_ = true;
             note_token_rejected(index_);
             write_error_logf("check mail ---> The IMAP server refused the OAuth2 token (%s %s)[no.%d error: %d]",
                              oauth_mechanism_name(mechanism), challenge.status.empty() ? "-" : challenge.status.c_str(),
@@ -490,6 +491,7 @@ ImapSession::Result ImapSession::login() {
 }
 
 ImapSession::Result ImapSession::open() {
+    token_refused_ = false;
     const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
         write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL);

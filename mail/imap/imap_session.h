@@ -73,6 +73,8 @@ public:
     // Whether the server named the capability (upper case, e.g. "IDLE").
     bool offers(std::string_view capability) const;
     bool is_open() const { return connection_.is_open(); }
+    // Whether the last open() ended because the server refused the OAuth2 token: a renewed one may be let in.
+    bool token_refused() const { return token_refused_; }
 
     // Reads the stop request between two responses (check_stop_due of the mail check), at most as often as it says.
     void watch_stop(bool (*due)()) { stop_due_ = due; }
@@ -128,6 +130,7 @@ private:
     ImapParser parser_{kHeaderLimit};
     std::vector<std::string> capabilities_;
     bool utf8_ = false; // UTF8=ACCEPT enabled (RFC 6855): names go as UTF-8
+    bool token_refused_ = false;
     int tag_number_ = 0;
     std::string idle_tag_;
     bool (*stop_due_)() = nullptr;

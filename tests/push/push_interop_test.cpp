@@ -4,6 +4,7 @@
 // the monitor, a stop closes the connection), and the stories of a watcher's life that no single server makes.
 
 #include "mail/account_settings.h"
+#include "mail/sasl/access_token.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
 #include "push/route_check.h"
@@ -15,6 +16,7 @@
 #include "tools/pop3server/pop3_message.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -294,6 +296,52 @@ TEST_F(PushWatcher, ServerThatDropsEveryIdleAtOnceIsTriedEverMoreRarely) {
     // The waits between the 2nd and the 6th connection are at least 80 + 160 + 320 + 640 ms; a backoff that went
     // back to 40 ms after each IDLE would have made them in a fraction of that. (A lower bound: load only adds.)
     EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(1200));
+}
+
+// An OAuth2 account's watcher: a token the server refuses brings a renewed one for the next connection, which
+// reaches IDLE; a source that gives no token (a revoked sign-in) brings no connection at all, however often the
+// backoff lets the watcher ask again; Security 0 brings no watcher. Catches a watcher that tries the refused token
+// again, one that logs in in a loop, one that connects without a token, and a token asked for to go out in clear.
+TEST_F(PushWatcher, OAuth2TokensAreRenewedAfterARefusalAndNeverReplacedByNothing) {
+    ImapScript script;
+    script.tls = ImapTls::implicit;
+    script.capabilities = "IMAP4rev1 AUTH=OAUTHBEARER IDLE";
+    serve(script, "2");
+    settings_set(Key::Auth, "1", 0);
+    settings_set(Key::OAuthSource, "1", 0);
+    std::atomic<int> asked{0};
+    std::atomic<int> renewals{0};
+    std::atomic<bool> revoked{false};
+    set_token_source(1, [&](int, bool renew, std::string& token) {
+        ++asked;
+        renewals += renew ? 1 : 0;
+        token = renew ? "secret" : "at-stale"; // the mailbox's password is the token the server takes
+        return revoked ? -1 : 0;
+    });
+    ASSERT_TRUE(watch_until_idle()) << diagnosis();
+    EXPECT_EQ(count_commands(server_->commands(), " AUTHENTICATE OAUTHBEARER"), 2) << diagnosis();
+    EXPECT_EQ(renewals, 1);
+    EXPECT_EQ(occurrences(dir_.read("err07.log"), "refused the OAuth2 token (OAUTHBEARER invalid_token)"), 1);
+
+    push_stop();
+    revoked = true;
+    const int connections = server_->connections();
+    asked = 0;
+    push_start({read_account(0)});
+    EXPECT_TRUE(wait_until([&] { return asked >= 4; }, kPatience));
+    push_stop();
+    EXPECT_EQ(server_->connections(), connections) << diagnosis();
+
+    // In clear no token is asked for and no watcher stays: the checks say why at every pass.
+    settings_set(Key::Security, "0", 0);
+    const int ended = occurrences(state_log(), "push --> The end[No.0]");
+    asked = 0;
+    push_start({read_account(0)});
+    EXPECT_TRUE(wait_until([&] { return occurrences(state_log(), "push --> The end[No.0]") > ended; }, kPatience));
+    push_stop();
+    set_token_source(1, {});
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(server_->connections(), connections) << diagnosis();
 }
 
 // Only a change of a connection's own address or route drops it.

@@ -99,6 +99,8 @@ private:
     std::string respond(Session& s, const std::string& tag, const ImapResponse& parsed);
     std::string login(Session& s, const std::string& user, const std::string& password);
     std::string authenticate(Session& s, const std::string& tag, const std::string& initial);
+    std::string authenticate_oauth(Session& s, const std::string& tag, const std::string& mechanism,
+                                   const std::string& initial);
     std::string fetch(Session& s, const std::string& set, bool peek);
     bool idle(Session& s, const std::string& tag);
     bool answer(Session& s, const std::string& event, const std::string& text);

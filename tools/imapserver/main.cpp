@@ -24,6 +24,8 @@ Serves IMAP folders until SIGINT or SIGTERM. The first line on standard output i
   --transcript FILE      append every command received to FILE
   --greeting TEXT        greeting line instead of the usual one
   --capability TEXT      what CAPABILITY names (default "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE")
+                         AUTH=OAUTHBEARER and AUTH=XOAUTH2 take the account's PASSWORD as the one good token,
+                         after the empty continuation unless SASL-IR is named too
   --clear-capability TEXT  what CAPABILITY names before TLS, when not the same
   --idle-text TEXT       the continuation that answers IDLE (default "+ idling")
   --idle-poll MS         changes reach a client in IDLE only MS milliseconds after they happen
