@@ -96,7 +96,9 @@ std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>&
     std::string tip = "corvo KD5 lite";
     for (std::size_t i = 0; i < labels.size(); ++i) {
         if (!labels[i].empty()) {
-            tip += "\n" + std::string(kLampNames[i]) + " " + labels[i] + "：" + account_line(status.accounts[i]);
+            // Appended piece by piece: GCC 12 warns (-Wrestrict) on the chain of temporaries in a Release build.
+            tip.append("\n").append(kLampNames[i]).append(" ").append(labels[i]).append("：");
+            tip += account_line(status.accounts[i]);
         }
     }
     if (!status.monitoring) {
