@@ -176,7 +176,8 @@ void refreshes_per_hour() {
     const int hours = 3;
     Setup s(3600 * scale);
     tool_write("IntervalTimer", "1");
-    refresh_token_save(0, s.provider.issue("alice").refresh_token);
+    TokenSave saved;
+    refresh_token_save(0, s.provider.issue("alice").refresh_token, saved);
     s.start_notifier("0.01");
     const long before = s.provider.stats()["refresh_token"];
     tool_write("Request", "1");
@@ -195,7 +196,8 @@ void revoked_sign_in() {
     const double scale = 0.02;
     Setup s(3600 * scale);
     tool_write("IntervalTimer", "1");
-    refresh_token_save(0, s.provider.issue("alice").refresh_token);
+    TokenSave saved;
+    refresh_token_save(0, s.provider.issue("alice").refresh_token, saved);
     s.start_notifier("0.02");
     tool_write("Request", "1");
     wait_until([&] { return count_of(log_text(s.dir, "log"), "push --> A start[No.0]") >= 1; }, kLong);

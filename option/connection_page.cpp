@@ -4,6 +4,7 @@
 #include "credentials/oauth/online_accounts.h"
 #include "gui/byte_limit.h"
 #include "gui/desktop.h"
+#include "gui/message_box.h"
 #include "option/address_fill.h"
 #include "option/fingerprint_edit.h"
 #include "option/list_entry.h"
@@ -295,6 +296,10 @@ void CConnectionPage::sign_in(int i) {
     }
     signing_in_ = false;
     row.note->setText(text(result.text));
+    if (result.kept_in_file && !told_kept_in_file_) {
+        told_kept_in_file_ = true;
+        MessageBox::question(this, "kd5lite_op", token_kept_in_file_text(result.keyring).c_str(), QMessageBox::Ok);
+    }
     for (int a = 0; a < kAccountCount; ++a) {
         update_controls(a);
     }

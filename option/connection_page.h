@@ -81,5 +81,6 @@ private:
     ConnectionRow rows_[kAccountCount];
     int shown_ = 0;
     bool signing_in_ = false;
+    bool told_kept_in_file_ = false; // a refresh token kept in the file is said once, in a box
     bool listed_ = false; // the online accounts were asked for once; a hung service then costs one wait only
 };

@@ -25,7 +25,7 @@ SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& 
     if (!oauth_endpoints(settings_get(Key::OAuthProvider, index), settings_get(Key::Protocol, index) == "1",
                          settings_get(Key::AuthUrl, index), settings_get(Key::TokenUrl, index),
                          settings_get(Key::Scope, index), settings_get(Key::ClientId, index), endpoints, &why)) {
-        return {false, "未登录: " + why, false};
+        return {false, "未登录: " + why};
     }
     TokenGrant grant = sign_in_with_browser(endpoints, user, open_browser, timeout_ms);
     SignInResult result;
@@ -37,10 +37,7 @@ SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& 
     } else if (refresh_token_save(index, grant.refresh_token, save) != 0) {
         result.text = "未登录: the settings file could not be written";
     } else {
-        result = {true, "已登录 " + user, !save.in_keyring};
-        if (result.kept_in_file) {
-            result.text += "\n" + token_kept_in_file_text(save.keyring);
-        }
+        result = {true, "已登录 " + user, !save.in_keyring, save.keyring};
     }
     wipe_secret(grant.access_token);
     wipe_secret(grant.refresh_token);

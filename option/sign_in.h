@@ -11,15 +11,16 @@ class QUrl;
 // The option program's 登录… for an account signed in with the browser (OAuthSource 1): the provider's endpoints
 // from the account's settings, the sign-in in the browser, and the refresh token kept where the notifier finds it
 // (the desktop keyring where one takes it, else the settings file: refresh_token.h). The result in words for the
-// page: "已登录 user" or what went wrong; a token that went to the file adds a second line that says so and why,
-// as the setup program says it of passwords. open_browser is QDesktopServices::openUrl in the program; a test
+// page: "已登录 user" or what went wrong. A token that went to the file is kept_in_file, with the keyring's answer:
+// the page says so once in a box, as the setup program says it of passwords. open_browser is QDesktopServices::openUrl in the program; a test
 // stands in for the browser.
 struct SignInResult {
     bool signed_in = false;
     std::string text;
     bool kept_in_file = false; // the token is in the settings file, scrambled: no keyring took it
+    SecretResult keyring = SecretResult::ok; // why not, when kept_in_file
 };
 SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& open_browser, int timeout_ms);
 
-// The second line of a sign-in whose token went to the file, with the keyring's answer as the reason.
+// What the page says of a sign-in whose token went to the file, with the keyring's answer as the reason.
 std::string token_kept_in_file_text(SecretResult keyring);

@@ -2,8 +2,10 @@
 // The 连接 tab's sign-in controls: which ones a choice shows and enables, what Apply writes, 按地址填写, 登录…
 // against the tests' OAuth2 provider, and the online accounts list without the desktop's service.
 #include "gui/desktop.h"
+#include "gui/message_box.h"
 #include "option/connection_page.h"
 #include "option/list_entry.h"
+#include "option/sign_in.h"
 #include "platform/timing.h"
 #include "settings/refresh_token.h"
 #include "settings/settings_access.h"
@@ -229,6 +231,9 @@ TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
             browser = std::thread([&provider, url] { follow_sign_in(provider, url); });
         });
     });
+    // No keyring here: the token goes to the file, which a box says once.
+    MessageBox::set_next_answer(QMessageBox::Ok);
+    const int boxes = MessageBox::asked();
     click(&page, "sign_in2");
     if (browser.joinable()) {
         browser.join();
@@ -240,8 +245,10 @@ TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
     EXPECT_EQ(note(page, 1), QString::fromUtf8("已登录 alice@example.com"));
     EXPECT_TRUE(control<QWidget>(page, "sign_in", 1)->isEnabled());
     std::string kept;
-    ASSERT_EQ(refresh_token_load(1, kept), 0);
+    ASSERT_EQ(refresh_token_load(1, kept, SecretUnlock::never, 20000), 0);
     EXPECT_TRUE(kept.starts_with("rt-")) << kept;
+    EXPECT_EQ(MessageBox::asked(), boxes + 1);
+    EXPECT_EQ(MessageBox::last_text().toStdString(), token_kept_in_file_text(SecretResult::no_service));
 
     pick(choice(page, "provider", 1), 1);
     EXPECT_EQ(control<QLineEdit>(page, "server", 1)->text(), "outlook.office365.com:993");
