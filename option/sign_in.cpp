@@ -3,17 +3,12 @@
 
 #include "credentials/oauth/oauth_flow.h"
 #include "platform/secret.h"
+#include "settings/account_secret.h"
 #include "settings/refresh_token.h"
 #include "settings/settings_access.h"
 
 std::string token_kept_in_file_text(SecretResult keyring) {
-    const char* why = "没有运行中的密钥环服务（Secret Service）";
-    switch (keyring) {
-    case SecretResult::locked: why = "密钥环已锁定"; break;
-    case SecretResult::timed_out: why = "密钥环没有响应"; break;
-    case SecretResult::failed: why = "密钥环拒绝了保存"; break;
-    default: break;
-    }
+    const char* why = keyring_refusal_words(keyring);
     return std::string("刷新令牌以加扰形式保存在设置文件中，没有保存到桌面密钥环：") + why +
            "。读取设置文件的人可以还原加扰。密钥环可用后再登录一次，令牌就会移入密钥环。";
 }

@@ -151,3 +151,12 @@ SecretResult refile_account_secrets(int index, const SecretKey& before) {
     }
     return result;
 }
+
+const char* keyring_refusal_words(SecretResult result) {
+    switch (result) {
+    case SecretResult::locked: return "密钥环已锁定";
+    case SecretResult::timed_out: return "密钥环没有响应";
+    case SecretResult::failed: return "密钥环拒绝了保存";
+    default: return "没有运行中的密钥环服务（Secret Service）";
+    }
+}

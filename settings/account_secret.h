@@ -53,3 +53,6 @@ int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
 // account's section and stays. ok when there was nothing to move; else the keyring's answer, and what could not be
 // read stays where it was.
 SecretResult refile_account_secrets(int index, const SecretKey& before);
+
+// Why the keyring did not take a secret, in the words of the tools' message boxes ("密钥环已锁定", ...).
+const char* keyring_refusal_words(SecretResult result);

@@ -58,6 +58,13 @@ int write_keyring_keys(int index) {
     return rc;
 }
 
+// The scrambled token and its position lists as the file has them. -1 when the file cannot be read.
+int read_kept_pair(int index, std::string& scrambled, std::string& lists) {
+    char section[64];
+    section_of(index, section);
+    return ini_get_text(section, kTokenKey, scrambled) != 0 || ini_get_text(section, kListKey, lists) != 0 ? -1 : 0;
+}
+
 } // namespace
 
 int refresh_token_file_save(int index, std::string_view token) {
@@ -82,11 +89,9 @@ int refresh_token_file_load(int index, std::string& token) {
     if (!valid(index)) {
         return -1;
     }
-    char section[64];
-    section_of(index, section);
     std::string scrambled;
     std::string lists;
-    if (ini_get_text(section, kTokenKey, scrambled) != 0 || ini_get_text(section, kListKey, lists) != 0) {
+    if (read_kept_pair(index, scrambled, lists) != 0) {
         return -1;
     }
     if (scrambled.size() != lists.size()) {
@@ -109,11 +114,9 @@ int refresh_token_forget_file(int index) {
     if (!valid(index)) {
         return -1;
     }
-    char section[64];
-    section_of(index, section);
     std::string scrambled;
     std::string lists;
-    if (ini_get_text(section, kTokenKey, scrambled) != 0 || ini_get_text(section, kListKey, lists) != 0) {
+    if (read_kept_pair(index, scrambled, lists) != 0) {
         return -1;
     }
     // Files that never held a token get no empty keys from this.

@@ -5,6 +5,7 @@
 #include "gui/byte_limit.h"
 #include "gui/message_box.h"
 #include "platform/secret.h"
+#include "settings/account_secret.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -96,13 +97,7 @@ void CAccountsPage::apply() {
 }
 
 std::string CAccountsPage::kept_in_file_message(SecretResult keyring) {
-    const char* why = "没有运行中的密钥环服务（Secret Service）";
-    switch (keyring) {
-    case SecretResult::locked: why = "密钥环已锁定"; break;
-    case SecretResult::timed_out: why = "密钥环没有响应"; break;
-    case SecretResult::failed: why = "密钥环拒绝了保存"; break;
-    default: break;
-    }
+    const char* why = keyring_refusal_words(keyring);
     return std::string("密码以加扰形式保存在设置文件中，没有保存到桌面密钥环：") + why +
            "。\n读取设置文件的人可以还原加扰。密钥环可用后再按一次“应　用”，密码就会移入密钥环。";
 }

@@ -2,6 +2,7 @@
 #include "tests/support/online_accounts_mock.h"
 
 #include "tests/support/lampsim_handle.h"
+#include "tests/support/private_bus.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -13,32 +14,10 @@
 
 namespace {
 
-// python3-dbusmock is a Debian package: its module is in the system's Python, whatever python3 is first on PATH.
-constexpr char kPython[] = "/usr/bin/python3";
 
-pid_t spawn(const std::vector<std::string>& argv, const std::string& output) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 bool run(const std::vector<std::string>& argv, const std::string& output) {
-    pid_t pid = spawn(argv, output);
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run_process(argv, output, true) == 0;
 }
 
 std::string read_file(const std::string& path) {
@@ -51,9 +30,9 @@ std::string read_file(const std::string& path) {
 } // namespace
 
 OnlineAccountsMock::OnlineAccountsMock(const std::string& dir) : dir_(dir) {
-    pid_ = spawn({kPython, "-m", "dbusmock", "--template", KD5_ONLINE_ACCOUNTS_TEMPLATE, "--logfile",
+    pid_ = spawn_process({kSystemPython, "-m", "dbusmock", "--template", KD5_ONLINE_ACCOUNTS_TEMPLATE, "--logfile",
                   dir_ + "/online-accounts.log"},
-                 dir_ + "/online-accounts.out");
+                 dir_ + "/online-accounts.out", true);
 }
 
 OnlineAccountsMock::~OnlineAccountsMock() {

@@ -16,27 +16,7 @@
 
 namespace {
 
-// python3-dbusmock is a Debian package: its module is in the system's Python, whatever python3 is first on PATH.
-constexpr char kPython[] = "/usr/bin/python3";
 
-pid_t spawn(const std::vector<std::string>& argv, const std::string& output) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 void end(pid_t pid) {
     if (pid > 0) {
@@ -52,14 +32,6 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
-int run(const std::vector<std::string>& argv, const std::string& output) {
-    pid_t pid = spawn(argv, output);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
 
 // The daemon binds its socket before it listens on it: a client that comes in between is refused.
 bool accepts_connections(const std::string& socket_path) {
@@ -79,6 +51,34 @@ bool accepts_connections(const std::string& socket_path) {
 
 } // namespace
 
+pid_t spawn_process(const std::vector<std::string>& argv, const std::string& output, bool append) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(output.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC) | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int run_process(const std::vector<std::string>& argv, const std::string& output, bool append) {
+    pid_t pid = spawn_process(argv, output, append);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
 PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
     if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         old_address_ = old;
@@ -94,7 +94,7 @@ PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
                           << "</listen><auth>EXTERNAL</auth>"
                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    pid_ = spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
+    pid_ = spawn_process({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
     if (pid_ > 0 && wait_until([&] { return accepts_connections(socket); }, 20000)) {
         address_ = address;
         setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
@@ -111,7 +111,7 @@ PrivateSessionBus::~PrivateSessionBus() {
 }
 
 NotificationServerMock::NotificationServerMock(const std::string& dir) : log_path_(dir + "/notifications.log") {
-    pid_ = spawn({kPython, "-m", "dbusmock", "--template", "notification_daemon", "--logfile", log_path_},
+    pid_ = spawn_process({kSystemPython, "-m", "dbusmock", "--template", "notification_daemon", "--logfile", log_path_},
                  dir + "/notification-server.out");
 }
 
@@ -123,7 +123,7 @@ bool NotificationServerMock::wait_ready(int timeout_ms) {
     const std::string out = log_path_ + ".probe";
     return wait_until(
         [&] {
-            return run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+            return run_process({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
                         "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.Notifications"},
                        out) == 0;
         },
@@ -140,5 +140,5 @@ bool NotificationServerMock::invoke_action(unsigned id, const std::string& actio
         "o = dbus.SessionBus().get_object('org.freedesktop.Notifications', '/org/freedesktop/Notifications')\n"
         "o.EmitSignal('org.freedesktop.Notifications', 'ActionInvoked', 'us',\n"
         "             [dbus.UInt32(int(sys.argv[1])), sys.argv[2]], dbus_interface='org.freedesktop.DBus.Mock')\n";
-    return run({kPython, "-c", script, std::to_string(id), action}, log_path_ + ".emit") == 0;
+    return run_process({kSystemPython, "-c", script, std::to_string(id), action}, log_path_ + ".emit") == 0;
 }

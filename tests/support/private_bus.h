@@ -3,6 +3,16 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
+
+// python3-dbusmock is a Debian package: its module is in the system's Python, whatever python3 is first on PATH.
+constexpr char kSystemPython[] = "/usr/bin/python3";
+
+// A helper process of the tests (a bus daemon, a mock service, a call to one): argv found on PATH, its standard
+// output and error into output, appended to what is there or in place of it.
+pid_t spawn_process(const std::vector<std::string>& argv, const std::string& output, bool append = false);
+// Runs argv to its end: its exit status, or -1 when it could not run or did not exit.
+int run_process(const std::vector<std::string>& argv, const std::string& output, bool append = false);
 
 // A D-Bus session bus of the test's own (dbus-daemon), so that no test touches the desktop's. While the object
 // lives DBUS_SESSION_BUS_ADDRESS names it; the daemon is ended with the object. A missing dbus-daemon is a failure
