@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/header_text.h"
 
+#include "platform/base64_digit.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -23,25 +25,6 @@ int hex_value(char c) {
     }
     if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
-    }
-    return -1;
-}
-
-int base64_value(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    if (c == '+') {
-        return 62;
-    }
-    if (c == '/') {
-        return 63;
     }
     return -1;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/sasl/oauth_sasl.h"
 
+#include "platform/base64_digit.h"
 #include "platform/secret.h"
 
 #include <cstdint>
@@ -10,19 +11,6 @@ namespace {
 constexpr std::size_t kTokenMax = 8192;
 constexpr std::size_t kChallengeTextMax = 64;
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int base64_value(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-}
 
 bool is_control(char c) {
     const auto u = static_cast<unsigned char>(c);
