@@ -3,8 +3,8 @@
 
 #include "demo/programs.h"
 #include "demo/schedule.h"
+#include "platform/local_time.h"
 #include "settings/keys.h"
-#include "settings/local_time.h"
 #include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"

@@ -2,9 +2,9 @@
 #include "logging/log.h"
 
 #include "platform/corvo_dir.h"
-#include "settings/local_time.h"
+#include "platform/local_time.h"
+#include "platform/text.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,9 +6,9 @@
 #include "platform/profile.h"
 #include "platform/profile_text.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 #include "settings/settings_lock.h"
-#include "settings/text.h"
 
 #include <algorithm>
 #include <atomic>

@@ -12,12 +12,12 @@
 #include "mail/sasl/access_token.h"
 #include "notifier/check/provider_hints.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
 #include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
