@@ -8,6 +8,7 @@
 #include "notifier/notifier_dlg.h"
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
+#include "settings/log_markers.h"
 #include "settings/settings_access.h"
 
 #include <QApplication>
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     setenv("CORVO_HOME", home.path().toLocal8Bit().constData(), 1);
+    connect_log_markers();
     Timing t;
     t.poll_ms = 3600000; // the pictures show no mailbox at work
     set_timing(t);
