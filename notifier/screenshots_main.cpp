@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Renders the tray for the README from sample settings, never the user's:
+// Renders the tray for the README and the user guide from sample settings, never the user's:
 //     kd5lite_shots [directory]        (default docs/screenshots)
 // tray.png: the icon as the panel shows it, monitoring off (grey), then red lit, then all lit; tray-menu.png: its
 // menu while monitoring runs with mail on the red account.
