@@ -9,6 +9,7 @@
 #include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
 #include "platform/timing.h"
+#include "settings/log_markers.h"
 #include "settings/settings_access.h"
 #include "tests/support/dovecot_server.h"
 
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/kd5-figures-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
     setenv("CORVO_HOME", dir.c_str(), 1); // the error log of the checks goes there
+    connect_log_markers();
     set_timing(Timing{});
     settings_set(Key::ErrorLog, "1");
     settings_set(Key::ID, "alice", 0);

@@ -145,7 +145,7 @@ bool oauth_endpoints(std::string_view provider, bool imap, std::string_view auth
     }
     if (out.client_id.empty()) {
         *why = "no client id: this build brings none for " + std::string(provider) +
-               ", so enter your own in ClientId (see the README)";
+               ", so enter your own in ClientId (see docs/user-guide.md)";
         return false;
     }
     return true;

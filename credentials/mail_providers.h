@@ -27,7 +27,7 @@ struct MailProvider {
 
 // The row for an address's domain (after its last "@", letters compared without case), or nullptr.
 const MailProvider* mail_provider_for(std::string_view address);
-// Every row, for the README and the tests.
+// Every row, for the user guide and the tests.
 const MailProvider* mail_providers(std::size_t* count);
 
 // An OAuth2 provider's endpoints and scopes. The presets google and microsoft; custom comes from the settings.

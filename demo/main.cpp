@@ -3,8 +3,9 @@
 
 #include "demo/programs.h"
 #include "demo/schedule.h"
+#include "platform/local_time.h"
 #include "settings/keys.h"
-#include "settings/local_time.h"
+#include "settings/log_markers.h"
 #include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -425,6 +426,7 @@ int main(int argc, char** argv) {
         g.lamp_log = g.dir + "/lamp.log";
     }
     setenv("CORVO_HOME", g.dir.c_str(), 1); // for this process's settings calls and every program it starts
+    connect_log_markers();
     bool display = has_display();
 
     say("demo: settings and logs in " + g.dir);

@@ -2,6 +2,7 @@
 #include "fuzz/mail_fuzz_env.h"
 
 #include "platform/timing.h"
+#include "settings/log_markers.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -30,6 +31,7 @@ ReplayServer* set_up() {
     }
     g_home = pattern;
     setenv("CORVO_HOME", pattern.c_str(), 1);
+    connect_log_markers();
     set_timing(fast_timing());
     auto* server = new ReplayServer;
     const std::string name = "127.0.0.1:" + std::to_string(server->port());

@@ -3,7 +3,7 @@
 // a fixed field, never inside a UTF-8 character.
 
 #include "fuzz/fuzz_check.h"
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 #include "gui/byte_limit.h"
 
 #include "platform/secret.h"
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <QLineEdit>
 

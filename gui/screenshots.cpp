@@ -3,6 +3,7 @@
 
 #include "gui/app_font.h"
 #include "gui/tab_window.h"
+#include "settings/log_markers.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,6 +57,7 @@ int screenshots_main(int argc, char** argv, const QString& prefix, const std::fu
         return 1;
     }
     setenv("CORVO_HOME", home.path().toLocal8Bit().constData(), 1);
+    connect_log_markers();
     write_samples();
 
     QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");

@@ -2,8 +2,8 @@
 #include "gui/service_state.h"
 
 #include "platform/notifier_lock.h"
+#include "platform/text.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <cstring>
 

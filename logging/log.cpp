@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logging/log.h"
 
+#include "logging/log_gate.h"
 #include "platform/corvo_dir.h"
-#include "settings/local_time.h"
-#include "settings/settings_access.h"
-#include "settings/text.h"
+#include "platform/local_time.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,11 +15,13 @@
 
 namespace {
 
-// One lock for every writer: a line is written whole, and a day's file is begun afresh only once. Recursive: the
-// settings file that a rotation reads and writes reports its own failures as error lines, from inside a writer.
-std::recursive_mutex g_log_mutex;
+// One lock for every writer: a line is written whole, and a day's file is begun afresh only once. A plain mutex
+// serves: what a writer calls under it cannot write a line. platform/ below writes none, the gate's calls hand
+// their failures back as lines instead of writing them, and the capture only collects.
+std::mutex g_log_mutex;
 
-std::function<void(const std::string&)> g_error_capture;
+LogGate g_gate;                                           // under g_log_mutex
+std::function<void(const std::string&)> g_error_capture; // under g_log_mutex
 
 const char* stem(LogKind kind) {
     switch (kind) {
@@ -83,41 +85,57 @@ void write_line(LogKind kind, const LocalTime& t, const std::string& body) {
 
 bool switched_on(const std::string& value) { return !value.empty() && value[0] == '1'; }
 
-// The state and error logs: switch, rotation through the day marker, then the line.
-void write_switched(Key marker, LogKind kind, const char* text) {
-    std::lock_guard lock(g_log_mutex);
-    thread_local bool rotating[2] = {}; // per family: a failure met while rotating is logged without a rotation
-    bool& busy = rotating[kind == LogKind::err ? 1 : 0];
-    std::string value = settings_get(marker);
+// The first line on a day other than the marker's. The switch may have been turned off on the log page since the
+// record was loaded: the file has the last word on it, and only the day digits change. A file without the key, or
+// one that cannot be read, leaves the record's switch. Returns the switch that holds now; the gate's failure lines
+// go to reports.
+std::string rotate(LogKind kind, const LocalTime& t, std::string value, std::string (&reports)[2]) {
+    std::string stored = g_gate.stored_marker(kind, reports[0]);
+    if (!stored.empty()) {
+        value = stored;
+    }
+    if (switched_on(value)) {
+        unlink(log_file_path(kind, t.day).c_str());
+        char moved[8];
+        std::snprintf(moved, sizeof moved, "1%02d", t.day);
+        g_gate.move_marker(kind, moved, reports[1]);
+    }
+    return value;
+}
+
+void write_error_locked(const std::string& text, bool may_rotate);
+
+// The state and error logs, under g_log_mutex: switch, rotation through the day marker, then the line. The
+// failure lines of a rotation go to the error log before the line; those met rotating the error log itself go
+// into the file just begun without a rotation of their own, so one line rotates each family at most once.
+void write_switched(LogKind kind, const std::string& text, bool may_rotate) {
+    std::string value = g_gate.marker != nullptr ? g_gate.marker(kind) : std::string();
     if (!switched_on(value)) {
         return;
     }
     LocalTime t{};
     get_local_time(t);
-    if (!busy && text_to_int(value.c_str() + 1) != t.day) {
-        // The switch may have been turned off on the log page since the record was loaded: the file has the last
-        // word on it, and only the day digits change. A file without the key, or one that cannot be read, leaves
-        // the record's switch.
-        busy = true;
-        char section[64];
-        key_section(marker, 0, section, sizeof section);
-        char stored[kIniReadSize];
-        if (ini_get(section, key_name(marker), stored) == 0 && stored[0] != '\0') {
-            value = stored;
-            settings_set(marker, stored);
+    if (may_rotate && text_to_int(value.c_str() + 1) != t.day) {
+        std::string reports[2];
+        value = rotate(kind, t, value, reports);
+        for (const std::string& report : reports) {
+            if (!report.empty()) {
+                write_error_locked(report, kind != LogKind::err);
+            }
         }
-        if (switched_on(value)) {
-            unlink(log_file_path(kind, t.day).c_str());
-            char moved[8];
-            std::snprintf(moved, sizeof moved, "1%02d", t.day);
-            settings_put(marker, moved);
-        }
-        busy = false;
         if (!switched_on(value)) {
             return;
         }
     }
-    write_line(kind, t, std::string(text != nullptr ? text : "") + "\n");
+    write_line(kind, t, text + "\n");
+}
+
+void write_error_locked(const std::string& text, bool may_rotate) {
+    if (g_error_capture) {
+        g_error_capture(text);
+        return;
+    }
+    write_switched(LogKind::err, text, may_rotate);
 }
 
 } // namespace
@@ -134,17 +152,20 @@ std::string log_prefix() {
     return prefix_of(t);
 }
 
-void write_state_log(const char* text) { write_switched(Key::StateLog, LogKind::log, text); }
+void set_log_gate(const LogGate& gate) {
+    std::lock_guard lock(g_log_mutex);
+    const bool whole = gate.marker != nullptr && gate.stored_marker != nullptr && gate.move_marker != nullptr;
+    g_gate = whole ? gate : LogGate{};
+}
+
+void write_state_log(const char* text) {
+    std::lock_guard lock(g_log_mutex);
+    write_switched(LogKind::log, text != nullptr ? text : "", true);
+}
 
 void write_error_log(const char* text) {
-    {
-        std::lock_guard lock(g_log_mutex);
-        if (g_error_capture) {
-            g_error_capture(text != nullptr ? text : "");
-            return;
-        }
-    }
-    write_switched(Key::ErrorLog, LogKind::err, text);
+    std::lock_guard lock(g_log_mutex);
+    write_error_locked(text != nullptr ? text : "", true);
 }
 
 std::function<void(const std::string&)> set_error_log_capture(std::function<void(const std::string&)> capture) {

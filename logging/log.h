@@ -8,14 +8,16 @@
 // The eight families of daily log files, named by the stem of their file names ("log07.log", "err07.log", ...).
 enum class LogKind { log, err, dbg, usb, pop, reg, led, sys };
 
-// The state and error logs, switched by the first character of StateLog / ErrorLog in the settings record. The
-// first line on a day other than the marker's day begins that day's file afresh and moves the marker.
+// The state and error logs, switched by the first character of StateLog / ErrorLog in the settings record, which
+// reaches them through the gate (logging/log_gate.h). The first line on a day other than the marker's day begins
+// that day's file afresh and moves the marker.
 void write_state_log(const char* text);
 void write_error_log(const char* text);
 
 // While a capture is set, error-log lines go to it instead of the file, whatever the switch says, and the day
 // marker is left alone: kd5lite --check shows the lines of the operations it runs and writes nothing. nullptr
-// ends the capture. Returns the capture that was set before, to be set again when this one ends.
+// ends the capture. Returns the capture that was set before, to be set again when this one ends. The capture is
+// called under the writers' lock: it collects, and writes no log line itself.
 std::function<void(const std::string&)> set_error_log_capture(std::function<void(const std::string&)> capture);
 
 // printf-style forms of the two, for the messages that carry numbers.

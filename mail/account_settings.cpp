@@ -4,11 +4,11 @@
 #include "logging/log.h"
 #include "mail/sasl/access_token.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <cerrno>
 #include <string>

@@ -7,6 +7,7 @@
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
 #include "settings/keys.h"
+#include "settings/log_markers.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -39,6 +40,7 @@ int main(int argc, char* argv[]) {
     if (line.action != CommandLineAction::run) {
         return answer_command_line(line, "kd5lite", kUsage, kDetails, stdout, stderr);
     }
+    connect_log_markers();
     switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
     // The check reports an untrusted settings directory as one of its findings.
     // Accounts signed in with the browser get their access tokens refreshed here; the refresh waits in a Qt event

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Renders the tray for the README from sample settings, never the user's:
+// Renders the tray for the README and the user guide from sample settings, never the user's:
 //     kd5lite_shots [directory]        (default docs/screenshots)
 // tray.png: the icon as the panel shows it, monitoring off (grey), then red lit, then all lit; tray-menu.png: its
 // menu while monitoring runs with mail on the red account.
@@ -8,6 +8,7 @@
 #include "notifier/notifier_dlg.h"
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
+#include "settings/log_markers.h"
 #include "settings/settings_access.h"
 
 #include <QApplication>
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     setenv("CORVO_HOME", home.path().toLocal8Bit().constData(), 1);
+    connect_log_markers();
     Timing t;
     t.poll_ms = 3600000; // the pictures show no mailbox at work
     set_timing(t);

@@ -2,8 +2,8 @@
 #include "option/option_values.h"
 
 #include "mail/net/tls_settings.h"
+#include "platform/text.h"
 #include "settings/keys.h"
-#include "settings/text.h"
 
 int condition_entry(const char* value) {
     int entry = text_to_int(value);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Renders every page of the option window, filled with sample settings, to PNG files for the README:
+// Renders every page of the option window, filled with sample settings, to PNG files for the user guide:
 //     kd5lite_op_shots [directory]        (default docs/screenshots)
 #include "gui/screenshots.h"
 #include "option/option_dlg.h"

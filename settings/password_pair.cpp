@@ -3,9 +3,9 @@
 
 #include "credentials/scramble_text.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <cstring>
 

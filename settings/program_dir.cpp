@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/program_dir.h"
 
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <string>
 #include <unistd.h>

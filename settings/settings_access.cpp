@@ -6,9 +6,9 @@
 #include "platform/profile.h"
 #include "platform/profile_text.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 #include "settings/settings_lock.h"
-#include "settings/text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,9 +29,19 @@ std::atomic<WriteFailure> g_last_failure{WriteFailure::none};
 std::atomic<int> g_last_failure_errno{0};
 std::atomic<bool> g_read_failing{false};
 
+// A failure's error line: written, or handed back in report to the log writer that asked through its gate (the
+// day markers, settings/log_markers.cpp), which writes it in its turn.
+void report_failure(std::string* report, const std::string& line) {
+    if (report != nullptr) {
+        *report = line;
+    } else {
+        write_error_log(line.c_str());
+    }
+}
+
 // The whole settings file, for the keys of one call. A file that cannot be read is reported once, not at every
 // poll of the command keys, until a read succeeds again.
-bool read_settings_file(std::string& text) {
+bool read_settings_file(std::string& text, std::string* report = nullptr) {
     if (corvo_dir_trusted() && profile_read(settings_file_path(), text)) {
         g_read_failing = false;
         return true;
@@ -39,32 +49,28 @@ bool read_settings_file(std::string& text) {
     int error = errno;
     text.clear();
     if (!g_read_failing.exchange(true)) {
-        write_error_logf("INI operation ---> Reading abnormality[error: %d]", error);
+        report_failure(report, format_text("INI operation ---> Reading abnormality[error: %d]", error));
     }
     return false;
 }
 
-// One line per failed write. The error log's own day marker is written through here too, so a failure met while
-// reporting one is counted but not reported again.
-int write_failed(ProfileWrite result, int error) {
+// One line per failed write. The log writers move their day markers through here with a report to fill, so a
+// failure met while a line is written does not come back into the writer: no guard against a loop is needed.
+int write_failed(ProfileWrite result, int error, std::string* report) {
     g_last_failure = result == ProfileWrite::lock_busy    ? WriteFailure::lock_busy
                      : result == ProfileWrite::unreadable ? WriteFailure::unreadable
                                                           : WriteFailure::other;
     g_last_failure_errno = error;
     ++g_write_failures;
-    thread_local bool reporting = false;
-    if (reporting) {
-        return -1;
-    }
-    reporting = true;
+    std::string line;
     switch (result) {
-    case ProfileWrite::lock_busy: write_error_logf("INI operation ---> Lock abnormality[error: %d]", error); break;
+    case ProfileWrite::lock_busy: line = format_text("INI operation ---> Lock abnormality[error: %d]", error); break;
     case ProfileWrite::unreadable:
-        write_error_logf("INI operation ---> Writing abnormality [unreadable file][error: %d]", error);
+        line = format_text("INI operation ---> Writing abnormality [unreadable file][error: %d]", error);
         break;
-    default: write_error_logf("INI operation ---> Writing abnormality[error: %d]", error); break;
+    default: line = format_text("INI operation ---> Writing abnormality[error: %d]", error); break;
     }
-    reporting = false;
+    report_failure(report, line);
     return -1;
 }
 
@@ -108,7 +114,7 @@ void note_outcome(const std::vector<ProfileEntry>& retried, const std::vector<Pr
 }
 
 // Writes the kept entries first and the new ones after them, so a newer value of a key wins.
-int put_entries(const std::vector<ProfileEntry>& entries) {
+int put_entries(const std::vector<ProfileEntry>& entries, std::string* report = nullptr) {
     std::vector<ProfileEntry> retried;
     {
         std::lock_guard lock(g_pending_mutex);
@@ -126,7 +132,7 @@ int put_entries(const std::vector<ProfileEntry>& entries) {
         return 0;
     }
     // A retry alone that fails again was reported when it first failed; at every poll it would flood the log.
-    return entries.empty() ? -1 : write_failed(result, error);
+    return entries.empty() ? -1 : write_failed(result, error, report);
 }
 
 void read_trace(Key key, int index, const char* value) {
@@ -168,20 +174,39 @@ ProfileEntry entry_of(Key key, int index, const char* value) {
     return {section, key_name(key), fixed != nullptr ? fixed : value};
 }
 
-int put_key(Key key, int index, const char* value) { return put_entries({entry_of(key, index, value)}); }
+int put_key(Key key, int index, const char* value, std::string* report = nullptr) {
+    return put_entries({entry_of(key, index, value)}, report);
+}
 
-} // namespace
-
-int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]) {
+int get_into(const char* section, const char* key, char (&buffer)[kIniReadSize], std::string* report) {
     std::memset(buffer, 0, sizeof buffer);
     std::string text;
-    if (!read_settings_file(text)) {
+    if (!read_settings_file(text, report)) {
         return -1;
     }
     if (auto value = profile_find(text, section, key)) {
         std::snprintf(buffer, sizeof buffer, "%s", value->c_str());
     }
     return 0;
+}
+
+int put_value(Key key, const char* value, int index, std::string* report) {
+    // The file gets the value meant here, not the field: the other thread may refresh the field from the file
+    // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
+    // leaves the notifier busy for good).
+    char fitted[kIniReadSize];
+    store_field(key, index, value, fitted);
+    return put_key(key, index, fitted, report);
+}
+
+} // namespace
+
+int ini_get(const char* section, const char* key, char (&buffer)[kIniReadSize]) {
+    return get_into(section, key, buffer, nullptr);
+}
+
+int ini_get_reporting(const char* section, const char* key, char (&buffer)[kIniReadSize], std::string& report) {
+    return get_into(section, key, buffer, &report);
 }
 
 int ini_get_text(const char* section, const char* key, std::string& value) {
@@ -278,11 +303,8 @@ void settings_set(Key key, const char* value, int index) {
     fit_text(f.data, f.size, value);
 }
 
-int settings_put(Key key, const char* value, int index) {
-    // The file gets the value meant here, not the field: the other thread may refresh the field from the file
-    // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
-    // leaves the notifier busy for good).
-    char fitted[kIniReadSize];
-    store_field(key, index, value, fitted);
-    return put_key(key, index, fitted);
+int settings_put(Key key, const char* value, int index) { return put_value(key, value, index, nullptr); }
+
+int settings_put_reporting(Key key, const char* value, std::string& report, int index) {
+    return put_value(key, value, index, &report);
 }

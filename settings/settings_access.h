@@ -21,6 +21,10 @@ int ini_put(const char* section, const char* key, const char* value);
 // stored form): the whole value, and several keys of one section in one transaction.
 int ini_get_text(const char* section, const char* key, std::string& value);
 int ini_put_texts(const char* section, std::initializer_list<std::pair<const char*, std::string>> values);
+// ini_get and settings_put for the log writers' day markers, called from inside a writer: the error line of a
+// failure is handed back in report (left as it was when there is none) instead of written.
+int ini_get_reporting(const char* section, const char* key, char (&buffer)[kIniReadSize], std::string& report);
+int settings_put_reporting(Key key, const char* value, std::string& report, int index = 0);
 
 // Moves one key between the file and its g_settings field. ini_read_key hands a trace line to the reg family;
 // when the file cannot be read it leaves the field as it was and returns -1. ini_write_key writes the fixed

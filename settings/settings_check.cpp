@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logging/log.h"
+#include "platform/local_time.h"
+#include "platform/text.h"
 #include "settings/account_secret.h"
-#include "settings/local_time.h"
 #include "settings/program_dir.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/settings_lock.h"
-#include "settings/text.h"
 
 #include <cstdio>
 #include <cstring>

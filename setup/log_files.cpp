@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/log_files.h"
 
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <unistd.h>
 

@@ -2,6 +2,7 @@
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
+#include "settings/log_markers.h"
 #include "setup/setup_app.h"
 
 #include <cstdio>
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     if (line.action != CommandLineAction::run) {
         return answer_command_line(line, "kd5lite_ap", kUsage, kDetails, stdout, stderr);
     }
+    connect_log_markers();
     switch_core_dumps_off();
     if (!corvo_dir_check_at_start("kd5lite_ap")) {
         return 1;

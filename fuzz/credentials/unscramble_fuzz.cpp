@@ -5,8 +5,8 @@
 
 #include "credentials/scramble_text.h"
 #include "fuzz/fuzz_check.h"
+#include "platform/text.h"
 #include "settings/settings.h"
-#include "settings/text.h"
 
 #include <algorithm>
 #include <cstddef>

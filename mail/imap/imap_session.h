@@ -98,7 +98,7 @@ public:
     static constexpr std::size_t kSearchNumbers = 2 * 1000 * 1000;
     static constexpr int kIdleFloodLines = 2000;
 
-    // The names of the steps in the error lines, for the README's table of them (tests).
+    // The names of the steps in the error lines, for the error-log table of docs/troubleshooting.md (tests).
     static std::vector<std::string> step_names();
 
 private:

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/tls_settings.h"
 
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <cctype>
 

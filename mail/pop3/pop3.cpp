@@ -14,8 +14,8 @@
 #include "mail/sasl/token_rejection.h"
 #include "mail/sender_filters.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "platform/timing.h"
-#include "settings/text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -12,12 +12,12 @@
 #include "mail/sasl/access_token.h"
 #include "notifier/check/provider_hints.h"
 #include "platform/secret.h"
+#include "platform/text.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
 #include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
-#include "settings/text.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -229,7 +229,7 @@ std::string secret_hint(int index) {
 
 // What a failed check's error-log line means, in plain words first. A refused login is told as such, with what
 // the provider wants instead of the web password when it is known; the log line itself numbers the account from 0
-// and is left out. Anything else keeps its log line, for the README's table.
+// and is left out. Anything else keeps its log line, for the error-log table of docs/troubleshooting.md.
 std::string explain_failure(const std::string& line, int index) {
     if (online_source(index) && line.find("refused the OAuth2 token") != std::string::npos) {
         return line + ": sign in there again (the desktop's Settings → Online Accounts)";
@@ -252,7 +252,7 @@ std::string explain_failure(const std::string& line, int index) {
     } else if (refused && line.find("[a user name]") != std::string::npos) {
         plain = "the server refused the user name: correct the ID (kd5lite_ap, 账户 tab)";
     } else {
-        return "the check failed: " + line + " (see the README's table of error-log lines)";
+        return "the check failed: " + line + " (see the table of error-log lines in docs/troubleshooting.md)";
     }
     const std::string host = split_server_name(settings_get(Key::ServerName, index)).host;
     const char* hint = provider_hint(host);

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logging/log.h"
 
+#include "logging/log_gate.h"
 #include "platform/profile.h"
+#include "platform/timing.h"
+#include "settings/log_markers.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tests/support/temp_corvo.h"
@@ -9,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -131,6 +136,76 @@ TEST(Trace, EnableZeroWritesNothingAndEnableOneAccumulatesAcrossMonths) {
     write_pop_trace(1, "(R) ", "+OK\r\n");
     EXPECT_EQ(dir.read("sys05.log"), "03/05 09:05:01 march\r\n04/05 09:05:01 april\r\n");
     EXPECT_EQ(dir.read("pop05.log"), "04/05 09:05:01 (R) +OK\r\r\n");
+}
+
+// The settings file fails the rotation that reads and moves the markers, and says so in the error log: each
+// failure's line lands after that log's own rotation, in the file just begun, ahead of the line that met it. No
+// writer waits on itself and no day's file is begun twice.
+TEST(StateLog, ARotationThatCannotReachTheSettingsFileSaysSoInTheErrorLog) {
+    struct Case {
+        const char* what;
+        const char* state_marker;
+        const char* error_marker;
+        bool fifo; // a FIFO in place of the file: neither read nor written; else another writer holds the lock
+        bool state_line;
+        std::vector<std::string> errors;
+    } cases[] = {
+        {"the error log crosses a day, the lock held", "", "106", false, false,
+         {"INI operation ---> Lock abnormality[error: 110]", "LAN operation ---> x"}},
+        {"both logs cross a day, the lock held", "106", "106", false, true,
+         {"INI operation ---> Lock abnormality[error: 110]", "INI operation ---> Lock abnormality[error: 110]",
+          "LAN operation ---> x"}},
+        {"the error log crosses a day, the file a FIFO", "", "106", true, false,
+         {"INI operation ---> Reading abnormality[error: 22]",
+          "INI operation ---> Writing abnormality [unreadable file][error: 22]", "LAN operation ---> x"}},
+        {"the state log crosses a day, the file a FIFO", "106", "107", true, true,
+         {"INI operation ---> Reading abnormality[error: 22]",
+          "INI operation ---> Writing abnormality [unreadable file][error: 22]", "LAN operation ---> x"}},
+    };
+    for (const Case& c : cases) {
+        TempCorvo dir;
+        FixedClock clock(2026, 3, 7);
+        Timing t;
+        t.settings_lock_wait_ms = 100;
+        set_timing(t);
+        dir.write("log07.log", "last month\r\n");
+        dir.write("err07.log", "last month\r\n");
+        ini_read_key(Key::Request); // a read that succeeds: the next failing one is reported again
+        int holder = -1;
+        if (c.fifo) {
+            mkfifo(dir.settings_path().c_str(), 0600);
+        } else {
+            holder = open((dir.settings_path() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+            flock(holder, LOCK_EX);
+        }
+        std::strcpy(g_settings.StateLog, c.state_marker);
+        std::strcpy(g_settings.ErrorLog, c.error_marker);
+        write_state_log("state");
+        write_error_log("LAN operation ---> x");
+        std::string want = std::strcmp(c.error_marker, "107") == 0 ? "last month\r\n" : "";
+        for (const std::string& line : c.errors) {
+            want += "03/07 09:05:01 " + line + "\r\n";
+        }
+        EXPECT_EQ(dir.read("err07.log"), want) << c.what;
+        EXPECT_EQ(dir.read("log07.log"), c.state_line ? "03/07 09:05:01 state\r\n" : "last month\r\n") << c.what;
+        EXPECT_STREQ(g_settings.ErrorLog, "107") << c.what; // moved in memory all the same
+        close(holder);
+        set_timing(Timing{});
+    }
+}
+
+// Until a program hands the writers its markers, the state and error logs are off whatever the record says.
+TEST(StateLog, WithoutTheGateNothingIsWritten) {
+    TempCorvo dir;
+    FixedClock clock(2026, 3, 7);
+    std::strcpy(g_settings.StateLog, "106");
+    std::strcpy(g_settings.ErrorLog, "107");
+    set_log_gate({});
+    write_state_log("state");
+    write_error_log("error");
+    connect_log_markers();
+    EXPECT_FALSE(dir.exists("log07.log") || dir.exists("err07.log"));
+    EXPECT_STREQ(g_settings.StateLog, "106");
 }
 
 // Two threads write at once: every line is whole and the day's file is begun afresh only once.

@@ -38,6 +38,9 @@ expected="./etc/xdg/autostart/kd5lite.desktop
 ./usr/share/doc/kd5lite/README.md
 ./usr/share/doc/kd5lite/changelog.gz
 ./usr/share/doc/kd5lite/copyright
+./usr/share/doc/kd5lite/docs/design.md
+./usr/share/doc/kd5lite/docs/troubleshooting.md
+./usr/share/doc/kd5lite/docs/user-guide.md
 ./usr/share/icons/hicolor/64x64/apps/kd5lite.png
 ./usr/share/icons/hicolor/scalable/apps/kd5lite.svg
 ./usr/share/man/man1/kd5lite-lampsim.1.gz
@@ -62,6 +65,10 @@ lintian --pedantic --fail-on error,warning,info,pedantic "$deb" >"$work/lintian.
 [ ! -s "$work/lintian.out" ] || fail "lintian: $(cat "$work/lintian.out")"
 mkdir "$work/tree"
 dpkg-deb -x "$deb" "$work/tree"
+# The docs the README links to lie beside it.
+for doc in $(grep -o '](docs/[a-z-]*\.md' "$work/tree/usr/share/doc/kd5lite/README.md" | cut -c3- | sort -u); do
+    [ -f "$work/tree/usr/share/doc/kd5lite/$doc" ] || fail "the README links to $doc, which the package lacks"
+done
 appstreamcli validate --no-net "$work/tree/usr/share/metainfo/"*.metainfo.xml >"$work/appstream.out" 2>&1 ||
     fail "appstreamcli validate: $(cat "$work/appstream.out")"
 desktop-file-validate "$work/tree/etc/xdg/autostart/kd5lite.desktop" "$work/tree/usr/share/applications/"*.desktop \

@@ -2,6 +2,7 @@
 #include "tests/support/temp_corvo.h"
 
 #include "platform/clock.h"
+#include "settings/log_markers.h"
 #include "settings/settings.h"
 
 #include <cstdlib>
@@ -22,6 +23,7 @@ TempCorvo::TempCorvo() {
     }
     setenv("CORVO_HOME", dir_.c_str(), 1);
     settings_clear();
+    connect_log_markers(); // what a program does at its start; once is enough, again does no harm
 }
 
 TempCorvo::~TempCorvo() {

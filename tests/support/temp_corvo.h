@@ -5,7 +5,8 @@
 #include <string>
 
 // A fresh settings directory for one test: CORVO_HOME points at it while the object lives, the settings record
-// is cleared, and the directory is removed at the end.
+// is cleared, the log writers take their switches from it as a program's do, and the directory is removed at the
+// end.
 class TempCorvo {
 public:
     TempCorvo();

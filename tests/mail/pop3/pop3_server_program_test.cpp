@@ -193,7 +193,7 @@ TEST_F(Pop3ServerProgram, ScriptedRefusalFromTheCommandLine) {
     EXPECT_EQ(stop(), 0);
 }
 
-// The demo's and the README's way of running a TLS server: catches options that never reach the server.
+// The demo's and tests/README.md's way of running a TLS server: catches options that never reach the server.
 TEST_F(Pop3ServerProgram, ServesTlsWithTheCertificateFromTheCommandLine) {
     TestAuthority authority(dir_.dir(), "program");
     TrustedAuthority trusted(authority);

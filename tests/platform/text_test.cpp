@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/text.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 

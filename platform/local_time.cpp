@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/local_time.h"
+#include "platform/local_time.h"
 
 #include "platform/clock.h"
 
