@@ -17,6 +17,7 @@
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -32,9 +33,6 @@ int last_count[3];
 
 namespace {
 
-constexpr int kStopRequest = 4;
-constexpr int kEndRequest = 99;
-
 std::atomic<bool> g_job_running{false};
 
 void detached_thread(void (*entry)()) {
@@ -46,8 +44,8 @@ void (*g_thread_starter)(void (*)()) = detached_thread;
 // State before Answer: whoever reads the file between the two writes must not see it ready for the next job
 // (Answer "0") while State still says busy, or that job's State "1" would be overwritten by this job's "2".
 void job_end() {
-    settings_put(Key::State, "2");
-    settings_put(Key::Answer, "0");
+    put_state(NotifierState::idle);
+    put_answer(Answer::idle);
     g_job_running = false;
 }
 
@@ -190,8 +188,7 @@ long long wait_steps() {
 // could otherwise never end while it monitors.
 bool stop_requested() {
     ini_read_key(Key::Request);
-    int request = settings_number(Key::Request);
-    return request == kStopRequest || request == kEndRequest;
+    return ends_job(mailbox_request());
 }
 
 // Every account, as a set of the wake object's kind (bit i for account i).

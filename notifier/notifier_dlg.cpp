@@ -126,8 +126,8 @@ void CNotifierDlg::look_for_tray() {
 
 void CNotifierDlg::build_menu() {
     check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
-    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(kRequestMonitor); });
-    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(kRequestStop); });
+    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(Request::monitor); });
+    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(Request::stop); });
     ack_menu_ = menu_.addMenu(QStringLiteral("已读"));
     ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [this] { acknowledge_mail(-1); });
     for (int i = 0; i < 3; ++i) {

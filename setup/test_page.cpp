@@ -24,6 +24,6 @@ CTestPage::CTestPage(QWidget* parent) : Page(parent, 5) {
     ini_read_key(Key::SerialNumber);
     set_edit_text(serial, settings_get(Key::SerialNumber));
 
-    on_click_saving(start, [] { write_request(kRequestTest); });
-    on_click_saving(stop, [] { write_request(kRequestStop); });
+    on_click_saving(start, [] { write_request(Request::connection_test); });
+    on_click_saving(stop, [] { write_request(Request::stop); });
 }
