@@ -17,6 +17,7 @@
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/key_values.h"
 #include "settings/mailbox_codes.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -60,7 +61,7 @@ void clear_flags(int count) {
 
 void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
     const int i = account.index;
-    if (settings_get(Key::Notify, i) == "0") {
+    if (!account_notifies(i)) {
         return; // the user wants the lamp and the buzzer only
     }
     Announcement a;
@@ -74,14 +75,14 @@ void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
     announce(std::move(a));
 }
 
-// An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts (OAuthSource
-// 2) names its server and user itself.
+// An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts names its
+// server and user itself.
 bool account_ready(int i) {
-    if (settings_number(Key::Switch, i) != 1) {
+    if (!account_watched(i)) {
         return false;
     }
     const bool oauth = oauth_account(i);
-    if (oauth && settings_number(Key::OAuthSource, i) == 2) {
+    if (oauth && account_oauth_source(i) == OAuthSource::online_account) {
         return true;
     }
     return ini_check_key(Key::ServerName, i) == 0 && ini_check_key(Key::ID, i) == 0 &&

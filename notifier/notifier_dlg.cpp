@@ -11,6 +11,7 @@
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <QDBusConnection>
@@ -68,7 +69,7 @@ void start_tool(const char* name) {
 std::array<std::string, 3> account_labels() {
     std::array<std::string, 3> labels;
     for (int i = 0; i < 3; ++i) {
-        if (settings_number(Key::Switch, i) == 1) {
+        if (account_watched(i)) {
             labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
         }
     }

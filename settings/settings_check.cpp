@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logging/log.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/local_time.h"
 #include "settings/program_dir.h"
 #include "settings/settings.h"
@@ -131,8 +132,8 @@ int ini_check_key(Key key, int index) {
     if (rule == Rule::None || (key == Key::Password && password_in_keyring(index))) {
         return 0;
     }
-    bool on = settings_number(Key::Switch, index) != 0;
-    if (key == Key::Password && settings_number(Key::Auth, index) == 1) {
+    bool on = account_on(index);
+    if (key == Key::Password && account_auth(index) == CredentialKind::oauth2) {
         on = false; // an OAuth2 account signs in with a token: no password is missing
     }
     char value[kIniReadSize];

@@ -6,6 +6,7 @@
 #include "gui/message_box.h"
 #include "platform/secret.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -51,7 +52,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         ini_load_password(i, passwords_[i]);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        rows_[i].enabled->setChecked(settings_get(Key::Switch, i).starts_with('1'));
+        rows_[i].enabled->setChecked(account_ticked(i));
     }
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].server, settings_get(Key::ServerName, i));

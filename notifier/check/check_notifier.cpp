@@ -4,6 +4,7 @@
 #include "logging/log.h"
 #include "notifier/check/check.h"
 #include "notifier/single_instance.h"
+#include "settings/key_values.h"
 #include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 
@@ -46,7 +47,7 @@ std::string newest_state_log() {
 }
 
 void report_last_pass(CheckReport& report) {
-    if (!settings_get(Key::StateLog).starts_with("1")) {
+    if (!log_switched_on(Key::StateLog)) {
         report.info(kTopic, "the state log is off, so when it last checked is not known (kd5lite_ap, 日志 tab)");
         return;
     }
