@@ -53,7 +53,7 @@ std::string provider_value(int entry) {
 }
 
 int sound_path_room() {
-    return static_cast<int>(key_field(Key::SoundFile).size) - 1;
+    return key_width(Key::SoundFile);
 }
 
 bool sound_path_fits(const std::string& path) {
