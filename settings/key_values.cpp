@@ -10,6 +10,11 @@
 
 namespace {
 
+// The setup program's switch boxes and the log switches look at the first character alone.
+bool first_is_one(const char* setting) {
+    return setting != nullptr && setting[0] == '1';
+}
+
 // A code whose meaning is a mode to connect with: a value that does not begin with a digit is not taken as 0.
 bool begins_with_digit(const char* setting) {
     return *setting >= '0' && *setting <= '9';
@@ -73,7 +78,7 @@ bool switch_on(const char* setting) {
 }
 
 bool switch_ticked(const char* setting) {
-    return setting != nullptr && setting[0] == '1';
+    return first_is_one(setting);
 }
 
 bool notify_on(const char* setting) {
@@ -85,7 +90,7 @@ int sender_condition(const char* setting) {
 }
 
 bool log_switch(const char* setting) {
-    return setting != nullptr && setting[0] == '1';
+    return first_is_one(setting);
 }
 
 int log_day(const char* setting) {
