@@ -47,7 +47,7 @@ struct KeyRow {
     KeyGroup group;
     int width;        // bytes a value may take; its field holds one more
     CheckRule rule;
-    const char* fill; // the value the check fills in (rules fill and fixed), and Identity keys are written with
+    const char* fill; // what the check fills in (rules fill and fixed); the Identity keys are always written so
 };
 const KeyRow& key_row(Key key);
 
