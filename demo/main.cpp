@@ -6,6 +6,7 @@
 #include "platform/local_time.h"
 #include "settings/keys.h"
 #include "settings/log_markers.h"
+#include "settings/mailbox_codes.h"
 #include "settings/password_pair.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -248,12 +249,12 @@ bool start_notifier() {
     // The notifier resets the request at its start; a request counts once its first start-up step is done.
     auto idle = [] {
         ini_read_key(Key::State);
-        return settings_get(Key::State) == "2";
+        return mailbox_state() == NotifierState::idle;
     };
     if (!came_up(g.notifier, idle, g.dir + "/notifier.out")) {
         return false;
     }
-    settings_put(Key::Request, "1"); // what the service page's 开始使用 button writes
+    put_request(Request::monitor); // what the service page's 开始使用 button writes
     return true;
 }
 

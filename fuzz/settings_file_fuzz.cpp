@@ -19,10 +19,8 @@
 
 namespace {
 
-constexpr Key kLastKey = Key::Notify;
-
 void check_fields_terminated() {
-    for (int k = 0; k <= static_cast<int>(kLastKey); ++k) {
+    for (int k = 0; k < kKeyCount; ++k) {
         const Key key = static_cast<Key>(k);
         const int accounts = key_group(key) == KeyGroup::Account ? kAccountCount : 1;
         for (int index = 0; index < accounts; ++index) {

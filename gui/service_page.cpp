@@ -27,9 +27,9 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     QPushButton* acknowledge = add_button("acknowledge", "已　　读", 143, 179, 50, 14);
 
     connect(refresh, &QPushButton::clicked, this, &ServicePage::refresh_state);
-    on_click_saving(start, [this] { request(kRequestMonitor); });
-    on_click_saving(stop, [this] { request(kRequestStop); });
-    on_click_saving(acknowledge, [this] { request(kRequestAcknowledge); });
+    on_click_saving(start, [this] { request(Request::monitor); });
+    on_click_saving(stop, [this] { request(Request::stop); });
+    on_click_saving(acknowledge, [this] { request(Request::acknowledge); });
     // The notifier changes its state on its own (a job ends, a stop is taken up), so a shown page follows it.
     connect(&refresh_, &QTimer::timeout, this, &ServicePage::refresh_state);
     refresh_state();
@@ -40,7 +40,7 @@ void ServicePage::refresh_state() {
     fate_->setText(QString::fromUtf8(request_fate_text(pressed_, read_request_fate(pressed_))));
 }
 
-void ServicePage::request(const char* request) {
+void ServicePage::request(Request request) {
     write_request(request);
     pressed_ = request;
     refresh_state();

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "gui/page.h"
+#include "settings/mailbox_codes.h"
 
 #include <QTimer>
 
 #include <array>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -29,10 +31,10 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void request(const char* request);
+    void request(Request request);
 
     QLineEdit* state_;
     QLabel* fate_;
-    const char* pressed_ = nullptr; // the request of the button pressed last, for the fate line
+    std::optional<Request> pressed_; // the request of the button pressed last, for the fate line
     QTimer refresh_;
 };

@@ -2,18 +2,15 @@
 #include "gui/service_state.h"
 
 #include "platform/notifier_lock.h"
-#include "platform/text.h"
 #include "settings/settings_access.h"
 
-#include <cstring>
-
 const char* service_state_text(const char* state) {
-    switch (text_to_int(state)) {
-    case 0:
+    switch (notifier_state_of(state)) {
+    case NotifierState::started:
         return "wait ...";
-    case 1:
+    case NotifierState::busy:
         return "工作中（邮件检查中）";
-    case 2:
+    case NotifierState::idle:
         return "停止中";
     default:
         return "故障中";
@@ -28,49 +25,49 @@ const char* read_service_state() {
     return service_state_text(settings_get(Key::State).c_str());
 }
 
-void write_request(const char* request) {
-    settings_put(Key::Request, request);
+void write_request(Request request) {
+    put_request(request);
 }
 
-RequestFate request_fate(const char* request, const char* job, bool notifier_running) {
-    if (request == nullptr) {
+RequestFate request_fate(std::optional<Request> request, const char* job, bool notifier_running) {
+    if (!request) {
         return RequestFate::none;
     }
     // A request written while no notifier runs is lost: the next notifier resets Request at its start.
     if (!notifier_running) {
         return RequestFate::not_taken;
     }
-    return text_to_int(job) == 100 + text_to_int(request) ? RequestFate::taken : RequestFate::waiting;
+    return job_of(job) == job_code(*request) ? RequestFate::taken : RequestFate::waiting;
 }
 
-const char* request_fate_text(const char* request, RequestFate fate) {
-    if (request == nullptr || fate == RequestFate::none) {
+const char* request_fate_text(std::optional<Request> request, RequestFate fate) {
+    if (!request || fate == RequestFate::none) {
         return "";
     }
     struct Texts {
-        const char* request;
+        Request request;
         const char* waiting;
         const char* taken;
         const char* not_taken;
     };
     static const Texts kTexts[] = {
-        {kRequestMonitor, "已发出「开始使用」，等待通知程序……", "通知程序已接受「开始使用」",
+        {Request::monitor, "已发出「开始使用」，等待通知程序……", "通知程序已接受「开始使用」",
          "通知程序没有运行，「开始使用」未被接受"},
-        {kRequestStop, "已发出「停止使用」，等待通知程序……", "通知程序已接受「停止使用」",
+        {Request::stop, "已发出「停止使用」，等待通知程序……", "通知程序已接受「停止使用」",
          "通知程序没有运行，「停止使用」未被接受"},
-        {kRequestAcknowledge, "已发出「已读」，等待通知程序……", "通知程序已接受「已读」",
+        {Request::acknowledge, "已发出「已读」，等待通知程序……", "通知程序已接受「已读」",
          "通知程序没有运行，「已读」未被接受"},
     };
     for (const Texts& t : kTexts) {
-        if (std::strcmp(request, t.request) == 0) {
+        if (*request == t.request) {
             return fate == RequestFate::waiting ? t.waiting : fate == RequestFate::taken ? t.taken : t.not_taken;
         }
     }
     return "";
 }
 
-RequestFate read_request_fate(const char* request) {
-    if (request == nullptr) {
+RequestFate read_request_fate(std::optional<Request> request) {
+    if (!request) {
         return RequestFate::none;
     }
     bool running = notifier_lock_held();

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/mailbox_codes.h"
+
+#include <optional>
+
 // What the tools' service and test pages say to the notifier and show of it, through the command keys of the
 // settings file. The pages never wait for the notifier: a request stands in the file until the notifier acts on
 // it, and the state shown is the one last read.
-
-// Requests ("Request" key).
-inline constexpr char kRequestMonitor[] = "1"; // monitor mail
-inline constexpr char kRequestTest[] = "2";    // lamp connection test
-inline constexpr char kRequestStop[] = "4";    // stop monitoring or the test
-inline constexpr char kRequestAcknowledge[] = "5"; // 已读: what waits now no longer lights the lamp
 
 // Shown instead of the State key's text when no notifier runs: the key then holds whatever the last notifier left,
 // and a stale "停止中" would say that a notifier waits for requests.
@@ -22,14 +20,15 @@ const char* service_state_text(const char* state);
 const char* read_service_state();
 
 // Writes a request to the settings file.
-void write_request(const char* request);
+void write_request(Request request);
 
-// Whether the notifier took a request up: it records each request it acts on in Job as 100 + the request.
+// Whether the notifier took a request up (none when no request was made): it records each request it acts on in
+// Job (job_code).
 enum class RequestFate { none, waiting, taken, not_taken };
-RequestFate request_fate(const char* request, const char* job, bool notifier_running);
+RequestFate request_fate(std::optional<Request> request, const char* job, bool notifier_running);
 
 // The line a service page shows under its buttons for the fate of the request last pressed ("" for none).
-const char* request_fate_text(const char* request, RequestFate fate);
+const char* request_fate_text(std::optional<Request> request, RequestFate fate);
 
-// Reads Job from the settings file and whether a notifier runs, and tells the fate of request (nullptr: none).
-RequestFate read_request_fate(const char* request);
+// Reads Job from the settings file and whether a notifier runs, and tells the fate of request.
+RequestFate read_request_fate(std::optional<Request> request);

@@ -6,6 +6,7 @@
 #include "lamp/usb.h"
 #include "logging/log.h"
 #include "platform/timing.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <string>
@@ -82,7 +83,7 @@ int led_off() {
 
 int led_beep() {
     trace_function("led_beep");
-    int beep_time = settings_number(Key::BeepTime);
+    int beep_time = beep_count();
     if (beep_time > 0 && any_newly_lit()) {
         // BeepTime is read anew before every repetition, so a change made meanwhile takes effect at once.
         int sent = 0;
@@ -91,7 +92,7 @@ int led_beep() {
                 return -1; // notified stays as it was: the same mail is announced again next time
             }
             ++sent;
-        } while (sent < settings_number(Key::BeepTime));
+        } while (sent < beep_count());
     } else {
         for (int led = 0; led < kLedCount; ++led) {
             if (!newly_lit(led)) {

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -18,10 +19,9 @@ namespace {
 SenderFilters read_sender_filters(int index) {
     SenderFilters f;
     const Key addresses[] = {Key::SpecialAddress1, Key::SpecialAddress2, Key::SpecialAddress3};
-    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
     for (int i = 0; i < 3; ++i) {
         f.address[i] = settings_get(addresses[i], index);
-        f.condition[i] = text_to_int(settings_get(searches[i], index).c_str());
+        f.condition[i] = account_sender_condition(index, i);
     }
     return f;
 }
@@ -39,12 +39,12 @@ Account read_account(int index) {
         settings_get_into(Key::Password, password.text, sizeof password.text, index);
         a.credential.secret.assign(password.text);
     }
-    if (settings_number(Key::Auth, index) == 1) {
+    if (account_auth(index) == CredentialKind::oauth2) {
         a.credential.kind = CredentialKind::oauth2; // the token comes from the account's source at each check
         a.credential.secret.clear();
     }
-    a.protocol = mail_protocol(settings_get(Key::Protocol, index).c_str());
-    a.security = mail_security(settings_get(Key::Security, index).c_str());
+    a.protocol = account_protocol(index);
+    a.security = account_security(index);
     a.fingerprint = settings_get(Key::TlsFingerprint, index);
     a.folder = settings_get(Key::Folder, index);
     a.filters = read_sender_filters(index);

@@ -2,6 +2,7 @@
 #include "mail/check_stop.h"
 
 #include "platform/timing.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 
 #include <chrono>
@@ -32,8 +33,7 @@ bool check_stop_due() {
         g_last_look = now;
     }
     ini_read_key(Key::Request);
-    const int request = settings_number(Key::Request);
-    if (request != 4 && request != 99) {
+    if (!ends_job(mailbox_request())) {
         return false;
     }
     std::lock_guard lock(g_mutex);

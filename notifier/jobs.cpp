@@ -17,6 +17,8 @@
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/key_values.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -32,9 +34,6 @@ int last_count[3];
 
 namespace {
 
-constexpr int kStopRequest = 4;
-constexpr int kEndRequest = 99;
-
 std::atomic<bool> g_job_running{false};
 
 void detached_thread(void (*entry)()) {
@@ -46,8 +45,8 @@ void (*g_thread_starter)(void (*)()) = detached_thread;
 // State before Answer: whoever reads the file between the two writes must not see it ready for the next job
 // (Answer "0") while State still says busy, or that job's State "1" would be overwritten by this job's "2".
 void job_end() {
-    settings_put(Key::State, "2");
-    settings_put(Key::Answer, "0");
+    put_state(NotifierState::idle);
+    put_answer(Answer::idle);
     g_job_running = false;
 }
 
@@ -62,7 +61,7 @@ void clear_flags(int count) {
 
 void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
     const int i = account.index;
-    if (settings_get(Key::Notify, i) == "0") {
+    if (!account_notifies(i)) {
         return; // the user wants the lamp and the buzzer only
     }
     Announcement a;
@@ -76,14 +75,14 @@ void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
     announce(std::move(a));
 }
 
-// An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts (OAuthSource
-// 2) names its server and user itself.
+// An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts names its
+// server and user itself.
 bool account_ready(int i) {
-    if (settings_number(Key::Switch, i) != 1) {
+    if (!account_watched(i)) {
         return false;
     }
     const bool oauth = oauth_account(i);
-    if (oauth && settings_number(Key::OAuthSource, i) == 2) {
+    if (oauth && account_oauth_source(i) == OAuthSource::online_account) {
         return true;
     }
     return ini_check_key(Key::ServerName, i) == 0 && ini_check_key(Key::ID, i) == 0 &&
@@ -190,8 +189,7 @@ long long wait_steps() {
 // could otherwise never end while it monitors.
 bool stop_requested() {
     ini_read_key(Key::Request);
-    int request = settings_number(Key::Request);
-    return request == kStopRequest || request == kEndRequest;
+    return ends_job(mailbox_request());
 }
 
 // Every account, as a set of the wake object's kind (bit i for account i).

@@ -6,47 +6,34 @@
 #include "notifier/jobs.h"
 #include "notifier/tray_status.h"
 #include "push/monitor_wake.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
 
-#include <cstdio>
-
 namespace {
-
-enum Request {
-    kNothing = 0,
-    kMonitor = 1,
-    kConnectionTest = 2,
-    kAccountCheck = 3,
-    kStop = 4,
-    kAcknowledge = 5,
-    kEnd = 99
-};
 
 struct JobKind {
     const char* log_line;
     void (*entry)();
 };
 
-JobKind job_kind(int request) {
+JobKind job_kind(Request request) {
     switch (request) {
-    case kMonitor:
+    case Request::monitor:
         return {"email check", mail_monitor};
-    case kConnectionTest:
+    case Request::connection_test:
         return {"connection test(KD-5)", connection_test};
     default:
         return {"Mail account confirmation", account_check};
     }
 }
 
-void job_start(int request) {
+void job_start(Request request) {
     JobKind kind = job_kind(request);
     write_state_log(kind.log_line);
-    settings_put(Key::Answer, "1");
-    settings_put(Key::State, "1");
-    char job[16];
-    std::snprintf(job, sizeof job, "%d", 100 + request);
-    settings_put(Key::Job, job);
+    put_answer(Answer::busy);
+    put_state(NotifierState::busy);
+    put_job(request);
     ini_read_all(); // the job runs with what the tools saved last
     start_job(kind.entry);
 }
@@ -57,24 +44,25 @@ void acknowledge_request() {
     if (ack_account(-1)) {
         monitor_wake().notify_all(); // a pass at once puts the LEDs out
     }
-    settings_put(Key::Job, "105");
-    settings_put(Key::Request, tray_status().monitoring ? "1" : "0");
+    put_job(Request::acknowledge);
+    put_request(tray_status().monitoring ? Request::monitor : Request::nothing);
 }
 
 void record_stop() {
     // A standing stop request would otherwise rewrite (and sync) the whole settings file five times a second for as
     // long as the notifier stays stopped; only the notifier writes Job, so its field is what the file holds.
-    if (settings_number(Key::Job) != 100 + kStop) {
-        settings_put(Key::Job, "104");
+    if (mailbox_job() != job_code(Request::stop)) {
+        put_job(Request::stop);
     }
 }
 
 } // namespace
 
 void mailbox_reset() {
-    for (Key key : {Key::Request, Key::State, Key::Answer, Key::Error}) {
-        settings_put(key, "0");
-    }
+    put_request(Request::nothing);
+    put_state(NotifierState::started);
+    put_answer(Answer::idle);
+    put_no_error();
 }
 
 void mailbox_poll() {
@@ -85,30 +73,30 @@ void mailbox_poll() {
 }
 
 bool mailbox_monitoring_requested() {
-    return settings_number(Key::Request) == kMonitor;
+    return mailbox_request() == Request::monitor;
 }
 
 bool mailbox_busy() {
-    return settings_number(Key::Answer) == 1 || job_running();
+    return mailbox_answer() == Answer::busy || job_running();
 }
 
 Dispatch mailbox_dispatch() {
-    switch (int request = settings_number(Key::Request)) {
-    case kNothing:
-        if (settings_number(Key::State) != 0) {
+    switch (Request request = mailbox_request()) {
+    case Request::nothing:
+        if (mailbox_state() != NotifierState::started) {
             return Dispatch::nothing;
         }
         initialise_step();
         return Dispatch::initialised;
-    case kMonitor:
-    case kConnectionTest:
-    case kAccountCheck:
+    case Request::monitor:
+    case Request::connection_test:
+    case Request::account_check:
         job_start(request);
         return Dispatch::job_started;
-    case kStop:
+    case Request::stop:
         record_stop();
         return Dispatch::stop_recorded;
-    case kEnd:
+    case Request::end:
         return Dispatch::end_requested;
     default:
         return Dispatch::nothing;
@@ -117,7 +105,7 @@ Dispatch mailbox_dispatch() {
 
 Dispatch mailbox_tick(const std::function<void()>& step_icon) {
     mailbox_poll();
-    if (settings_number(Key::Request) == kAcknowledge) {
+    if (mailbox_request() == Request::acknowledge) {
         acknowledge_request();
     }
     if (mailbox_monitoring_requested()) {
@@ -130,22 +118,22 @@ Dispatch mailbox_tick(const std::function<void()>& step_icon) {
 }
 
 void initialise_step() {
-    settings_put(Key::Answer, "1");
-    settings_put(Key::State, "1");
+    put_answer(Answer::busy);
+    put_state(NotifierState::busy);
     ini_read_all();
     ini_check_all();
     ini_write_all();
     write_state_log("start");
     write_state_log("initial");
-    settings_put(Key::Answer, "0");
-    settings_put(Key::State, "2");
+    put_answer(Answer::idle);
+    put_state(NotifierState::idle);
     write_state_log("neutral");
-    if (settings_number(Key::Job) == 100 + kMonitor) {
-        settings_put(Key::Request, "1"); // monitoring was running when the notifier last ended without a stop
+    if (mailbox_job() == job_code(Request::monitor)) {
+        put_request(Request::monitor); // monitoring was running when the notifier last ended without a stop
     }
 }
 
 void notifier_end_recorded() {
-    settings_put(Key::Job, "199");
+    put_job(Request::end);
     write_state_log("The end");
 }

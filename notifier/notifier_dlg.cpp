@@ -11,6 +11,7 @@
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <QDBusConnection>
@@ -68,7 +69,7 @@ void start_tool(const char* name) {
 std::array<std::string, 3> account_labels() {
     std::array<std::string, 3> labels;
     for (int i = 0; i < 3; ++i) {
-        if (settings_number(Key::Switch, i) == 1) {
+        if (account_watched(i)) {
             labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
         }
     }
@@ -126,8 +127,8 @@ void CNotifierDlg::look_for_tray() {
 
 void CNotifierDlg::build_menu() {
     check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
-    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(kRequestMonitor); });
-    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(kRequestStop); });
+    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(Request::monitor); });
+    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(Request::stop); });
     ack_menu_ = menu_.addMenu(QStringLiteral("已读"));
     ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [this] { acknowledge_mail(-1); });
     for (int i = 0; i < 3; ++i) {

@@ -9,6 +9,7 @@
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
 #include "settings/log_markers.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 
 #include <QApplication>
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
     Timing t;
     t.poll_ms = 3600000; // the pictures show no mailbox at work
     set_timing(t);
-    settings_put(Key::Request, "1");
+    put_request(Request::monitor);
     settings_put(Key::Switch, "1", 0);
     settings_put(Key::ID, "taro@example.org", 0);
     settings_put(Key::ServerName, "pop.example.org", 0);

@@ -42,10 +42,6 @@ std::string named(const char* control, int account) {
     return control + std::to_string(account + 1);
 }
 
-int room(Key key) {
-    return static_cast<int>(key_field(key).size) - 1;
-}
-
 QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
@@ -110,7 +106,7 @@ void CConnectionPage::add_account(int i) {
     mine(add_static("服务器", 13, 45, 24, 8));
     row.server = mine(add_edit(named("server", i).c_str(), 40, 43, 146, 12, 0, EditStyle::read_only));
     mine(add_static("文件夹", 13, 58, 24, 8));
-    row.folder = mine(add_edit(named("folder", i).c_str(), 40, 56, 146, 12, room(Key::Folder)));
+    row.folder = mine(add_edit(named("folder", i).c_str(), 40, 56, 146, 12, key_width(Key::Folder)));
     row.folder->setPlaceholderText(QStringLiteral("INBOX"));
     mine(add_static("指　纹", 13, 73, 24, 8));
     row.fingerprint = mine(new FingerprintEdit(this, kFingerprintLimit));
@@ -129,14 +125,14 @@ void CConnectionPage::add_account(int i) {
                              add_choice(named("provider", i).c_str(), list_items(kProviderItems), 40, 122, 46, 12));
     of_source(kSourceBrowser, add_static("客户端ID", 90, 124, 31, 8));
     row.client_id =
-        of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12, room(Key::ClientId)));
+        of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12, key_width(Key::ClientId)));
     row.client_id->setPlaceholderText(QString::fromUtf8("程序自带"));
     row.sign_in = of_source(kSourceBrowser, add_button(named("sign_in", i).c_str(), "登录…", 40, 135, 46, 14));
     of_source(kSourceOnline, add_static("在线帐户", 13, 124, 32, 8));
     row.online = of_source(kSourceOnline, add_choice(named("online", i).c_str(), {}, 48, 122, 138, 12));
     of_source(2, add_static("令牌命令", 13, 124, 32, 8));
     row.token_command =
-        of_source(2, add_edit(named("token_command", i).c_str(), 48, 122, 138, 12, room(Key::TokenCommand)));
+        of_source(2, add_edit(named("token_command", i).c_str(), 48, 122, 138, 12, key_width(Key::TokenCommand)));
     row.token_command->setPlaceholderText(QString::fromUtf8("程序 参数…（输出访问令牌）"));
 
     row.note = mine(add_static("", 13, 150, 173, 27));

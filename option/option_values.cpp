@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/option_values.h"
 
-#include "mail/net/tls_settings.h"
-#include "platform/text.h"
+#include "settings/key_values.h"
 #include "settings/keys.h"
 
 int condition_entry(const char* value) {
-    int entry = text_to_int(value);
+    int entry = sender_condition(value);
     return entry >= 0 && entry < kConditionCount ? entry : -1;
 }
 
@@ -28,12 +27,12 @@ int security_entry(const char* value) {
 }
 
 int auth_entry(const char* value) {
-    return text_to_int(value) == 1 ? 1 : 0;
+    return credential_kind(value) == CredentialKind::oauth2 ? 1 : 0;
 }
 
 int source_entry(const char* value) {
-    const int source = text_to_int(value);
-    return source >= 1 && source <= static_cast<int>(std::size(kSourceItems)) ? source - 1 : -1;
+    const OAuthSource source = oauth_source(value);
+    return source == OAuthSource::unknown ? -1 : static_cast<int>(source) - 1;
 }
 
 std::string source_value(int entry) {
@@ -54,7 +53,7 @@ std::string provider_value(int entry) {
 }
 
 int sound_path_room() {
-    return static_cast<int>(key_field(Key::SoundFile).size) - 1;
+    return key_width(Key::SoundFile);
 }
 
 bool sound_path_fits(const std::string& path) {

@@ -4,13 +4,14 @@
 #include "gui/screenshots.h"
 #include "option/option_dlg.h"
 #include "settings/keys.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
 namespace {
 
 void write_sample_settings() {
-    settings_put(Key::State, "1");
+    put_state(NotifierState::busy);
     settings_put(Key::SpecialAddress1, "boss@example.com", 0);
     settings_put(Key::SpecialAddress2, "orders@example.com", 0);
     settings_put(Key::SpecialAddress1, "example.org", 1);

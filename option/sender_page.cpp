@@ -24,7 +24,6 @@ struct CSenderPage::AccountTemplate {
 
 namespace {
 
-constexpr int kAddressLimit = 64; // bytes, as the SpecialAddress fields hold
 constexpr int kLineStep = 12;
 
 const CSenderPage::AccountTemplate kAccounts[kAccountCount] = {
@@ -80,7 +79,7 @@ void CSenderPage::add_account(int account, const AccountTemplate& t) {
     }
     for (int n = 0; n < 3; ++n) {
         std::string name = "address" + number + std::to_string(n + 1);
-        row.address[n] = add_edit(name.c_str(), 25, t.edit_y + kLineStep * n, 100, 12, kAddressLimit);
+        row.address[n] = add_edit(name.c_str(), 25, t.edit_y + kLineStep * n, 100, 12, key_width(kAddressKeys[n]));
     }
     add_static("条　件", 150, t.edit_y, 20, 8);
     row.condition = add_list(("condition" + number).c_str(), list_items(kConditionItems), t.list_x, t.list_y, 50, 26);

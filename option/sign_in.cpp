@@ -4,6 +4,7 @@
 #include "credentials/oauth/oauth_flow.h"
 #include "platform/secret.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/refresh_token.h"
 #include "settings/settings_access.h"
 
@@ -17,7 +18,7 @@ SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& 
     OAuthEndpoints endpoints;
     std::string why;
     const std::string user = settings_get(Key::ID, index);
-    if (!oauth_endpoints(settings_get(Key::OAuthProvider, index), settings_get(Key::Protocol, index) == "1",
+    if (!oauth_endpoints(settings_get(Key::OAuthProvider, index), account_protocol(index) == MailProtocol::imap,
                          settings_get(Key::AuthUrl, index), settings_get(Key::TokenUrl, index),
                          settings_get(Key::Scope, index), settings_get(Key::ClientId, index), endpoints, &why)) {
         return {false, "未登录: " + why};

@@ -5,6 +5,7 @@
 #include "gui/file_dialog.h"
 #include "gui/message_box.h"
 #include "option/option_values.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -61,7 +62,7 @@ CSoundPage::CSoundPage(QWidget* parent) : Page(parent, 2) {
     }
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].path, settings_get(Key::SoundFile, i));
-        rows_[i].notify->setChecked(settings_get(Key::Notify, i) != "0");
+        rows_[i].notify->setChecked(account_notifies(i));
     }
 
     on_click_saving(apply_button, [this] { apply(); });

@@ -136,7 +136,7 @@ int put_entries(const std::vector<ProfileEntry>& entries, std::string* report = 
 }
 
 void read_trace(Key key, int index, const char* value) {
-    char line[kIniReadSize + 96];
+    char line[kWidestField + 96];
     switch (key_group(key)) {
     case KeyGroup::Command:
         std::snprintf(line, sizeof line, "recv(ini) command.%s ( %s )", key_name(key), value);
@@ -149,18 +149,11 @@ void read_trace(Key key, int index, const char* value) {
     write_trace(LogKind::reg, 0, line);
 }
 
-const char* fixed_value(Key key) {
-    switch (key) {
-    case Key::Company: return kCompany;
-    case Key::Brand: return kBrand;
-    case Key::Product: return kProduct;
-    case Key::Type: return kType;
-    default: return nullptr;
-    }
-}
+// The identity keys are the maker's: written as the key table has them, whatever the record holds.
+const char* fixed_value(Key key) { return key_group(key) == KeyGroup::Identity ? key_row(key).fill : nullptr; }
 
 // Fits value into the key's field and hands back the text stored, both under the field lock.
-void store_field(Key key, int index, const char* value, char (&stored)[kIniReadSize]) {
+void store_field(Key key, int index, const char* value, char (&stored)[kWidestField]) {
     std::lock_guard lock(settings_field_mutex());
     FieldRef f = key_field(key, index);
     fit_text(f.data, f.size, value);
@@ -194,7 +187,7 @@ int put_value(Key key, const char* value, int index, std::string* report) {
     // The file gets the value meant here, not the field: the other thread may refresh the field from the file
     // between the two steps, and writing that back would undo this write (a job end's Answer "0" lost that way
     // leaves the notifier busy for good).
-    char fitted[kIniReadSize];
+    char fitted[kWidestField];
     store_field(key, index, value, fitted);
     return put_key(key, index, fitted, report);
 }
@@ -244,12 +237,10 @@ int ini_read_keys(std::initializer_list<Key> keys, int index) {
     for (Key key : keys) {
         char section[64];
         key_section(key, index, section, sizeof section);
-        char buffer[kIniReadSize] = {};
-        if (auto found = profile_find(text, section, key_name(key))) {
-            std::snprintf(buffer, sizeof buffer, "%s", found->c_str());
-        }
-        char value[kIniReadSize];
-        store_field(key, index, buffer, value);
+        // Whole into the field, however wide the key: the field alone cuts the value.
+        const std::optional<std::string> found = profile_find(text, section, key_name(key));
+        char value[kWidestField];
+        store_field(key, index, found ? found->c_str() : "", value);
         read_trace(key, index, value);
     }
     return 0;
@@ -260,7 +251,7 @@ int ini_write_key(Key key, int index) { return ini_write_keys({key}, index); }
 int ini_write_keys(std::initializer_list<Key> keys, int index) {
     std::vector<ProfileEntry> entries;
     for (Key key : keys) {
-        char value[kIniReadSize];
+        char value[kWidestField];
         {
             std::lock_guard lock(settings_field_mutex());
             FieldRef f = key_field(key, index);

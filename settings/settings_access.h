@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-// Size of the raw read buffer: room for the widest field and more, so a value too long for its field is seen
-// whole and then cut to fit.
+// Size of ini_get's buffer for a raw read; a longer value is cut. The per-key reads below are not bound by it: they
+// see a value whole and cut it to its key's field, however wide the key.
 inline constexpr std::size_t kIniReadSize = 256;
 
 // Raw access to the settings file, one key per call. A missing file or key reads as empty and succeeds. Both

@@ -7,45 +7,28 @@
 
 namespace {
 
-constexpr Key kHead[] = {Key::Company,      Key::Brand,       Key::Product,  Key::Type,
-                         Key::SerialNumber, Key::CurrentPath, Key::Language, Key::Version,
-                         Key::EntryCount,   Key::IntervalTimer, Key::BeepTime};
-
-// Account keys after the password, in file order. The connection security keys, the protocol keys, where the
-// password lives and then the sign-in keys come last, so older files and readers see the keys they know in the order
-// they know.
-constexpr Key kAccountTail[] = {Key::SoundFile,      Key::SpecialAddress1, Key::SpecialAddress2,
-                                Key::SpecialAddress3, Key::SpecialSearch1,  Key::SpecialSearch2,
-                                Key::SpecialSearch3,  Key::Security,        Key::TlsFingerprint,
-                                Key::Protocol,        Key::Folder,          Key::SecretStore,
-                                Key::Auth,            Key::OAuthSource,     Key::OAuthProvider,
-                                Key::AuthUrl,         Key::TokenUrl,        Key::Scope,
-                                Key::ClientId,        Key::OnlineAccount,   Key::TokenCommand,
-                                Key::Notify};
-
-constexpr Key kTail[] = {Key::StateLog, Key::ErrorLog, Key::Request, Key::State,
-                         Key::Answer,   Key::Error,    Key::Job};
-
-constexpr Key kAccountHead[] = {Key::Switch, Key::ServerName, Key::ID};
-
-// Calls on_key for every key in file order, and on_password at each account's Password, which the load and the
-// save move together with its Scramble.
+// Calls on_key for every key in file order, the account keys once for each account, and on_password at each
+// account's Password, which the load and the save move together with its Scramble.
 template <typename OnKey, typename OnPassword>
 void visit_keys(OnKey on_key, OnPassword on_password) {
-    for (Key k : kHead) {
-        on_key(k, 0);
-    }
-    for (int i = 0; i < kAccountCount; ++i) {
-        for (Key k : kAccountHead) {
-            on_key(k, i);
+    bool accounts_visited = false;
+    for (int k = 0; k < kKeyCount; ++k) {
+        const Key key = static_cast<Key>(k);
+        if (key_group(key) != KeyGroup::Account) {
+            on_key(key, 0);
+        } else if (!accounts_visited) {
+            accounts_visited = true;
+            for (int i = 0; i < kAccountCount; ++i) {
+                for (int a = k; a < kKeyCount && key_group(static_cast<Key>(a)) == KeyGroup::Account; ++a) {
+                    const Key account_key = static_cast<Key>(a);
+                    if (account_key == Key::Password) {
+                        on_password(i);
+                    } else if (account_key != Key::Scramble) {
+                        on_key(account_key, i);
+                    }
+                }
+            }
         }
-        on_password(i);
-        for (Key k : kAccountTail) {
-            on_key(k, i);
-        }
-    }
-    for (Key k : kTail) {
-        on_key(k, 0);
     }
 }
 

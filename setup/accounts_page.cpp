@@ -6,6 +6,7 @@
 #include "gui/message_box.h"
 #include "platform/secret.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
@@ -32,9 +33,9 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         row.enabled = add_check(control_name("switch", i).c_str(), 13, 17 + top, 8, 8);
         add_static("如果您希望接收此账户的邮件时，请选定此复选框。", 25, 17 + top, 155, 8);
         add_static("服务器名", 13, 30 + top, 29, 8);
-        row.server = add_edit(control_name("server", i).c_str(), 45, 28 + top, 139, 12, 64);
+        row.server = add_edit(control_name("server", i).c_str(), 45, 28 + top, 139, 12, key_width(Key::ServerName));
         add_static("邮件ID", 21, 44 + top, 20, 8);
-        row.id = add_edit(control_name("id", i).c_str(), 45, 42 + top, 54, 12, 32);
+        row.id = add_edit(control_name("id", i).c_str(), 45, 42 + top, 54, 12, key_width(Key::ID));
         add_static("密码", 103, 44 + top, 26, 8);
         row.password = add_edit(control_name("password", i).c_str(), 129, 42 + top, 54, 12,
                                 static_cast<int>(kPasswordMax), EditStyle::password);
@@ -51,7 +52,7 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
         ini_load_password(i, passwords_[i]);
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        rows_[i].enabled->setChecked(settings_get(Key::Switch, i).starts_with('1'));
+        rows_[i].enabled->setChecked(account_ticked(i));
     }
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].server, settings_get(Key::ServerName, i));

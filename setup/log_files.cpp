@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/log_files.h"
 
-#include "platform/text.h"
+#include "settings/key_values.h"
 
 #include <unistd.h>
 
@@ -13,7 +13,7 @@ int log_day_entry(const std::string& value) {
     if (value.empty()) {
         return -1;
     }
-    int day = text_to_int(value.c_str() + 1);
+    int day = log_day(value.c_str());
     return day >= 1 && day <= kDays ? day - 1 : -1;
 }
 

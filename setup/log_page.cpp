@@ -3,6 +3,7 @@
 
 #include "gui/desktop.h"
 #include "gui/message_box.h"
+#include "settings/key_values.h"
 #include "settings/settings_access.h"
 #include "setup/log_files.h"
 
@@ -87,7 +88,7 @@ CLogPage::CLogPage(QWidget* parent)
     ini_read_key(Key::ErrorLog);
     for (Family* family : {&run_log_, &error_log_}) {
         std::string value = settings_get(family->key);
-        family->enabled->setChecked(value.starts_with('1'));
+        family->enabled->setChecked(log_switch(value.c_str()));
         select_entry(family->days, log_day_entry(value));
     }
 

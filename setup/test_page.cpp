@@ -11,7 +11,7 @@
 CTestPage::CTestPage(QWidget* parent) : Page(parent, 5) {
     add_group("测试（检查电脑和KD-5lite的连接状况）", 7, 7, 186, 68);
     add_static("序列号", 32, 22, 36, 9);
-    QLineEdit* serial = add_edit("serial", 74, 19, 100, 12, 16, EditStyle::read_only);
+    QLineEdit* serial = add_edit("serial", 74, 19, 100, 12, key_width(Key::SerialNumber), EditStyle::read_only);
     add_static("进行和电脑的连接确认测试", 13, 41, 170, 8);
     QPushButton* start = add_button("testStart", "测试开始", 37, 55, 50, 14);
     QPushButton* stop = add_button("testEnd", "测试结束", 109, 55, 50, 14);
@@ -24,6 +24,6 @@ CTestPage::CTestPage(QWidget* parent) : Page(parent, 5) {
     ini_read_key(Key::SerialNumber);
     set_edit_text(serial, settings_get(Key::SerialNumber));
 
-    on_click_saving(start, [] { write_request(kRequestTest); });
-    on_click_saving(stop, [] { write_request(kRequestStop); });
+    on_click_saving(start, [] { write_request(Request::connection_test); });
+    on_click_saving(stop, [] { write_request(Request::stop); });
 }

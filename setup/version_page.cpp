@@ -11,16 +11,16 @@
 
 CVersionPage::CVersionPage(QWidget* parent) : Page(parent, 7) {
     add_group("版本", 7, 7, 186, 27);
-    QLineEdit* version = add_edit("version", 46, 17, 100, 12, 16, EditStyle::read_only);
+    QLineEdit* version = add_edit("version", 46, 17, 100, 12, key_width(Key::Version), EditStyle::read_only);
     add_centred("产品信息", 13, 39, 172, 8);
     add_static("公司", 28, 54, 30, 8);
-    QLineEdit* company = add_edit("company", 65, 52, 100, 12, 32, EditStyle::read_only);
+    QLineEdit* company = add_edit("company", 65, 52, 100, 12, key_width(Key::Company), EditStyle::read_only);
     add_static("商标", 28, 69, 30, 8);
-    QLineEdit* brand = add_edit("brand", 65, 67, 100, 12, 32, EditStyle::read_only);
+    QLineEdit* brand = add_edit("brand", 65, 67, 100, 12, key_width(Key::Brand), EditStyle::read_only);
     add_static("产品", 28, 84, 30, 8);
-    QLineEdit* product = add_edit("product", 65, 82, 100, 12, 32, EditStyle::read_only);
+    QLineEdit* product = add_edit("product", 65, 82, 100, 12, key_width(Key::Product), EditStyle::read_only);
     add_static("类型", 28, 99, 30, 8);
-    QLineEdit* type = add_edit("type", 65, 97, 100, 12, 32, EditStyle::read_only);
+    QLineEdit* type = add_edit("type", 65, 97, 100, 12, key_width(Key::Type), EditStyle::read_only);
     add_static("本公司网页", 7, 117, 186, 8);
     add_centred(kMakerWebPage, 7, 128, 186, 8);
     add_static("公开更新情况，软件版本信息，产品详情等。敬请浏览。", 7, 140, 186, 8);

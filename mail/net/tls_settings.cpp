@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/tls_settings.h"
 
-#include "platform/text.h"
-
 #include <cctype>
 
 namespace {
@@ -26,29 +24,6 @@ std::string hex_digits(const char* text) {
 }
 
 } // namespace
-
-MailSecurity mail_security(const char* setting) {
-    if (setting == nullptr || *setting == '\0') {
-        return MailSecurity::plain;
-    }
-    if (*setting < '0' || *setting > '9') {
-        return MailSecurity::unknown;
-    }
-    switch (text_to_int(setting)) {
-    case 0: return MailSecurity::plain;
-    case 1: return MailSecurity::stls;
-    case 2: return MailSecurity::tls;
-    default: return MailSecurity::unknown;
-    }
-}
-
-MailProtocol mail_protocol(const char* setting) {
-    switch (mail_security(setting)) {
-    case MailSecurity::plain: return MailProtocol::pop3;
-    case MailSecurity::stls: return MailProtocol::imap;
-    default: return MailProtocol::unknown;
-    }
-}
 
 const char* mail_service(MailSecurity security) {
     return security == MailSecurity::tls ? "pop3s" : "pop3";

@@ -5,6 +5,7 @@
 #include "logging/log.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
+#include "settings/key_values.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -15,9 +16,9 @@
 
 namespace {
 
-constexpr int kSourceBrowser = 1;
-constexpr int kSourceOnlineAccounts = 2;
-constexpr int kSourceCommand = 3;
+constexpr int kSourceBrowser = static_cast<int>(OAuthSource::browser);
+constexpr int kSourceOnlineAccounts = static_cast<int>(OAuthSource::online_account);
+constexpr int kSourceCommand = static_cast<int>(OAuthSource::token_command);
 
 std::mutex g_mutex;
 std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot stays empty
@@ -58,7 +59,7 @@ int place_account(Account& account) {
     if (account.credential.kind != CredentialKind::oauth2 || account.index < 0 || account.index >= kAccountCount) {
         return 0;
     }
-    const int source = settings_number(Key::OAuthSource, account.index);
+    const int source = static_cast<int>(account_oauth_source(account.index));
     AccountPlace fn;
     if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
         std::lock_guard lock(g_mutex);
@@ -68,7 +69,7 @@ int place_account(Account& account) {
 }
 
 bool oauth_account(int index) {
-    return settings_number(Key::Auth, index) == 1;
+    return account_auth(index) == CredentialKind::oauth2;
 }
 
 int access_token(int index, std::string& token) {
@@ -77,7 +78,7 @@ int access_token(int index, std::string& token) {
         return -1;
     }
     const bool renew = g_renew[static_cast<std::size_t>(index)].exchange(false);
-    const int source = settings_number(Key::OAuthSource, index);
+    const int source = static_cast<int>(account_oauth_source(index));
     if (source == kSourceCommand) {
         return command_token(index, token);
     }

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -90,19 +91,12 @@ bool imap_ask_for_tls(MailConnection& connection) {
 const MailProtocol kPop3 = {"POP3", "messages waiting", pop3_port, pop3_ask_for_tls};
 const MailProtocol kImap = {"IMAP", "unseen messages", imap_port, imap_ask_for_tls};
 
-// The account's protocol as mail_check reads it: "0" or empty POP3, "1" IMAP; nullptr for anything else.
+// The account's protocol as mail_check reads it; nullptr for a value that names none.
 const MailProtocol* protocol_of(int index) {
-    const std::string value = settings_get(Key::Protocol, index);
-    if (value.empty()) {
+    switch (account_protocol(index)) {
+    case ::MailProtocol::pop3:
         return &kPop3;
-    }
-    if (value[0] < '0' || value[0] > '9') {
-        return nullptr;
-    }
-    switch (text_to_int(value.c_str())) {
-    case 0:
-        return &kPop3;
-    case 1:
+    case ::MailProtocol::imap:
         return &kImap;
     default:
         return nullptr;
@@ -207,7 +201,7 @@ bool reach_server(CheckReport& report, const std::string& topic, const MailProto
 
 // An OAuth2 account whose token comes from the desktop's online accounts, which also say where its mail is.
 bool online_source(int index) {
-    return settings_number(Key::Auth, index) == 1 && settings_number(Key::OAuthSource, index) == 2;
+    return account_auth(index) == CredentialKind::oauth2 && account_oauth_source(index) == OAuthSource::online_account;
 }
 
 // What the provider of the account's address wants instead of the mailbox password, from the provider table.
@@ -263,13 +257,7 @@ std::string explain_failure(const std::string& line, int index) {
 }
 
 bool has_filters(int index) {
-    const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
-    for (Key k : searches) {
-        if (settings_number(k, index) > 0) {
-            return true;
-        }
-    }
-    return false;
+    return read_account(index).filters.any();
 }
 
 // The check itself, as the next pass runs it: login and the count it gives; whether it worked.
@@ -435,10 +423,11 @@ void check_account(CheckReport& report, int index) {
         }
     }
     // An OAuth2 account signs in with a token, not a password.
-    if (settings_number(Key::Auth, index) != 1 && !check_password(report, topic, index)) {
+    const bool oauth = account_auth(index) == CredentialKind::oauth2;
+    if (!oauth && !check_password(report, topic, index)) {
         return;
     }
-    if (settings_number(Key::Auth, index) == 1 && settings_number(Key::OAuthSource, index) == 1 &&
+    if (oauth && account_oauth_source(index) == OAuthSource::browser &&
         !check_refresh_token(report, topic, index)) {
         return;
     }
@@ -458,7 +447,7 @@ void check_account(CheckReport& report, int index) {
 void check_accounts(CheckReport& report) {
     bool any = false;
     for (int i = 0; i < kAccountCount; ++i) {
-        if (settings_number(Key::Switch, i) == 1) {
+        if (account_watched(i)) {
             any = true;
             check_account(report, i);
         }

@@ -4,6 +4,8 @@
 #include "logging/log.h"
 #include "notifier/check/check.h"
 #include "notifier/single_instance.h"
+#include "settings/key_values.h"
+#include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 
 #include <fstream>
@@ -45,7 +47,7 @@ std::string newest_state_log() {
 }
 
 void report_last_pass(CheckReport& report) {
-    if (!settings_get(Key::StateLog).starts_with("1")) {
+    if (!log_switched_on(Key::StateLog)) {
         report.info(kTopic, "the state log is off, so when it last checked is not known (kd5lite_ap, 日志 tab)");
         return;
     }
@@ -56,18 +58,18 @@ void report_last_pass(CheckReport& report) {
 
 } // namespace
 
-NotifierActivity notifier_activity(int state, int job, int request) {
+NotifierActivity notifier_activity(NotifierState state, int job, Request request) {
     switch (state) {
-    case 0:
+    case NotifierState::started:
         return NotifierActivity::starting;
-    case 1:
-        if (job == 101) {
+    case NotifierState::busy:
+        if (job == job_code(Request::monitor)) {
             return NotifierActivity::monitoring;
         }
-        return job == 102 ? NotifierActivity::testing : NotifierActivity::idle;
-    case 2:
+        return job == job_code(Request::connection_test) ? NotifierActivity::testing : NotifierActivity::idle;
+    case NotifierState::idle:
         // Between the monitor request and the next tick that starts the monitor.
-        return request == 1 ? NotifierActivity::monitoring : NotifierActivity::idle;
+        return request == Request::monitor ? NotifierActivity::monitoring : NotifierActivity::idle;
     default:
         return NotifierActivity::faulty;
     }
@@ -96,17 +98,17 @@ std::string last_pass_time(std::string_view state_log) {
 }
 
 void check_notifier(CheckReport& report) {
-    const int job = settings_number(Key::Job);
+    const int job = mailbox_job();
     if (!single_instance_held()) {
         // Job 101 means it was monitoring when it last ended without a stop: the next start resumes.
-        report.fail(kTopic, job == 101 ? "none runs for you: start kd5lite (from the menu, or log in again); it "
+        report.fail(kTopic, job == job_code(Request::monitor) ? "none runs for you: start kd5lite (from the menu, or log in again); it "
                                          "goes on monitoring"
                                        : std::string("none runs for you: start kd5lite (from the menu, or log in "
                                                      "again), then ") +
                                              kStart);
         return;
     }
-    switch (notifier_activity(settings_number(Key::State), job, settings_number(Key::Request))) {
+    switch (notifier_activity(mailbox_state(), job, mailbox_request())) {
     case NotifierActivity::starting:
         report.fail(kTopic, "runs, but has not started up yet (wait ...): run the check again in a moment");
         return;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/mailbox_codes.h"
+
 #include <string>
 #include <string_view>
 
@@ -17,7 +19,7 @@ enum class NotifierActivity {
     faulty,     // any other State (故障中 on the service pages)
 };
 
-NotifierActivity notifier_activity(int state, int job, int request);
+NotifierActivity notifier_activity(NotifierState state, int job, Request request);
 
 // The "MM/DD hh:mm:ss" of the last line of a state log's text that tells of a pass of the mail monitor (its start
 // or an account's count); empty when there is none.

@@ -2,6 +2,7 @@
 #include "notifier/check/check.h"
 
 #include "platform/corvo_dir.h"
+#include "settings/key_values.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
@@ -65,7 +66,7 @@ std::string read_error(const std::string& path) {
 }
 
 std::string log_switch(Key key) {
-    return settings_get(key).starts_with("1") ? "on" : "off";
+    return log_switched_on(key) ? "on" : "off";
 }
 
 } // namespace

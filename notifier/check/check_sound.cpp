@@ -3,6 +3,7 @@
 
 #include "lamp/sound.h"
 #include "platform/timing.h"
+#include "settings/key_values.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
@@ -30,14 +31,14 @@ bool is_wave_file(const std::string& path) {
 } // namespace
 
 void check_sound(CheckReport& report) {
-    const int beep = settings_number(Key::BeepTime);
+    const int beep = beep_count();
     if (beep > 0) {
         report.info(kTopic, "the buzzer sounds " + std::to_string(beep) +
                                 " s for new mail; wave files play only with buzzer time 0 (kd5lite_ap, 系统 tab)");
         return;
     }
     for (int i = 0; i < kAccountCount; ++i) {
-        if (settings_number(Key::Switch, i) != 1) {
+        if (!account_watched(i)) {
             continue;
         }
         const std::string account = "account " + std::to_string(i + 1) + ": ";

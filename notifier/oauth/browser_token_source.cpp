@@ -7,6 +7,7 @@
 #include "mail/sasl/access_token.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
+#include "settings/key_values.h"
 #include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
@@ -30,7 +31,7 @@ std::array<Kept, kAccountCount> g_kept;
 
 bool endpoints_for(int index, OAuthEndpoints& endpoints) {
     std::string why;
-    const bool imap = settings_number(Key::Protocol, index) == 1;
+    const bool imap = account_protocol(index) == MailProtocol::imap;
     if (oauth_endpoints(settings_get(Key::OAuthProvider, index), imap, settings_get(Key::AuthUrl, index),
                         settings_get(Key::TokenUrl, index), settings_get(Key::Scope, index),
                         settings_get(Key::ClientId, index), endpoints, &why)) {

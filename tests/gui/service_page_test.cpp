@@ -137,7 +137,8 @@ TEST(RequestFate, JobRecordsWhatTheNotifierActedOn) {
         {"4", "104", false, RequestFate::not_taken},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(request_fate(c.request, c.job, c.running), c.fate)
+        const std::optional<Request> request = c.request ? std::optional(request_of(c.request)) : std::nullopt;
+        EXPECT_EQ(request_fate(request, c.job, c.running), c.fate)
             << (c.request ? c.request : "none") << " job " << c.job << " running " << c.running;
     }
 }

@@ -55,7 +55,7 @@ TEST(NotifierActivity, StateJobAndRequestAsTheServicePagesReadThem) {
         {-1, 101, 1, A::faulty},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(notifier_activity(row.state, row.job, row.request), row.activity)
+        EXPECT_EQ(notifier_activity(NotifierState{row.state}, row.job, Request{row.request}), row.activity)
             << row.state << " " << row.job << " " << row.request;
     }
 }
