@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "credentials/token_stop.h"
+
+#include "platform/timing.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+// Made once and never closed: a fetch on another thread may be polling it as the process ends.
+int stop_fd() {
+    static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return fd;
+}
+
+std::atomic<bool (*)()> g_look{nullptr};
+std::atomic<bool> g_raised{false}; // the signal itself; the eventfd only wakes the waits
+
+} // namespace
+
+void token_stop_raise() {
+    g_raised = true;
+    const std::uint64_t one = 1;
+    if (stop_fd() >= 0) {
+        [[maybe_unused]] ssize_t n = write(stop_fd(), &one, sizeof one);
+    }
+}
+
+void token_stop_clear() {
+    g_raised = false;
+    std::uint64_t count = 0;
+    if (stop_fd() >= 0) {
+        [[maybe_unused]] ssize_t n = read(stop_fd(), &count, sizeof count);
+    }
+}
+
+int token_stop_fd() {
+    return stop_fd();
+}
+
+void set_token_stop_look(bool (*look)()) {
+    g_look = look;
+}
+
+bool token_stop_asked() {
+    if (g_raised) {
+        return true;
+    }
+    bool (*look)() = g_look;
+    if (look != nullptr && look()) {
+        token_stop_raise();
+        return true;
+    }
+    return false;
+}
+
+int token_stop_slice_ms(int remaining_ms) {
+    return g_look.load() == nullptr ? remaining_ms : std::min(remaining_ms, std::max(1, timing().stop_poll_ms));
+}
