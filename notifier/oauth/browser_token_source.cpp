@@ -113,6 +113,10 @@ int browser_token(int index, bool renew, std::string& token) {
         write_error_logf("check mail ---> The OAuth2 access token could not be refreshed: %s[no.%d error: %d]",
                          grant.error.c_str(), index, EAGAIN);
         break;
+    case TokenGrant::Status::cancelled:
+        write_error_logf("check mail ---> The OAuth2 access token was not fetched: a stop came first[no.%d error: %d]",
+                         index, ECANCELED);
+        break;
     }
     wipe_secret(grant.access_token);
     wipe_secret(grant.refresh_token);
