@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -59,5 +61,45 @@ bool token_stop_asked() {
 }
 
 int token_stop_slice_ms(int remaining_ms) {
-    return g_look.load() == nullptr ? remaining_ms : std::min(remaining_ms, std::max(1, timing().stop_poll_ms));
+    if (g_look.load() == nullptr) {
+        return remaining_ms;
+    }
+    const int look = std::max(1, timing().stop_poll_ms);
+    return remaining_ms < 0 ? look : std::min(remaining_ms, look);
+}
+
+TokenTurn::TokenTurn() : fd_(eventfd(1, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE)) {}
+
+TokenTurn::~TokenTurn() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool TokenTurn::take(bool stoppable) {
+    if (fd_ < 0) {
+        mutex_.lock();
+        return true;
+    }
+    for (;;) {
+        std::uint64_t one = 0;
+        if (read(fd_, &one, sizeof one) == sizeof one) {
+            return true;
+        }
+        if (stoppable && token_stop_asked()) {
+            return false;
+        }
+        // The semaphore is readable when the holder gives the turn back; the stop's signal ends the wait too.
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {stoppable ? token_stop_fd() : -1, POLLIN, 0}};
+        poll(fds, 2, stoppable ? token_stop_slice_ms(-1) : -1);
+    }
+}
+
+void TokenTurn::give() {
+    if (fd_ < 0) {
+        mutex_.unlock();
+        return;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
 }

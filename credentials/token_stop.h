@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <mutex>
+
 // What cuts a token fetch short (a token command, a refresh at the token endpoint, a call to the desktop's online
 // accounts): the monitor's stop and the program's end. A fetch may wait for seconds on a program or a server of
 // someone else's; a stop must not.
@@ -24,5 +26,42 @@ void set_token_stop_look(bool (*look)());
 // Whether a fetch should give up now: the signal is raised, or the look says stop (which raises it).
 bool token_stop_asked();
 
-// How long a fetch may wait before it looks again, within remaining_ms: the whole of it without a look.
+// How long a fetch may wait before it looks again, within remaining_ms (negative: no end): the whole of it without
+// a look.
 int token_stop_slice_ms(int remaining_ms);
+
+// One fetch at a time where two would ask for one thing (a check and an IDLE watcher refreshing one account's
+// token), as a mutex would, but a wait for it ends at a stop.
+class TokenTurn {
+public:
+    TokenTurn();
+    ~TokenTurn();
+    TokenTurn(const TokenTurn&) = delete;
+    TokenTurn& operator=(const TokenTurn&) = delete;
+
+    // Waits for the turn; false, without it, when a stop came first (unless stoppable is false).
+    bool take(bool stoppable = true);
+    void give();
+
+private:
+    int fd_ = -1;       // an eventfd semaphore holding 1 while the turn is free
+    std::mutex mutex_; // the turn itself when no eventfd could be had: then only the holder's end ends the wait
+};
+
+// Holds a turn taken, and gives it back at the end of the scope.
+class TokenTurnHeld {
+public:
+    explicit TokenTurnHeld(TokenTurn& turn, bool stoppable = true) : turn_(turn), held_(turn.take(stoppable)) {}
+    ~TokenTurnHeld() {
+        if (held_) {
+            turn_.give();
+        }
+    }
+    TokenTurnHeld(const TokenTurnHeld&) = delete;
+    TokenTurnHeld& operator=(const TokenTurnHeld&) = delete;
+    bool held() const { return held_; }
+
+private:
+    TokenTurn& turn_;
+    bool held_;
+};
