@@ -50,8 +50,10 @@ bool read_query(std::string_view query, Parameters& p) {
             !form_decode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1), value)) {
             return false;
         }
-        std::optional<std::string>* slot = name == "code" ? &p.code : name == "state" ? &p.state
-                                         : name == "error" ? &p.error : nullptr;
+        std::optional<std::string>* slot = name == "code"    ? &p.code
+                                           : name == "state" ? &p.state
+                                           : name == "error" ? &p.error
+                                                             : nullptr;
         if (slot != nullptr) {
             if (slot->has_value()) {
                 return false;

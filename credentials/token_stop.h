@@ -44,7 +44,7 @@ public:
     void give();
 
 private:
-    int fd_ = -1;       // an eventfd semaphore holding 1 while the turn is free
+    int fd_ = -1;      // an eventfd semaphore holding 1 while the turn is free
     std::mutex mutex_; // the turn itself when no eventfd could be had: then only the holder's end ends the wait
 };
 

@@ -59,9 +59,8 @@ void LoopbackListener::read(QTcpSocket* socket) {
     }
     QByteArray& received = found->second;
     received += socket->read(static_cast<qint64>(kRedirectRequestMax) + 1 - received.size());
-    const RedirectRequest request =
-        read_redirect_request(std::string_view(received.constData(), static_cast<std::size_t>(received.size())),
-                              state_);
+    const RedirectRequest request = read_redirect_request(
+        std::string_view(received.constData(), static_cast<std::size_t>(received.size())), state_);
     if (request.kind == RedirectRequest::Kind::incomplete) {
         return;
     }
@@ -84,7 +83,8 @@ void LoopbackListener::finish(QTcpSocket* socket, bool answer) {
     }
     age_.erase(socket);
     QObject::disconnect(socket, nullptr, &server_, nullptr);
-    socket->write(answer ? page("200 OK", "kd5lite: 登录的结果已收到，可以关闭此页面。") : page("400 Bad Request", "kd5lite"));
+    socket->write(answer ? page("200 OK", "kd5lite: 登录的结果已收到，可以关闭此页面。")
+                         : page("400 Bad Request", "kd5lite"));
     // Gone once the page is out: deleted at once, the socket would drop what it has not written yet.
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->disconnectFromHost();

@@ -17,8 +17,8 @@ class QUrl;
 struct TokenGrant {
     enum class Status {
         granted,
-        refused, // the provider said no: a refresh token revoked or expired, a code refused; sign in again
-        failed,  // no answer, a network or TLS failure, a broken answer: worth another try later
+        refused,   // the provider said no: a refresh token revoked or expired, a code refused; sign in again
+        failed,    // no answer, a network or TLS failure, a broken answer: worth another try later
         cancelled, // a stop came first
     };
     Status status = Status::failed;

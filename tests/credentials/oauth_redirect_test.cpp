@@ -64,8 +64,8 @@ TEST(OAuthRedirect, FormDecodingTakesPlusForSpaceAndRefusesBrokenEscapes) {
         std::string decoded;
     };
     const Row rows[] = {
-        {"", true, ""},        {"a+b", true, "a b"}, {"%41%2b%2F", true, "A+/"},
-        {"%4", false, ""},     {"%zz", false, ""},   {"100%", false, ""},
+        {"", true, ""},    {"a+b", true, "a b"}, {"%41%2b%2F", true, "A+/"},
+        {"%4", false, ""}, {"%zz", false, ""},   {"100%", false, ""},
     };
     for (const Row& row : rows) {
         std::string out;
