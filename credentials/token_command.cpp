@@ -215,6 +215,7 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
         return result;
     }
 
+    token_stop_add_group(pid);
     const int exit_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     Reading r;
     r.out = out[0];
@@ -222,6 +223,7 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
     r.output.reserve(kTokenOutputMax);
     const End end = read_until_end(pid, exit_fd, Clock::now() + std::chrono::milliseconds(timeout_ms), r);
     // In every case, whatever is left of its group goes: a hung command, and the children an ended one left.
+    token_stop_remove_group(pid);
     kill(-pid, SIGKILL);
     if (end == End::exited) {
         // What it wrote before it ended; its children are gone or going, so this ends with the pipes' contents.

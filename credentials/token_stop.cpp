@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <poll.h>
+#include <set>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -22,10 +24,19 @@ int stop_fd() {
 std::atomic<bool (*)()> g_look{nullptr};
 std::atomic<bool> g_raised{false}; // the signal itself; the eventfd only wakes the waits
 
+std::mutex g_groups_mutex;
+std::set<int> g_groups; // a group stays here until its leader is reaped: its ID cannot name another group meanwhile
+
 } // namespace
 
 void token_stop_raise() {
     g_raised = true;
+    {
+        std::lock_guard lock(g_groups_mutex);
+        for (int pgid : g_groups) {
+            kill(-pgid, SIGKILL);
+        }
+    }
     const std::uint64_t one = 1;
     if (stop_fd() >= 0) {
         [[maybe_unused]] ssize_t n = write(stop_fd(), &one, sizeof one);
@@ -38,6 +49,19 @@ void token_stop_clear() {
     if (stop_fd() >= 0) {
         [[maybe_unused]] ssize_t n = read(stop_fd(), &count, sizeof count);
     }
+}
+
+void token_stop_add_group(int pgid) {
+    std::lock_guard lock(g_groups_mutex);
+    g_groups.insert(pgid);
+    if (g_raised) {
+        kill(-pgid, SIGKILL); // a raise that came while it was started
+    }
+}
+
+void token_stop_remove_group(int pgid) {
+    std::lock_guard lock(g_groups_mutex);
+    g_groups.erase(pgid);
 }
 
 int token_stop_fd() {

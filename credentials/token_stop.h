@@ -16,6 +16,11 @@
 void token_stop_raise();
 void token_stop_clear();
 
+// The process groups of token commands under way: a raise kills them at once, from the raising thread, so that
+// none outlives a program that ends right after its stop (the fetching thread may never run again).
+void token_stop_add_group(int pgid);
+void token_stop_remove_group(int pgid);
+
 // An eventfd that is readable while the signal is raised, for a poll() or an event loop's notifier; -1 when none
 // could be had (the fetches are then bounded by their own time limits and the look alone).
 int token_stop_fd();
