@@ -238,7 +238,6 @@ void mail_monitor() {
     tray_status_monitoring(true);
     // A token fetch (a token command, a refresh, the online accounts) may wait for seconds: it looks at the stop
     // request as a long check does, and the monitor's end ends the fetches of its watchers.
-    token_stop_clear();
     set_token_stop_look(check_stop_due);
     push_start(ready_accounts());
     check_stop_clear();
@@ -248,6 +247,7 @@ void mail_monitor() {
     token_stop_raise();
     push_stop();
     set_token_stop_look(nullptr);
+    token_stop_clear(); // every fetch of the run has ended; a later one (a check outside monitoring) may wait again
     led_start(); // opens the lamp with every LED off
     led_end();
     forget_known_hits();
