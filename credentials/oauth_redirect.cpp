@@ -1,24 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "credentials/oauth_redirect.h"
 
+#include "platform/hex_digit.h"
+
 #include <optional>
 
 namespace {
 
 using Kind = RedirectRequest::Kind;
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 // RFC 6749 appendix A: a code and an error are printable ASCII (VSCHAR and NQSCHAR).
 bool printable(std::string_view text) {
@@ -73,8 +62,8 @@ bool form_decode(std::string_view text, std::string& out) {
             out += ' ';
         } else if (text[i] != '%') {
             out += text[i];
-        } else if (i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 && hex_digit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+        } else if (i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
             i += 2;
         } else {
             return false;

@@ -2,6 +2,7 @@
 #include "mail/header_text.h"
 
 #include "platform/base64_digit.h"
+#include "platform/hex_digit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,19 +15,6 @@ bool iequals(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 bool decode_b(std::string_view text, std::string& out) {
