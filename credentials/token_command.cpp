@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "credentials/token_command.h"
 
+#include "credentials/token_stop.h"
 #include "platform/secret.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,14 +38,19 @@ std::string first_line(const std::string& text) {
     return line;
 }
 
-// Reads what is there on fd into out, up to limit bytes in all; true once the writer has closed it.
+// Reads what is there on fd into out, up to limit bytes in all (the rest is read and dropped, or the writer would
+// block); true once the writer has closed it. Reads until the pipe is empty, at most a pipe's worth per call so
+// that one busy writer does not hold up the other pipe.
 bool drain(int fd, std::string& out, std::size_t limit, bool* overflow) {
-    char chunk[1024];
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        return true;
-    }
-    if (n > 0) {
+    char chunk[4096];
+    for (std::size_t taken = 0; taken < 65536; taken += sizeof chunk) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            return true;
+        }
+        if (n < 0) {
+            return false;
+        }
         const std::size_t room = limit > out.size() ? limit - out.size() : 0;
         out.append(chunk, std::min(room, static_cast<std::size_t>(n)));
         if (static_cast<std::size_t>(n) > room && overflow != nullptr) {
@@ -57,6 +64,79 @@ bool drain(int fd, std::string& out, std::size_t limit, bool* overflow) {
 int remaining_ms(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// A pipe whose write end goes to the command as it is: blocking, so that a command that writes more than the pipe
+// holds waits for the reader rather than failing. Only the reading end, ours, does not block.
+bool open_pipe(int (&fds)[2]) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return false;
+    }
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void close_pipe(int (&fds)[2]) {
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// The command's end, without reaping it: while it is a zombie its process ID still names its group, so the group
+// can be killed after it without hitting a new process that took the number.
+bool has_exited(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+enum class End { exited, timed_out, too_long, cancelled };
+
+// What the command says while it runs, until it exits, the time is up, it says too much or a stop comes. The end
+// of the command ends the reading: a child it left behind may hold the pipes open for as long as it likes.
+struct Reading {
+    int out = -1;
+    int err = -1;
+    std::string output;
+    std::string errors;
+    bool overflow = false;
+    bool out_open = true;
+    bool err_open = true;
+
+    void take(bool out_ready, bool err_ready) {
+        if (out_open && out_ready) {
+            out_open = !drain(out, output, kTokenOutputMax, &overflow);
+        }
+        if (err_open && err_ready) {
+            err_open = !drain(err, errors, kErrorRead, nullptr);
+        }
+    }
+};
+
+End read_until_end(pid_t pid, int exit_fd, Clock::time_point deadline, Reading& r) {
+    for (;;) {
+        if (token_stop_asked()) {
+            return End::cancelled;
+        }
+        if (has_exited(pid)) {
+            return End::exited;
+        }
+        const int left = remaining_ms(deadline);
+        if (left == 0) {
+            return End::timed_out;
+        }
+        // Without a process descriptor (a kernel before 5.3) the end is looked for every 10 ms.
+        const int wait = exit_fd >= 0 ? token_stop_slice_ms(left) : std::min(10, left);
+        pollfd fds[4] = {{r.out_open ? r.out : -1, POLLIN, 0},
+                         {r.err_open ? r.err : -1, POLLIN, 0},
+                         {exit_fd, POLLIN, 0},
+                         {token_stop_fd(), POLLIN, 0}};
+        if (poll(fds, 4, wait) < 0 && errno != EINTR) {
+            return End::timed_out;
+        }
+        r.take(fds[0].revents != 0, fds[1].revents != 0);
+        if (r.overflow) {
+            return End::too_long;
+        }
+    }
 }
 
 } // namespace
@@ -84,16 +164,20 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
         result.exit_code = EINVAL;
         return result;
     }
+    if (token_stop_asked()) {
+        result.status = Status::cancelled;
+        result.exit_code = ECANCELED;
+        return result;
+    }
     int out[2];
     int err[2];
-    if (pipe2(out, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (!open_pipe(out)) {
         result.exit_code = errno;
         return result;
     }
-    if (pipe2(err, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (!open_pipe(err)) {
         result.exit_code = errno;
-        close(out[0]);
-        close(out[1]);
+        close_pipe(out);
         return result;
     }
     std::vector<char*> argv;
@@ -101,8 +185,8 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
         argv.push_back(const_cast<char*>(w.c_str()));
     }
     argv.push_back(nullptr);
-    // A process group of its own, so that a time-out ends whatever the command started as well; standard input
-    // is /dev/null: the notifier has no terminal to ask anything on.
+    // A process group of its own, so that its end ends whatever the command started as well; standard input is
+    // /dev/null: the notifier has no terminal to ask anything on.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -131,55 +215,35 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
         return result;
     }
 
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::string output;
-    output.reserve(kTokenOutputMax);
-    std::string errors;
-    bool out_done = false;
-    bool err_done = false;
-    bool overflow = false;
-    while (!(out_done && err_done) && !overflow) {
-        const int left = remaining_ms(deadline);
-        if (left == 0) {
-            break;
-        }
-        pollfd fds[2] = {{out_done ? -1 : out[0], POLLIN, 0}, {err_done ? -1 : err[0], POLLIN, 0}};
-        if (poll(fds, 2, left) < 0 && errno != EINTR) {
-            break;
-        }
-        if (!out_done && fds[0].revents != 0) {
-            out_done = drain(out[0], output, kTokenOutputMax, &overflow);
-        }
-        if (!err_done && fds[1].revents != 0) {
-            err_done = drain(err[0], errors, kErrorRead, nullptr);
-        }
+    token_stop_add_group(pid);
+    const int exit_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    Reading r;
+    r.out = out[0];
+    r.err = err[0];
+    r.output.reserve(kTokenOutputMax);
+    const End end = read_until_end(pid, exit_fd, Clock::now() + std::chrono::milliseconds(timeout_ms), r);
+    // In every case, whatever is left of its group goes: a hung command, and the children an ended one left.
+    token_stop_remove_group(pid);
+    kill(-pid, SIGKILL);
+    if (end == End::exited) {
+        // What it wrote before it ended; its children are gone or going, so this ends with the pipes' contents.
+        r.take(true, true);
     }
     close(out[0]);
     close(err[0]);
-
-    // Waits for the end within what is left of the time limit: closing its output does not end a program.
+    if (exit_fd >= 0) {
+        close(exit_fd);
+    }
     int status = 0;
-    bool ended = false;
-    while (!overflow) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR)) {
-            ended = true;
-            break;
-        }
-        if (remaining_ms(deadline) == 0) {
-            break;
-        }
-        pollfd nothing{-1, 0, 0};
-        poll(&nothing, 0, std::min(10, remaining_ms(deadline)));
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!ended) {
-        kill(-pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    result.error_line = first_line(errors);
-    if (overflow) {
+    result.error_line = first_line(r.errors);
+    if (r.overflow) {
         result.status = Status::too_long;
-    } else if (!ended) {
+    } else if (end == End::cancelled) {
+        result.status = Status::cancelled;
+        result.exit_code = ECANCELED;
+    } else if (end != End::exited) {
         result.status = Status::timed_out;
     } else if (WIFSIGNALED(status)) {
         result.status = Status::failed;
@@ -188,16 +252,17 @@ TokenCommandResult run_token_command(std::string_view command, int timeout_ms, s
         result.status = Status::failed;
         result.exit_code = WEXITSTATUS(status);
     } else {
+        std::string& output = r.output;
         // One token on one line: the line end (and any trailing blanks) is not part of it.
-        std::size_t end = output.find_last_not_of(" \t\r\n");
-        output.resize(end == std::string::npos ? 0 : end + 1);
+        std::size_t last = output.find_last_not_of(" \t\r\n");
+        output.resize(last == std::string::npos ? 0 : last + 1);
         result.status = output.empty() ? Status::empty : Status::ok;
         if (result.status == Status::ok) {
             token.reserve(output.size());
             token.assign(output);
         }
     }
-    wipe_secret(output);
+    wipe_secret(r.output);
     return result;
 }
 
@@ -215,6 +280,8 @@ const char* token_command_status_text(TokenCommandResult::Status status) {
         return "printed nothing";
     case Status::not_run:
         return "could not be started";
+    case Status::cancelled:
+        return "was stopped";
     }
     return "";
 }

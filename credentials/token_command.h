@@ -21,6 +21,7 @@ struct TokenCommandResult {
         too_long,  // printed more than kTokenOutputMax bytes: ended the same way
         empty,     // exited with 0 but printed nothing
         not_run,   // an empty command, or a program that cannot be started
+        cancelled, // a stop came (token_stop.h): ended the same way, or not started
     };
     Status status = Status::not_run;
     int exit_code = 0;      // the exit status, or the signal for a program ended by one, or errno for not_run
@@ -29,8 +30,10 @@ struct TokenCommandResult {
 
 inline constexpr std::size_t kTokenOutputMax = 4096;
 
-// Runs the command with timeout_ms as its time limit; the token (its output without the line end) into token,
-// which is wiped first and left empty unless the status is ok.
+// Runs the command with timeout_ms as its time limit, or until a stop (token_stop.h); the token (its output without
+// the line end) into token, which is wiped first and left empty unless the status is ok. The command's end ends
+// the run: what it printed until then counts, and whatever it left running in its process group is killed, as
+// the whole group is at a time-out or a stop.
 TokenCommandResult run_token_command(std::string_view command, int timeout_ms, std::string& token);
 
 // A few words for the status, for the error line ("timed out", ...).

@@ -19,6 +19,7 @@ QMessageBox::StandardButton MessageBox::question(QWidget* parent, const char* ca
         return answer;
     }
     QMessageBox box(QMessageBox::Information, g_last_caption, g_last_text, buttons, parent);
+    box.setTextFormat(Qt::PlainText); // the keyring's own words may be in the text
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -37,6 +37,9 @@ QGroupBox* Page::add_group(const char* text, int x, int y, int width, int height
 
 QLabel* Page::add_static(const char* text, int x, int y, int width, int height) {
     auto* label = new QLabel(QString::fromUtf8(text), this);
+    // A label may show text from outside (a provider's answer, a server, the keyring): Qt's guess at rich text
+    // would let it draw what it likes on the page.
+    label->setTextFormat(Qt::PlainText);
     place(label, x, y, width, height);
     // A text measured a little wider in this font than in the template's keeps its whole width, up to the page's
     // edge, rather than losing its last character.

@@ -2,6 +2,7 @@
 #include "mail/header_text.h"
 
 #include "platform/base64_digit.h"
+#include "platform/hex_digit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,19 +15,6 @@ bool iequals(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 bool decode_b(std::string_view text, std::string& out) {
@@ -163,33 +151,37 @@ struct EncodedWord {
     std::string text;       // decoded, UTF-8
 };
 
+// An encoded word is at most 75 characters, delimiters included, and holds no white space (RFC 2047 2, 5). The
+// search for its end looks no further: a header full of "=?" that never close is then read in linear time, where
+// a search to the end of the value from every "=?" took quadratic time.
+constexpr std::size_t kEncodedWordMax = 75;
+
 // The encoded word that starts at value[i], decoded.
 EncodedWord encoded_word_at(std::string_view value, std::size_t i) {
     if (value.substr(i, 2) != "=?") {
         return {};
     }
-    std::size_t q1 = value.find('?', i + 2);
-    if (q1 == std::string_view::npos || q1 + 2 >= value.size() || value[q1 + 2] != '?') {
+    std::string_view word = value.substr(i, kEncodedWordMax);
+    word = word.substr(0, word.find_first_of(" \t\r\n"));
+    std::size_t q1 = word.find('?', 2);
+    if (q1 == std::string_view::npos || q1 + 2 >= word.size() || word[q1 + 2] != '?') {
         return {};
     }
-    std::size_t end = value.find("?=", q1 + 3);
+    std::size_t end = word.find("?=", q1 + 3);
     if (end == std::string_view::npos) {
         return {};
     }
-    std::string_view charset = value.substr(i + 2, q1 - i - 2);
-    char encoding = static_cast<char>(std::toupper(static_cast<unsigned char>(value[q1 + 1])));
-    std::string_view text = value.substr(q1 + 3, end - q1 - 3);
-    if (text.find_first_of(" \t") != std::string_view::npos) {
-        return {}; // an encoded word holds no white space (RFC 2047 5)
-    }
+    std::string_view charset = word.substr(2, q1 - 2);
+    char encoding = static_cast<char>(std::toupper(static_cast<unsigned char>(word[q1 + 1])));
+    std::string_view text = word.substr(q1 + 3, end - q1 - 3);
     std::string bytes;
     bool decoded = encoding == 'B' ? decode_b(text, bytes) : encoding == 'Q' ? decode_q(text, bytes) : false;
-    EncodedWord word;
-    if (!decoded || !to_utf8(charset, bytes, word.text)) {
+    EncodedWord result;
+    if (!decoded || !to_utf8(charset, bytes, result.text)) {
         return {};
     }
-    word.length = end + 2 - i;
-    return word;
+    result.length = end + 2;
+    return result;
 }
 
 } // namespace

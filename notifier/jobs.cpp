@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/jobs.h"
 
+#include "credentials/token_stop.h"
 #include "lamp/lamp.h"
 #include "logging/log.h"
 #include "mail/account_settings.h"
@@ -233,12 +234,18 @@ void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
     tray_status_monitoring(true);
+    // A token fetch (a token command, a refresh, the online accounts) may wait for seconds: it looks at the stop
+    // request as a long check does, and the monitor's end ends the fetches of its watchers.
+    set_token_stop_look(check_stop_due);
     push_start(ready_accounts());
     check_stop_clear();
     for (unsigned accounts = kEveryAccount; accounts != 0 && check_pass(accounts);) {
         accounts = wait_for_next_pass();
     }
+    token_stop_raise();
     push_stop();
+    set_token_stop_look(nullptr);
+    token_stop_clear(); // every fetch of the run has ended; a later one (a check outside monitoring) may wait again
     led_start(); // opens the lamp with every LED off
     led_end();
     forget_known_hits();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/notifier_dlg.h"
 
+#include "credentials/token_stop.h"
 #include "gui/about_box.h"
 #include "gui/service_state.h"
 #include "logging/log.h"
@@ -260,7 +261,8 @@ void CNotifierDlg::end_now() {
         tray_->hide();
         QCoreApplication::processEvents(); // lets the removal reach the notification area before the process goes
     }
-    push_stop(); // the IMAP servers hear a LOGOUT rather than a dropped connection
+    token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
+    push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);
     // No destructors: the job thread may still be using the process-wide records.
     std::_Exit(1);

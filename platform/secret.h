@@ -24,5 +24,6 @@ template <std::size_t N> struct SecretBuffer {
 };
 
 // Switches core dumps of this process off (and with them other users' debuggers): a dump would carry the plain
-// passwords the process holds. Called first thing in main().
+// passwords the process holds. Not dumpable, and a core size limit of 0, the hard limit too. Called first
+// thing in main().
 void switch_core_dumps_off();

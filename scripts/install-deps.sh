@@ -9,7 +9,6 @@ packages=(
     qt6-base-dev libgl-dev fonts-noto-cjk
     netbase libcanberra-dev libssl-dev ca-certificates openssl
     dovecot-imapd dovecot-pop3d  # the IMAP and POP3 tests run a real Dovecot of their own
-    qt6-networkauth-dev  # OAuth2 sign-in in the browser and token refresh
     python3  # the OAuth2 tests' token provider (tools/oauth2provider)
     xvfb libxcb1-dev  # the notifier's tray story runs on a display of its own with an X11 notification area
     dpkg-dev file  # the package test: dpkg-buildflags, dpkg-shlibdeps and cpack's look at the binaries

@@ -8,6 +8,8 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr std::size_t kPasswordField = sizeof(UserAccount{}.Password);
@@ -20,12 +22,36 @@ bool named(const SecretKey& key) {
     return !key.server.empty() || !key.user.empty();
 }
 
+// Whether account index of the file keeps its secrets in the keyring (SecretStore "1") under key's server name, ID
+// and protocol. Read from the file, not the record: the record may hold edits of another account not applied yet,
+// and the file is what the notifier reads. A file that cannot be read counts as naming it: the item stays.
+bool file_names(int index, const SecretKey& key) {
+    char section[64];
+    std::snprintf(section, sizeof section, kSectionAccountPattern, index);
+    std::string server, id, protocol, store;
+    if (ini_get_text(section, key_name(Key::ServerName), server) != 0 ||
+        ini_get_text(section, key_name(Key::ID), id) != 0 ||
+        ini_get_text(section, key_name(Key::Protocol), protocol) != 0 ||
+        ini_get_text(section, key_name(Key::SecretStore), store) != 0) {
+        return true;
+    }
+    return store.starts_with('1') && server == key.server && id == key.user &&
+           (protocol.starts_with('1') ? "imap" : "pop3") == key.protocol;
+}
+
+// Removes what is filed under key, unless another account still uses it.
+void remove_unless_shared(int index, const SecretKey& key, int wait_ms) {
+    if (!secret_shared_with_another(index, key)) {
+        secret_remove(key, wait_ms);
+    }
+}
+
 // A refresh token is given to one user at one server: when the account names another, or was cleared, the old
 // token is of no use to it and goes wherever it was kept.
 void forget_refresh_token(int index, const SecretKey& filed_under, int wait_ms) {
     SecretKey old = filed_under;
     old.kind = SecretKind::refresh_token;
-    secret_remove(old, wait_ms);
+    remove_unless_shared(index, old, wait_ms);
     refresh_token_forget_file(index);
 }
 
@@ -37,7 +63,7 @@ void move_refresh_token_to_file(int index, const SecretKey& filed_under, int wai
     std::string token;
     if (secret_lookup(item, token, SecretUnlock::ask, wait_ms) == SecretResult::ok &&
         refresh_token_file_save(index, token) == 0) {
-        secret_remove(item, wait_ms);
+        remove_unless_shared(index, item, wait_ms);
     }
     wipe_secret(token);
 }
@@ -49,10 +75,10 @@ void remove_unused(int index, const AccountPassword& state, const SecretKey& now
     }
     const int wait = timing().keyring_prompt_ms;
     if (cleared || !same_account(state.filed_under, now)) {
-        secret_remove(state.filed_under, wait);
+        remove_unless_shared(index, state.filed_under, wait);
         forget_refresh_token(index, state.filed_under, wait);
     } else if (!now_in_keyring) {
-        secret_remove(state.filed_under, wait);
+        remove_unless_shared(index, state.filed_under, wait);
         if (state.in_keyring) {
             move_refresh_token_to_file(index, state.filed_under, wait);
         }
@@ -60,6 +86,15 @@ void remove_unused(int index, const AccountPassword& state, const SecretKey& now
 }
 
 } // namespace
+
+bool secret_shared_with_another(int index, const SecretKey& key) {
+    for (int other = 0; other < kAccountCount; ++other) {
+        if (other != index && file_names(other, key)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool password_in_keyring(int index) {
     return settings_get(Key::SecretStore, index).starts_with('1');
@@ -144,7 +179,7 @@ SecretResult refile_account_secrets(int index, const SecretKey& before) {
         }
         wipe_secret(secret);
         if (step == SecretResult::ok) {
-            secret_remove(from, wait);
+            remove_unless_shared(index, from, wait); // a copy, while another account reads the same mailbox
         } else if (step != SecretResult::not_found && result == SecretResult::ok) {
             result = step;
         }

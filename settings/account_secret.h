@@ -16,6 +16,12 @@ bool password_in_keyring(int index);
 // name, ID, and "imap" for Protocol 1, else "pop3".
 SecretKey account_secret_key(int index, SecretKind kind = SecretKind::password);
 
+// Two accounts may read one mailbox ("red = INBOX, green = Work"): the keyring then holds one password and one
+// refresh token for both, filed under the mailbox's server name, ID and protocol. Whether an account of the file
+// other than index keeps its secrets in the keyring (SecretStore "1") under key's names, as the file says now:
+// then the item is that account's as much as this one's, and a change of this account copies it and leaves it.
+bool secret_shared_with_another(int index, const SecretKey& key);
+
 // The setup program's knowledge of one account's password between loading it and saving it again.
 struct AccountPassword {
     SecretKey filed_under;                // the account as it was loaded or last saved
@@ -43,15 +49,15 @@ struct PasswordSave {
 // three keys are written together. Items filed under the account as it was loaded are removed when they are no
 // longer used: the account now names another server, ID or protocol, or was cleared (both the password and a
 // refresh token, the latter also from the file), or its password moved to the file (a refresh token in the
-// keyring then moves to the file too, where readers look without SecretStore "1"). -1 when the file was not
-// written.
+// keyring then moves to the file too, where readers look without SecretStore "1"). An item another account of
+// the file still names stays (secret_shared_with_another). -1 when the file was not written.
 int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
 
 // The option program changes an account's protocol, which the keyring files its secrets under: moves the items of
 // a password in the keyring from the account as it was (before) to the account as g_settings names it now (read,
-// stored anew, then removed), the password's and a refresh token's alike; a token in the file is kept by the
-// account's section and stays. ok when there was nothing to move; else the keyring's answer, and what could not be
-// read stays where it was.
+// stored anew, then removed unless another account still names them), the password's and a refresh token's
+// alike; a token in the file is kept by the account's section and stays. ok when there was nothing to move; else
+// the keyring's answer, and what could not be read stays where it was.
 SecretResult refile_account_secrets(int index, const SecretKey& before);
 
 // Why the keyring did not take a secret, in the words of the tools' message boxes ("密钥环已锁定", ...).

@@ -176,7 +176,7 @@ int refresh_token_save(int index, std::string_view token, TokenSave& save) {
     if (save.in_keyring) {
         return write_keyring_keys(index);
     }
-    if (move_password) {
+    if (move_password && !secret_shared_with_another(index, account_secret_key(index))) {
         secret_remove(account_secret_key(index), wait); // the password stays in the file with the token
     }
     return refresh_token_file_save(index, token);

@@ -1,77 +1,148 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "credentials/oauth/oauth_flow.h"
 
+#include "credentials/oauth/loopback_listener.h"
+#include "credentials/oauth/token_reply.h"
+#include "credentials/token_stop.h"
 #include "platform/secret.h"
+#include "platform/timing.h"
 
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QOAuth2AuthorizationCodeFlow>
-#include <QOAuthHttpServerReplyHandler>
-#include <QOAuthOobReplyHandler>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
+
+#include <array>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using Status = TokenGrant::Status;
+using Clock = std::chrono::steady_clock;
+using Form = std::vector<std::pair<const char*, std::string>>;
 
-// The flow for the endpoints, with a network access manager of its own in this thread.
-void set_up(QOAuth2AuthorizationCodeFlow& flow, QNetworkAccessManager& network, const OAuthEndpoints& e) {
-    flow.setNetworkAccessManager(&network);
-    flow.setAuthorizationUrl(QUrl(QString::fromStdString(e.auth_url)));
-    flow.setAccessTokenUrl(QUrl(QString::fromStdString(e.token_url)));
-    flow.setClientIdentifier(QString::fromStdString(e.client_id));
-    if (!e.client_secret.empty()) {
-        flow.setClientIdentifierSharedKey(QString::fromStdString(e.client_secret));
+// A form's body as HTML forms encode it (RFC 6749 appendix B): every byte but the unreserved ones %-escaped, so a
+// '+' or '&' in a token reaches the provider as itself. Wiped by the caller: it holds the refresh token or code.
+QByteArray form_body(const Form& form) {
+    QByteArray body;
+    for (const auto& [name, value] : form) {
+        if (!body.isEmpty()) {
+            body += '&';
+        }
+        body += name;
+        body += '=';
+        QByteArray raw = QByteArray::fromStdString(value);
+        body += raw.toPercentEncoding();
+        raw.fill('\0');
     }
-    flow.setScope(QString::fromStdString(e.scope));
+    return body;
 }
 
-// Waits in a local event loop for the flow to be granted, the token endpoint to answer with an error, or the time
-// to run out. QtNetworkAuth 6.4 reports a token endpoint's error only in its log, so the answer's status is read
-// from the network access manager.
-TokenGrant wait_for_grant(QOAuth2AuthorizationCodeFlow& flow, QNetworkAccessManager& network, int timeout_ms,
-                          const std::string& waited_for) {
-    TokenGrant grant;
-    grant.error = "no answer from the provider within the time (" + waited_for + ")";
-    QEventLoop loop;
-    QObject::connect(&flow, &QAbstractOAuth::granted, &loop, [&] {
-        grant.status = Status::granted;
-        grant.error.clear();
-        loop.quit();
-    });
-    QObject::connect(&flow, &QAbstractOAuth2::error, &loop, [&](const QString& error, const QString&, const QUrl&) {
-        grant.status = Status::refused;
-        grant.error = "the provider answered " + error.left(64).toStdString();
-        loop.quit();
-    });
-    QObject::connect(&network, &QNetworkAccessManager::finished, &loop, [&](QNetworkReply* reply) {
-        const int http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() == QNetworkReply::NoError) {
-            return; // the flow reads the tokens and says granted
-        }
-        // RFC 6749 5.2: invalid_grant and its kin come with 400 (or 401 for a client the provider does not know).
-        grant.status = http == 400 || http == 401 ? Status::refused : Status::failed;
-        grant.error = http != 0
-                          ? "the token endpoint answered HTTP " + std::to_string(http)
-                          : "the token endpoint could not be reached: " + reply->errorString().left(120).toStdString();
-        loop.quit();
-    });
-    QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (grant.status == Status::granted) {
-        grant.access_token = flow.token().toStdString();
-        grant.refresh_token = flow.refreshToken().toStdString();
-        grant.expires_at =
-            std::chrono::system_clock::time_point(std::chrono::milliseconds(flow.expirationAt().toMSecsSinceEpoch()));
-        if (grant.access_token.empty()) {
-            grant.status = Status::failed;
-            grant.error = "the provider's answer held no access token";
-        }
+// The client's part of every token request (RFC 6749 2.3.1 allows the secret in the body).
+void add_client(Form& form, const OAuthEndpoints& e) {
+    form.emplace_back("client_id", e.client_id);
+    if (!e.client_secret.empty()) {
+        form.emplace_back("client_secret", e.client_secret);
     }
+}
+
+int remaining_ms(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// One POST of a form to the token endpoint, in a local event loop of this thread, at most timeout_ms. Redirects
+// are not followed; an answer past kTokenReplyMax is aborted as it comes; a stop (token_stop.h) aborts it too.
+TokenGrant post_token_request(const std::string& url, const Form& form, int timeout_ms, const std::string& waited_for) {
+    TokenGrant grant;
+    if (token_stop_asked()) {
+        grant.status = Status::cancelled;
+        grant.error = "stopped";
+        return grant;
+    }
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(QString::fromStdString(url))};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setRawHeader("Accept", "application/json");
+    QByteArray body = form_body(form);
+    QNetworkReply* reply = network.post(request, body);
+    body.fill('\0');
+    reply->setReadBufferSize(kTokenReplyMax + 1); // the rest waits in the socket until it is read, or aborted
+
+    enum class Cut { none, timed_out, too_large, stopped } cut = Cut::none;
+    QByteArray answer;
+    QEventLoop loop;
+    auto abort = [&](Cut why) {
+        if (cut == Cut::none) {
+            cut = why;
+        }
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > kTokenReplyMax) {
+            abort(Cut::too_large);
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        answer += reply->read(kTokenReplyMax + 1 - answer.size());
+        if (answer.size() > kTokenReplyMax) {
+            abort(Cut::too_large);
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] { abort(Cut::timed_out); });
+    deadline.start(std::max(1, timeout_ms));
+    // The stop: at once from the signal, and at each look at a stop asked for elsewhere.
+    std::optional<QSocketNotifier> stop_signal;
+    if (token_stop_fd() >= 0) {
+        stop_signal.emplace(token_stop_fd(), QSocketNotifier::Read);
+        QObject::connect(&*stop_signal, &QSocketNotifier::activated, &loop, [&] { abort(Cut::stopped); });
+    }
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (token_stop_asked()) {
+            abort(Cut::stopped);
+        }
+    });
+    look.start(std::max(1, timing().stop_poll_ms));
+    if (!reply->isFinished()) {
+        loop.exec();
+    }
+    answer += reply->read(kTokenReplyMax + 1 - answer.size());
+    const int http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    switch (cut) {
+    case Cut::stopped:
+        grant.status = Status::cancelled;
+        grant.error = "stopped";
+        break;
+    case Cut::timed_out:
+        grant.error = "no answer from the provider within the time (" + waited_for + ")";
+        break;
+    case Cut::too_large:
+        grant.error = "the token endpoint's answer is larger than 64 KB";
+        break;
+    case Cut::none:
+        if (answer.size() > kTokenReplyMax) {
+            grant.error = "the token endpoint's answer is larger than 64 KB";
+        } else if (http == 0) {
+            grant.error = "the token endpoint could not be reached: " + reply->errorString().left(120).toStdString();
+        } else {
+            grant = read_token_reply(http, answer, std::chrono::system_clock::now());
+        }
+        break;
+    }
+    answer.fill('\0');
+    delete reply;
     return grant;
 }
 
@@ -82,6 +153,30 @@ bool endpoints_allowed(const OAuthEndpoints& e, TokenGrant& grant) {
     grant.status = Status::failed;
     grant.error = "an OAuth2 endpoint is neither https nor on this machine";
     return false;
+}
+
+std::string base64url(const QByteArray& bytes) {
+    return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals).toStdString();
+}
+
+// The authorization request (RFC 6749 4.1.1, RFC 7636 4.3): the provider's URL with the query added to any it has.
+QUrl authorization_url(const OAuthEndpoints& e, const std::string& redirect_uri, const std::string& state,
+                       const std::string& challenge, const std::string& login_hint) {
+    Form query{{"response_type", "code"}, {"client_id", e.client_id}, {"redirect_uri", redirect_uri}};
+    if (!e.scope.empty()) {
+        query.emplace_back("scope", e.scope);
+    }
+    query.emplace_back("state", state);
+    query.emplace_back("code_challenge", challenge);
+    query.emplace_back("code_challenge_method", "S256");
+    if (!login_hint.empty()) {
+        query.emplace_back("login_hint", login_hint);
+    }
+    QUrl url(QString::fromStdString(e.auth_url));
+    const QString own = url.query(QUrl::FullyEncoded);
+    url.setQuery((own.isEmpty() ? QString() : own + QLatin1Char('&')) + QString::fromLatin1(form_body(query)),
+                 QUrl::StrictMode);
+    return url;
 }
 
 } // namespace
@@ -97,7 +192,13 @@ std::string pkce_verifier() {
 
 std::string pkce_challenge(const std::string& verifier) {
     const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256);
-    return digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals).toStdString();
+    return base64url(digest);
+}
+
+std::string oauth_state() {
+    std::array<quint32, 8> words{}; // 256 bits from the system's generator
+    QRandomGenerator::system()->fillRange(words.data(), words.size());
+    return base64url(QByteArray(reinterpret_cast<const char*>(words.data()), sizeof words));
 }
 
 TokenGrant sign_in_with_browser(const OAuthEndpoints& endpoints, const std::string& login_hint,
@@ -106,34 +207,50 @@ TokenGrant sign_in_with_browser(const OAuthEndpoints& endpoints, const std::stri
     if (!endpoints_allowed(endpoints, grant)) {
         return grant;
     }
-    QNetworkAccessManager network;
-    QOAuth2AuthorizationCodeFlow flow;
-    set_up(flow, network, endpoints);
-    // The loopback redirect of RFC 8252 7.3: 127.0.0.1 and a port the system chose.
-    QOAuthHttpServerReplyHandler handler(QHostAddress(QHostAddress::LocalHost), 0);
-    if (!handler.isListening()) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(1, timeout_ms));
+    // RFC 6749 10.12: the state ties the browser's return to this sign-in; a guessable one would let anyone on the
+    // machine hand it a code of their own.
+    const std::string state = oauth_state();
+    LoopbackListener listener(state);
+    if (!listener.listen()) {
         grant.error = "no loopback port to wait for the browser on";
         return grant;
     }
-    flow.setReplyHandler(&handler);
-    // QtNetworkAuth 6.4 has no PKCE of its own: the challenge goes with the authorization request, the verifier
-    // with the code (RFC 7636 4.3, 4.5).
+    // The loopback redirect of RFC 8252 7.3: 127.0.0.1 and the port the system chose.
+    const std::string redirect_uri = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
     const std::string verifier = pkce_verifier();
-    const QString challenge = QString::fromStdString(pkce_challenge(verifier));
-    flow.setModifyParametersFunction([&](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* parameters) {
-        if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
-            parameters->insert(QStringLiteral("code_challenge"), challenge);
-            parameters->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-            if (!login_hint.empty()) {
-                parameters->insert(QStringLiteral("login_hint"), QString::fromStdString(login_hint));
-            }
-        } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
-            parameters->insert(QStringLiteral("code_verifier"), QString::fromStdString(verifier));
+    RedirectRequest answer;
+    {
+        QEventLoop loop;
+        listener.answered = [&](const RedirectRequest& r) {
+            answer = r;
+            loop.quit();
+        };
+        QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
+        open_browser(authorization_url(endpoints, redirect_uri, state, pkce_challenge(verifier), login_hint));
+        if (answer.kind == RedirectRequest::Kind::incomplete) {
+            loop.exec();
         }
-    });
-    QObject::connect(&flow, &QAbstractOAuth::authorizeWithBrowser, open_browser);
-    flow.grant();
-    return wait_for_grant(flow, network, timeout_ms, "the sign-in in the browser");
+        listener.answered = nullptr;
+    }
+    switch (answer.kind) {
+    case RedirectRequest::Kind::error:
+        grant.status = Status::refused;
+        grant.error = "the provider answered " + answer.error;
+        return grant;
+    case RedirectRequest::Kind::code:
+        break;
+    default:
+        grant.error = "no answer from the provider within the time (the sign-in in the browser)";
+        return grant;
+    }
+    Form form{{"grant_type", "authorization_code"}, {"code", answer.code}, {"redirect_uri", redirect_uri}};
+    add_client(form, endpoints);
+    form.emplace_back("code_verifier", verifier);
+    grant = post_token_request(endpoints.token_url, form, remaining_ms(deadline), "the sign-in in the browser");
+    wipe_secret(answer.code);
+    wipe_secret(form[1].second);
+    return grant;
 }
 
 TokenGrant refresh_access_token(const OAuthEndpoints& endpoints, const std::string& refresh_token, int timeout_ms) {
@@ -141,14 +258,11 @@ TokenGrant refresh_access_token(const OAuthEndpoints& endpoints, const std::stri
     if (!endpoints_allowed(endpoints, grant)) {
         return grant;
     }
-    QNetworkAccessManager network;
-    QOAuth2AuthorizationCodeFlow flow;
-    set_up(flow, network, endpoints);
-    QOAuthOobReplyHandler handler; // reads the token endpoint's answer; without one the flow never hears it
-    flow.setReplyHandler(&handler);
-    flow.setRefreshToken(QString::fromStdString(refresh_token));
-    flow.refreshAccessToken();
-    grant = wait_for_grant(flow, network, timeout_ms, "the token refresh");
+    Form form{{"grant_type", "refresh_token"}, {"refresh_token", refresh_token}};
+    add_client(form, endpoints);
+    grant = post_token_request(endpoints.token_url, form, timeout_ms, "the token refresh");
+    wipe_secret(form[1].second);
+    // RFC 6749 6: a refresh may bring no new refresh token, and the old one then stays valid.
     if (grant.status == Status::granted && grant.refresh_token.empty()) {
         grant.refresh_token = refresh_token;
     }

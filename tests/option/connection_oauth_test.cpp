@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <atomic>
 #include <thread>
@@ -249,6 +250,26 @@ TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
     EXPECT_TRUE(kept.starts_with("rt-")) << kept;
     EXPECT_EQ(MessageBox::asked(), boxes + 1);
     EXPECT_EQ(MessageBox::last_text().toStdString(), token_kept_in_file_text(SecretResult::no_service));
+
+    // A refusal carries the provider's words, markup or not, and shows them as they are; an "error" sent to the
+    // loopback port without the sign-in's state (anyone on the machine can) ends nothing and shows nothing.
+    set_desktop_opener([&](const QUrl& url) {
+        const QUrlQuery query(url);
+        const std::string back = query.queryItemValue("redirect_uri", QUrl::FullyDecoded).toStdString();
+        const std::string state = query.queryItemValue("state", QUrl::FullyDecoded).toStdString();
+        QTimer::singleShot(0, &page, [&, back, state] {
+            browser = std::thread([back, state] {
+                OAuth2Provider::get_url(back + "?error=%3Cb%3E%E5%B7%B2%E7%99%BB%E5%BD%95%3C%2Fb%3E");
+                OAuth2Provider::get_url(back + "?error=%3Cfont+color%3Dgreen%3EOK%3C%2Ffont%3E&state=" + state);
+            });
+        });
+    });
+    click(&page, "sign_in2");
+    if (browser.joinable()) {
+        browser.join();
+    }
+    EXPECT_EQ(note(page, 1), QString::fromUtf8("未登录: the provider answered <font color=green>OK</font>"));
+    EXPECT_EQ(control<QLabel>(page, "note", 1)->textFormat(), Qt::PlainText);
 
     pick(choice(page, "provider", 1), 1);
     EXPECT_EQ(control<QLineEdit>(page, "server", 1)->text(), "outlook.office365.com:993");

@@ -71,6 +71,21 @@ TEST_F(OptionWindowTest, NoTextIsCutOffAndNoControlsOverlap) {
     expect_pages_fit(window);
 }
 
+// Labels show outside text (a provider's answer, a server's name, the keyring's words): none may take it for rich
+// text, which drew a forged green "已登录" on the 连接 tab.
+TEST_F(OptionWindowTest, EveryLabelOfBothToolsShowsItsTextAsItIs) {
+    COptionDlg option;
+    CSetupDlg setup;
+    int labels = 0;
+    for (QWidget* window : {static_cast<QWidget*>(&option), static_cast<QWidget*>(&setup)}) {
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+            ++labels;
+        }
+    }
+    EXPECT_GT(labels, 20);
+}
+
 TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
     COptionDlg window;
     window.show();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,13 +25,17 @@ TEST(Secret, WipingAStringClearsItsWholeStorage) {
     }
 }
 
-// Core dumps off, checked in a child so that this test program stays dumpable.
+// Core dumps off, checked in a child so that this test program stays dumpable: not dumpable (which the kernel
+// overrides where fs.suid_dumpable is 2), and no room for a core, the hard limit too.
 TEST(Secret, CoreDumpsCanBeSwitchedOff) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         switch_core_dumps_off();
-        _exit(prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1);
+        rlimit core{};
+        const bool off = prctl(PR_GET_DUMPABLE) == 0 && getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur == 0 &&
+                         core.rlim_max == 0;
+        _exit(off ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -3,6 +3,7 @@
 
 #include "credentials/scramble_text.h"
 #include "settings/password_pair.h"
+#include "settings/refresh_token.h"
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
@@ -11,6 +12,8 @@
 #include "tests/support/temp_corvo.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -214,6 +217,89 @@ TEST(AccountSecret, LockedKeyringAtLoadKeepsThePasswordUntilANewOneIsTyped) {
     EXPECT_FALSE(save.in_keyring);
     EXPECT_EQ(save.keyring, SecretResult::locked);
     expect_password_in_file(1, "new-one");
+}
+
+// Two accounts that read one mailbox (red = INBOX, green = Work on one IMAP login) share its keyring items. What
+// the setup program or the option program does to the second must leave the first its password and refresh token:
+// each row changes account 1 and then reads account 0 as the notifier does. Catches an item deleted or moved
+// away under the other account, which then failed at every pass.
+TEST(AccountSecret, TwoAccountsOnOneMailboxKeepEachOthersSecrets) {
+    constexpr char kToken[] = "1//0e-shared-refresh-token";
+    struct Row {
+        const char* change;
+        std::function<void(AccountPassword (&)[2])> apply;
+        std::string password_1; // account 1's password afterwards, as its next load reads it
+        std::string token_1;    // and its refresh token
+    };
+    auto save_both = [](AccountPassword (&states)[2]) {
+        save_account(0, states[0]);
+        save_account(1, states[1]);
+    };
+    const Row rows[] = {
+        {"change server",
+         [&](AccountPassword (&states)[2]) {
+             type_account(0, "imap.example.com", "alice", kPassword, "1");
+             type_account(1, "imap2.example.com", "alice", kPassword, "1");
+             save_both(states);
+         },
+         kPassword, ""},
+        {"clear",
+         [&](AccountPassword (&states)[2]) {
+             type_account(0, "imap.example.com", "alice", kPassword, "1");
+             type_account(1, "", "", "", "");
+             save_both(states);
+         },
+         "", ""},
+        {"password to the file",
+         [&](AccountPassword (&states)[2]) {
+             type_account(0, "imap.example.com", "alice", kPassword, "1");
+             type_account(1, "imap.example.com", "alice", "", "1"); // its password edit emptied
+             save_both(states);
+         },
+         "", kToken},
+        {"protocol changed on the 连接 tab",
+         [](AccountPassword (&)[2]) {
+             const SecretKey before = account_secret_key(1);
+             settings_put(Key::Protocol, "0", 1);
+             EXPECT_EQ(refile_account_secrets(1, before), SecretResult::ok);
+         },
+         kPassword, kToken},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.change);
+        KeyringSession session;
+        ASSERT_TRUE(session.start()) << session.error();
+        TempCorvo dir;
+        AccountPassword states[2];
+        for (int index : {0, 1}) {
+            ASSERT_EQ(ini_load_password(index, states[index]), 0);
+            type_account(index, "imap.example.com", "alice", kPassword, "1");
+            ASSERT_TRUE(save_account(index, states[index]).in_keyring);
+        }
+        TokenSave token;
+        ASSERT_EQ(refresh_token_save(0, kToken, token), 0);
+        ASSERT_TRUE(token.in_keyring);
+        ASSERT_EQ(session.items().size(), 2u); // one password and one token for the mailbox
+
+        // The setup program's next start, then the change.
+        for (int index : {0, 1}) {
+            loaded_password(index, states[index]);
+        }
+        row.apply(states);
+
+        for (int index : {0, 1}) {
+            SCOPED_TRACE(index);
+            AccountPassword again;
+            EXPECT_EQ(loaded_password(index, again), index == 0 ? kPassword : row.password_1);
+            ASSERT_EQ(ini_read_keys({Key::SecretStore}, index), 0);
+            std::string kept;
+            TokenRead read;
+            const int rc = refresh_token_load(index, kept, SecretUnlock::never, kWaitMs, &read);
+            EXPECT_EQ(kept, index == 0 ? kToken : row.token_1);
+            // None kept, or none in the keyring under what the account names now: not signed in.
+            EXPECT_TRUE(rc == 0 || (kept.empty() && read.keyring == SecretResult::not_found)) << rc;
+        }
+    }
 }
 
 } // namespace

@@ -184,6 +184,12 @@ bool OAuth2Provider::revoke(const std::string& user) {
     return status == 200;
 }
 
+bool OAuth2Provider::set_mode(const std::string& form) {
+    int status = 0;
+    request("POST", "/admin/mode", form, &status);
+    return status == 200;
+}
+
 std::map<std::string, long> OAuth2Provider::stats() {
     const std::string body = request("GET", "/admin/stats");
     std::map<std::string, long> counts;

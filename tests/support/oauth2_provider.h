@@ -31,6 +31,9 @@ public:
 
     Tokens issue(const std::string& user);
     bool revoke(const std::string& user);
+    // POST /admin/mode: "rotate=1" (rotation with reuse detection), "fault=redirect&target=URL", "fault=huge",
+    // "fault=trickle", "fault=no-expiry", "fault=none".
+    bool set_mode(const std::string& form);
     // The counts of /admin/stats: authorization_code, refresh_token, refused, introspect, inactive.
     std::map<std::string, long> stats();
 

@@ -4,10 +4,14 @@
 #include "tests/support/lampsim_handle.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -103,6 +107,66 @@ PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
 
 PrivateSessionBus::~PrivateSessionBus() {
     end(pid_);
+    if (had_address_) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", old_address_.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
+MuteSessionBus::MuteSessionBus(const std::string& dir) {
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        old_address_ = old;
+        had_address_ = true;
+    }
+    const std::string path = dir + "/mute-bus";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    stop_ = eventfd(0, EFD_CLOEXEC);
+    if (listener_ < 0 || stop_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 16) != 0) {
+        if (listener_ >= 0) {
+            close(listener_);
+        }
+        listener_ = -1;
+        return;
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    thread_ = std::thread([this] {
+        std::vector<int> held; // read from never, closed only at the end
+        for (;;) {
+            pollfd fds[2] = {{listener_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) {
+                break;
+            }
+            if (const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) {
+                held.push_back(fd);
+                ++connections_;
+            }
+        }
+        for (int fd : held) {
+            close(fd);
+        }
+    });
+}
+
+MuteSessionBus::~MuteSessionBus() {
+    if (thread_.joinable()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(stop_, &one, sizeof one);
+        thread_.join();
+    }
+    if (listener_ >= 0) {
+        close(listener_);
+    }
+    if (stop_ >= 0) {
+        close(stop_);
+    }
     if (had_address_) {
         setenv("DBUS_SESSION_BUS_ADDRESS", old_address_.c_str(), 1);
     } else {

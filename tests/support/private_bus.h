@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 // python3-dbusmock is a Debian package: its module is in the system's Python, whatever python3 is first on PATH.
@@ -30,6 +32,28 @@ public:
 private:
     pid_t pid_ = -1;
     std::string address_;
+    std::string old_address_;
+    bool had_address_ = false;
+};
+
+// A session bus that accepts connections and never says a word, as a bus daemon that was stopped: a Unix socket
+// whose connections a thread of its own takes and holds. While the object lives DBUS_SESSION_BUS_ADDRESS names it,
+// for this process and the programs it starts.
+class MuteSessionBus {
+public:
+    explicit MuteSessionBus(const std::string& dir);
+    ~MuteSessionBus();
+    MuteSessionBus(const MuteSessionBus&) = delete;
+    MuteSessionBus& operator=(const MuteSessionBus&) = delete;
+
+    bool ok() const { return listener_ >= 0; }
+    int connections() const { return connections_; } // taken so far
+
+private:
+    int listener_ = -1;
+    int stop_ = -1;
+    std::atomic<int> connections_{0};
+    std::thread thread_;
     std::string old_address_;
     bool had_address_ = false;
 };

@@ -2,6 +2,9 @@
 // The desktop's online accounts over a real private session bus, the service played by python3-dbusmock.
 #include "credentials/oauth/online_accounts.h"
 
+#include "credentials/token_stop.h"
+
+#include "tests/support/lampsim_handle.h"
 #include "tests/support/online_accounts_mock.h"
 #include "tests/support/private_bus.h"
 #include "tests/support/temp_corvo.h"
@@ -9,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -164,6 +169,46 @@ TEST(OnlineAccountsService, NoServiceOrNoSessionBusIsNoService) {
     } else {
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
+}
+
+// A session bus that takes the connection and never answers (a stopped bus daemon): each call ends with its wait,
+// and a stop ends it at once. The connection hung for good before. Catches any step of a call that waits on the
+// bus without the wait's bound.
+TEST(OnlineAccountsService, AMuteBusCostsTheWaitAndAStopEndsIt) {
+    TempCorvo dir;
+    MuteSessionBus bus(dir.dir());
+    ASSERT_TRUE(bus.ok());
+    std::vector<OnlineMailAccount> list;
+    std::string token, why;
+    int expires_in = 0;
+    OnlineMailAccount account;
+    struct Row {
+        const char* name;
+        std::function<OnlineStatus(int wait_ms)> call;
+    } rows[] = {
+        {"list", [&](int wait_ms) { return online_mail_accounts(list, wait_ms, &why); }},
+        {"account", [&](int wait_ms) { return online_mail_account("account_1_0", account, wait_ms, &why); }},
+        {"token", [&](int wait_ms) { return online_access_token("account_1_0", token, expires_in, wait_ms, &why); }},
+    };
+    for (const Row& row : rows) {
+        token_stop_clear();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(row.call(500), OnlineStatus::failed) << row.name;
+        EXPECT_EQ(why, "the session bus did not answer within the time") << row.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << row.name;
+
+        const int before = bus.connections();
+        std::thread stopper([&] {
+            wait_until([&] { return bus.connections() > before; }, kWaitMs);
+            token_stop_raise();
+        });
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(row.call(60000), OnlineStatus::failed) << row.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << row.name;
+        stopper.join();
+        EXPECT_EQ(why, "stopped") << row.name;
+    }
+    token_stop_clear();
 }
 
 } // namespace

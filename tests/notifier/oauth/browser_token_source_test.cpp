@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/oauth/browser_token_source.h"
 
+#include "credentials/token_stop.h"
 #include "mail/mail_check.h"
 #include "mail/sasl/access_token.h"
 #include "platform/timing.h"
@@ -17,7 +18,12 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -157,6 +163,91 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     for (const std::string& line : lines) {
         EXPECT_NE(line.find("check mail ---> The keyring is locked[no.0 error: 13]"), std::string::npos) << line;
     }
+}
+
+// A provider that rotates refresh tokens and takes reuse for theft (OAuth 2.1): the new token of a refresh that
+// could not be stored (another program held the settings file's lock) is used for the next refresh, and stored
+// then. Before, the next refresh asked with the old token and the provider ended the sign-in.
+TEST_F(BrowserSource, ARotatedTokenThatCouldNotBeStoredIsUsedAndStoredLater) {
+    Timing t = timing();
+    t.settings_lock_wait_ms = 200;
+    set_timing(t);
+    start_provider(60);
+    ASSERT_TRUE(provider_.set_mode("rotate=1"));
+    settings_put(Key::ServerName, "127.0.0.1", 0);
+    settings_put(Key::ID, "alice", 0);
+    const std::string first = provider_.issue("alice").refresh_token;
+    ASSERT_EQ(refresh_token_file_save(0, first), 0); // no keyring took it: the file keeps it, behind the lock
+
+    const int holder = open((dir_.settings_path() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    std::string token;
+    ASSERT_EQ(access_token(0, token), 0) << error_lines().front();
+    // The settings file's line for the lock, and ours for the token.
+    ASSERT_EQ(error_lines().size(), 2u);
+    EXPECT_NE(error_lines()[1].find("The new refresh token could not be kept"), std::string::npos)
+        << error_lines()[0] << error_lines()[1];
+    std::string stored;
+    ASSERT_EQ(refresh_token_file_load(0, stored), 0);
+    EXPECT_EQ(stored, first);
+
+    // Still locked: the next refresh asks with the token in memory, and the save is tried again.
+    ask_token_renewal(0);
+    ASSERT_EQ(access_token(0, token), 0) << error_lines().back();
+    close(holder);
+    ask_token_renewal(0);
+    ASSERT_EQ(access_token(0, token), 0) << error_lines().back();
+    ASSERT_EQ(refresh_token_file_load(0, stored), 0);
+    EXPECT_NE(stored, first);
+    EXPECT_EQ(refreshes(), 3);
+    EXPECT_EQ(provider_.stats()["refused"], 0);
+
+    // The file now holds the newest: a fresh process (nothing in memory) goes on from there.
+    forget_browser_tokens();
+    EXPECT_EQ(access_token(0, token), 0) << error_lines().back();
+    EXPECT_EQ(provider_.stats()["refused"], 0);
+}
+
+// Two callers at once (a check and an IDLE watcher) while the token endpoint does not answer: the one that waited
+// for the first takes its failure instead of asking again (which queued a second wait of the whole time, before),
+// and a stop ends the refresh and the wait at once.
+TEST_F(BrowserSource, AFailedRefreshIsNotAskedAgainAndAStopEndsTheWait) {
+    sign_in(60);
+    ASSERT_TRUE(provider_.set_mode("fault=trickle"));
+    Timing t = timing();
+    t.token_request_ms = 1500;
+    set_timing(t);
+    for (const bool stop : {false, true}) {
+        token_stop_clear();
+        const long before = refreshes();
+        std::atomic<int> results[2] = {1, 1};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread first([&] {
+            std::string token;
+            results[0] = access_token(0, token);
+        });
+        ASSERT_TRUE(wait_until([&] { return refreshes() > before; }, 10000));
+        std::thread second([&] {
+            std::string token;
+            results[1] = access_token(0, token);
+        });
+        if (stop) {
+            token_stop_raise();
+        }
+        first.join();
+        second.join();
+        EXPECT_EQ(results[0], -1);
+        EXPECT_EQ(results[1], -1);
+        EXPECT_EQ(refreshes(), before + 1) << stop;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(stop ? 1 : 3) + 500ms) << stop;
+    }
+    token_stop_clear();
+    const std::vector<std::string> lines = error_lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("could not be refreshed: no answer"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("could not be refreshed: no answer"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("a stop came first[no.0 error: 125]"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("a stop came first[no.0 error: 125]"), std::string::npos) << lines[3];
 }
 
 // The story against Dovecot: the token expires between checks, the next check refreshes it before it signs in, and
