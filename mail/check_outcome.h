@@ -54,3 +54,7 @@ struct CheckOutcome {
 // The names of steps and failures in plain English, for the diagnosis and the logs of a change of health.
 const char* check_step_name(CheckStep step);
 const char* check_failure_name(CheckFailure failure);
+
+// Writes the line (made with format_text) to the error log, and keeps it in outcome with its step, kind and error
+// number (the number the line gives).
+void write_failure_line(CheckOutcome& outcome, CheckStep step, CheckFailure failure, int error, std::string line);
