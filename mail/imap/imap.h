@@ -8,6 +8,7 @@
 // are fetched with BODY.PEEK, so a check never changes a message's flags.
 // Returns -1 when the check failed on the way, 0 for no unseen mail or a refusal, or the count.
 // With ids, also names the counted messages by UID within the folder's UIDVALIDITY (one FETCH (UID) when unseen
-// mail waits).
+// mail waits). With outcome, also how the check ended (mail/check_outcome.h): a refusal that gives 0 says so there.
 struct CheckIds;
-int imap_check(const Account& account, CheckIds* ids = nullptr);
+struct CheckOutcome;
+int imap_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* outcome = nullptr);

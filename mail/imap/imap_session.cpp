@@ -124,8 +124,10 @@ ImapSession::Result ImapSession::read_capabilities(const Step& step) {
 ImapSession::Result ImapSession::connect_and_greet() {
     const MailSecurity security = account_.security;
     if (connection_.resolve(account_.server.c_str(), security == MailSecurity::tls ? kImapsPort : kImapPort) != 0) {
-        return fail_line(CheckStep::resolve, CheckFailure::unreachable,
-                         "check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", errno);
+        // EINVAL: the port written after the server's name is none.
+        const int error = errno;
+        return fail_line(CheckStep::resolve, error == EINVAL ? CheckFailure::settings : CheckFailure::unreachable,
+                         "check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", error);
     }
     if (connection_.connect() != 0) {
         return fail_line(CheckStep::connect, CheckFailure::unreachable,

@@ -8,6 +8,8 @@
 // Returns -1 when the check failed on the way, 0 for no mail or a negative answer, or the message count (the
 // number of sender hits when the account has sender conditions).
 // With ids, also names the counted messages by unique id (one UIDL when mail waits and no sender condition has
-// asked for the listing already).
+// asked for the listing already). With outcome, also how the check ended (mail/check_outcome.h): a refusal that
+// gives 0 says so there.
 struct CheckIds;
-int pop3_check(const Account& account, CheckIds* ids = nullptr);
+struct CheckOutcome;
+int pop3_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* outcome = nullptr);
