@@ -28,7 +28,7 @@ struct Kept {
 std::mutex g_mutex; // one refresh at a time: a check and an IDLE watcher may ask at once
 std::array<Kept, kAccountCount> g_kept;
 
-bool endpoints_for(int index, OAuthEndpoints& endpoints) {
+bool endpoints_for(int index, OAuthEndpoints& endpoints, CheckOutcome& failure) {
     std::string why;
     const bool imap = settings_number(Key::Protocol, index) == 1;
     if (oauth_endpoints(settings_get(Key::OAuthProvider, index), imap, settings_get(Key::AuthUrl, index),
@@ -36,8 +36,9 @@ bool endpoints_for(int index, OAuthEndpoints& endpoints) {
                         settings_get(Key::ClientId, index), endpoints, &why)) {
         return true;
     }
-    write_error_logf("check mail ---> The OAuth2 provider setting is abnormal: %s[no.%d error: %d]", why.c_str(), index,
-                     EINVAL);
+    write_failure_line(failure, CheckStep::token, CheckFailure::settings, EINVAL,
+                       format_text("check mail ---> The OAuth2 provider setting is abnormal: %s[no.%d error: %d]",
+                                   why.c_str(), index, EINVAL));
     return false;
 }
 
@@ -51,7 +52,7 @@ TokenAction token_action(bool have_token, SystemClock::time_point expires_at, Sy
     return TokenAction::use_kept;
 }
 
-int browser_token(int index, bool renew, std::string& token) {
+int browser_token(int index, bool renew, std::string& token, CheckOutcome& failure) {
     wipe_secret(token);
     if (index < 0 || index >= kAccountCount) {
         return -1;
@@ -64,18 +65,21 @@ int browser_token(int index, bool renew, std::string& token) {
     // error line, and the next check asks again.
     const int rc = refresh_token_load(index, refresh, SecretUnlock::never, timing().keyring_wait_ms, &read);
     if (rc != 0 && read.place == TokenPlace::keyring && read.keyring != SecretResult::not_found) {
-        write_keyring_error(index, read.keyring, SecretKind::refresh_token);
+        write_keyring_error(index, read.keyring, SecretKind::refresh_token, &failure);
         return -1;
     }
     if (rc != 0 || refresh.empty()) {
-        write_error_logf("check mail ---> The account is not signed in: sign in with 登录… in the option "
-                         "program[no.%d error: %d]",
-                         index, ENOENT);
+        write_failure_line(failure, CheckStep::token, CheckFailure::no_token, ENOENT,
+                           format_text("check mail ---> The account is not signed in: sign in with 登录… in the "
+                                       "option program[no.%d error: %d]",
+                                       index, ENOENT));
         return -1;
     }
     if (refresh == kept.refused_refresh_token) {
         wipe_secret(refresh);
-        return -1; // said once; asking again would only be refused again
+        // Said once; asking again would only be refused again.
+        failure = CheckOutcome{CheckStep::token, CheckFailure::sign_in_again, EACCES, {}};
+        return -1;
     }
     const std::chrono::milliseconds margin(timing().token_refresh_margin_ms);
     if (token_action(!kept.access_token.empty(), kept.expires_at, SystemClock::now(), margin, renew) ==
@@ -86,7 +90,7 @@ int browser_token(int index, bool renew, std::string& token) {
     }
     wipe_secret(kept.access_token);
     OAuthEndpoints endpoints;
-    if (!endpoints_for(index, endpoints)) {
+    if (!endpoints_for(index, endpoints, failure)) {
         wipe_secret(refresh);
         return -1;
     }
@@ -105,13 +109,17 @@ int browser_token(int index, bool renew, std::string& token) {
         break;
     case TokenGrant::Status::refused:
         kept.refused_refresh_token = refresh;
-        write_error_logf("check mail ---> The OAuth2 sign-in was revoked or has expired (%s): sign in again with "
-                         "登录… in the option program[no.%d error: %d]",
-                         grant.error.c_str(), index, EACCES);
+        write_failure_line(failure, CheckStep::token, CheckFailure::sign_in_again, EACCES,
+                           format_text("check mail ---> The OAuth2 sign-in was revoked or has expired (%s): sign in "
+                                       "again with 登录… in the option program[no.%d error: %d]",
+                                       grant.error.c_str(), index, EACCES));
         break;
     case TokenGrant::Status::failed:
-        write_error_logf("check mail ---> The OAuth2 access token could not be refreshed: %s[no.%d error: %d]",
-                         grant.error.c_str(), index, EAGAIN);
+        // The provider could not be reached or made no sense: the next check asks again.
+        write_failure_line(failure, CheckStep::token, CheckFailure::unreachable, EAGAIN,
+                           format_text("check mail ---> The OAuth2 access token could not be refreshed: %s[no.%d "
+                                       "error: %d]",
+                                       grant.error.c_str(), index, EAGAIN));
         break;
     }
     wipe_secret(grant.access_token);

@@ -89,7 +89,7 @@ TEST_F(ImapOAuth, WithoutSaslIrTheTokenFollowsTheContinuation) {
         SCOPED_TRACE(c.capabilities + " " + c.first_token);
         clear_error_log();
         serve(c.capabilities);
-        set_token_source(1, [&](int, bool renew, std::string& token) {
+        set_token_source(1, [&](int, bool renew, std::string& token, CheckOutcome&) {
             token = renew ? "at-good" : c.first_token;
             return 0;
         });
@@ -145,7 +145,7 @@ TEST_F(ImapOAuth, AFloodAtAuthenticateEndsTheLoginWithinTheBudget) {
         });
         settings_set(Key::Auth, c.oauth ? "1" : "0", 0);
         settings_set(Key::Password, "at-good", 0);
-        set_token_source(1, [](int, bool, std::string& token) {
+        set_token_source(1, [](int, bool, std::string& token, CheckOutcome&) {
             token = "at-good";
             return 0;
         });

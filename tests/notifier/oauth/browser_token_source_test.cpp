@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/oauth/browser_token_source.h"
 
+#include "mail/account_settings.h"
 #include "mail/mail_check.h"
 #include "mail/sasl/access_token.h"
 #include "platform/timing.h"
@@ -93,22 +94,22 @@ protected:
 TEST_F(BrowserSource, RefreshesBeforeExpiryAndAfterARefusal) {
     sign_in(3);
     std::string first;
-    ASSERT_EQ(access_token(0, first), 0) << error_lines().front();
+    ASSERT_EQ(access_token(read_account(0), first), 0) << error_lines().front();
     std::string again;
-    ASSERT_EQ(access_token(0, again), 0);
+    ASSERT_EQ(access_token(read_account(0), again), 0);
     EXPECT_EQ(again, first);
     EXPECT_EQ(refreshes(), 1);
 
     // Within the margin of its expiry (3 s, less the 1 s margin) the next request refreshes.
     const auto due = std::chrono::steady_clock::now() + 2s;
     ASSERT_TRUE(wait_until([&] { return std::chrono::steady_clock::now() >= due; }, 5000));
-    ASSERT_EQ(access_token(0, again), 0);
+    ASSERT_EQ(access_token(read_account(0), again), 0);
     EXPECT_NE(again, first);
     EXPECT_EQ(refreshes(), 2);
 
     ask_token_renewal(0);
     std::string renewed;
-    ASSERT_EQ(access_token(0, renewed), 0);
+    ASSERT_EQ(access_token(read_account(0), renewed), 0);
     EXPECT_NE(renewed, again);
     EXPECT_EQ(refreshes(), 3);
     EXPECT_FALSE(dir_.exists("err07.log"));
@@ -122,7 +123,7 @@ TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
     std::string token;
     for (int check = 0; check < 10; ++check) {
         ask_token_renewal(0);
-        EXPECT_EQ(access_token(0, token), -1);
+        EXPECT_EQ(access_token(read_account(0), token), -1);
     }
     EXPECT_EQ(refreshes(), 1);
     EXPECT_TRUE(browser_sign_in_refused(0));
@@ -130,7 +131,7 @@ TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
     EXPECT_NE(error_lines()[0].find("sign in again"), std::string::npos) << error_lines()[0];
 
     sign_in_anew();
-    EXPECT_EQ(access_token(0, token), 0);
+    EXPECT_EQ(access_token(read_account(0), token), 0);
     EXPECT_EQ(refreshes(), 2);
 }
 
@@ -141,7 +142,7 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     sign_in(60);
     std::string token;
     settings_put(Key::ID, "someone-else", 0);
-    EXPECT_EQ(access_token(0, token), -1);
+    EXPECT_EQ(access_token(read_account(0), token), -1);
     ASSERT_EQ(error_lines().size(), 1u);
     EXPECT_NE(error_lines()[0].find("The account is not signed in"), std::string::npos) << error_lines()[0];
     clear_error_log();
@@ -149,7 +150,7 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     settings_put(Key::ID, "alice", 0);
     ASSERT_TRUE(keyring_.lock());
     for (int check = 0; check < 2; ++check) {
-        EXPECT_EQ(access_token(0, token), -1);
+        EXPECT_EQ(access_token(read_account(0), token), -1);
     }
     EXPECT_EQ(refreshes(), 0);
     const std::vector<std::string> lines = error_lines();
