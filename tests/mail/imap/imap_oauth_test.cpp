@@ -2,6 +2,8 @@
 // The OAuth2 logins against the scripted IMAP server, for what Dovecot will not show: a server without SASL-IR,
 // where the token may go only after the server's empty continuation, and its error challenge on that path.
 
+#include "logging/log.h"
+#include "mail/check_outcome.h"
 #include "mail/check_stop.h"
 #include "mail/mail_check.h"
 #include "mail/sasl/access_token.h"
@@ -12,6 +14,7 @@
 #include "tools/imapserver/imap_server.h"
 #include "tools/pop3server/pop3_message.h"
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -163,6 +166,73 @@ TEST_F(ImapOAuth, AFloodAtAuthenticateEndsTheLoginWithinTheBudget) {
     check_stop_clear();
     settings_set(Key::Request, "0");
     ini_write_key(Key::Request);
+}
+
+// How an OAuth2 check ends, as a value: where the token came from decides the step, and the source's own word the
+// kind, never its line's wording. Catches a source's failure told as a server's, a refused token told as a refused
+// password, and a token command's exit code lost.
+TEST_F(ImapOAuth, EachEndOfTheSignInIsAnOutcome) {
+    struct Case {
+        const char* name;
+        std::string capabilities;
+        const char* source; // OAuthSource
+        const char* security;
+        TokenSource token;
+        int result;
+        CheckStep step;
+        CheckFailure failure;
+        int error;
+    } cases[] = {
+        {"signed in", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "2",
+         [](int, bool, std::string& token, CheckOutcome&) {
+             token = "at-good";
+             return 0;
+         },
+         1, CheckStep::none, CheckFailure::none, 0},
+        {"token refused, renewed, refused", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "2",
+         [](int, bool, std::string& token, CheckOutcome&) {
+             token = "at-old";
+             return 0;
+         },
+         0, CheckStep::login, CheckFailure::refused_token, EACCES},
+        {"the source says sign in again", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "2",
+         [](int index, bool, std::string&, CheckOutcome& failure) {
+             write_failure_line(failure, CheckStep::token, CheckFailure::sign_in_again, EACCES,
+                                format_text("check mail ---> Sign in again[no.%d error: %d]", index, EACCES));
+             return -1;
+         },
+         -1, CheckStep::token, CheckFailure::sign_in_again, EACCES},
+        {"a token that cannot go into a message", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "2",
+         [](int, bool, std::string& token, CheckOutcome&) {
+             token = "two words";
+             return 0;
+         },
+         -1, CheckStep::token, CheckFailure::no_token, EINVAL},
+        {"no sign-in offered", "IMAP4rev1 SASL-IR AUTH=PLAIN", "1", "2", {}, -1, CheckStep::login,
+         CheckFailure::refused_login, EPROTO},
+        {"a source nobody plugged in", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "2", "2", {}, -1, CheckStep::token,
+         CheckFailure::settings, EINVAL},
+        {"a token command that fails", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "3", "2", {}, -1, CheckStep::token,
+         CheckFailure::no_token, 1},
+        {"no TLS", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "0", {}, -1, CheckStep::settings,
+         CheckFailure::settings, EPERM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clear_error_log();
+        serve(c.capabilities);
+        settings_set(Key::OAuthSource, c.source, 0);
+        settings_set(Key::Security, c.security, 0);
+        settings_set(Key::TokenCommand, "false", 0);
+        set_token_source(1, c.token ? c.token : [](int, bool, std::string& token, CheckOutcome&) {
+            token = "at-good";
+            return 0;
+        });
+        CheckOutcome outcome;
+        EXPECT_EQ(mail_check(0, &outcome), c.result);
+        EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, c.error), "") << outcome.line;
+        server_->stop();
+    }
 }
 
 } // namespace

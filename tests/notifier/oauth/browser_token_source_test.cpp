@@ -18,7 +18,9 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -157,6 +159,55 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     ASSERT_EQ(lines.size(), 2u);
     for (const std::string& line : lines) {
         EXPECT_NE(line.find("check mail ---> The keyring is locked[no.0 error: 13]"), std::string::npos) << line;
+    }
+}
+
+// Each way the browser sign-in gives no token says its kind and step to the check, whatever its line's words: the
+// user must sign in again, there is no token, the keyring keeps the refresh token locked, the settings cannot work.
+// A revoked sign-in asked again says so without a second line.
+TEST_F(BrowserSource, EachFailureSaysItsKind) {
+    sign_in(60);
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        CheckStep step;
+        CheckFailure failure;
+        int error;
+        bool line; // a line of its own
+    } cases[] = {
+        {"another ID than the one signed in", [&] { settings_put(Key::ID, "someone-else", 0); }, CheckStep::token,
+         CheckFailure::no_token, ENOENT, true},
+        {"a provider nobody knows",
+         [&] {
+             settings_put(Key::ID, "alice", 0);
+             settings_put(Key::OAuthProvider, "nonsense", 0);
+         },
+         CheckStep::token, CheckFailure::settings, EINVAL, true},
+        {"revoked",
+         [&] {
+             settings_put(Key::OAuthProvider, "custom", 0);
+             ASSERT_TRUE(provider_.revoke("alice"));
+         },
+         CheckStep::token, CheckFailure::sign_in_again, EACCES, true},
+        {"revoked, asked again", [] { ask_token_renewal(0); }, CheckStep::token, CheckFailure::sign_in_again, EACCES,
+         false},
+        {"keyring locked", [&] { ASSERT_TRUE(keyring_.lock()); }, CheckStep::secret, CheckFailure::keyring, EACCES,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clear_error_log();
+        c.before();
+        std::string token;
+        CheckOutcome outcome;
+        EXPECT_EQ(access_token(read_account(0), token, &outcome), -1);
+        if (c.line) {
+            EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, c.error), "") << outcome.line;
+        } else {
+            EXPECT_EQ(outcome.step, c.step);
+            EXPECT_EQ(outcome.failure, c.failure);
+            EXPECT_TRUE(outcome.line.empty() && error_lines().empty()) << outcome.line;
+        }
     }
 }
 
