@@ -5,6 +5,7 @@
 #include "mail/account_settings.h"
 #include "mail/check_outcome.h"
 #include "mail/imap/imap.h"
+#include "mail/mail_probe.h"
 #include "mail/pop3/pop3.h"
 #include "mail/sasl/access_token.h"
 #include "mail/sasl/token_rejection.h"
@@ -15,15 +16,20 @@
 
 namespace {
 
+// A Protocol that is neither POP3 nor IMAP makes no connection.
+void write_protocol_abnormal(const Account& account, CheckOutcome& outcome) {
+    write_failure_line(outcome, CheckStep::settings, CheckFailure::settings, EINVAL,
+                       format_text("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index,
+                                   EINVAL));
+}
+
 int check_once(const Account& account, CheckIds* ids, CheckOutcome& outcome) {
     switch (account.protocol) {
     case MailProtocol::pop3: return pop3_check(account, ids, &outcome);
     case MailProtocol::imap: return imap_check(account, ids, &outcome);
     default: break;
     }
-    write_failure_line(outcome, CheckStep::settings, CheckFailure::settings, EINVAL,
-                       format_text("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index,
-                                   EINVAL));
+    write_protocol_abnormal(account, outcome);
     return -1;
 }
 
@@ -98,4 +104,15 @@ int pop3_check(int index) {
 int imap_check(int index) {
     Account account;
     return read_account_for_check(index, account) == 0 ? imap_check(account) : -1;
+}
+
+CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& report) {
+    switch (account.protocol) {
+    case MailProtocol::pop3: return pop3_probe(account, login, report);
+    case MailProtocol::imap: return imap_probe(account, login, report);
+    default: break;
+    }
+    CheckOutcome outcome;
+    write_protocol_abnormal(account, outcome);
+    return outcome;
 }

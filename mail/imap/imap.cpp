@@ -119,3 +119,12 @@ int imap_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
     }
     return result;
 }
+
+CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeReport& report) {
+    ImapSession session(account);
+    session.observe(report);
+    if ((login_too ? session.open() : session.reach()) == ImapSession::Result::ok) {
+        session.logout();
+    }
+    return session.outcome();
+}

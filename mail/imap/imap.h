@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mail/account.h"
+#include "mail/probe_stage.h"
 
 // Checks one account on its IMAP server, as its security, fingerprint and folder say: the unseen messages of the
 // folder, or with sender conditions the sender hits in their headers. The folder is examined read-only and headers
@@ -12,3 +13,8 @@
 struct CheckIds;
 struct CheckOutcome;
 int imap_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* outcome = nullptr);
+
+// Reaches the account's server as a check does (the name, the connection, TLS as its security says, the greeting
+// and the capabilities) and with login_too also logs in, then says LOGOUT; each stage to report as it ends, the
+// end as the outcome.
+CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeReport& report);

@@ -2,6 +2,7 @@
 #include "mail/imap/imap_session.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
 #include "mail/imap/imap_command.h"
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
@@ -129,14 +130,17 @@ ImapSession::Result ImapSession::connect_and_greet() {
         return fail_line(CheckStep::resolve, error == EINVAL ? CheckFailure::settings : CheckFailure::unreachable,
                          "check mail ---> Making (IMAP) is abnormal[no.%d error: %d]", error);
     }
+    report(resolve_stage(connection_));
     if (connection_.connect() != 0) {
         return fail_line(CheckStep::connect, CheckFailure::unreachable,
                          "check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", errno);
     }
-    if (security == MailSecurity::tls && connection_.start_tls(account_.fingerprint.c_str()) != 0) {
-        const int error = errno;
-        return fail_line(CheckStep::tls, tls_failure(), "check mail ---> TLS connection is abnormal[no.%d error: %d]",
-                         error);
+    report(connect_stage(connection_));
+    if (security == MailSecurity::tls) {
+        if (connection_.start_tls(account_.fingerprint.c_str()) != 0) {
+            return tls_failed(errno);
+        }
+        report(tls_stage(connection_, true, 0));
     }
     ImapResponse greeting;
     ImapExchange x{.step = &kGreeting,
@@ -156,7 +160,28 @@ ImapSession::Result ImapSession::connect_and_greet() {
         return fail(kGreeting, kRefused, 0);
     }
     take_capabilities(greeting);
-    return Result::ok;
+    Result r = capabilities_.empty() ? read_capabilities(kCapability) : Result::ok;
+    if (r == Result::ok && report_) {
+        ProbeStage stage;
+        stage.step = CheckStep::greeting;
+        stage.greeting = log_safe_text(greeting.keyword + (greeting.code.empty() ? "" : " [" + greeting.code + "]") +
+                                       (greeting.text.empty() ? "" : " " + greeting.text));
+        report(std::move(stage));
+    }
+    return r;
+}
+
+ImapSession::Result ImapSession::tls_failed(int error) {
+    report(tls_stage(connection_, false, error));
+    return fail_line(CheckStep::tls, tls_failure(), "check mail ---> TLS connection is abnormal[no.%d error: %d]",
+                     error);
+}
+
+void ImapSession::report(ProbeStage stage) const {
+    if (report_) {
+        stage.capabilities = capabilities_;
+        report_(stage);
+    }
 }
 
 ImapSession::Result ImapSession::starttls() {
@@ -181,11 +206,13 @@ ImapSession::Result ImapSession::starttls() {
         return fail(kStarttls, kBroken, EPROTO);
     }
     if (connection_.start_tls(account_.fingerprint.c_str()) != 0) {
-        const int error = errno;
-        return fail_line(CheckStep::tls, tls_failure(), "check mail ---> TLS connection is abnormal[no.%d error: %d]",
-                         error);
+        return tls_failed(errno);
     }
-    return read_capabilities(kCapabilityTls); // those learnt in clear may have been forged
+    const Result r = read_capabilities(kCapabilityTls); // those learnt in clear may have been forged
+    if (r == Result::ok) {
+        report(tls_stage(connection_, true, 0));
+    }
+    return r;
 }
 
 // AUTHENTICATE (RFC 3501 6.2.2) with the SASL exchange: PLAIN with the password, or OAUTHBEARER or XOAUTH2 with the
@@ -273,6 +300,20 @@ ImapSession::Result ImapSession::login() {
 }
 
 ImapSession::Result ImapSession::open() {
+    Result result = reach();
+    if (result == Result::ok) {
+        result = login();
+    }
+    if (result == Result::ok && offers("ID")) {
+        result = identify();
+    }
+    if (result == Result::ok) {
+        report(ProbeStage{.step = CheckStep::login});
+    }
+    return result;
+}
+
+ImapSession::Result ImapSession::reach() {
     token_refused_ = false;
     outcome_ = {};
     const MailSecurity security = account_.security;
@@ -295,16 +336,13 @@ ImapSession::Result ImapSession::open() {
     capabilities_.clear();
     utf8_ = false;
     Result result = connect_and_greet();
-    if (result == Result::ok && capabilities_.empty()) {
-        result = read_capabilities(kCapability);
-    }
     if (result == Result::ok && security == MailSecurity::stls) {
-        result = starttls();
+        return starttls();
     }
-    if (result == Result::ok) {
-        result = login();
+    if (result == Result::ok && security == MailSecurity::plain) {
+        report(tls_stage(connection_, true, 0)); // no TLS: nothing is encrypted
     }
-    return result == Result::ok && offers("ID") ? identify() : result;
+    return result;
 }
 
 ImapSession::Result ImapSession::enable_utf8() {

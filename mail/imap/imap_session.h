@@ -5,6 +5,7 @@
 #include "mail/check_outcome.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
+#include "mail/probe_stage.h"
 
 #include <chrono>
 #include <cstdint>
@@ -50,6 +51,11 @@ public:
     // and after the login. Where the server offers ID (RFC 2971), the client names itself after the login: some
     // servers refuse to open a folder to a client that has not.
     Result open();
+    // open() without the login: connected, greeted and over to TLS as the account's security says (the probe).
+    Result reach();
+    // Hands each stage of reach() and open() to report as it ends (the probe): the name's addresses, the
+    // connection, TLS, the greeting with the capabilities, and the login with those it brings.
+    void observe(ProbeReport report) { report_ = std::move(report); }
     // EXAMINE the account's folder (empty: INBOX).
     Result examine();
     // The message numbers without \Seen (SEARCH UNSEEN), ascending, each once. A response beyond kSearchBytes, or
@@ -132,6 +138,8 @@ private:
     Result fail(const Step& step, const char* form, int error);
     Result fail_line(CheckStep step, CheckFailure failure, const char* line, int error);
     CheckFailure tls_failure() const;
+    Result tls_failed(int error);
+    void report(ProbeStage stage) const;
     bool take_capabilities(const ImapResponse& r);
     std::string next_tag();
 
@@ -150,4 +158,5 @@ private:
     bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
     std::string uid_validity_; // the folder's UIDVALIDITY, from the last EXAMINE
     CheckOutcome outcome_;
+    ProbeReport report_;
 };

@@ -11,6 +11,7 @@
 #include "mail/net/tls_settings.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/pop3/pop3_reply.h"
+#include "mail/probe_stage.h"
 #include "mail/sasl/sasl_exchange.h"
 #include "mail/sasl/token_rejection.h"
 #include "mail/sender_filters.h"
@@ -143,7 +144,14 @@ struct Check {
     int error = 0;                     // errno of the step that ended the check
     CheckIds* ids = nullptr;           // asked for by the monitor: which messages make up the count
     CheckOutcome outcome{};            // how the check ended, beside the line it wrote
+    const ProbeReport* report = nullptr; // a probe's: what each stage found
 };
+
+void report(const Check& c, ProbeStage stage) {
+    if (c.report != nullptr && *c.report) {
+        (*c.report)(stage);
+    }
+}
 
 void trace_sys(const std::string& text) {
     write_trace(LogKind::sys, kTrace, text.c_str());
@@ -227,12 +235,13 @@ Step start_tls(Check& c) {
     copy_field(fingerprint, c.account.fingerprint.c_str());
     if (c_start_tls(fingerprint) != 0) {
         const int error = errno;
-        TlsPeer refused; // shown only when the verifier refused the certificate
-        const bool untrusted = pop3_connection().tls_peer(refused);
+        const ProbeStage refused = tls_stage(pop3_connection(), false, error);
+        report(c, refused);
         errno = error;
         return end_step(c, Step::failed, CheckStep::tls, "check mail ---> TLS connection is abnormal[no.%d error: %d]",
-                        untrusted ? CheckFailure::certificate : CheckFailure::tls);
+                        refused.certificate.fingerprint.empty() ? CheckFailure::tls : CheckFailure::certificate);
     }
+    report(c, tls_stage(pop3_connection(), true, 0));
     return Step::ok;
 }
 
@@ -747,28 +756,44 @@ Step connect(Check& c) {
         return fail_early(c, CheckStep::resolve, error == EINVAL ? CheckFailure::settings : CheckFailure::unreachable,
                           error, "check mail ---> Making (POP) is abnormal[no.%d error: %d]");
     }
+    report(c, resolve_stage(pop3_connection()));
     if (c_connect_socket() != 0) {
         int error = errno;
         c_end_socket();
         return fail_early(c, CheckStep::connect, CheckFailure::unreachable, error,
                           "check mail ---> TCP/IP connection is abnormal[no.%d error: %d]");
     }
+    report(c, connect_stage(pop3_connection()));
     return Step::ok;
 }
 
-int check_account(Check& c) {
+// Connected, greeted and over to TLS as the account's security says: everything before the login.
+Step reach(Check& c) {
     const MailSecurity security = c.account.security;
     Step step = connect(c);
-    if (step != Step::ok) {
-        return result_of(step);
+    if (step == Step::ok && security == MailSecurity::tls) {
+        step = start_tls(c);
     }
-    step = security == MailSecurity::tls ? start_tls(c) : Step::ok;
     if (step == Step::ok) {
         step = exchange(c, kGreeting, nullptr);
+    }
+    if (step == Step::ok && c.report != nullptr) {
+        ProbeStage greeting;
+        greeting.step = CheckStep::greeting;
+        greeting.greeting = printable(c);
+        report(c, std::move(greeting));
     }
     if (step == Step::ok && security == MailSecurity::stls) {
         step = stls(c);
     }
+    if (step == Step::ok && security == MailSecurity::plain) {
+        report(c, tls_stage(pop3_connection(), true, 0)); // no TLS: nothing is encrypted
+    }
+    return step;
+}
+
+int check_account(Check& c) {
+    Step step = reach(c);
     if (step == Step::ok) {
         step = login(c);
     }
@@ -813,6 +838,27 @@ int check_account(Check& c) {
 std::mutex g_check_mutex;
 
 } // namespace
+
+CheckOutcome pop3_probe(const Account& account, bool login_too, const ProbeReport& observer) {
+    std::lock_guard lock(g_check_mutex);
+    Check c{account, account.index};
+    c.report = &observer;
+    errno = 0; // a negative answer reports the error number in force, which no failure has set
+    Step step = reach(c);
+    if (step == Step::ok && login_too) {
+        step = login(c);
+        if (step == Step::ok) {
+            ProbeStage stage;
+            stage.step = CheckStep::login;
+            report(c, std::move(stage));
+        }
+    }
+    if (step == Step::ok && quit(c) == Step::ok) {
+        close_connection();
+    }
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    return std::move(c.outcome);
+}
 
 int pop3_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
     std::lock_guard lock(g_check_mutex);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mail/account.h"
+#include "mail/probe_stage.h"
 
 // Checks one account on its POP3 server with its plain password, in clear or over TLS as its security says; over
 // TLS nothing of the account is sent before the server's certificate is trusted.
@@ -13,3 +14,7 @@
 struct CheckIds;
 struct CheckOutcome;
 int pop3_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* outcome = nullptr);
+
+// Reaches the account's server as a check does (the name, the connection, TLS as its security says, the greeting)
+// and with login_too also logs in, then says QUIT; each stage to report as it ends, the end as the outcome.
+CheckOutcome pop3_probe(const Account& account, bool login_too, const ProbeReport& report);
