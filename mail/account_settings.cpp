@@ -82,7 +82,8 @@ void write_keyring_error(int index, SecretResult keyring, SecretKind kind, Check
     std::string line;
     int error = 0;
     switch (keyring) {
-    case SecretResult::ok: return;
+    case SecretResult::ok:
+        return;
     case SecretResult::locked:
         error = EACCES;
         line = format_text("check mail ---> The keyring is locked[no.%d error: %d]", index, error);

@@ -18,15 +18,17 @@ namespace {
 
 // A Protocol that is neither POP3 nor IMAP makes no connection.
 void write_protocol_abnormal(const Account& account, CheckOutcome& outcome) {
-    write_failure_line(outcome, CheckStep::settings, CheckFailure::settings, EINVAL,
-                       format_text("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index,
-                                   EINVAL));
+    write_failure_line(
+        outcome, CheckStep::settings, CheckFailure::settings, EINVAL,
+        format_text("check mail ---> The protocol setting is abnormal[no.%d error: %d]", account.index, EINVAL));
 }
 
 int check_once(const Account& account, CheckIds* ids, CheckOutcome& outcome) {
     switch (account.protocol) {
-    case MailProtocol::pop3: return pop3_check(account, ids, &outcome);
-    case MailProtocol::imap: return imap_check(account, ids, &outcome);
+    case MailProtocol::pop3:
+        return pop3_check(account, ids, &outcome);
+    case MailProtocol::imap:
+        return imap_check(account, ids, &outcome);
     default: break;
     }
     write_protocol_abnormal(account, outcome);
@@ -108,9 +110,12 @@ int imap_check(int index) {
 
 CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& report) {
     switch (account.protocol) {
-    case MailProtocol::pop3: return pop3_probe(account, login, report);
-    case MailProtocol::imap: return imap_probe(account, login, report);
-    default: break;
+    case MailProtocol::pop3:
+        return pop3_probe(account, login, report);
+    case MailProtocol::imap:
+        return imap_probe(account, login, report);
+    default:
+        break;
     }
     CheckOutcome outcome;
     write_protocol_abnormal(account, outcome);

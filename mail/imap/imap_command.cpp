@@ -236,7 +236,7 @@ ImapSession::Result ImapSession::command(ImapCommand& c) {
             }
             std::string answer;
             const std::string* out = next < c.pieces.size() ? &c.pieces[next++] : &answer;
-            ImapTurn turn = out != &answer ? ImapTurn::go_on
+            ImapTurn turn = out != &answer      ? ImapTurn::go_on
                             : c.on_continuation ? c.on_continuation(r, answer)
                                                 : ImapTurn::broken;
             if (turn != ImapTurn::go_on) {

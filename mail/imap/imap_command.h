@@ -16,8 +16,8 @@
 // command that the session's one exchange sends and reads the answer of.
 
 struct ImapStep {
-    const char* name;  // in the error lines
-    CheckStep check;   // where a check that ends here ended
+    const char* name; // in the error lines
+    CheckStep check;  // where a check that ends here ended
 };
 
 inline constexpr ImapStep kGreeting{"a connection confirmation", CheckStep::greeting};

@@ -221,8 +221,8 @@ ImapSession::Result ImapSession::starttls() {
 // (RFC 7628 3.2.2), which the mechanism's own answer lets the server end with NO; after that answer only the tagged
 // completion may come.
 ImapSession::Result ImapSession::login_sasl(bool oauth) {
-    const SaslMechanism mechanism = oauth ? sasl_oauth_mechanism(offers("AUTH=OAUTHBEARER"), offers("AUTH=XOAUTH2"))
-                                          : SaslMechanism::plain;
+    const SaslMechanism mechanism =
+        oauth ? sasl_oauth_mechanism(offers("AUTH=OAUTHBEARER"), offers("AUTH=XOAUTH2")) : SaslMechanism::plain;
     if (mechanism == SaslMechanism::none) {
         return fail_line(CheckStep::login, CheckFailure::refused_login,
                          "check mail ---> The IMAP server offers no OAuth2 sign-in[no.%d error: %d]", EPROTO);
@@ -275,9 +275,9 @@ ImapSession::Result ImapSession::login() {
     if (account_.credential.kind == CredentialKind::oauth2 || offers("AUTH=PLAIN")) {
         result = login_sasl(account_.credential.kind == CredentialKind::oauth2);
     } else if (offers("LOGINDISABLED")) {
-        write_failure_line(outcome_, CheckStep::login, CheckFailure::refused_login, EACCES,
-                           format_text("check mail ---> LOGIN is disabled by the IMAP server[no.%d error: %d]", index_,
-                                       EACCES));
+        write_failure_line(
+            outcome_, CheckStep::login, CheckFailure::refused_login, EACCES,
+            format_text("check mail ---> LOGIN is disabled by the IMAP server[no.%d error: %d]", index_, EACCES));
         close();
         return Result::refused;
     } else {
@@ -318,9 +318,9 @@ ImapSession::Result ImapSession::reach() {
     outcome_ = {};
     const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
-        write_failure_line(outcome_, CheckStep::settings, CheckFailure::settings, EINVAL,
-                           format_text("check mail ---> The security setting is abnormal[no.%d error: %d]", index_,
-                                       EINVAL));
+        write_failure_line(
+            outcome_, CheckStep::settings, CheckFailure::settings, EINVAL,
+            format_text("check mail ---> The security setting is abnormal[no.%d error: %d]", index_, EINVAL));
         return Result::failed;
     }
     if (security == MailSecurity::plain && account_.credential.kind == CredentialKind::oauth2) {
@@ -507,7 +507,10 @@ ImapSession::Result ImapSession::fetch_uids(const std::vector<std::uint32_t>& nu
 // some servers do) changes nothing but the connection, which is closed in any case.
 ImapSession::Result ImapSession::logout(int timeout_ms) {
     stop_due_ = nullptr; // the goodbye is said in any case
-    ImapCommand c{.step = &kLogout, .pieces = {"LOGOUT\r\n"}, .timeout_ms = timeout_ms, .learns_capabilities = false,
+    ImapCommand c{.step = &kLogout,
+                  .pieces = {"LOGOUT\r\n"},
+                  .timeout_ms = timeout_ms,
+                  .learns_capabilities = false,
                   .goodbye = true};
     command(c);
     close();

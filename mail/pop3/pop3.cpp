@@ -181,9 +181,12 @@ void take_piece(TopReply& reply, std::string_view piece) {
 // the count standing, and a transport failure mends itself (unless the server sent more than any reply holds).
 CheckFailure failure_of(Step how, CheckStep at, int error) {
     switch (how) {
-    case Step::refused: return at == CheckStep::login ? CheckFailure::refused_login : CheckFailure::refused;
-    case Step::stopped: return CheckFailure::stopped;
-    default: return error == EMSGSIZE ? CheckFailure::flood : CheckFailure::unreachable;
+    case Step::refused:
+        return at == CheckStep::login ? CheckFailure::refused_login : CheckFailure::refused;
+    case Step::stopped:
+        return CheckFailure::stopped;
+    default:
+        return error == EMSGSIZE ? CheckFailure::flood : CheckFailure::unreachable;
     }
 }
 
@@ -333,8 +336,8 @@ Step login_oauth(Check& c) {
     SaslExchange sasl;
     if (!sasl.start(mechanism, c.account.user, c.account.credential.secret.view())) {
         errno = EINVAL;
-        return end_step(c, Step::failed, CheckStep::token, "check mail ---> The OAuth2 token is unusable[no.%d error: %d]",
-                        CheckFailure::no_token);
+        return end_step(c, Step::failed, CheckStep::token,
+                        "check mail ---> The OAuth2 token is unusable[no.%d error: %d]", CheckFailure::no_token);
     }
     const std::string name = sasl_mechanism_name(mechanism);
     std::string text = "AUTH " + name;

@@ -7,9 +7,12 @@ namespace {
 
 OAuthMechanism oauth_of(SaslMechanism mechanism) {
     switch (mechanism) {
-    case SaslMechanism::oauthbearer: return OAuthMechanism::oauthbearer;
-    case SaslMechanism::xoauth2: return OAuthMechanism::xoauth2;
-    default: return OAuthMechanism::none;
+    case SaslMechanism::oauthbearer:
+        return OAuthMechanism::oauthbearer;
+    case SaslMechanism::xoauth2:
+        return OAuthMechanism::xoauth2;
+    default:
+        return OAuthMechanism::none;
     }
 }
 
@@ -32,9 +35,12 @@ const char* sasl_mechanism_name(SaslMechanism mechanism) {
 
 SaslMechanism sasl_oauth_mechanism(bool offers_oauthbearer, bool offers_xoauth2) {
     switch (choose_oauth_mechanism(offers_oauthbearer, offers_xoauth2)) {
-    case OAuthMechanism::oauthbearer: return SaslMechanism::oauthbearer;
-    case OAuthMechanism::xoauth2: return SaslMechanism::xoauth2;
-    case OAuthMechanism::none: break;
+    case OAuthMechanism::oauthbearer:
+        return SaslMechanism::oauthbearer;
+    case OAuthMechanism::xoauth2:
+        return SaslMechanism::xoauth2;
+    case OAuthMechanism::none:
+        break;
     }
     return SaslMechanism::none;
 }

@@ -27,10 +27,11 @@ void write_online_error(int index, OnlineStatus status, const std::string& why, 
                                        why.c_str(), index, ECONNREFUSED));
         break;
     case OnlineStatus::no_account:
-        write_failure_line(failure, CheckStep::token, CheckFailure::no_token, ENOENT,
-                           format_text("check mail ---> The online account is not there: add it again in the desktop's "
-                                       "Settings → Online Accounts and choose it (kd5lite_op, 连接 tab)[no.%d error: %d]",
-                                       index, ENOENT));
+        write_failure_line(
+            failure, CheckStep::token, CheckFailure::no_token, ENOENT,
+            format_text("check mail ---> The online account is not there: add it again in the desktop's "
+                        "Settings → Online Accounts and choose it (kd5lite_op, 连接 tab)[no.%d error: %d]",
+                        index, ENOENT));
         break;
     case OnlineStatus::refused:
         write_failure_line(failure, CheckStep::token, CheckFailure::sign_in_again, EACCES,

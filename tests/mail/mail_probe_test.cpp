@@ -82,23 +82,86 @@ TEST_F(MailProbe, ReportsEachStageAndEndsAsACheckWould) {
         CheckStep step;
         CheckFailure failure;
     } cases[] = {
-        {"pop3 in clear", false, 0, false, true, "secret", "name lookup, connection, greeting, TLS, login",
-         {"USER alice", "PASS secret", "QUIT"}, CheckStep::none, CheckFailure::none},
-        {"pop3 reached only", false, 0, false, false, "secret", "name lookup, connection, greeting, TLS", {"QUIT"},
-         CheckStep::none, CheckFailure::none},
-        {"pop3 over TLS, pinned", false, 2, true, true, "secret", "name lookup, connection, TLS, greeting, login",
-         {"USER alice", "PASS secret", "QUIT"}, CheckStep::none, CheckFailure::none},
-        {"pop3 after STLS, pinned", false, 1, true, false, "secret", "name lookup, connection, greeting, TLS",
-         {"STLS", "QUIT"}, CheckStep::none, CheckFailure::none},
-        {"pop3 password refused", false, 0, false, true, "other", "name lookup, connection, greeting, TLS",
-         {"USER alice", "PASS secret"}, CheckStep::login, CheckFailure::refused_login},
-        {"imap in clear", true, 0, false, true, "secret", "name lookup, connection, greeting, TLS, login",
+        {"pop3 in clear",
+         false,
+         0,
+         false,
+         true,
+         "secret",
+         "name lookup, connection, greeting, TLS, login",
+         {"USER alice", "PASS secret", "QUIT"},
+         CheckStep::none,
+         CheckFailure::none},
+        {"pop3 reached only",
+         false,
+         0,
+         false,
+         false,
+         "secret",
+         "name lookup, connection, greeting, TLS",
+         {"QUIT"},
+         CheckStep::none,
+         CheckFailure::none},
+        {"pop3 over TLS, pinned",
+         false,
+         2,
+         true,
+         true,
+         "secret",
+         "name lookup, connection, TLS, greeting, login",
+         {"USER alice", "PASS secret", "QUIT"},
+         CheckStep::none,
+         CheckFailure::none},
+        {"pop3 after STLS, pinned",
+         false,
+         1,
+         true,
+         false,
+         "secret",
+         "name lookup, connection, greeting, TLS",
+         {"STLS", "QUIT"},
+         CheckStep::none,
+         CheckFailure::none},
+        {"pop3 password refused",
+         false,
+         0,
+         false,
+         true,
+         "other",
+         "name lookup, connection, greeting, TLS",
+         {"USER alice", "PASS secret"},
+         CheckStep::login,
+         CheckFailure::refused_login},
+        {"imap in clear",
+         true,
+         0,
+         false,
+         true,
+         "secret",
+         "name lookup, connection, greeting, TLS, login",
          {"k1 CAPABILITY", "k2 AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==", "k3 CAPABILITY", "k4 LOGOUT"},
-         CheckStep::none, CheckFailure::none},
-        {"imap after STARTTLS, pinned", true, 1, true, false, "secret", "name lookup, connection, greeting, TLS",
-         {"k1 CAPABILITY", "k2 STARTTLS", "k3 CAPABILITY", "k4 LOGOUT"}, CheckStep::none, CheckFailure::none},
-        {"imap over TLS, no pin", true, 2, false, true, "secret", "name lookup, connection, TLS (failed)", {},
-         CheckStep::tls, CheckFailure::certificate},
+         CheckStep::none,
+         CheckFailure::none},
+        {"imap after STARTTLS, pinned",
+         true,
+         1,
+         true,
+         false,
+         "secret",
+         "name lookup, connection, greeting, TLS",
+         {"k1 CAPABILITY", "k2 STARTTLS", "k3 CAPABILITY", "k4 LOGOUT"},
+         CheckStep::none,
+         CheckFailure::none},
+        {"imap over TLS, no pin",
+         true,
+         2,
+         false,
+         true,
+         "secret",
+         "name lookup, connection, TLS (failed)",
+         {},
+         CheckStep::tls,
+         CheckFailure::certificate},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,14 +174,17 @@ TEST_F(MailProbe, ReportsEachStageAndEndsAsACheckWould) {
         EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, kAnyError), "") << outcome.line;
         std::string steps;
         for (const ProbeStage& stage : stages) {
-            steps += std::string(steps.empty() ? "" : ", ") + check_step_name(stage.step) + (stage.ok ? "" : " (failed)");
+            steps +=
+                std::string(steps.empty() ? "" : ", ") + check_step_name(stage.step) + (stage.ok ? "" : " (failed)");
             switch (stage.step) {
             case CheckStep::resolve:
                 EXPECT_EQ(stage.host, "127.0.0.1");
                 EXPECT_EQ(stage.addresses, Lines{"127.0.0.1"});
                 EXPECT_EQ(stage.port, c.imap ? imap_->port() : pop3_->port());
                 break;
-            case CheckStep::connect: EXPECT_EQ(stage.peer, "127.0.0.1"); break;
+            case CheckStep::connect:
+                EXPECT_EQ(stage.peer, "127.0.0.1");
+                break;
             case CheckStep::greeting:
                 EXPECT_NE(stage.greeting.find("kd5lite"), std::string::npos) << stage.greeting;
                 EXPECT_EQ(std::count(stage.capabilities.begin(), stage.capabilities.end(), "IMAP4REV1"), c.imap);
@@ -133,12 +199,13 @@ TEST_F(MailProbe, ReportsEachStageAndEndsAsACheckWould) {
             case CheckStep::login:
                 EXPECT_EQ(std::count(stage.capabilities.begin(), stage.capabilities.end(), "IDLE"), c.imap);
                 break;
-            default: ADD_FAILURE() << check_step_name(stage.step);
+            default:
+                ADD_FAILURE() << check_step_name(stage.step);
             }
         }
         EXPECT_EQ(steps, c.stages);
-        EXPECT_TRUE(wait_until([&] { return commands(c.imap) == c.commands; })) << ::testing::PrintToString(
-            commands(c.imap));
+        EXPECT_TRUE(wait_until([&] { return commands(c.imap) == c.commands; }))
+            << ::testing::PrintToString(commands(c.imap));
     }
 }
 

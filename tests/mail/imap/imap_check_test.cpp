@@ -16,16 +16,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -550,41 +550,106 @@ TEST_F(ImapCheck, EachEndIsAnOutcomeBesideItsLine) {
         int error;
     } cases[] = {
         {"worked", {}, {}, 2, CheckStep::none, CheckFailure::none, 0},
-        {"greeting BYE", [](ImapScript& s) { s.greeting = "* BYE too busy\r\n"; }, {}, 0, CheckStep::greeting,
-         CheckFailure::refused, 0},
-        {"AUTHENTICATE NO", reply("AUTHENTICATE", "%TAG% NO [AUTHENTICATIONFAILED] no\r\n"), {}, 0,
-         CheckStep::login, CheckFailure::refused_login, 0},
-        {"LOGINDISABLED", [](ImapScript& s) { s.capabilities = "IMAP4rev1 LOGINDISABLED"; }, {}, 0, CheckStep::login,
-         CheckFailure::refused_login, EACCES},
-        {"EXAMINE NO", reply("EXAMINE", "%TAG% NO [NONEXISTENT] gone\r\n"), {}, 0, CheckStep::folder,
-         CheckFailure::refused, 0},
+        {"greeting BYE",
+         [](ImapScript& s) { s.greeting = "* BYE too busy\r\n"; },
+         {},
+         0,
+         CheckStep::greeting,
+         CheckFailure::refused,
+         0},
+        {"AUTHENTICATE NO",
+         reply("AUTHENTICATE", "%TAG% NO [AUTHENTICATIONFAILED] no\r\n"),
+         {},
+         0,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         0},
+        {"LOGINDISABLED",
+         [](ImapScript& s) { s.capabilities = "IMAP4rev1 LOGINDISABLED"; },
+         {},
+         0,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         EACCES},
+        {"EXAMINE NO",
+         reply("EXAMINE", "%TAG% NO [NONEXISTENT] gone\r\n"),
+         {},
+         0,
+         CheckStep::folder,
+         CheckFailure::refused,
+         0},
         {"SEARCH BAD", reply("SEARCH", "%TAG% BAD what?\r\n"), {}, 0, CheckStep::count, CheckFailure::refused, 0},
-        {"FETCH NO in a filtered pass", reply("FETCH", "%TAG% NO later\r\n"), [] { set_filter(0, 0, "a@b", "1"); },
-         0, CheckStep::headers, CheckFailure::refused, 0},
-        {"SEARCH answered with another tag", reply("SEARCH", "k99 OK done\r\n"), {}, -1, CheckStep::count,
-         CheckFailure::protocol_broken, EPROTO},
-        {"BYE in the middle of SEARCH", reply("SEARCH", "* BYE shutting down\r\n"), {}, -1, CheckStep::count,
-         CheckFailure::unreachable, ECONNRESET},
-        {"silent greeting", fault(ImapFault::mute, "GREETING"), {}, -1, CheckStep::greeting,
-         CheckFailure::unreachable, ETIMEDOUT},
-        {"reset at the login", fault(ImapFault::reset, "AUTHENTICATE"), {}, -1, CheckStep::login,
-         CheckFailure::unreachable, ECONNRESET},
-        {"talk instead of SEARCH's answer", fault(ImapFault::flood, "SEARCH"), {}, -1, CheckStep::count,
-         CheckFailure::unreachable, ETIMEDOUT},
-        {"endless CAPABILITY line", fault(ImapFault::endless_line, "CAPABILITY"), {}, -1, CheckStep::greeting,
-         CheckFailure::flood, EMSGSIZE},
+        {"FETCH NO in a filtered pass", reply("FETCH", "%TAG% NO later\r\n"), [] { set_filter(0, 0, "a@b", "1"); }, 0,
+         CheckStep::headers, CheckFailure::refused, 0},
+        {"SEARCH answered with another tag",
+         reply("SEARCH", "k99 OK done\r\n"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::protocol_broken,
+         EPROTO},
+        {"BYE in the middle of SEARCH",
+         reply("SEARCH", "* BYE shutting down\r\n"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::unreachable,
+         ECONNRESET},
+        {"silent greeting",
+         fault(ImapFault::mute, "GREETING"),
+         {},
+         -1,
+         CheckStep::greeting,
+         CheckFailure::unreachable,
+         ETIMEDOUT},
+        {"reset at the login",
+         fault(ImapFault::reset, "AUTHENTICATE"),
+         {},
+         -1,
+         CheckStep::login,
+         CheckFailure::unreachable,
+         ECONNRESET},
+        {"talk instead of SEARCH's answer",
+         fault(ImapFault::flood, "SEARCH"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::unreachable,
+         ETIMEDOUT},
+        {"endless CAPABILITY line",
+         fault(ImapFault::endless_line, "CAPABILITY"),
+         {},
+         -1,
+         CheckStep::greeting,
+         CheckFailure::flood,
+         EMSGSIZE},
         {"stop while the server talks", fault(ImapFault::flood, "SEARCH"),
          [] {
              settings_set(Key::Request, "4");
              ini_write_key(Key::Request);
          },
          -1, CheckStep::none, CheckFailure::stopped, 0},
-        {"folder name not UTF-8", {}, [] { settings_set(Key::Folder, "bad\xff", 0); }, -1, CheckStep::folder,
-         CheckFailure::settings, EILSEQ},
-        {"unknown protocol", {}, [] { settings_set(Key::Protocol, "x", 0); }, -1, CheckStep::settings,
-         CheckFailure::settings, EINVAL},
-        {"STARTTLS not offered", {}, [] { settings_set(Key::Security, "1", 0); }, -1, CheckStep::tls,
-         CheckFailure::tls, EPROTO},
+        {"folder name not UTF-8",
+         {},
+         [] { settings_set(Key::Folder, "bad\xff", 0); },
+         -1,
+         CheckStep::folder,
+         CheckFailure::settings,
+         EILSEQ},
+        {"unknown protocol",
+         {},
+         [] { settings_set(Key::Protocol, "x", 0); },
+         -1,
+         CheckStep::settings,
+         CheckFailure::settings,
+         EINVAL},
+        {"STARTTLS not offered",
+         {},
+         [] { settings_set(Key::Security, "1", 0); },
+         -1,
+         CheckStep::tls,
+         CheckFailure::tls,
+         EPROTO},
         {"STARTTLS refused",
          [](ImapScript& s) {
              s.capabilities += " STARTTLS";
@@ -602,7 +667,9 @@ TEST_F(ImapCheck, EachEndIsAnOutcomeBesideItsLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Timing t = timing();
-        t.select_timeout_ms = c.failure == CheckFailure::stopped ? 600000 : c.failure == CheckFailure::flood ? 5000 : 10;
+        t.select_timeout_ms = c.failure == CheckFailure::stopped ? 600000
+                              : c.failure == CheckFailure::flood ? 5000
+                                                                 : 10;
         t.stop_poll_ms = 10;
         set_timing(t);
         clear_error_log();
@@ -616,10 +683,9 @@ TEST_F(ImapCheck, EachEndIsAnOutcomeBesideItsLine) {
         }
         CheckOutcome outcome;
         EXPECT_EQ(mail_check(0, &outcome), c.result);
-        EXPECT_EQ(outcome_differs(outcome, c.step == CheckStep::none && c.failure == CheckFailure::stopped
-                                               ? outcome.step
-                                               : c.step,
-                                  c.failure, c.error),
+        EXPECT_EQ(outcome_differs(
+                      outcome, c.step == CheckStep::none && c.failure == CheckFailure::stopped ? outcome.step : c.step,
+                      c.failure, c.error),
                   "")
             << outcome.line;
         server_->stop();

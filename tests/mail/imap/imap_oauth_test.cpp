@@ -208,14 +208,42 @@ TEST_F(ImapOAuth, EachEndOfTheSignInIsAnOutcome) {
              return 0;
          },
          -1, CheckStep::token, CheckFailure::no_token, EINVAL},
-        {"no sign-in offered", "IMAP4rev1 SASL-IR AUTH=PLAIN", "1", "2", {}, -1, CheckStep::login,
-         CheckFailure::refused_login, EPROTO},
-        {"a source nobody plugged in", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "2", "2", {}, -1, CheckStep::token,
-         CheckFailure::settings, EINVAL},
-        {"a token command that fails", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "3", "2", {}, -1, CheckStep::token,
-         CheckFailure::no_token, 1},
-        {"no TLS", "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER", "1", "0", {}, -1, CheckStep::settings,
-         CheckFailure::settings, EPERM},
+        {"no sign-in offered",
+         "IMAP4rev1 SASL-IR AUTH=PLAIN",
+         "1",
+         "2",
+         {},
+         -1,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         EPROTO},
+        {"a source nobody plugged in",
+         "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER",
+         "2",
+         "2",
+         {},
+         -1,
+         CheckStep::token,
+         CheckFailure::settings,
+         EINVAL},
+        {"a token command that fails",
+         "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER",
+         "3",
+         "2",
+         {},
+         -1,
+         CheckStep::token,
+         CheckFailure::no_token,
+         1},
+        {"no TLS",
+         "IMAP4rev1 SASL-IR AUTH=OAUTHBEARER",
+         "1",
+         "0",
+         {},
+         -1,
+         CheckStep::settings,
+         CheckFailure::settings,
+         EPERM},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,10 +252,11 @@ TEST_F(ImapOAuth, EachEndOfTheSignInIsAnOutcome) {
         settings_set(Key::OAuthSource, c.source, 0);
         settings_set(Key::Security, c.security, 0);
         settings_set(Key::TokenCommand, "false", 0);
-        set_token_source(1, c.token ? c.token : [](int, bool, std::string& token, CheckOutcome&) {
-            token = "at-good";
-            return 0;
-        });
+        set_token_source(
+            1, c.token ? c.token : [](int, bool, std::string& token, CheckOutcome&) {
+                token = "at-good";
+                return 0;
+            });
         CheckOutcome outcome;
         EXPECT_EQ(mail_check(0, &outcome), c.result);
         EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, c.error), "") << outcome.line;
