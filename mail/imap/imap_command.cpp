@@ -51,12 +51,6 @@ ImapSession::Result ImapSession::fail(const Step& step, const char* form, int er
     return form == kRefused ? Result::refused : Result::failed;
 }
 
-// Why the TLS handshake just failed: a certificate the verifier refused, or TLS itself.
-CheckFailure ImapSession::tls_failure() const {
-    TlsPeer refused;
-    return connection_.tls_peer(refused) ? CheckFailure::certificate : CheckFailure::tls;
-}
-
 bool ImapSession::take_capabilities(const ImapResponse& r) {
     std::vector<std::string> names = capability_names(r);
     if (names.empty()) {

@@ -172,9 +172,12 @@ ImapSession::Result ImapSession::connect_and_greet() {
 }
 
 ImapSession::Result ImapSession::tls_failed(int error) {
-    report(tls_stage(connection_, false, error));
-    return fail_line(CheckStep::tls, tls_failure(), "check mail ---> TLS connection is abnormal[no.%d error: %d]",
-                     error);
+    const ProbeStage refused = tls_stage(connection_, false, error);
+    report(refused);
+    // A certificate shown is one the verifier refused; without one, TLS itself failed.
+    return fail_line(CheckStep::tls,
+                     refused.certificate.fingerprint.empty() ? CheckFailure::tls : CheckFailure::certificate,
+                     "check mail ---> TLS connection is abnormal[no.%d error: %d]", error);
 }
 
 void ImapSession::report(ProbeStage stage) const {

@@ -85,7 +85,7 @@ public:
     // Whether the last open() ended because the server refused the OAuth2 token: a renewed one may be let in.
     bool token_refused() const { return token_refused_; }
     // How the session's last failure ended it, beside its line: the step, the kind and the error number. A refusal
-    // after the login leaves the check its count of 0 and says so here. Cleared by open().
+    // after the login leaves the check its count of 0 and says so here. Cleared by open() and reach().
     const CheckOutcome& outcome() const { return outcome_; }
 
     // Reads the stop request between two responses (check_stop_due of the mail check), at most as often as it says.
@@ -99,8 +99,9 @@ public:
 
     // IDLE (RFC 2177). start_idle sends IDLE and waits for the server's go-ahead. wait_idle waits at most
     // timeout_ms for a change, however much else the server sends meanwhile; more than kIdleFloodLines responses
-    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most timeout_ms for the tagged answer; a change
-    // reported meanwhile sets *changed. No answer in time means a dead connection: it is closed, and failed.
+    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most
+    // timeout_ms for the tagged answer; a change reported meanwhile sets *changed. No answer in time means a dead
+    // connection: it is closed, and failed.
     Result start_idle();
     IdleEvent wait_idle(int timeout_ms);
     Result stop_idle(int timeout_ms, bool* changed = nullptr);
@@ -137,7 +138,6 @@ private:
     bool flooded();
     Result fail(const Step& step, const char* form, int error);
     Result fail_line(CheckStep step, CheckFailure failure, const char* line, int error);
-    CheckFailure tls_failure() const;
     Result tls_failed(int error);
     void report(ProbeStage stage) const;
     bool take_capabilities(const ImapResponse& r);
