@@ -21,6 +21,8 @@ const char* check_step_name(CheckStep step) {
         return "greeting";
     case CheckStep::tls:
         return "TLS";
+    case CheckStep::user:
+        return "user name";
     case CheckStep::login:
         return "login";
     case CheckStep::folder:

@@ -16,6 +16,7 @@ enum class CheckStep {
     connect,  // the TCP connection
     greeting, // the server's first words
     tls,      // STARTTLS/STLS or the TLS handshake and the certificate
+    user,     // the user name on its own (POP3 USER), before the password
     login,    // user name, password or token
     folder,   // selecting the folder (IMAP)
     count,    // counting: STAT, SEARCH, UIDL

@@ -63,7 +63,7 @@ constexpr StepMessages kUser = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a user name][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.%d error: %d]",
-    CheckStep::login,
+    CheckStep::user,
 };
 constexpr StepMessages kPassword = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a password][no.%d error: %d]",
@@ -182,7 +182,7 @@ void take_piece(TopReply& reply, std::string_view piece) {
 CheckFailure failure_of(Step how, CheckStep at, int error) {
     switch (how) {
     case Step::refused:
-        return at == CheckStep::login ? CheckFailure::refused_login : CheckFailure::refused;
+        return at == CheckStep::user || at == CheckStep::login ? CheckFailure::refused_login : CheckFailure::refused;
     case Step::stopped:
         return CheckFailure::stopped;
     default:
