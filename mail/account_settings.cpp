@@ -48,12 +48,18 @@ Account read_account(int index) {
     a.fingerprint = settings_get(Key::TlsFingerprint, index);
     a.folder = settings_get(Key::Folder, index);
     a.filters = read_sender_filters(index);
+    a.oauth_source = account_oauth_source(index);
+    a.token_command = settings_get(Key::TokenCommand, index);
     return a;
 }
 
-int read_account(int index, Account& account, SecretResult* keyring) {
+bool oauth_account(int index) {
+    return account_auth(index) == CredentialKind::oauth2;
+}
+
+int read_account(int index, Account& account, SecretResult* keyring, CheckOutcome* failure) {
     account = read_account(index);
-    if (place_account(account) != 0) {
+    if (place_account(account, failure) != 0) {
         return -1; // its line is written; the keyring was not asked
     }
     // An OAuth2 account signs in with a token: with SecretStore "1" its keyring may well hold no password at all.
@@ -71,24 +77,35 @@ int read_account(int index, Account& account, SecretResult* keyring) {
     return result == SecretResult::ok ? 0 : -1;
 }
 
-void write_keyring_error(int index, SecretResult keyring, SecretKind kind) {
+void write_keyring_error(int index, SecretResult keyring, SecretKind kind, CheckOutcome* outcome) {
     const char* what = kind == SecretKind::refresh_token ? "refresh token" : "password";
+    std::string line;
+    int error = 0;
     switch (keyring) {
-    case SecretResult::ok: break;
+    case SecretResult::ok:
+        return;
     case SecretResult::locked:
-        write_error_logf("check mail ---> The keyring is locked[no.%d error: %d]", index, EACCES);
+        error = EACCES;
+        line = format_text("check mail ---> The keyring is locked[no.%d error: %d]", index, error);
         break;
     case SecretResult::not_found:
-        write_error_logf("check mail ---> The %s is not in the keyring[no.%d error: %d]", what, index, ENOENT);
+        error = ENOENT;
+        line = format_text("check mail ---> The %s is not in the keyring[no.%d error: %d]", what, index, error);
         break;
     case SecretResult::no_service:
-        write_error_logf("check mail ---> The keyring is not running[no.%d error: %d]", index, ECONNREFUSED);
+        error = ECONNREFUSED;
+        line = format_text("check mail ---> The keyring is not running[no.%d error: %d]", index, error);
         break;
     case SecretResult::timed_out:
-        write_error_logf("check mail ---> The keyring does not answer[no.%d error: %d]", index, ETIMEDOUT);
+        error = ETIMEDOUT;
+        line = format_text("check mail ---> The keyring does not answer[no.%d error: %d]", index, error);
         break;
     default:
-        write_error_logf("check mail ---> The keyring refused the %s[no.%d error: %d]", what, index, EIO);
+        error = EIO;
+        line = format_text("check mail ---> The keyring refused the %s[no.%d error: %d]", what, index, error);
         break;
     }
+    CheckOutcome written;
+    write_failure_line(outcome != nullptr ? *outcome : written, CheckStep::secret, CheckFailure::keyring, error,
+                       std::move(line));
 }

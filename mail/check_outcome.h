@@ -16,6 +16,7 @@ enum class CheckStep {
     connect,  // the TCP connection
     greeting, // the server's first words
     tls,      // STARTTLS/STLS or the TLS handshake and the certificate
+    user,     // the user name on its own (POP3 USER), before the password
     login,    // user name, password or token
     folder,   // selecting the folder (IMAP)
     count,    // counting: STAT, SEARCH, UIDL
@@ -54,3 +55,7 @@ struct CheckOutcome {
 // The names of steps and failures in plain English, for the diagnosis and the logs of a change of health.
 const char* check_step_name(CheckStep step);
 const char* check_failure_name(CheckFailure failure);
+
+// Writes the line (made with format_text) to the error log, and keeps it in outcome with its step, kind and error
+// number (the number the line gives).
+void write_failure_line(CheckOutcome& outcome, CheckStep step, CheckFailure failure, int error, std::string line);

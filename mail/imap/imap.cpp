@@ -62,18 +62,10 @@ ImapSession::Result name_messages(ImapSession& session, const std::vector<std::u
     return r;
 }
 
-} // namespace
-
-// Without sender filters and without the ids asked for, only the count is asked for; else the numbers, whose headers
-// are read for the filters and whose UIDs name the counted messages.
-int imap_check(const Account& account, CheckIds* ids) {
-    if (ids != nullptr) {
-        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
-        *ids = CheckIds{};
-        ids->announce_above = announce_above;
-    }
-    ImapSession session(account);
-    check_stop_arm();
+// The check over one session, whose outcome says how it ended. Without sender filters and without the ids asked
+// for, only the count is asked for; else the numbers, whose headers are read for the filters and whose UIDs name
+// the counted messages.
+int check_session(ImapSession& session, const Account& account, CheckIds* ids) {
     session.watch_stop(check_stop_due);
     ImapSession::Result r = session.open();
     if (r == ImapSession::Result::ok) {
@@ -109,4 +101,30 @@ int imap_check(const Account& account, CheckIds* ids) {
         return hits;
     }
     return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
+
+} // namespace
+
+int imap_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
+    if (ids != nullptr) {
+        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
+        *ids = CheckIds{};
+        ids->announce_above = announce_above;
+    }
+    ImapSession session(account);
+    check_stop_arm();
+    const int result = check_session(session, account, ids);
+    if (outcome != nullptr) {
+        *outcome = session.outcome();
+    }
+    return result;
+}
+
+CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeReport& report) {
+    ImapSession session(account);
+    session.observe(report);
+    if ((login_too ? session.open() : session.reach()) == ImapSession::Result::ok) {
+        session.logout();
+    }
+    return session.outcome();
 }

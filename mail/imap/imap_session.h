@@ -2,8 +2,10 @@
 #pragma once
 
 #include "mail/account.h"
+#include "mail/check_outcome.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
+#include "mail/probe_stage.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
-struct ImapStep; // a step of the dialogue, as the error lines name it
+struct ImapStep;     // a step of the dialogue, as the error lines name it
+struct ImapCommand;  // one command and what handles its answer (imap_command.h)
+struct ImapExchange; // what one response is read within
 
 // One IMAP connection of one account (RFC 3501, RFC 9051), over its own MailConnection: connect, TLS or STARTTLS
 // as the account's security says, log in, examine the folder, and the commands of the check and of the
@@ -47,6 +51,11 @@ public:
     // and after the login. Where the server offers ID (RFC 2971), the client names itself after the login: some
     // servers refuse to open a folder to a client that has not.
     Result open();
+    // open() without the login: connected, greeted and over to TLS as the account's security says (the probe).
+    Result reach();
+    // Hands each stage of reach() and open() to report as it ends (the probe): the name's addresses, the
+    // connection, TLS, the greeting with the capabilities, and the login with those it brings.
+    void observe(ProbeReport report) { report_ = std::move(report); }
     // EXAMINE the account's folder (empty: INBOX).
     Result examine();
     // The message numbers without \Seen (SEARCH UNSEEN), ascending, each once. A response beyond kSearchBytes, or
@@ -75,6 +84,9 @@ public:
     bool is_open() const { return connection_.is_open(); }
     // Whether the last open() ended because the server refused the OAuth2 token: a renewed one may be let in.
     bool token_refused() const { return token_refused_; }
+    // How the session's last failure ended it, beside its line: the step, the kind and the error number. A refusal
+    // after the login leaves the check its count of 0 and says so here. Cleared by open() and reach().
+    const CheckOutcome& outcome() const { return outcome_; }
 
     // Reads the stop request between two responses (check_stop_due of the mail check), at most as often as it says.
     void watch_stop(bool (*due)()) { stop_due_ = due; }
@@ -87,8 +99,9 @@ public:
 
     // IDLE (RFC 2177). start_idle sends IDLE and waits for the server's go-ahead. wait_idle waits at most
     // timeout_ms for a change, however much else the server sends meanwhile; more than kIdleFloodLines responses
-    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most timeout_ms for the tagged answer; a change
-    // reported meanwhile sets *changed. No answer in time means a dead connection: it is closed, and failed.
+    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most
+    // timeout_ms for the tagged answer; a change reported meanwhile sets *changed. No answer in time means a dead
+    // connection: it is closed, and failed.
     Result start_idle();
     IdleEvent wait_idle(int timeout_ms);
     Result stop_idle(int timeout_ms, bool* changed = nullptr);
@@ -106,21 +119,27 @@ private:
     using Untagged = std::function<void(const ImapResponse&)>;
 
     Result connect_and_greet();
-    Result secure_and_login();
-    Result read_capabilities();
+    Result read_capabilities(const Step& step);
     Result starttls();
     Result login();
-    Result login_oauth();
+    Result login_sasl(bool oauth);
     Result enable_utf8();
     Result identify();
-    Result command(const Step& step, const std::vector<std::string>& pieces, const Untagged& untagged = {},
-                   const char* refused_line = nullptr, std::string* answer = nullptr);
-    Result read_response(ImapResponse& r, int timeout_ms, const Step& step);
-    Result stop_check();
-    Result wait_or_stop(std::chrono::steady_clock::time_point deadline);
+    // The simple command: its text, the untagged responses handed to untagged, the answer as the step says.
+    Result command(const Step& step, std::vector<std::string> pieces, const Untagged& untagged = {},
+                   std::size_t byte_budget = SIZE_MAX);
+    // The one exchange: sends the command and reads every response up to its end (imap_command.cpp).
+    Result command(ImapCommand& c);
+    Result answered(const Step& step, const ImapResponse& r, bool ours, bool learns_capabilities);
+    Result read_response(ImapResponse& r, ImapExchange& x);
+    Result screen(const ImapResponse& r, const ImapExchange& x);
+    Result stop_check(const Step& step);
+    Result wait_or_stop(std::chrono::steady_clock::time_point deadline, const Step& step);
     bool flooded();
     Result fail(const Step& step, const char* form, int error);
-    Result fail_line(const char* line, int error);
+    Result fail_line(CheckStep step, CheckFailure failure, const char* line, int error);
+    Result tls_failed(int error);
+    void report(ProbeStage stage) const;
     bool take_capabilities(const ImapResponse& r);
     std::string next_tag();
 
@@ -134,9 +153,10 @@ private:
     int tag_number_ = 0;
     std::string idle_tag_;
     bool (*stop_due_)() = nullptr;
-    std::size_t bytes_left_ = SIZE_MAX; // what the command being read may still receive
     std::chrono::steady_clock::time_point flood_window_{};
     int flood_lines_ = 0; // responses in IDLE since flood_window_ began
     bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
     std::string uid_validity_; // the folder's UIDVALIDITY, from the last EXAMINE
+    CheckOutcome outcome_;
+    ProbeReport report_;
 };

@@ -123,6 +123,20 @@ socklen_t length_of(const sockaddr_storage& address) {
 
 } // namespace
 
+std::string numeric_host(const sockaddr_storage& address) {
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length_of(address), text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+        return "?";
+    }
+    return text;
+}
+
+int address_port(const sockaddr_storage& address) {
+    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                                               : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
 void set_mail_resolver(MailResolver resolver) {
     g_resolver = resolver;
 }

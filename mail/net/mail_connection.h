@@ -94,6 +94,8 @@ public:
 
     // The socket's own address and its peer's; false when not connected.
     bool endpoints(sockaddr_storage& local, sockaddr_storage& peer) const;
+    // The addresses the last resolve gave, in the order connect tries them, their port set.
+    const std::vector<sockaddr_storage>& addresses() const { return addresses_; }
 
     // Ends the connection (with the TLS closing alert when the link is sound). Always 0.
     int close();
@@ -120,6 +122,10 @@ private:
     TlsPeer refused_; // the server of the last refused certificate, until close
     std::string pending_; // bytes taken by a line receive beyond its line, handed out first by every later read
 };
+
+// An address in digits ("192.0.2.1", "2001:db8::1") and its port, for showing.
+std::string numeric_host(const sockaddr_storage& address);
+int address_port(const sockaddr_storage& address);
 
 // Resolves a host name to its addresses (ports not set) in the order to try them: 0, or getaddrinfo's error code
 // (errno's value for a system error). numeric: the host is an address and must not be looked up as a name.

@@ -4,13 +4,15 @@
 #include "logging/log.h"
 #include "logging/log_text.h"
 #include "mail/check_ids.h"
+#include "mail/check_outcome.h"
 #include "mail/check_stop.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/tcp_client.h"
 #include "mail/net/tls_settings.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/pop3/pop3_reply.h"
-#include "mail/sasl/oauth_sasl.h"
+#include "mail/probe_stage.h"
+#include "mail/sasl/sasl_exchange.h"
 #include "mail/sasl/token_rejection.h"
 #include "mail/sender_filters.h"
 #include "platform/secret.h"
@@ -42,27 +44,32 @@ constexpr int kPipelineWindow = 32;
 // A TOP reply longer than this is no header block but a server that does not stop.
 constexpr std::size_t kTopReplyMax = 16 * 1024 * 1024;
 
-// The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK".
+// The err-log lines of one step: a failed send, a failed receive, a reply that is not "+OK"; and where a check that
+// ends there ended.
 struct StepMessages {
     const char* send_failed;
     const char* receive_failed;
     const char* refused;
+    CheckStep step;
 };
 
 constexpr StepMessages kGreeting = {
     nullptr,
     "check mail ---> The reception of a POP connection confirmation message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP connection confirmation message[no.%d error: %d]",
+    CheckStep::greeting,
 };
 constexpr StepMessages kUser = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a user name][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [a user name] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a user name] message[no.%d error: %d]",
+    CheckStep::user,
 };
 constexpr StepMessages kPassword = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a password][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [a password] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a password] message[no.%d error: %d]",
+    CheckStep::login,
 };
 constexpr StepMessages kCount = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email confirmation "
@@ -71,6 +78,7 @@ constexpr StepMessages kCount = {
     "abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a reception email confirmation command] "
     "message[no.%d error: %d]",
+    CheckStep::count,
 };
 constexpr StepMessages kTitle = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a reception email title "
@@ -79,6 +87,7 @@ constexpr StepMessages kTitle = {
     "abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a reception email title acquisition command] "
     "message[no.%d error: %d]",
+    CheckStep::headers,
 };
 // A TOP reply's header block that did not come.
 constexpr const char* kTitleReception =
@@ -88,6 +97,7 @@ constexpr StepMessages kStls = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [a STLS command][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [a STLS command] message is abnormal[no.%d error: %d]",
     "check mail ---> STLS was refused[no.%d error: %d]",
+    CheckStep::tls,
 };
 // UIDL (RFC 1939). A refusal is no fault: the command is optional, and the check then reads every message.
 constexpr StepMessages kUidl = {
@@ -97,6 +107,7 @@ constexpr StepMessages kUidl = {
     "error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a unique id listing command] message[no.%d error: "
     "%d]",
+    CheckStep::count,
 };
 // CAPA (RFC 2449), asked for before the TOP commands of a filtered pass. A refusal is no fault: the commands then
 // go one by one.
@@ -106,11 +117,13 @@ constexpr StepMessages kCapa = {
     "check mail ---> The reception of a POP confirmation [a capability listing command] message is abnormal[no.%d "
     "error: %d]",
     nullptr,
+    CheckStep::headers,
 };
 constexpr StepMessages kEnd = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [an end command][no.%d error: %d]",
     "check mail ---> The reception of a POP confirmation [an end command] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [an end command] message[no.%d error: %d]",
+    CheckStep::logout,
 };
 
 // How a step ended: go on, a negative answer (the check gives 0), a transport failure (-1) or a stop asked for by
@@ -130,7 +143,15 @@ struct Check {
     int length = 0;                    // out-length of the last reply line
     int error = 0;                     // errno of the step that ended the check
     CheckIds* ids = nullptr;           // asked for by the monitor: which messages make up the count
+    CheckOutcome outcome{};            // how the check ended, beside the line it wrote
+    const ProbeReport* report = nullptr; // a probe's: what each stage found
 };
+
+void report(const Check& c, ProbeStage stage) {
+    if (c.report != nullptr && *c.report) {
+        (*c.report)(stage);
+    }
+}
 
 void trace_sys(const std::string& text) {
     write_trace(LogKind::sys, kTrace, text.c_str());
@@ -156,10 +177,25 @@ void take_piece(TopReply& reply, std::string_view piece) {
     }
 }
 
-Step end_step(Check& c, Step how, const char* message) {
+// What a check makes of a step that ended it: a refused user name or password wants the user, other refusals leave
+// the count standing, and a transport failure mends itself (unless the server sent more than any reply holds).
+CheckFailure failure_of(Step how, CheckStep at, int error) {
+    switch (how) {
+    case Step::refused:
+        return at == CheckStep::user || at == CheckStep::login ? CheckFailure::refused_login : CheckFailure::refused;
+    case Step::stopped:
+        return CheckFailure::stopped;
+    default:
+        return error == EMSGSIZE ? CheckFailure::flood : CheckFailure::unreachable;
+    }
+}
+
+// Closes, writes the step's message and keeps it as the check's outcome; failure none: as failure_of says.
+Step end_step(Check& c, Step how, CheckStep at, const char* message, CheckFailure failure = CheckFailure::none) {
     c.error = errno;
     close_connection();
-    write_error_logf(message, c.index, c.error);
+    write_failure_line(c.outcome, at, failure != CheckFailure::none ? failure : failure_of(how, at, c.error), c.error,
+                       format_text(message, c.index, c.error));
     return how;
 }
 
@@ -170,12 +206,12 @@ Step send_and_receive(Check& c, const StepMessages& messages, const char* shown)
         write_pop_trace(kTrace, "(S) ", shown);
         trace_sys(format_text("send ( %s )", shown));
         if (c_send_socket(c.buffer, static_cast<int>(std::strlen(c.buffer))) != 0) {
-            return end_step(c, Step::failed, messages.send_failed);
+            return end_step(c, Step::failed, messages.step, messages.send_failed);
         }
     }
     c.length = kLineCapacity;
     if (c_recv_socket(c.buffer, &c.length, '\n') != 0) {
-        return end_step(c, Step::failed, messages.receive_failed);
+        return end_step(c, Step::failed, messages.step, messages.receive_failed);
     }
     write_pop_trace(kTrace, "(R) ", c.buffer);
     trace_sys(format_text("recv ( %s )", c.buffer));
@@ -186,7 +222,7 @@ Step send_and_receive(Check& c, const StepMessages& messages, const char* shown)
 Step exchange(Check& c, const StepMessages& messages, const char* shown) {
     Step step = send_and_receive(c, messages, shown);
     if (step == Step::ok && !reply_ok(c.buffer)) {
-        return end_step(c, Step::refused, messages.refused);
+        return end_step(c, Step::refused, messages.step, messages.refused);
     }
     return step;
 }
@@ -201,8 +237,14 @@ Step start_tls(Check& c) {
     char fingerprint[kCopySize];
     copy_field(fingerprint, c.account.fingerprint.c_str());
     if (c_start_tls(fingerprint) != 0) {
-        return end_step(c, Step::failed, "check mail ---> TLS connection is abnormal[no.%d error: %d]");
+        const int error = errno;
+        const ProbeStage refused = tls_stage(pop3_connection(), false, error);
+        report(c, refused);
+        errno = error;
+        return end_step(c, Step::failed, CheckStep::tls, "check mail ---> TLS connection is abnormal[no.%d error: %d]",
+                        refused.certificate.fingerprint.empty() ? CheckFailure::tls : CheckFailure::certificate);
     }
+    report(c, tls_stage(pop3_connection(), true, 0));
     return Step::ok;
 }
 
@@ -210,6 +252,7 @@ Step start_tls(Check& c) {
 Step stls(Check& c) {
     Step step = command(c, kStls, "STLS");
     if (step == Step::refused) {
+        c.outcome.failure = CheckFailure::tls; // no TLS where the account wants it
         return Step::failed;
     }
     return step == Step::ok ? start_tls(c) : step;
@@ -221,12 +264,14 @@ constexpr StepMessages kCapaSignIn = {
     "error: %d]",
     "check mail ---> The reception of a POP confirmation [a capability command] message is abnormal[no.%d error: %d]",
     "check mail ---> Contents abnormality of a POP confirmation [a capability command] message[no.%d error: %d]",
+    CheckStep::login,
 };
 constexpr StepMessages kAuth = {
     "check mail ---> The transmission of a message of a message is abnormal to POP [an OAuth2 sign-in][no.%d error: "
     "%d]",
     "check mail ---> The reception of a POP confirmation [an OAuth2 sign-in] message is abnormal[no.%d error: %d]",
     nullptr, // a refusal has a line of its own, with the server's reason
+    CheckStep::login,
 };
 
 // The SASL mechanisms the server names in its CAPA listing; none when it has no CAPA.
@@ -242,7 +287,7 @@ Step read_sasl_mechanisms(Check& c, std::vector<std::string>& mechanisms) {
     while (!listing.done && listing.total <= kTopKeepMax) {
         const int got = pop3_connection().recv_more(piece, sizeof piece, budget);
         if (got <= 0) {
-            return end_step(c, Step::failed, kCapaSignIn.receive_failed);
+            return end_step(c, Step::failed, CheckStep::login, kCapaSignIn.receive_failed);
         }
         top_reply_take(listing, std::string_view(piece, static_cast<std::size_t>(got)));
     }
@@ -265,15 +310,15 @@ Step send_secret_and_receive(Check& c, std::string& text) {
     const int rc = c_send_socket(text.data(), static_cast<int>(text.size()));
     wipe_secret(text);
     if (rc != 0) {
-        return end_step(c, Step::failed, kAuth.send_failed);
+        return end_step(c, Step::failed, CheckStep::login, kAuth.send_failed);
     }
     std::snprintf(c.buffer, sizeof c.buffer, "%s", "");
-    return send_and_receive(c, StepMessages{nullptr, kAuth.receive_failed, nullptr}, nullptr);
+    return send_and_receive(c, StepMessages{nullptr, kAuth.receive_failed, nullptr, CheckStep::login}, nullptr);
 }
 
-// AUTH OAUTHBEARER or XOAUTH2 with the account's access token: in the AUTH line when it fits, else after the
-// server's empty challenge. A refusal comes as a challenge with the error in JSON (RFC 7628 3.2.2), which the
-// mechanism's own answer lets the server end with -ERR.
+// AUTH OAUTHBEARER or XOAUTH2 (RFC 5034) with the account's access token, through the SASL exchange: in the AUTH
+// line when it fits, else after the server's empty challenge. A refusal comes as a challenge with the error in JSON
+// (RFC 7628 3.2.2), which the mechanism's own answer lets the server end with -ERR.
 Step login_oauth(Check& c) {
     std::vector<std::string> offered;
     Step step = read_sasl_mechanisms(c, offered);
@@ -281,50 +326,48 @@ Step login_oauth(Check& c) {
         return step;
     }
     auto offers = [&](const char* name) { return std::find(offered.begin(), offered.end(), name) != offered.end(); };
-    const OAuthMechanism mechanism = choose_oauth_mechanism(offers("OAUTHBEARER"), offers("XOAUTH2"));
-    if (mechanism == OAuthMechanism::none) {
+    const SaslMechanism mechanism = sasl_oauth_mechanism(offers("OAUTHBEARER"), offers("XOAUTH2"));
+    if (mechanism == SaslMechanism::none) {
         errno = EPROTO;
-        return end_step(c, Step::failed, "check mail ---> The POP server offers no OAuth2 sign-in[no.%d error: %d]");
+        return end_step(c, Step::failed, CheckStep::login,
+                        "check mail ---> The POP server offers no OAuth2 sign-in[no.%d error: %d]",
+                        CheckFailure::refused_login);
     }
-    std::string initial;
-    if (!oauth_initial_response(mechanism, c.account.user, c.account.credential.secret.view(), initial)) {
+    SaslExchange sasl;
+    if (!sasl.start(mechanism, c.account.user, c.account.credential.secret.view())) {
         errno = EINVAL;
-        return end_step(c, Step::failed, "check mail ---> The OAuth2 token is unusable[no.%d error: %d]");
+        return end_step(c, Step::failed, CheckStep::token,
+                        "check mail ---> The OAuth2 token is unusable[no.%d error: %d]", CheckFailure::no_token);
     }
-    const std::string name = oauth_mechanism_name(mechanism);
+    const std::string name = sasl_mechanism_name(mechanism);
     std::string text = "AUTH " + name;
-    const bool one_line = auth_fits_one_line(name.size(), initial.size());
-    text.reserve(text.size() + initial.size() + 3);
+    const bool one_line = auth_fits_one_line(name.size(), sasl.initial().size());
+    text.reserve(text.size() + sasl.initial().size() + 3);
     if (one_line) {
-        text.append(" ").append(initial);
+        text.append(" ").append(sasl.initial());
+        sasl.initial_sent_inline();
     }
     text += "\r\n";
     step = send_secret_and_receive(c, text);
-    if (step == Step::ok && !one_line && challenge_text(c.buffer) == "") {
-        text.reserve(initial.size() + 2);
-        text.assign(initial).append("\r\n");
+    // Once the error challenge is answered, the next line is the server's verdict, whatever it looks like.
+    while (step == Step::ok && sasl.state() != SaslExchange::State::error_answered) {
+        const std::optional<std::string_view> challenge = challenge_text(c.buffer);
+        if (!challenge || sasl.challenge(*challenge, text) != SaslExchange::Reply::respond) {
+            break;
+        }
+        text += "\r\n";
         step = send_secret_and_receive(c, text);
     }
-    wipe_secret(initial);
-    if (step != Step::ok) {
+    wipe_secret(text);
+    if (step != Step::ok || reply_ok(c.buffer)) {
         return step;
-    }
-    OAuthErrorChallenge challenge;
-    if (const std::optional<std::string_view> text = challenge_text(c.buffer)) {
-        challenge = parse_oauth_error_challenge(*text);
-        std::string answer = oauth_error_answer(mechanism) + "\r\n";
-        step = send_secret_and_receive(c, answer);
-        if (step != Step::ok) {
-            return step;
-        }
-    }
-    if (reply_ok(c.buffer)) {
-        return Step::ok;
     }
     note_token_rejected(c.index);
     close_connection();
-    write_error_logf("check mail ---> The POP server refused the OAuth2 token (%s %s)[no.%d error: %d]", name.c_str(),
-                     challenge.status.empty() ? "-" : challenge.status.c_str(), c.index, EACCES);
+    const std::string& status = sasl.error().status;
+    write_failure_line(c.outcome, CheckStep::login, CheckFailure::refused_token, EACCES,
+                       format_text("check mail ---> The POP server refused the OAuth2 token (%s %s)[no.%d error: %d]",
+                                   name.c_str(), status.empty() ? "-" : status.c_str(), c.index, EACCES));
     return Step::refused;
 }
 
@@ -351,17 +394,18 @@ Step login(Check& c) {
 // nor an endless reply can hold the check. Bytes past the terminating line belong to the next reply (pipelined
 // commands) and go back to the connection.
 Step read_reply_rest(Check& c, TopReply& reply, const char* receive_failed) {
+    constexpr CheckStep kAt = CheckStep::headers; // TOP and the CAPA before the TOP commands
     int budget = MailConnection::receive_budget_ms();
     char piece[kTopPieceSize];
     while (!reply.done) {
         if (reply.total > kTopReplyMax) {
             write_error_logf("LAN operation ---> The reception is abnormal[err: %d]", EMSGSIZE);
             errno = EMSGSIZE;
-            return end_step(c, Step::failed, receive_failed);
+            return end_step(c, Step::failed, kAt, receive_failed);
         }
         int got = pop3_connection().recv_more(piece, sizeof piece, budget);
         if (got < 0) {
-            return end_step(c, Step::failed, receive_failed);
+            return end_step(c, Step::failed, kAt, receive_failed);
         }
         if (got == 0) {
             break; // the server closed: the next command finds out
@@ -374,7 +418,7 @@ Step read_reply_rest(Check& c, TopReply& reply, const char* receive_failed) {
 // Sends a batch of TOP commands in one send: one command without pipelining, up to a window of them with it.
 Step send_tops(Check& c, const std::string& batch) {
     if (c_send_socket(batch.data(), static_cast<int>(batch.size())) != 0) {
-        return end_step(c, Step::failed, kTitle.send_failed);
+        return end_step(c, Step::failed, kTitle.step, kTitle.send_failed);
     }
     return Step::ok;
 }
@@ -393,7 +437,7 @@ void add_top(std::string& batch, long long n, long long count) {
 // the status line gives; the reply is then read to its end, and kept over its first 64 KB.
 Step read_top_reply(Check& c, long long n, long long count, std::string& kept) {
     const long long loop = n - 1;
-    constexpr StepMessages kTitleReply = {nullptr, kTitle.receive_failed, kTitle.refused};
+    constexpr StepMessages kTitleReply = {nullptr, kTitle.receive_failed, kTitle.refused, kTitle.step};
     Step step = exchange(c, kTitleReply, nullptr);
     if (step != Step::ok) {
         return step;
@@ -404,7 +448,7 @@ Step read_top_reply(Check& c, long long n, long long count, std::string& kept) {
     trace_sys(format_text("--- start c_recv_socket_setlen( len:%d reclen:%d )", kBlockClear, size));
     int received = kBlockClear;
     if (c_recv_socket_setlen(c.buffer, &received, size) != 0) {
-        return end_step(c, Step::failed, kTitleReception);
+        return end_step(c, Step::failed, kTitle.step, kTitleReception);
     }
     trace_sys(format_text("--- end c_recv_socket_setlen( len:%d reclen:%d )", received, size));
     TopReply reply;
@@ -426,7 +470,7 @@ Step read_top(Check& c, long long n, int lines, long long count, std::string& ke
     write_pop_trace(kTrace, "(S) ", line);
     trace_sys(format_text("send ( %s )", line));
     if (c_send_socket(line, static_cast<int>(std::strlen(line))) != 0) {
-        return end_step(c, Step::failed, kTitle.send_failed);
+        return end_step(c, Step::failed, kTitle.step, kTitle.send_failed);
     }
     return read_top_reply(c, n, count, kept);
 }
@@ -461,11 +505,12 @@ Step quit(Check& c) {
     return step;
 }
 
-// A stop asked for in the middle of a pass ends the check at once, with QUIT as at any other end.
-Step stop_check(Check& c) {
+// A stop asked for in the middle of a pass (at the step at) ends the check at once, with QUIT as at any other end.
+Step stop_check(Check& c, CheckStep at) {
     if (quit(c) == Step::ok) {
         close_connection();
     }
+    c.outcome = CheckOutcome{at, CheckFailure::stopped, 0, {}};
     return Step::stopped;
 }
 
@@ -475,9 +520,10 @@ Step stop_pipelined(Check& c) {
     std::snprintf(c.buffer, sizeof c.buffer, "QUIT%c%c", 13, 10);
     write_pop_trace(kTrace, "(S) ", c.buffer);
     if (c_send_socket(c.buffer, static_cast<int>(std::strlen(c.buffer))) != 0) {
-        return end_step(c, Step::stopped, kEnd.send_failed);
+        return end_step(c, Step::stopped, kTitle.step, kEnd.send_failed);
     }
     close_connection();
+    c.outcome = CheckOutcome{kTitle.step, CheckFailure::stopped, 0, {}};
     return Step::stopped;
 }
 
@@ -504,17 +550,17 @@ Step read_listing(Check& c, long long count, UidList& list) {
     char piece[kTopPieceSize];
     int received = 0;
     if (c_recv_socket_setlen(piece, &received, kTopPieceSize) != 0) {
-        return end_step(c, Step::failed, kUidl.receive_failed);
+        return end_step(c, Step::failed, kUidl.step, kUidl.receive_failed);
     }
     int budget = MailConnection::receive_budget_ms();
     while (received > 0 &&
            parser.feed(std::string_view(piece, static_cast<std::size_t>(received))) == UidlParser::State::reading) {
         if (check_stop_due()) {
-            return stop_check(c);
+            return stop_check(c, kUidl.step);
         }
         received = pop3_connection().recv_more(piece, sizeof piece, budget);
         if (received < 0) {
-            return end_step(c, Step::failed, kUidl.receive_failed);
+            return end_step(c, Step::failed, kUidl.step, kUidl.receive_failed);
         }
     }
     if (parser.state() != UidlParser::State::complete) {
@@ -540,7 +586,7 @@ Step read_unknown_headers(Check& c, const SenderFilters& f, long long count, Uid
             continue;
         }
         if (check_stop_due()) {
-            return in_flight > 0 ? stop_pipelined(c) : stop_check(c);
+            return in_flight > 0 ? stop_pipelined(c) : stop_check(c, kTitle.step);
         }
         if (in_flight <= window / 2) {
             std::string batch;
@@ -682,44 +728,75 @@ Step name_messages(Check& c, long long count) {
     return step == Step::ok ? read_newest_headers(c, count) : step;
 }
 
-int check_account(Check& c) {
+// A failure before the connection stands: its line, and the check fails without a word to any server.
+Step fail_early(Check& c, CheckStep at, CheckFailure failure, int error, const char* message) {
+    write_failure_line(c.outcome, at, failure, error, format_text(message, c.index, error));
+    return Step::failed;
+}
+
+// The settings that forbid any connection, then the sockets layer, the name and the connection.
+Step connect(Check& c) {
     const MailSecurity security = c.account.security;
     if (security == MailSecurity::unknown) {
-        write_error_logf("check mail ---> The security setting is abnormal[no.%d error: %d]", c.index, EINVAL);
-        return -1;
+        return fail_early(c, CheckStep::settings, CheckFailure::settings, EINVAL,
+                          "check mail ---> The security setting is abnormal[no.%d error: %d]");
     }
     if (security == MailSecurity::plain && c.account.credential.kind == CredentialKind::oauth2) {
         // A bearer token is as good as the password to whoever reads it on the way.
-        write_error_logf("check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]",
-                         c.index, EPERM);
-        return -1;
+        return fail_early(c, CheckStep::settings, CheckFailure::settings, EPERM,
+                          "check mail ---> OAuth2 is refused without TLS: Security must be 1 or 2[no.%d error: %d]");
     }
     if (c_init_socket() != 0) {
-        write_error_logf("check mail ---> Initial abnormality[no.%d error: %d]", c.index, errno);
-        return -1;
+        return fail_early(c, CheckStep::connect, CheckFailure::unreachable, errno,
+                          "check mail ---> Initial abnormality[no.%d error: %d]");
     }
     char server[kCopySize];
     copy_field(server, c.account.server.c_str());
     if (c_make_socket_for(server, mail_service(security)) != 0) {
         int error = errno;
         c_end_socket();
-        write_error_logf("check mail ---> Making (POP) is abnormal[no.%d error: %d]", c.index, error);
-        return -1;
+        // EINVAL: the port written after the server's name is none.
+        return fail_early(c, CheckStep::resolve, error == EINVAL ? CheckFailure::settings : CheckFailure::unreachable,
+                          error, "check mail ---> Making (POP) is abnormal[no.%d error: %d]");
     }
+    report(c, resolve_stage(pop3_connection()));
     if (c_connect_socket() != 0) {
         int error = errno;
         c_end_socket();
-        write_error_logf("check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", c.index, error);
-        return -1;
+        return fail_early(c, CheckStep::connect, CheckFailure::unreachable, error,
+                          "check mail ---> TCP/IP connection is abnormal[no.%d error: %d]");
     }
+    report(c, connect_stage(pop3_connection()));
+    return Step::ok;
+}
 
-    Step step = security == MailSecurity::tls ? start_tls(c) : Step::ok;
+// Connected, greeted and over to TLS as the account's security says: everything before the login.
+Step reach(Check& c) {
+    const MailSecurity security = c.account.security;
+    Step step = connect(c);
+    if (step == Step::ok && security == MailSecurity::tls) {
+        step = start_tls(c);
+    }
     if (step == Step::ok) {
         step = exchange(c, kGreeting, nullptr);
+    }
+    if (step == Step::ok && c.report != nullptr) {
+        ProbeStage greeting;
+        greeting.step = CheckStep::greeting;
+        greeting.greeting = printable(c);
+        report(c, std::move(greeting));
     }
     if (step == Step::ok && security == MailSecurity::stls) {
         step = stls(c);
     }
+    if (step == Step::ok && security == MailSecurity::plain) {
+        report(c, tls_stage(pop3_connection(), true, 0)); // no TLS: nothing is encrypted
+    }
+    return step;
+}
+
+int check_account(Check& c) {
+    Step step = reach(c);
     if (step == Step::ok) {
         step = login(c);
     }
@@ -732,9 +809,10 @@ int check_account(Check& c) {
     const long long count = stat_message_count(c.buffer);
     if (count > kStatCountMax) {
         errno = EOVERFLOW;
-        return result_of(end_step(c, Step::refused,
+        return result_of(end_step(c, Step::refused, CheckStep::count,
                                   "check mail ---> The number of emails of a POP confirmation [a reception email "
-                                  "confirmation command] message is abnormal[no.%d error: %d]"));
+                                  "confirmation command] message is abnormal[no.%d error: %d]",
+                                  CheckFailure::protocol_broken));
     }
     int result = static_cast<int>(count);
     const SenderFilters& filters = c.account.filters;
@@ -764,7 +842,28 @@ std::mutex g_check_mutex;
 
 } // namespace
 
-int pop3_check(const Account& account, CheckIds* ids) {
+CheckOutcome pop3_probe(const Account& account, bool login_too, const ProbeReport& observer) {
+    std::lock_guard lock(g_check_mutex);
+    Check c{account, account.index};
+    c.report = &observer;
+    errno = 0; // a negative answer reports the error number in force, which no failure has set
+    Step step = reach(c);
+    if (step == Step::ok && login_too) {
+        step = login(c);
+        if (step == Step::ok) {
+            ProbeStage stage;
+            stage.step = CheckStep::login;
+            report(c, std::move(stage));
+        }
+    }
+    if (step == Step::ok && quit(c) == Step::ok) {
+        close_connection();
+    }
+    wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    return std::move(c.outcome);
+}
+
+int pop3_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
     std::lock_guard lock(g_check_mutex);
     Check c{account, account.index};
     c.ids = ids;
@@ -776,5 +875,8 @@ int pop3_check(const Account& account, CheckIds* ids) {
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
     wipe_secret(c.buffer, sizeof c.buffer); // it may still hold the PASS command
+    if (outcome != nullptr) {
+        *outcome = std::move(c.outcome);
+    }
     return result;
 }

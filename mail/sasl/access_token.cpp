@@ -7,7 +7,6 @@
 #include "platform/timing.h"
 #include "settings/key_values.h"
 #include "settings/settings.h"
-#include "settings/settings_access.h"
 
 #include <array>
 #include <atomic>
@@ -25,16 +24,25 @@ std::array<TokenSource, 3> g_sources; // by OAuthSource - 1; the command's slot 
 std::array<AccountPlace, 3> g_places; // the same
 std::array<std::atomic<bool>, kAccountCount> g_renew{};
 
-int command_token(int index, std::string& token) {
-    const std::string command = settings_get(Key::TokenCommand, index);
-    const TokenCommandResult r = run_token_command(command, timing().token_command_ms, token);
+int command_token(const Account& account, std::string& token, CheckOutcome& failure) {
+    const TokenCommandResult r = run_token_command(account.token_command, timing().token_command_ms, token);
     if (r.status == TokenCommandResult::Status::ok) {
         return 0;
     }
     // Only its standard error reaches the log, as one line; what it printed never does.
-    write_error_logf("check mail ---> The token command %s%s%s[no.%d error: %d]", token_command_status_text(r.status),
-                     r.error_line.empty() ? "" : ": ", r.error_line.c_str(), index, r.exit_code);
+    write_failure_line(failure, CheckStep::token, CheckFailure::no_token, r.exit_code,
+                       format_text("check mail ---> The token command %s%s%s[no.%d error: %d]",
+                                   token_command_status_text(r.status), r.error_line.empty() ? "" : ": ",
+                                   r.error_line.c_str(), account.index, r.exit_code));
     return -1;
+}
+
+// A source that failed without saying how: no token, then.
+int failed_unless_said(int rc, CheckOutcome& failure) {
+    if (rc != 0 && failure.ok()) {
+        failure = CheckOutcome{CheckStep::token, CheckFailure::no_token, 0, {}};
+    }
+    return rc;
 }
 
 } // namespace
@@ -55,51 +63,63 @@ void set_account_place(int source, AccountPlace fn) {
     g_places[static_cast<std::size_t>(source - 1)] = std::move(fn);
 }
 
-int place_account(Account& account) {
+int place_account(Account& account, CheckOutcome* failure) {
     if (account.credential.kind != CredentialKind::oauth2 || account.index < 0 || account.index >= kAccountCount) {
         return 0;
     }
-    const int source = static_cast<int>(account_oauth_source(account.index));
+    const int source = static_cast<int>(account.oauth_source);
     AccountPlace fn;
     if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
         std::lock_guard lock(g_mutex);
         fn = g_places[static_cast<std::size_t>(source - 1)];
     }
-    return fn ? fn(account) : 0;
+    CheckOutcome said;
+    const int rc = failed_unless_said(fn ? fn(account, said) : 0, said);
+    if (failure != nullptr) {
+        *failure = std::move(said);
+    }
+    return rc;
 }
 
-bool oauth_account(int index) {
-    return account_auth(index) == CredentialKind::oauth2;
-}
-
-int access_token(int index, std::string& token) {
+int access_token(const Account& account, std::string& token, CheckOutcome* failure) {
     wipe_secret(token);
+    const int index = account.index;
     if (index < 0 || index >= kAccountCount) {
         return -1;
     }
     const bool renew = g_renew[static_cast<std::size_t>(index)].exchange(false);
-    const int source = static_cast<int>(account_oauth_source(index));
+    const int source = static_cast<int>(account.oauth_source);
+    CheckOutcome said;
+    int rc = -1;
     if (source == kSourceCommand) {
-        return command_token(index, token);
+        rc = command_token(account, token, said);
+    } else {
+        TokenSource fn;
+        if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
+            std::lock_guard lock(g_mutex);
+            fn = g_sources[static_cast<std::size_t>(source - 1)];
+        }
+        if (fn) {
+            rc = failed_unless_said(fn(index, renew, token, said), said);
+        } else {
+            write_failure_line(said, CheckStep::token, CheckFailure::settings, EINVAL,
+                               format_text("check mail ---> The OAuth2 token source setting is abnormal[no.%d error: "
+                                           "%d]",
+                                           index, EINVAL));
+        }
     }
-    TokenSource fn;
-    if (source == kSourceBrowser || source == kSourceOnlineAccounts) {
-        std::lock_guard lock(g_mutex);
-        fn = g_sources[static_cast<std::size_t>(source - 1)];
+    if (failure != nullptr) {
+        *failure = std::move(said);
     }
-    if (!fn) {
-        write_error_logf("check mail ---> The OAuth2 token source setting is abnormal[no.%d error: %d]", index, EINVAL);
-        return -1;
-    }
-    return fn(index, renew, token);
+    return rc;
 }
 
-int sign_account(Account& account) {
+int sign_account(Account& account, CheckOutcome* failure) {
     if (account.credential.kind != CredentialKind::oauth2) {
         return 0;
     }
     std::string token;
-    const int rc = access_token(account.index, token);
+    const int rc = access_token(account, token, failure);
     account.credential.secret.assign(token);
     wipe_secret(token);
     return rc;

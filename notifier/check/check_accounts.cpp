@@ -395,7 +395,7 @@ bool check_online_account(CheckReport& report, const std::string& topic, Account
     report.ok(topic, "online account " + settings_get(Key::OnlineAccount, account.index) + ": IMAP " + account.server +
                          " as " + account.user);
     std::string token;
-    const int rc = access_token(account.index, token);
+    const int rc = access_token(account, token);
     wipe_secret(token);
     if (rc != 0) {
         report.fail(topic, without_account_number(errors.last()));

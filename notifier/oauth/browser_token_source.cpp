@@ -41,7 +41,7 @@ struct Kept {
 TokenTurn g_turn; // one fetch at a time: a check and an IDLE watcher may ask at once; a stop ends the wait
 std::array<Kept, kAccountCount> g_kept;
 
-bool endpoints_for(int index, OAuthEndpoints& endpoints) {
+bool endpoints_for(int index, OAuthEndpoints& endpoints, CheckOutcome& failure) {
     std::string why;
     const bool imap = account_protocol(index) == MailProtocol::imap;
     if (oauth_endpoints(settings_get(Key::OAuthProvider, index), imap, settings_get(Key::AuthUrl, index),
@@ -49,8 +49,9 @@ bool endpoints_for(int index, OAuthEndpoints& endpoints) {
                         settings_get(Key::ClientId, index), endpoints, &why)) {
         return true;
     }
-    write_error_logf("check mail ---> The OAuth2 provider setting is abnormal: %s[no.%d error: %d]", why.c_str(), index,
-                     EINVAL);
+    write_failure_line(failure, CheckStep::token, CheckFailure::settings, EINVAL,
+                       format_text("check mail ---> The OAuth2 provider setting is abnormal: %s[no.%d error: %d]",
+                                   why.c_str(), index, EINVAL));
     return false;
 }
 
@@ -95,35 +96,40 @@ bool use_unsaved(Kept& kept, std::string& refresh, int rc, TokenPlace& place) {
 }
 
 // Why no refresh token was loaded, in its line; 0 when there is one.
-int say_not_loaded(int index, int rc, const std::string& refresh, const TokenRead& read) {
+int say_not_loaded(int index, int rc, const std::string& refresh, const TokenRead& read, CheckOutcome& failure) {
     if (rc != 0 && read.place == TokenPlace::keyring && read.keyring != SecretResult::not_found) {
-        write_keyring_error(index, read.keyring, SecretKind::refresh_token);
+        write_keyring_error(index, read.keyring, SecretKind::refresh_token, &failure);
         return -1;
     }
     if (rc != 0 || refresh.empty()) {
-        write_error_logf("check mail ---> The account is not signed in: sign in with 登录… in the option "
-                         "program[no.%d error: %d]",
-                         index, ENOENT);
+        write_failure_line(failure, CheckStep::token, CheckFailure::no_token, ENOENT,
+                           format_text("check mail ---> The account is not signed in: sign in with 登录… in the "
+                                       "option program[no.%d error: %d]",
+                                       index, ENOENT));
         return -1;
     }
     return 0;
 }
 
-void say_failed(int index, const std::string& error) {
-    write_error_logf("check mail ---> The OAuth2 access token could not be refreshed: %s[no.%d error: %d]",
-                     error.c_str(), index, EAGAIN);
+// The provider could not be reached or made no sense: the next check asks again.
+void say_failed(int index, const std::string& error, CheckOutcome& failure) {
+    write_failure_line(failure, CheckStep::token, CheckFailure::unreachable, EAGAIN,
+                       format_text("check mail ---> The OAuth2 access token could not be refreshed: %s[no.%d error: %d]",
+                                   error.c_str(), index, EAGAIN));
 }
 
-void say_stopped(int index) {
-    write_error_logf("check mail ---> The OAuth2 access token was not fetched: a stop came first[no.%d error: %d]",
-                     index, ECANCELED);
+void say_stopped(int index, CheckOutcome& failure) {
+    write_failure_line(failure, CheckStep::token, CheckFailure::stopped, ECANCELED,
+                       format_text("check mail ---> The OAuth2 access token was not fetched: a stop came first[no.%d "
+                                   "error: %d]",
+                                   index, ECANCELED));
 }
 
 // Asks the provider, and keeps what it says. 0 with the access token in token.
 int refresh(int index, Kept& kept, const std::string& refresh_token, bool from_memory, TokenPlace place,
-            std::string& token) {
+            std::string& token, CheckOutcome& failure) {
     OAuthEndpoints endpoints;
-    if (!endpoints_for(index, endpoints)) {
+    if (!endpoints_for(index, endpoints, failure)) {
         return -1;
     }
     TokenGrant grant = refresh_access_token(endpoints, refresh_token, timing().token_request_ms);
@@ -144,15 +150,16 @@ int refresh(int index, Kept& kept, const std::string& refresh_token, bool from_m
         break;
     case TokenGrant::Status::refused:
         kept.refused_refresh_token = refresh_token;
-        write_error_logf("check mail ---> The OAuth2 sign-in was revoked or has expired (%s): sign in again with "
-                         "登录… in the option program[no.%d error: %d]",
-                         grant.error.c_str(), index, EACCES);
+        write_failure_line(failure, CheckStep::token, CheckFailure::sign_in_again, EACCES,
+                           format_text("check mail ---> The OAuth2 sign-in was revoked or has expired (%s): sign in "
+                                       "again with 登录… in the option program[no.%d error: %d]",
+                                       grant.error.c_str(), index, EACCES));
         break;
     case TokenGrant::Status::failed:
-        say_failed(index, grant.error);
+        say_failed(index, grant.error, failure);
         break;
     case TokenGrant::Status::cancelled:
-        say_stopped(index);
+        say_stopped(index, failure);
         break;
     }
     wipe_secret(grant.access_token);
@@ -170,7 +177,7 @@ TokenAction token_action(bool have_token, SystemClock::time_point expires_at, Sy
     return TokenAction::use_kept;
 }
 
-int browser_token(int index, bool renew, std::string& token) {
+int browser_token(int index, bool renew, std::string& token, CheckOutcome& failure) {
     wipe_secret(token);
     if (index < 0 || index >= kAccountCount) {
         return -1;
@@ -179,7 +186,7 @@ int browser_token(int index, bool renew, std::string& token) {
     const unsigned refreshes_before = kept.refreshes.load();
     TokenTurnHeld turn(g_turn);
     if (!turn.held()) {
-        say_stopped(index);
+        say_stopped(index, failure);
         return -1;
     }
     std::string refresh_token;
@@ -194,13 +201,14 @@ int browser_token(int index, bool renew, std::string& token) {
         from_memory = false;
     }
     int result = -1;
-    if (!from_memory && say_not_loaded(index, rc, refresh_token, read) != 0) {
+    if (!from_memory && say_not_loaded(index, rc, refresh_token, read, failure) != 0) {
         // its line is written
     } else if (refresh_token == kept.refused_refresh_token) {
-        // said once; asking again would only be refused again
+        // Said once; asking again would only be refused again.
+        failure = CheckOutcome{CheckStep::token, CheckFailure::sign_in_again, EACCES, {}};
     } else if (kept.refreshes != refreshes_before && kept.last_failed) {
         // A refresh failed while this caller waited for the turn: its answer, not another request at once.
-        say_failed(index, kept.last_error);
+        say_failed(index, kept.last_error, failure);
     } else {
         // A refresh that worked while this caller waited replaced the token the server may have refused.
         renew = renew && kept.refreshes == refreshes_before;
@@ -211,7 +219,7 @@ int browser_token(int index, bool renew, std::string& token) {
             result = 0;
         } else {
             wipe_secret(kept.access_token);
-            result = refresh(index, kept, refresh_token, from_memory, place, token);
+            result = refresh(index, kept, refresh_token, from_memory, place, token, failure);
         }
     }
     wipe_secret(refresh_token);

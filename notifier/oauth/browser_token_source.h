@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "mail/check_outcome.h"
+
 #include <chrono>
 #include <string>
 
@@ -16,7 +18,7 @@ TokenAction token_action(bool have_token, std::chrono::system_clock::time_point 
                          std::chrono::system_clock::time_point now, std::chrono::milliseconds margin, bool renew);
 
 // The source for OAuthSource 1 (a TokenSource, mail/sasl/access_token.h).
-int browser_token(int index, bool renew, std::string& token);
+int browser_token(int index, bool renew, std::string& token, CheckOutcome& failure);
 
 // Plugs browser_token in as source 1.
 void install_browser_token_source();

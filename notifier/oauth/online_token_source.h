@@ -3,6 +3,7 @@
 
 #include "credentials/oauth/online_accounts.h"
 #include "mail/account.h"
+#include "mail/check_outcome.h"
 
 #include <string>
 
@@ -16,10 +17,10 @@
 void place_at_online_account(Account& account, const OnlineMailAccount& online, bool security_set);
 
 // The place of OAuthSource 2 (an AccountPlace, mail/sasl/access_token.h).
-int online_place(Account& account);
+int online_place(Account& account, CheckOutcome& failure);
 
 // The source for OAuthSource 2 (a TokenSource, mail/sasl/access_token.h).
-int online_token(int index, bool renew, std::string& token);
+int online_token(int index, bool renew, std::string& token, CheckOutcome& failure);
 
 // Plugs online_place and online_token in as source 2.
 void install_online_token_source();

@@ -4,6 +4,7 @@
 #include "mail/pop3/known_hits.h"
 #include "settings/settings_access.h"
 
+#include <algorithm>
 #include <filesystem>
 
 MailTest::MailTest() : saved_(timing()) {
@@ -68,4 +69,22 @@ void MailTest::set_filter(int index, int i, const std::string& address, const st
     const Key searches[] = {Key::SpecialSearch1, Key::SpecialSearch2, Key::SpecialSearch3};
     settings_set(addresses[i], address.c_str(), index);
     settings_set(searches[i], condition.c_str(), index);
+}
+
+std::string MailTest::outcome_differs(const CheckOutcome& got, CheckStep step, CheckFailure failure, int error) const {
+    std::string differs;
+    if (got.step != step || got.failure != failure) {
+        differs += std::string("ended at ") + check_step_name(got.step) + ": " + check_failure_name(got.failure) + "; ";
+    }
+    if (error != kAnyError && got.error != error) {
+        differs += "error " + std::to_string(got.error) + "; ";
+    }
+    // A failure keeps the line it wrote; a stop and a check that worked wrote none.
+    const std::vector<std::string> lines = error_lines();
+    const bool logged = std::find(lines.begin(), lines.end(), got.line) != lines.end();
+    const bool written = got.failure != CheckFailure::none && got.failure != CheckFailure::stopped;
+    if (written ? !logged : !got.line.empty()) {
+        differs += "line \"" + got.line + "\" not as logged; ";
+    }
+    return differs;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "mail/check_outcome.h"
 #include "platform/timing.h"
 #include "tests/support/temp_corvo.h"
 
@@ -31,6 +32,12 @@ protected:
     static void set_account(int index, const std::string& server, const std::string& id, const std::string& password);
     // Sets an account's sender condition i (0 to 2).
     static void set_filter(int index, int i, const std::string& address, const std::string& condition);
+
+    // What differs between a check's outcome and the step, failure and error number expected (kAnyError: any), and
+    // whether a failure's line is one the error log got (a check that worked, or stopped, keeps none); empty when
+    // nothing does.
+    static constexpr int kAnyError = -9999;
+    std::string outcome_differs(const CheckOutcome& got, CheckStep step, CheckFailure failure, int error) const;
 
     TempCorvo dir_;
     FixedClock clock_{2026, 12, 7};

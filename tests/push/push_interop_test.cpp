@@ -312,7 +312,7 @@ TEST_F(PushWatcher, OAuth2TokensAreRenewedAfterARefusalAndNeverReplacedByNothing
     std::atomic<int> asked{0};
     std::atomic<int> renewals{0};
     std::atomic<bool> revoked{false};
-    set_token_source(1, [&](int, bool renew, std::string& token) {
+    set_token_source(1, [&](int, bool renew, std::string& token, CheckOutcome&) {
         ++asked;
         renewals += renew ? 1 : 0;
         token = renew ? "secret" : "at-stale"; // the mailbox's password is the token the server takes

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/account_settings.h"
+#include "mail/check_outcome.h"
 #include "mail/check_stop.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
@@ -12,17 +13,19 @@
 #include "tools/imapserver/imap_server.h"
 #include "tools/pop3server/pop3_message.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -518,6 +521,182 @@ TEST_F(ImapCheck, KeepaliveFindsALinkThatWentSilent) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not found, 2: no network namespace, 3-5: set-up failed\n" << all_files();
+}
+
+// How each check ends, as a value beside its line: the step, the kind and the error number the line gives. Catches
+// a refused SEARCH or FETCH told as a refused login (or as nothing, since its result is the 0 of no unseen mail), a
+// broken or talkative server told as a refusal, a certificate failure told as TLS, and an outcome whose line is not
+// the one written.
+TEST_F(ImapCheck, EachEndIsAnOutcomeBesideItsLine) {
+    const std::string pki = dir_.path("pki");
+    std::filesystem::create_directory(pki);
+    const TestAuthority::Issued own = TestAuthority::self_signed(pki, "home", "IP:127.0.0.1");
+    auto reply = [](const char* command, const char* text) {
+        return [=](ImapScript& s) { s.replies[command] = text; };
+    };
+    auto fault = [](ImapFault kind, const char* at) {
+        return [=](ImapScript& s) {
+            s.fault = kind;
+            s.fault_at = at;
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<void(ImapScript&)> script;
+        std::function<void()> account; // after serve()
+        int result;
+        CheckStep step; // none with a stop: it is seen wherever the first look at the request falls
+        CheckFailure failure;
+        int error;
+    } cases[] = {
+        {"worked", {}, {}, 2, CheckStep::none, CheckFailure::none, 0},
+        {"greeting BYE",
+         [](ImapScript& s) { s.greeting = "* BYE too busy\r\n"; },
+         {},
+         0,
+         CheckStep::greeting,
+         CheckFailure::refused,
+         0},
+        {"AUTHENTICATE NO",
+         reply("AUTHENTICATE", "%TAG% NO [AUTHENTICATIONFAILED] no\r\n"),
+         {},
+         0,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         0},
+        {"LOGINDISABLED",
+         [](ImapScript& s) { s.capabilities = "IMAP4rev1 LOGINDISABLED"; },
+         {},
+         0,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         EACCES},
+        {"EXAMINE NO",
+         reply("EXAMINE", "%TAG% NO [NONEXISTENT] gone\r\n"),
+         {},
+         0,
+         CheckStep::folder,
+         CheckFailure::refused,
+         0},
+        {"SEARCH BAD", reply("SEARCH", "%TAG% BAD what?\r\n"), {}, 0, CheckStep::count, CheckFailure::refused, 0},
+        {"FETCH NO in a filtered pass", reply("FETCH", "%TAG% NO later\r\n"), [] { set_filter(0, 0, "a@b", "1"); }, 0,
+         CheckStep::headers, CheckFailure::refused, 0},
+        {"SEARCH answered with another tag",
+         reply("SEARCH", "k99 OK done\r\n"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::protocol_broken,
+         EPROTO},
+        {"BYE in the middle of SEARCH",
+         reply("SEARCH", "* BYE shutting down\r\n"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::unreachable,
+         ECONNRESET},
+        {"silent greeting",
+         fault(ImapFault::mute, "GREETING"),
+         {},
+         -1,
+         CheckStep::greeting,
+         CheckFailure::unreachable,
+         ETIMEDOUT},
+        {"reset at the login",
+         fault(ImapFault::reset, "AUTHENTICATE"),
+         {},
+         -1,
+         CheckStep::login,
+         CheckFailure::unreachable,
+         ECONNRESET},
+        {"talk instead of SEARCH's answer",
+         fault(ImapFault::flood, "SEARCH"),
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::unreachable,
+         ETIMEDOUT},
+        {"endless CAPABILITY line",
+         fault(ImapFault::endless_line, "CAPABILITY"),
+         {},
+         -1,
+         CheckStep::greeting,
+         CheckFailure::flood,
+         EMSGSIZE},
+        {"stop while the server talks", fault(ImapFault::flood, "SEARCH"),
+         [] {
+             settings_set(Key::Request, "4");
+             ini_write_key(Key::Request);
+         },
+         -1, CheckStep::none, CheckFailure::stopped, 0},
+        {"folder name not UTF-8",
+         {},
+         [] { settings_set(Key::Folder, "bad\xff", 0); },
+         -1,
+         CheckStep::folder,
+         CheckFailure::settings,
+         EILSEQ},
+        {"unknown protocol",
+         {},
+         [] { settings_set(Key::Protocol, "x", 0); },
+         -1,
+         CheckStep::settings,
+         CheckFailure::settings,
+         EINVAL},
+        {"STARTTLS not offered",
+         {},
+         [] { settings_set(Key::Security, "1", 0); },
+         -1,
+         CheckStep::tls,
+         CheckFailure::tls,
+         EPROTO},
+        {"STARTTLS refused",
+         [](ImapScript& s) {
+             s.capabilities += " STARTTLS";
+             s.replies["STARTTLS"] = "%TAG% NO not today\r\n";
+         },
+         [] { settings_set(Key::Security, "1", 0); }, -1, CheckStep::tls, CheckFailure::tls, EPROTO},
+        {"certificate of no authority, no pin",
+         [&](ImapScript& s) {
+             s.tls = ImapTls::implicit;
+             s.certificate_file = own.certificate_file;
+             s.key_file = own.key_file;
+         },
+         [] { settings_set(Key::Security, "2", 0); }, -1, CheckStep::tls, CheckFailure::certificate, kAnyError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Timing t = timing();
+        t.select_timeout_ms = c.failure == CheckFailure::stopped ? 600000
+                              : c.failure == CheckFailure::flood ? 5000
+                                                                 : 10;
+        t.stop_poll_ms = 10;
+        set_timing(t);
+        clear_error_log();
+        ImapScript script;
+        if (c.script) {
+            c.script(script);
+        }
+        serve(mail({"a@b", "c@d"}), script);
+        if (c.account) {
+            c.account();
+        }
+        CheckOutcome outcome;
+        EXPECT_EQ(mail_check(0, &outcome), c.result);
+        EXPECT_EQ(outcome_differs(
+                      outcome, c.step == CheckStep::none && c.failure == CheckFailure::stopped ? outcome.step : c.step,
+                      c.failure, c.error),
+                  "")
+            << outcome.line;
+        server_->stop();
+        settings_set(Key::Request, "0");
+        ini_write_key(Key::Request);
+        check_stop_clear();
+        for (Key k : {Key::Folder, Key::Security}) {
+            settings_set(k, "", 0);
+        }
+        set_filter(0, 0, "", "0");
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "mail/check_outcome.h"
 #include "mail/mail_check.h"
 
 #include "settings/settings_access.h"
@@ -6,7 +7,9 @@
 #include "tools/pop3server/pop3_message.h"
 #include "tools/pop3server/pop3_server.h"
 
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -362,6 +365,138 @@ TEST_F(Pop3Check, PlainAndFilteredChecksWithRealTimingCount) {
     EXPECT_EQ(server_->commands(), (Lines{"USER alice", "PASS secret", "STAT", "QUIT", "USER alice", "PASS secret",
                                           "STAT", "UIDL", "CAPA", "TOP 1 10", "TOP 2 10", "TOP 3 10", "QUIT"}));
     EXPECT_FALSE(dir_.exists("err07.log"));
+}
+
+// How each check ends, as a value beside its line: the step, the kind and the error number the line gives. Catches
+// a refusal after the login told as a refused login (or as nothing, since its result is the 0 of an empty maildrop),
+// a transport failure told as a refusal, and an outcome whose line is not the one written.
+TEST_F(Pop3Check, EachEndIsAnOutcomeBesideItsLine) {
+    struct Case {
+        const char* name;
+        std::function<void(Pop3Script&)> script;
+        std::function<void()> account; // after serve()
+        int result;
+        CheckStep step;
+        CheckFailure failure;
+        int error;
+    } cases[] = {
+        {"worked", {}, {}, 2, CheckStep::none, CheckFailure::none, 0},
+        {"greeting -ERR",
+         [](Pop3Script& s) { s.greeting = "-ERR busy\r\n"; },
+         {},
+         0,
+         CheckStep::greeting,
+         CheckFailure::refused,
+         0},
+        {"USER -ERR",
+         [](Pop3Script& s) { s.replies["USER"] = "-ERR who?\r\n"; },
+         {},
+         0,
+         CheckStep::user,
+         CheckFailure::refused_login,
+         0},
+        {"PASS -ERR",
+         [](Pop3Script& s) { s.replies["PASS"] = "-ERR no\r\n"; },
+         {},
+         0,
+         CheckStep::login,
+         CheckFailure::refused_login,
+         0},
+        {"STAT -ERR",
+         [](Pop3Script& s) { s.replies["STAT"] = "-ERR locked\r\n"; },
+         {},
+         0,
+         CheckStep::count,
+         CheckFailure::refused,
+         0},
+        {"TOP -ERR in a filtered pass", [](Pop3Script& s) { s.replies["TOP"] = "-ERR no such message\r\n"; },
+         [] { set_filter(0, 0, "a@b.c", "1"); }, 0, CheckStep::headers, CheckFailure::refused, 0},
+        {"QUIT -ERR",
+         [](Pop3Script& s) { s.replies["QUIT"] = "-ERR later\r\n"; },
+         {},
+         0,
+         CheckStep::logout,
+         CheckFailure::refused,
+         0},
+        {"STAT beyond ten million",
+         [](Pop3Script& s) { s.replies["STAT"] = "+OK 99999999999 1\r\n"; },
+         {},
+         0,
+         CheckStep::count,
+         CheckFailure::protocol_broken,
+         EOVERFLOW},
+        {"reset at STAT",
+         [](Pop3Script& s) { s.fault = Pop3Fault::reset, s.fault_at = "STAT"; },
+         {},
+         -1,
+         CheckStep::count,
+         CheckFailure::unreachable,
+         ECONNRESET},
+        {"silent at PASS",
+         [](Pop3Script& s) { s.fault = Pop3Fault::mute, s.fault_at = "PASS"; },
+         {},
+         -1,
+         CheckStep::login,
+         CheckFailure::unreachable,
+         kAnyError},
+        {"endless USER line",
+         [](Pop3Script& s) { s.fault = Pop3Fault::endless, s.fault_at = "USER"; },
+         {},
+         -1,
+         CheckStep::user,
+         CheckFailure::flood,
+         EMSGSIZE},
+        {"STLS refused", {}, [] { settings_set(Key::Security, "1", 0); }, -1, CheckStep::tls, CheckFailure::tls, 0},
+        {"TLS to a plain server",
+         {},
+         [] { settings_set(Key::Security, "2", 0); },
+         -1,
+         CheckStep::tls,
+         CheckFailure::tls,
+         kAnyError},
+        {"unknown security",
+         {},
+         [] { settings_set(Key::Security, "7", 0); },
+         -1,
+         CheckStep::settings,
+         CheckFailure::settings,
+         EINVAL},
+        {"port after the name is none",
+         {},
+         [] { settings_set(Key::ServerName, "127.0.0.1:x", 0); },
+         -1,
+         CheckStep::resolve,
+         CheckFailure::settings,
+         EINVAL},
+        {"nothing listens",
+         {},
+         [] { settings_set(Key::ServerName, "127.0.0.1:1", 0); },
+         -1,
+         CheckStep::connect,
+         CheckFailure::unreachable,
+         ECONNREFUSED},
+    };
+    Timing t = timing();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        t.select_timeout_ms = c.failure == CheckFailure::flood ? 5000 : 1; // as in the transport failures above
+        set_timing(t);
+        clear_error_log();
+        Pop3Script script;
+        if (c.script) {
+            c.script(script);
+        }
+        serve(messages_from({"a@b.c", "d@e.f"}), script);
+        settings_set(Key::Security, "", 0);
+        set_filter(0, 0, "", "0");
+        if (c.account) {
+            c.account();
+        }
+        CheckOutcome outcome;
+        EXPECT_EQ(mail_check(0, &outcome), c.result);
+        EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, c.error), "") << outcome.line;
+        server_->stop();
+    }
 }
 
 } // namespace

@@ -46,7 +46,7 @@ protected:
         settings_set(Key::OAuthSource, "1", 0);
         settings_set(Key::Security, "2", 0);
         use_protocol("1");
-        set_token_source(1, [this](int, bool renew, std::string& token) {
+        set_token_source(1, [this](int, bool renew, std::string& token, CheckOutcome&) {
             ++calls_;
             renewals_ += renew ? 1 : 0;
             token = next_token_(renew);

@@ -2,6 +2,7 @@
 #include "notifier/oauth/browser_token_source.h"
 
 #include "credentials/token_stop.h"
+#include "mail/account_settings.h"
 #include "mail/mail_check.h"
 #include "mail/sasl/access_token.h"
 #include "platform/timing.h"
@@ -19,8 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
@@ -99,22 +102,22 @@ protected:
 TEST_F(BrowserSource, RefreshesBeforeExpiryAndAfterARefusal) {
     sign_in(3);
     std::string first;
-    ASSERT_EQ(access_token(0, first), 0) << error_lines().front();
+    ASSERT_EQ(access_token(read_account(0), first), 0) << error_lines().front();
     std::string again;
-    ASSERT_EQ(access_token(0, again), 0);
+    ASSERT_EQ(access_token(read_account(0), again), 0);
     EXPECT_EQ(again, first);
     EXPECT_EQ(refreshes(), 1);
 
     // Within the margin of its expiry (3 s, less the 1 s margin) the next request refreshes.
     const auto due = std::chrono::steady_clock::now() + 2s;
     ASSERT_TRUE(wait_until([&] { return std::chrono::steady_clock::now() >= due; }, 5000));
-    ASSERT_EQ(access_token(0, again), 0);
+    ASSERT_EQ(access_token(read_account(0), again), 0);
     EXPECT_NE(again, first);
     EXPECT_EQ(refreshes(), 2);
 
     ask_token_renewal(0);
     std::string renewed;
-    ASSERT_EQ(access_token(0, renewed), 0);
+    ASSERT_EQ(access_token(read_account(0), renewed), 0);
     EXPECT_NE(renewed, again);
     EXPECT_EQ(refreshes(), 3);
     EXPECT_FALSE(dir_.exists("err07.log"));
@@ -128,7 +131,7 @@ TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
     std::string token;
     for (int check = 0; check < 10; ++check) {
         ask_token_renewal(0);
-        EXPECT_EQ(access_token(0, token), -1);
+        EXPECT_EQ(access_token(read_account(0), token), -1);
     }
     EXPECT_EQ(refreshes(), 1);
     EXPECT_TRUE(browser_sign_in_refused(0));
@@ -136,7 +139,7 @@ TEST_F(BrowserSource, ARevokedSignInIsReportedOnceAndNotRetried) {
     EXPECT_NE(error_lines()[0].find("sign in again"), std::string::npos) << error_lines()[0];
 
     sign_in_anew();
-    EXPECT_EQ(access_token(0, token), 0);
+    EXPECT_EQ(access_token(read_account(0), token), 0);
     EXPECT_EQ(refreshes(), 2);
 }
 
@@ -147,7 +150,7 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     sign_in(60);
     std::string token;
     settings_put(Key::ID, "someone-else", 0);
-    EXPECT_EQ(access_token(0, token), -1);
+    EXPECT_EQ(access_token(read_account(0), token), -1);
     ASSERT_EQ(error_lines().size(), 1u);
     EXPECT_NE(error_lines()[0].find("The account is not signed in"), std::string::npos) << error_lines()[0];
     clear_error_log();
@@ -155,7 +158,7 @@ TEST_F(BrowserSource, ALockedKeyringIsEachChecksErrorLine) {
     settings_put(Key::ID, "alice", 0);
     ASSERT_TRUE(keyring_.lock());
     for (int check = 0; check < 2; ++check) {
-        EXPECT_EQ(access_token(0, token), -1);
+        EXPECT_EQ(access_token(read_account(0), token), -1);
     }
     EXPECT_EQ(refreshes(), 0);
     const std::vector<std::string> lines = error_lines();
@@ -182,7 +185,7 @@ TEST_F(BrowserSource, ARotatedTokenThatCouldNotBeStoredIsUsedAndStoredLater) {
     const int holder = open((dir_.settings_path() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     std::string token;
-    ASSERT_EQ(access_token(0, token), 0) << error_lines().front();
+    ASSERT_EQ(access_token(read_account(0), token), 0) << error_lines().front();
     // The settings file's line for the lock, and ours for the token.
     ASSERT_EQ(error_lines().size(), 2u);
     EXPECT_NE(error_lines()[1].find("The new refresh token could not be kept"), std::string::npos)
@@ -193,10 +196,10 @@ TEST_F(BrowserSource, ARotatedTokenThatCouldNotBeStoredIsUsedAndStoredLater) {
 
     // Still locked: the next refresh asks with the token in memory, and the save is tried again.
     ask_token_renewal(0);
-    ASSERT_EQ(access_token(0, token), 0) << error_lines().back();
+    ASSERT_EQ(access_token(read_account(0), token), 0) << error_lines().back();
     close(holder);
     ask_token_renewal(0);
-    ASSERT_EQ(access_token(0, token), 0) << error_lines().back();
+    ASSERT_EQ(access_token(read_account(0), token), 0) << error_lines().back();
     ASSERT_EQ(refresh_token_file_load(0, stored), 0);
     EXPECT_NE(stored, first);
     EXPECT_EQ(refreshes(), 3);
@@ -204,7 +207,7 @@ TEST_F(BrowserSource, ARotatedTokenThatCouldNotBeStoredIsUsedAndStoredLater) {
 
     // The file now holds the newest: a fresh process (nothing in memory) goes on from there.
     forget_browser_tokens();
-    EXPECT_EQ(access_token(0, token), 0) << error_lines().back();
+    EXPECT_EQ(access_token(read_account(0), token), 0) << error_lines().back();
     EXPECT_EQ(provider_.stats()["refused"], 0);
 }
 
@@ -224,12 +227,12 @@ TEST_F(BrowserSource, AFailedRefreshIsNotAskedAgainAndAStopEndsTheWait) {
         const auto start = std::chrono::steady_clock::now();
         std::thread first([&] {
             std::string token;
-            results[0] = access_token(0, token);
+            results[0] = access_token(read_account(0), token);
         });
         ASSERT_TRUE(wait_until([&] { return refreshes() > before; }, 10000));
         std::thread second([&] {
             std::string token;
-            results[1] = access_token(0, token);
+            results[1] = access_token(read_account(0), token);
         });
         if (stop) {
             token_stop_raise();
@@ -248,6 +251,55 @@ TEST_F(BrowserSource, AFailedRefreshIsNotAskedAgainAndAStopEndsTheWait) {
     EXPECT_NE(lines[1].find("could not be refreshed: no answer"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("a stop came first[no.0 error: 125]"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("a stop came first[no.0 error: 125]"), std::string::npos) << lines[3];
+}
+
+// Each way the browser sign-in gives no token says its kind and step to the check, whatever its line's words: the
+// user must sign in again, there is no token, the keyring keeps the refresh token locked, the settings cannot work.
+// A revoked sign-in asked again says so without a second line.
+TEST_F(BrowserSource, EachFailureSaysItsKind) {
+    sign_in(60);
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        CheckStep step;
+        CheckFailure failure;
+        int error;
+        bool line; // a line of its own
+    } cases[] = {
+        {"another ID than the one signed in", [&] { settings_put(Key::ID, "someone-else", 0); }, CheckStep::token,
+         CheckFailure::no_token, ENOENT, true},
+        {"a provider nobody knows",
+         [&] {
+             settings_put(Key::ID, "alice", 0);
+             settings_put(Key::OAuthProvider, "nonsense", 0);
+         },
+         CheckStep::token, CheckFailure::settings, EINVAL, true},
+        {"revoked",
+         [&] {
+             settings_put(Key::OAuthProvider, "custom", 0);
+             ASSERT_TRUE(provider_.revoke("alice"));
+         },
+         CheckStep::token, CheckFailure::sign_in_again, EACCES, true},
+        {"revoked, asked again", [] { ask_token_renewal(0); }, CheckStep::token, CheckFailure::sign_in_again, EACCES,
+         false},
+        {"keyring locked", [&] { ASSERT_TRUE(keyring_.lock()); }, CheckStep::secret, CheckFailure::keyring, EACCES,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clear_error_log();
+        c.before();
+        std::string token;
+        CheckOutcome outcome;
+        EXPECT_EQ(access_token(read_account(0), token, &outcome), -1);
+        if (c.line) {
+            EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, c.error), "") << outcome.line;
+        } else {
+            EXPECT_EQ(outcome.step, c.step);
+            EXPECT_EQ(outcome.failure, c.failure);
+            EXPECT_TRUE(outcome.line.empty() && error_lines().empty()) << outcome.line;
+        }
+    }
 }
 
 // The story against Dovecot: the token expires between checks, the next check refreshes it before it signs in, and

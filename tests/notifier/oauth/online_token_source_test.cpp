@@ -4,6 +4,7 @@
 #include "notifier/oauth/online_token_source.h"
 
 #include "lamp/lamp.h"
+#include "mail/check_outcome.h"
 #include "mail/mail_check.h"
 #include "notifier/announcements.h"
 #include "notifier/check/check.h"
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -215,6 +217,27 @@ TEST_F(OnlineSource, NoServiceAndNoChosenAccountAreSaid) {
         << last_error();
     for (const std::string& line : error_lines()) {
         EXPECT_EQ(line.find("stale.invalid"), std::string::npos) << line;
+    }
+}
+
+// The same two as values: the check's outcome says no token for a desktop without the service, and unusable settings
+// for an account without a chosen online account, at the token step, with the source's error numbers.
+TEST_F(OnlineSource, NoServiceAndNoChosenAccountAreKindsOfTheOutcome) {
+    ASSERT_TRUE(bus_.ok());
+    struct Case {
+        const char* online_account;
+        CheckFailure failure;
+        int error;
+    } cases[] = {
+        {kId, CheckFailure::no_token, ECONNREFUSED},
+        {"", CheckFailure::settings, EINVAL},
+    };
+    for (const Case& c : cases) {
+        clear_error_log();
+        settings_set(Key::OnlineAccount, c.online_account, 0);
+        CheckOutcome outcome;
+        EXPECT_EQ(mail_check(0, &outcome), -1);
+        EXPECT_EQ(outcome_differs(outcome, CheckStep::token, c.failure, c.error), "") << outcome.line;
     }
 }
 
