@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh package
 
 # Fortify, stack protector, PIE and full RELRO (bindnow), as Debian's own packages are built.
 export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
