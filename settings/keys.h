@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "kd5_version.h"
+
 #include <cstddef>
 
 // Every key of the settings file. Account keys take an account index 0 to 2 wherever a key is used.
@@ -85,5 +87,5 @@ inline constexpr char kCompany[] = "KESTREL CO.,LTD.";
 inline constexpr char kBrand[] = "corvo";
 inline constexpr char kProduct[] = "KD-5";
 inline constexpr char kType[] = "lite2";
-inline constexpr char kVersion[] = "Ver 2.20.2";
+inline constexpr char kVersion[] = "Ver " KD5_VERSION;
 inline constexpr char kLanguage[] = "Japanese";

@@ -9,6 +9,8 @@
 #include "tests/setup/setup_test.h"
 #include "tests/support/page_layout.h"
 
+#include "kd5_version.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -28,7 +30,7 @@ using SetupWindowTest = SetupTest;
 TEST_F(SetupWindowTest, StartsWithoutASettingsFile) {
     CSetupDlg window;
     window.show();
-    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite application ver2.30 Chinese"));
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite application ver" KD5_VERSION " Chinese"));
     const char* labels[] = {" 系统 ", " 账户 ", " 日志 ", " 服务 ", " 测试 ", " 版本 "};
     ASSERT_EQ(window.page_count(), 6);
     for (int i = 0; i < 6; ++i) {
