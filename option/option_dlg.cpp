@@ -8,7 +8,7 @@
 
 #include "kd5_version.h"
 
-COptionDlg::COptionDlg() : TabWindow("corvo KD-5 lite option ver" KD5_VERSION " Chinese", CloseBox::none) {
+COptionDlg::COptionDlg() : TabWindow("corvo KD-5 lite option ver" KD5_VERSION " Chinese", CloseBox::ends_program) {
     add_page(" 特定邮件 ", new CSenderPage(tab_parent()));
     add_page(" 声音 ", new CSoundPage(tab_parent()));
     add_page(" 服务 ", new COptionServicePage(tab_parent()));

@@ -84,7 +84,7 @@ TEST(ToolWindows, OfferNoBoxThatEnlargesOrIconisesThem) {
     };
     const Row rows[] = {
         {KD5LITE_AP_BINARY, "corvo KD-5 lite application ver" KD5_VERSION " Chinese", true},
-        {KD5LITE_OP_BINARY, "corvo KD-5 lite option ver" KD5_VERSION " Chinese", false},
+        {KD5LITE_OP_BINARY, "corvo KD-5 lite option ver" KD5_VERSION " Chinese", true},
     };
     TempCorvo dir;
     VirtualDisplay display(dir);
