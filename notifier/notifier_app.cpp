@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/notifier_app.h"
 
+#include "gui/qt_translations.h"
 #include "notifier/mailbox.h"
 #include "notifier/notifier_dlg.h"
 #include "notifier/single_instance.h"
@@ -15,6 +16,7 @@ CNotifierApp::CNotifierApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("kd5lite"));
     setQuitOnLastWindowClosed(false); // the tray menu closing must not end the program
     setWindowIcon(application_icon());
+    install_qt_translations(*this); // the OK buttons of the refusal and the About box
 }
 
 void CNotifierApp::choose_platform() {
