@@ -45,9 +45,10 @@ int CNotifierApp::InitInstance() {
 void CNotifierApp::refuse() {
     QString platform = platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-        std::fprintf(stderr, "%s\n", kRefusalMessage);
+        std::fprintf(stderr, "%s\n%s\n", kRefusalMessage, kRefusalNote);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, applicationName(), QString::fromLatin1(kRefusalMessage), QMessageBox::Ok);
+    const QString text = QString::fromLatin1(kRefusalMessage) + QLatin1String("\n\n") + QString::fromUtf8(kRefusalNote);
+    QMessageBox box(QMessageBox::NoIcon, applicationName(), text, QMessageBox::Ok);
     box.exec();
 }
