@@ -75,6 +75,20 @@ TokenGrant wait_for_grant(QOAuth2AuthorizationCodeFlow& flow, QNetworkAccessMana
     return grant;
 }
 
+// The page the browser is left on once it brought the code back: which account, and what to do now. Qt puts the
+// text into the page's HTML as it is, so the account (the settings file's text) is escaped; the meta tag, which
+// a browser honours anywhere in a page's first 1024 bytes, tells it the page is UTF-8 whatever the headers say.
+QString callback_page_text(const std::string& account) {
+    QString text = QStringLiteral("<meta charset=\"utf-8\"><p>");
+    if (account.empty()) {
+        text += QString::fromUtf8("kd5lite 已收到登录的回应。");
+    } else {
+        text += QString::fromUtf8("kd5lite 已收到账户 ") + QString::fromStdString(account).toHtmlEscaped() +
+                QString::fromUtf8(" 的登录回应。");
+    }
+    return text + QString::fromUtf8("可以关闭此页面，回到 kd5lite 选项程序的「连接」页查看结果。</p>");
+}
+
 bool endpoints_allowed(const OAuthEndpoints& e, TokenGrant& grant) {
     if (oauth_url_allowed(e.token_url) && (e.auth_url.empty() || oauth_url_allowed(e.auth_url))) {
         return true;
@@ -115,6 +129,7 @@ TokenGrant sign_in_with_browser(const OAuthEndpoints& endpoints, const std::stri
         grant.error = "no loopback port to wait for the browser on";
         return grant;
     }
+    handler.setCallbackText(callback_page_text(login_hint));
     flow.setReplyHandler(&handler);
     // QtNetworkAuth 6.4 has no PKCE of its own: the challenge goes with the authorization request, the verifier
     // with the code (RFC 7636 4.3, 4.5).
