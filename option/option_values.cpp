@@ -27,6 +27,10 @@ int security_entry(const char* value) {
     }
 }
 
+const char* upgrade_item(int protocol_entry) {
+    return protocol_entry == 1 ? "1.STARTTLS" : kSecurityItems[1];
+}
+
 int auth_entry(const char* value) {
     return text_to_int(value) == 1 ? 1 : 0;
 }
