@@ -3,6 +3,7 @@
 
 #include "platform/notifier_lock.h"
 #include "platform/text.h"
+#include "settings/settings.h"
 #include "settings/settings_access.h"
 
 #include <cstring>
@@ -26,6 +27,15 @@ const char* read_service_state() {
     }
     ini_read_key(Key::State);
     return service_state_text(settings_get(Key::State).c_str());
+}
+
+bool read_any_account_set() {
+    bool any = false;
+    for (int i = 0; i < kAccountCount; ++i) {
+        ini_read_keys({Key::Switch, Key::ID}, i);
+        any = any || (settings_number(Key::Switch, i) == 1 && !settings_get(Key::ID, i).empty());
+    }
+    return any;
 }
 
 void write_request(const char* request) {
