@@ -38,6 +38,19 @@ bool read_any_account_set() {
     return any;
 }
 
+bool monitoring_runs(const char* request, const char* state, const char* job, bool notifier_running) {
+    return notifier_running && (text_to_int(request) == 1 || (text_to_int(state) == 1 && text_to_int(job) == 101));
+}
+
+bool read_monitoring_runs() {
+    if (!notifier_lock_held()) {
+        return false;
+    }
+    ini_read_keys({Key::Request, Key::State, Key::Job});
+    return monitoring_runs(settings_get(Key::Request).c_str(), settings_get(Key::State).c_str(),
+                           settings_get(Key::Job).c_str(), true);
+}
+
 void write_request(const char* request) {
     settings_put(Key::Request, request);
 }

@@ -22,6 +22,12 @@ inline constexpr char kNoAccountYet[] = "尚未设置邮件账户（设定程序
 // Reads the accounts' Switch and ID keys: whether one is switched on with a mail ID.
 bool read_any_account_set();
 
+// Whether mail monitoring runs or stands requested: a notifier runs, and Request is 1 or the monitor is the job at
+// work (State 1, Job 101). A connection test then waits for the monitor, which a stop would end.
+bool monitoring_runs(const char* request, const char* state, const char* job, bool notifier_running);
+// The same, read from the settings file.
+bool read_monitoring_runs();
+
 // The text shown for a value of the "State" key, taken as a decimal number (empty or non-numeric counts as 0).
 const char* service_state_text(const char* state);
 
