@@ -115,54 +115,23 @@ public:
     // While the demo runs: true once its program called name (as the kernel shortens it) has ended and waits to be
     // reaped by the demo.
     bool ended_unreaped(const std::string& name) const {
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::string stat = read_file(entry.path().string() + "/stat");
-            auto open = stat.find('(');
-            auto close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos ||
-                stat.substr(open + 1, close - open - 1) != name) {
-                continue;
-            }
-            std::istringstream rest(stat.substr(close + 1));
-            char state = 0;
-            pid_t parent = 0;
-            pid_t group = 0;
-            rest >> state >> parent >> group;
-            if (group == pid_ && state == 'Z') {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<Member> members = programs_called(name);
+        return std::any_of(members.begin(), members.end(), [](const Member& m) { return m.state == 'Z'; });
     }
     void signal_demo(int sig) const { kill(pid_, sig); }
 
     // While the demo runs: the environment of its program called name, as "NAME=value" entries; empty when none
     // runs.
     std::vector<std::string> environment_of(const std::string& name) const {
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::string stat = read_file(entry.path().string() + "/stat");
-            auto open = stat.find('(');
-            auto close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos ||
-                stat.substr(open + 1, close - open - 1) != name) {
-                continue;
-            }
-            std::istringstream rest(stat.substr(close + 1));
-            char state = 0;
-            pid_t parent = 0;
-            pid_t group = 0;
-            rest >> state >> parent >> group;
-            if (group != pid_) {
-                continue;
-            }
-            std::vector<std::string> vars;
-            std::istringstream environ_file(read_file(entry.path().string() + "/environ"));
+        const std::vector<Member> members = programs_called(name);
+        std::vector<std::string> vars;
+        if (!members.empty()) {
+            std::istringstream environ_file(read_file(members.front().proc + "/environ"));
             for (std::string var; std::getline(environ_file, var, '\0');) {
                 vars.push_back(var);
             }
-            return vars;
         }
-        return {};
+        return vars;
     }
 
     // The demo's exit status once it has ended, -1 when it did not end in time or died by a signal.
@@ -190,6 +159,34 @@ public:
     }
 
 private:
+    struct Member {
+        std::string proc; // its folder in /proc
+        char state;       // as /proc/PID/stat says: 'Z' for ended and not reaped
+    };
+
+    // The programs of the demo's process group called name, as the kernel shortens it.
+    std::vector<Member> programs_called(const std::string& name) const {
+        std::vector<Member> members;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::string stat = read_file(entry.path().string() + "/stat");
+            auto open = stat.find('(');
+            auto close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos ||
+                stat.substr(open + 1, close - open - 1) != name) {
+                continue;
+            }
+            std::istringstream rest(stat.substr(close + 1));
+            char state = 0;
+            pid_t parent = 0;
+            pid_t group = 0;
+            rest >> state >> parent >> group;
+            if (group == pid_) {
+                members.push_back({entry.path().string(), state});
+            }
+        }
+        return members;
+    }
+
     std::string dir_;
     std::string lamp_log_;
     pid_t pid_ = -1;
