@@ -82,7 +82,7 @@ bool system_autostart_present() {
 }
 
 std::string desktop_exec_argument(const std::string& path) {
-    // Desktop Entry Specification, "The Exec key": the reserved characters, and those escaped inside quotes.
+    // freedesktop.org's desktop entry rules, "The Exec key": the reserved characters, and those escaped in quotes.
     constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
     constexpr std::string_view kEscapedInQuotes = "\"`$\\";
     const bool quoted = path.find_first_of(kReserved) != std::string::npos;
