@@ -8,6 +8,9 @@ add_library(kd5_common INTERFACE)
 target_compile_options(kd5_common INTERFACE -Wall -Wextra)
 target_compile_definitions(kd5_common INTERFACE _GNU_SOURCE)
 target_include_directories(kd5_common INTERFACE ${PROJECT_SOURCE_DIR})
+# kd5_version.h: KD5_VERSION, the project's version as a string literal for every program.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/version.h.in ${PROJECT_BINARY_DIR}/generated/kd5_version.h @ONLY)
+target_include_directories(kd5_common INTERFACE ${PROJECT_BINARY_DIR}/generated)
 if(KD5_WERROR)
     target_compile_options(kd5_common INTERFACE -Werror)
     # GCC 12 at -O2 warns -Wrestrict inside std::string for plain "text" + string (its bug 105329): in an optimised

@@ -387,6 +387,25 @@ bool make_dir() {
     return true;
 }
 
+// The demo writes nothing outside its directory: every program it starts gets the user's folders of the XDG base
+// directories inside it, so that the setup program's start-at-login switch writes the demo's autostart entry, not
+// the user's, and Qt's own settings and caches stay there too. The demo's own settings calls use CORVO_HOME.
+bool make_private_homes() {
+    const std::pair<const char*, const char*> homes[] = {{"XDG_CONFIG_HOME", "config"},
+                                                         {"XDG_DATA_HOME", "data"},
+                                                         {"XDG_CACHE_HOME", "cache"},
+                                                         {"XDG_STATE_HOME", "state"}};
+    for (const auto& [name, folder] : homes) {
+        const std::string path = g.dir + "/home/" + folder;
+        std::error_code ec;
+        fs::create_directories(path, ec);
+        if (ec || setenv(name, path.c_str(), 1) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -421,6 +440,11 @@ int main(int argc, char** argv) {
     g.signals = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (g.signals < 0 || !make_dir()) {
         std::perror("kd5lite-demo");
+        return 1;
+    }
+    if (!make_private_homes()) {
+        std::perror("kd5lite-demo");
+        end_all();
         return 1;
     }
     if (g.lamp_log.empty()) {

@@ -3,6 +3,8 @@
 
 #include "gui/dialog_units.h"
 
+#include "kd5_version.h"
+
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -18,7 +20,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, const char* line)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
     DialogUnits units = DialogUnits::of(font());
-    setWindowTitle(QStringLiteral("ver 2.30 Chinese"));
+    setWindowTitle(QStringLiteral("ver " KD5_VERSION " Chinese"));
     setFixedSize(units.x(235), units.y(55));
 
     auto* icon = new QLabel(this);
@@ -32,6 +34,14 @@ CAboutDlg::CAboutDlg(QWidget* parent, const char* line)
     text->setObjectName(QStringLiteral("line"));
     text->setTextFormat(Qt::PlainText);
     text->setGeometry(units.rect(40, 10, 119, 8));
+
+    // The licence the programs are given under, as the package's copyright file and LICENSE state it in full.
+    auto* licence = new QLabel(QString::fromUtf8(kLicenceLine), this);
+    licence->setObjectName(QStringLiteral("licence"));
+    licence->setTextFormat(Qt::PlainText);
+    licence->setWordWrap(true);
+    licence->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    licence->setGeometry(units.rect(40, 22, 188, 28));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("ok"));

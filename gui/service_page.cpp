@@ -37,7 +37,8 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
 
 void ServicePage::refresh_state() {
     state_->setText(QString::fromUtf8(read_service_state()));
-    fate_->setText(QString::fromUtf8(request_fate_text(pressed_, read_request_fate(pressed_))));
+    const char* fate = request_fate_text(pressed_, read_request_fate(pressed_));
+    fate_->setText(QString::fromUtf8(*fate == '\0' && !any_account_ ? kNoAccountYet : fate));
 }
 
 void ServicePage::request(Request request) {
@@ -48,6 +49,7 @@ void ServicePage::request(Request request) {
 
 void ServicePage::showEvent(QShowEvent* event) {
     Page::showEvent(event);
+    any_account_ = read_any_account_set(); // the 账户 tab may have been applied meanwhile
     refresh_state();
     refresh_.start(timing().service_refresh_ms);
 }

@@ -14,8 +14,8 @@ class QLineEdit;
 
 // The service page of both tools: shows the notifier's state, read again once a second while the page is shown
 // and at once by its "运行扫描" button, and starts ("开始使用", request 1) or stops ("停止使用", request 4) mail
-// monitoring, with a line that says whether the notifier took the request up. The tools differ only in how the
-// four lines of the note are broken.
+// monitoring, with a line that says whether the notifier took the request up, or else that no account is set up
+// yet. The tools differ only in how the four lines of the note are broken.
 class ServicePage : public Page {
     Q_OBJECT
 public:
@@ -36,5 +36,6 @@ private:
     QLineEdit* state_;
     QLabel* fate_;
     std::optional<Request> pressed_; // the request of the button pressed last, for the fate line
+    bool any_account_ = true;       // read again each time the page is shown; without one the fate line says so
     QTimer refresh_;
 };

@@ -2,6 +2,10 @@
 #include "gui/service_state.h"
 
 #include "platform/notifier_lock.h"
+#include "platform/text.h"
+#include "settings/key_values.h"
+#include "settings/mailbox_codes.h"
+#include "settings/settings.h"
 #include "settings/settings_access.h"
 
 const char* service_state_text(const char* state) {
@@ -23,6 +27,30 @@ const char* read_service_state() {
     }
     ini_read_key(Key::State);
     return service_state_text(settings_get(Key::State).c_str());
+}
+
+bool read_any_account_set() {
+    bool any = false;
+    for (int i = 0; i < kAccountCount; ++i) {
+        ini_read_keys({Key::Switch, Key::ID}, i);
+        any = any || (account_watched(i) && !settings_get(Key::ID, i).empty());
+    }
+    return any;
+}
+
+bool monitoring_runs(const char* request, const char* state, const char* job, bool notifier_running) {
+    return notifier_running &&
+           (request_of(request) == Request::monitor ||
+            (notifier_state_of(state) == NotifierState::busy && job_of(job) == job_code(Request::monitor)));
+}
+
+bool read_monitoring_runs() {
+    if (!notifier_lock_held()) {
+        return false;
+    }
+    ini_read_keys({Key::Request, Key::State, Key::Job});
+    return monitoring_runs(settings_get(Key::Request).c_str(), settings_get(Key::State).c_str(),
+                           settings_get(Key::Job).c_str(), true);
 }
 
 void write_request(Request request) {

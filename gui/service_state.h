@@ -13,6 +13,19 @@
 // and a stale "停止中" would say that a notifier waits for requests.
 inline constexpr char kNotifierNotRunning[] = "通知程序没有运行";
 
+// Said by the tray's tip and the service pages while no account is switched on with a mail ID: a first start
+// would otherwise show an idle notifier and nothing that says why it checks nothing.
+inline constexpr char kNoAccountYet[] = "尚未设置邮件账户（设定程序的「账户」页）";
+
+// Reads the accounts' Switch and ID keys: whether one is switched on with a mail ID.
+bool read_any_account_set();
+
+// Whether mail monitoring runs or stands requested: a notifier runs, and Request is 1 or the monitor is the job at
+// work (State 1, Job 101). A connection test then waits for the monitor, which a stop would end.
+bool monitoring_runs(const char* request, const char* state, const char* job, bool notifier_running);
+// The same, read from the settings file.
+bool read_monitoring_runs();
+
 // The text shown for a value of the "State" key, taken as a decimal number (empty or non-numeric counts as 0).
 const char* service_state_text(const char* state);
 

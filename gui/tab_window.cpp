@@ -21,19 +21,14 @@ namespace {
 constexpr int kPageLeft = 14; // pixels, inside the tab control
 constexpr int kPageTop = 20;
 
-Qt::WindowFlags window_flags(TabWindow::CloseBox close_box) {
-    // A fixed dialog: no boxes that iconise or enlarge it.
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    if (close_box == TabWindow::CloseBox::shown) {
-        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    }
-    return flags;
-}
+// A fixed dialog: no boxes that iconise or enlarge it, only the close box.
+constexpr Qt::WindowFlags kWindowFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
 } // namespace
 
 TabWindow::TabWindow(const char* caption, CloseBox close_box)
-    : QDialog(nullptr, window_flags(close_box)), units_(DialogUnits::of(font())), close_box_(close_box) {
+    : QDialog(nullptr, kWindowFlags), units_(DialogUnits::of(font())), close_box_(close_box) {
     setWindowTitle(QString::fromUtf8(caption));
     setWindowIcon(tool_icon());
     setFixedSize(units_.x(233), units_.y(255));
@@ -102,7 +97,7 @@ void TabWindow::show_page(int index) {
 
 void TabWindow::showEvent(QShowEvent* event) {
     // The window exists by now but is not yet mapped: the hints are there before the window manager frames it.
-    offer_no_enlarging(this, close_box_ == CloseBox::shown);
+    offer_no_enlarging(this);
     QDialog::showEvent(event);
 }
 
@@ -116,8 +111,8 @@ void TabWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void TabWindow::closeEvent(QCloseEvent* event) {
-    if (close_box_ == CloseBox::none) {
-        event->ignore(); // without a close box only the Close button ends the program
+    if (close_box_ == CloseBox::ends_program) {
+        close_button_->click(); // a close box that did nothing would leave the user no way out but the button
         return;
     }
     QDialog::closeEvent(event);

@@ -18,12 +18,12 @@ class QTabWidget;
 // add_page in tab order, then calls show_first_page(). Each page reads its keys in its own constructor, so the
 // settings are read once, in page order, while the window is built.
 //
-// Keyboard rules: Enter does nothing anywhere in the window (KeyFilter) and Escape never cancels; only the close
-// box (when the window has one) ends the dialog the ordinary way, and only the Close button ends the program.
+// Keyboard rules: Enter does nothing anywhere in the window (KeyFilter) and Escape never cancels. The close box
+// either ends the dialog the ordinary way (shown) or ends the program as the Close button does (ends_program).
 class TabWindow : public QDialog {
     Q_OBJECT
 public:
-    enum class CloseBox { shown, none };
+    enum class CloseBox { shown, ends_program };
 
     TabWindow(const char* caption, CloseBox close_box);
 

@@ -22,7 +22,7 @@ constexpr std::uint32_t kDecorMenu = 1u << 4;
 
 } // namespace
 
-void offer_no_enlarging(QWidget* window, bool close_box) {
+void offer_no_enlarging(QWidget* window) {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (x11 == nullptr || x11->connection() == nullptr) {
         return;
@@ -36,8 +36,8 @@ void offer_no_enlarging(QWidget* window, bool close_box) {
     }
     const std::uint32_t hints[5] = {
         kHintsFunctions | kHintsDecorations,
-        kFunctionMove | (close_box ? kFunctionClose : 0u),
-        kDecorBorder | kDecorTitle | (close_box ? kDecorMenu : 0u),
+        kFunctionMove | kFunctionClose,
+        kDecorBorder | kDecorTitle | kDecorMenu,
         0,
         0,
     };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/notifier_app.h"
 
+#include "gui/qt_translations.h"
 #include "notifier/mailbox.h"
 #include "notifier/notifier_dlg.h"
 #include "notifier/single_instance.h"
@@ -15,6 +16,7 @@ CNotifierApp::CNotifierApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("kd5lite"));
     setQuitOnLastWindowClosed(false); // the tray menu closing must not end the program
     setWindowIcon(application_icon());
+    install_qt_translations(*this); // the OK buttons of the refusal and the About box
 }
 
 void CNotifierApp::choose_platform() {
@@ -43,9 +45,10 @@ int CNotifierApp::InitInstance() {
 void CNotifierApp::refuse() {
     QString platform = platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-        std::fprintf(stderr, "%s\n", kRefusalMessage);
+        std::fprintf(stderr, "%s\n%s\n", kRefusalMessage, kRefusalNote);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, applicationName(), QString::fromLatin1(kRefusalMessage), QMessageBox::Ok);
+    const QString text = QString::fromLatin1(kRefusalMessage) + QLatin1String("\n\n") + QString::fromUtf8(kRefusalNote);
+    QMessageBox box(QMessageBox::NoIcon, applicationName(), text, QMessageBox::Ok);
     box.exec();
 }

@@ -15,6 +15,8 @@
 #include "settings/key_values.h"
 #include "settings/settings_access.h"
 
+#include "kd5_version.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -80,7 +82,7 @@ std::array<std::string, 3> account_labels() {
 } // namespace
 
 CNotifierDlg::CNotifierDlg() {
-    setWindowTitle(QStringLiteral("corvo KD-5 lite ver2.30 Chinese"));
+    setWindowTitle(QStringLiteral("corvo KD-5 lite ver" KD5_VERSION " Chinese"));
     setWindowIcon(application_icon());
 
     build_menu();
@@ -140,7 +142,7 @@ void CNotifierDlg::build_menu() {
     menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
     menu_.addAction(QStringLiteral("选项…"), this, [] { start_tool("kd5lite_op"); });
     menu_.addAction(QStringLiteral("关于"), this, [] {
-        CAboutDlg about(nullptr, "kd5lite Version 2.20 Chinese");
+        CAboutDlg about(nullptr, "kd5lite Version " KD5_VERSION " Chinese");
         about.exec();
     });
     menu_.addSeparator();

@@ -21,3 +21,7 @@ bool single_instance_held();
 
 // The refusal, shown in a message box or, without a display, on standard error.
 inline constexpr char kRefusalMessage[] = "corvo KD-5 lite does not come by multiplex start.";
+// Beside it, for a user who reads no English and wonders where the running notifier is.
+inline constexpr char kRefusalNote[] = "kd5lite 已经在运行，不必再启动。它的图标（三个圆灯）在桌面的通知区域里；"
+                                       "桌面没有通知区域时（例如未装 AppIndicator 扩展的 GNOME），"
+                                       "请用设定程序或选项程序的「服务」页。";

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/tray_status.h"
 
+#include "gui/service_state.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -100,6 +102,13 @@ std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>&
             tip.append("\n").append(kLampNames[i]).append(" ").append(labels[i]).append("：");
             tip += account_line(status.accounts[i]);
         }
+    }
+    bool any = false;
+    for (const std::string& label : labels) {
+        any = any || !label.empty();
+    }
+    if (!any) {
+        tip += "\n" + std::string(kNoAccountYet);
     }
     if (!status.monitoring) {
         tip += "\n邮件检查已停止";

@@ -34,7 +34,8 @@ enum class LampLook { lit, dark, grey };
 std::array<LampLook, 3> tray_look(const TrayStatus& status);
 
 // The tip: the program's name, then one line per watched account (label not empty) with its count and when it
-// was last checked, then a line when monitoring is off or the lamp is missing.
+// was last checked, or kNoAccountYet when there is none, then a line when monitoring is off or the lamp is
+// missing.
 std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>& labels);
 
 // An account's name in the tray and its notifications: the user name when it is an address, else user@server.

@@ -170,6 +170,11 @@ void CConnectionPage::connect_account(int i) {
     connect(row.provider, &QComboBox::activated, this, [this, i] { choose_provider(i); });
     connect(row.protocol, &QComboBox::activated, this, [this, i] { choose_protocol(i); });
     connect(row.fill, &QPushButton::clicked, this, [this, i] { fill_from_address(i); });
+    const auto name_upgrade = [combo = row.security](int protocol) {
+        combo->setItemText(1, QString::fromUtf8(upgrade_item(protocol)));
+    };
+    connect(row.protocol, &QComboBox::currentIndexChanged, this, name_upgrade);
+    name_upgrade(selected_entry(row.protocol));
     // The refresh token is filed under the account as the file has it, and the sign-in takes the provider from
     // there too: so 登录… saves the page as 应　　用 does, and signs in only once that was written.
     on_click_saving(row.sign_in, [this, i] {

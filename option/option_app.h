@@ -9,6 +9,6 @@ class COptionApp : public QApplication {
 public:
     COptionApp(int& argc, char** argv);
 
-    // Runs the window. Its only way out is the Close button, which ends the process with status 1.
+    // Runs the window. Its Close button and its close box end the process with status 1.
     int run();
 };

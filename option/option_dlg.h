@@ -4,7 +4,7 @@
 #include "gui/tab_window.h"
 
 // The option program's window: four pages, created (and so reading their keys) in tab order, the sender page
-// shown. It has no close box: only its Close button ends the program.
+// shown. Its close box ends the program as its Close button does.
 class COptionDlg : public TabWindow {
     Q_OBJECT
 public:

@@ -26,6 +26,10 @@ int security_entry(const char* value) {
     }
 }
 
+const char* upgrade_item(int protocol_entry) {
+    return protocol_entry == 1 ? "1.STARTTLS" : kSecurityItems[1];
+}
+
 int auth_entry(const char* value) {
     return credential_kind(value) == CredentialKind::oauth2 ? 1 : 0;
 }

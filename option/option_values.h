@@ -30,6 +30,10 @@ inline constexpr const char* kSecurityItems[] = {"0.无", "1.STLS", "2.SSL/TLS"}
 // selected, for a value the check refuses, so that the page never shows a mode the check would not use.
 int security_entry(const char* value);
 
+// The text of the security list's entry 1 under a protocol entry: the command that upgrades the connection is
+// STLS in POP3 (RFC 2595) and STARTTLS in IMAP (RFC 3501), and the list names the one the check will send.
+const char* upgrade_item(int protocol_entry);
+
 // The authentication list: an item's index is the value stored in Auth.
 inline constexpr const char* kAuthItems[] = {"0.密码", "1.OAuth2"};
 

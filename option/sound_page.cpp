@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr char kFilter[] = "Wave files (*.wav);;All files (*)";
+constexpr char kFilter[] = "WAV 声音文件 (*.wav);;所有文件 (*)";
 
 // Where one account's row sits in the template; the second row's edit is one unit left of the others. The label
 // sits two units below the edit's top and the Browse button one unit above it.
@@ -75,7 +75,7 @@ std::string CSoundPage::overlong_path_message() {
 
 void CSoundPage::browse(int account) {
     SoundRow& row = rows_[account];
-    QString name = FileDialog::get_open_file_name(this, row.chosen, QString::fromLatin1(kFilter));
+    QString name = FileDialog::get_open_file_name(this, row.chosen, QString::fromUtf8(kFilter));
     if (name.isEmpty()) {
         return; // cancelled: the field keeps its text
     }

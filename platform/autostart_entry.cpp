@@ -81,13 +81,42 @@ bool system_autostart_present() {
     return false;
 }
 
-std::string autostart_entry_text(bool on, const std::string& exec) {
+std::string desktop_exec_argument(const std::string& path) {
+    // freedesktop.org's desktop entry rules, "The Exec key": the reserved characters, and those escaped in quotes.
+    constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+    constexpr std::string_view kEscapedInQuotes = "\"`$\\";
+    const bool quoted = path.find_first_of(kReserved) != std::string::npos;
+    std::string argument = quoted ? "\"" : "";
+    for (char c : path) {
+        if (quoted && kEscapedInQuotes.find(c) != std::string_view::npos) {
+            argument += '\\';
+        }
+        argument += c == '%' ? "%%" : std::string(1, c);
+    }
+    if (quoted) {
+        argument += '"';
+    }
+    // The rules of a string value come on top, and are undone first by whoever reads the entry.
+    std::string value;
+    for (char c : argument) {
+        switch (c) {
+        case '\\': value += "\\\\"; break;
+        case '\n': value += "\\n"; break;
+        case '\t': value += "\\t"; break;
+        case '\r': value += "\\r"; break;
+        default: value += c; break;
+        }
+    }
+    return value;
+}
+
+std::string autostart_entry_text(bool on, const std::string& path) {
     std::string text = "[Desktop Entry]\n"
                        "Type=Application\n"
                        "Name=corvo KD5 lite\n"
                        "Comment=Lights the mail lamp when mail arrives\n"
                        "Exec=" +
-                       exec +
+                       desktop_exec_argument(path) +
                        "\n"
                        "Icon=kd5lite\n"
                        "Terminal=false\n";

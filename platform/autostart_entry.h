@@ -16,8 +16,13 @@ std::string user_autostart_path();
 // Whether an entry of the system's config folders ($XDG_CONFIG_DIRS, else /etc/xdg) would start the notifier.
 bool system_autostart_present();
 
-// The text of the user's entry: it starts exec at login, or, switched off, says Hidden=true.
-std::string autostart_entry_text(bool on, const std::string& exec);
+// The text of the user's entry: it starts the program at path at login, or, switched off, says Hidden=true.
+std::string autostart_entry_text(bool on, const std::string& path);
+
+// A path as one argument of an Exec key, by the desktop entry rules: quoted in whole when it holds a reserved
+// character (a space, a quote, $ and the like), with ", `, $ and \ escaped inside the quotes, % doubled, and the
+// string value's own escapes (\\, \n, \t, \r) over all of it.
+std::string desktop_exec_argument(const std::string& path);
 
 // Whether an entry's text switches it off: Hidden=true, or the GNOME form X-GNOME-Autostart-enabled=false, in its
 // [Desktop Entry] group.

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/command_line.h"
 
-#ifndef KD5_VERSION_TEXT
-#define KD5_VERSION_TEXT "unknown"
-#endif
+#include "kd5_version.h"
 
 CommandLine parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> own) {
     if (argc <= 1 || argv == nullptr) {
@@ -38,7 +36,7 @@ int answer_command_line(const CommandLine& line, const char* program, const char
         std::fprintf(out, "Usage: %s\n\n%s", usage, details);
         return 0;
     case CommandLineAction::version:
-        std::fprintf(out, "%s %s\n", program, KD5_VERSION_TEXT);
+        std::fprintf(out, "%s %s\n", program, KD5_VERSION);
         return 0;
     case CommandLineAction::usage_error:
         std::fprintf(err, "%s: unknown option '%s'\nUsage: %s\n", program, line.option.c_str(), usage);

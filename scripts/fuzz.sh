@@ -29,7 +29,7 @@ if ! command -v clang++ >/dev/null 2>&1 || ! fuzzer_links; then
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev
 fi
-scripts/install-deps.sh
+scripts/install-deps.sh run
 
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh package
 
 # Fortify, stack protector, PIE and full RELRO (bindnow), as Debian's own packages are built.
 export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
@@ -18,10 +18,13 @@ for flag in -fstack-clash-protection -fcf-protection; do
 done
 ldflags="$(dpkg-buildflags --get LDFLAGS)"
 
-# Whoever publishes the package names themselves in its Maintainer field: KD5_MAINTAINER="Name <address>".
-maintainer=()
-[ -z "${KD5_MAINTAINER:-}" ] || maintainer=(-DKD5_MAINTAINER="$KD5_MAINTAINER")
-cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr "${maintainer[@]}" \
+# Whoever publishes the package names themselves in its Maintainer field, KD5_MAINTAINER="Name <address>", and
+# their web page in its Homepage, KD5_HOMEPAGE="https://host/corvo/kd5m/chinese/" (docs/user-guide.md, The Debian
+# package). Unset, the placeholders of CMakeLists.txt and packaging/CMakeLists.txt stand.
+publisher=()
+[ -z "${KD5_MAINTAINER:-}" ] || publisher+=(-DKD5_MAINTAINER="$KD5_MAINTAINER")
+[ -z "${KD5_HOMEPAGE:-}" ] || publisher+=(-DKD5_HOMEPAGE="$KD5_HOMEPAGE")
+cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr "${publisher[@]}" \
       -DKD5_BUILD_TESTS=OFF -DKD5_BUILD_BENCH=OFF -DKD5_SANITIZE=OFF \
       -DKD5_UDEV_RULES_DIR=/usr/lib/udev/rules.d -DKD5_AUTOSTART_DIR=/etc/xdg/autostart \
       -DCMAKE_POSITION_INDEPENDENT_CODE=ON \

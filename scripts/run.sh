@@ -5,8 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake -S . -B build >/dev/null
+# Only what building and running need: no test tools, and no mail server (the demo brings its own POP3 server).
+scripts/install-deps.sh run
+# The tests' own packages are not installed here, so they are not configured; scripts/test.sh turns them on again.
+cmake -S . -B build -DKD5_BUILD_TESTS=OFF -DKD5_BUILD_BENCH=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target kd5lite kd5lite_ap kd5lite_op kd5lite-demo
 unset KD5LITE_TIME_SCALE # shortened waits are for the tests and the demo only
 

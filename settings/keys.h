@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "kd5_version.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -73,5 +75,5 @@ inline constexpr char kCompany[] = "KESTREL CO.,LTD.";
 inline constexpr char kBrand[] = "corvo";
 inline constexpr char kProduct[] = "KD-5";
 inline constexpr char kType[] = "lite2";
-inline constexpr char kVersion[] = "Ver 2.20.2";
+inline constexpr char kVersion[] = "Ver " KD5_VERSION;
 inline constexpr char kLanguage[] = "Japanese";

@@ -21,7 +21,7 @@ void write_sample_settings() {
     }
     settings_put(Key::Switch, "1", 0);
     settings_put(Key::ServerName, "pop.example.net", 0);
-    settings_put(Key::ID, "li.wei", 0);
+    settings_put(Key::ID, "li.wei@example.net", 0);
     settings_set(Key::Password, "secret", 0);
     ini_write_password(0);
     settings_clear();

@@ -31,6 +31,10 @@ CSystemPage::CSystemPage(QWidget* parent) : Page(parent, 1) {
     ini_read_key(Key::EntryCount);
     ini_read_key(Key::IntervalTimer);
     ini_read_key(Key::BeepTime);
+    // An empty interval or buzzer time (no file yet) shows the factory value its label names, so that 应　　用
+    // stores it rather than an empty field.
+    ini_check_key(Key::IntervalTimer);
+    ini_check_key(Key::BeepTime);
     set_edit_text(serial_, settings_get(Key::SerialNumber));
     set_edit_text(entry_count_, settings_get(Key::EntryCount));
     set_edit_text(interval_, settings_get(Key::IntervalTimer));

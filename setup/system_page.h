@@ -5,8 +5,9 @@
 
 class QLineEdit;
 
-// Tab " 系统 ": the lamp's serial number, the mail check interval and the buzzer seconds. EntryCount rides along
-// in a hidden field so that Apply writes the whole group back together.
+// Tab " 系统 ": the lamp's serial number, the mail check interval and the buzzer seconds (their factory values 10
+// and 1 where the file has none). EntryCount rides along in a hidden field so that Apply writes the whole group
+// back together.
 class CSystemPage : public Page {
     Q_OBJECT
 public:

@@ -3,8 +3,10 @@
 
 #include "gui/page.h"
 
-// The maker's web page, shown on the version page and opened by its button.
-inline constexpr char kMakerWebPage[] = "https://www.kestrel.example/corvo/kd5m/chinese/";
+#include "kd5_version.h"
+
+// The maker's web page, shown on the version page and opened by its button: the package's Homepage as well.
+inline constexpr char kMakerWebPage[] = KD5_HOMEPAGE;
 
 // Tab " 版本 ": the version and product identification that the notifier keeps in the settings file, read-only,
 // and a button that opens the maker's web page. Writes nothing.

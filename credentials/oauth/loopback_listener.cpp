@@ -8,11 +8,10 @@
 
 namespace {
 
-QByteArray page(const char* status, const char* text) {
-    const QByteArray body = QByteArray(text) + '\n';
-    return QByteArray("HTTP/1.1 ") + status +
-           "\r\nContent-Type: text/plain; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\n"
-           "Content-Length: " +
+QByteArray page(const char* status, const char* type, const QByteArray& text) {
+    const QByteArray body = text + '\n';
+    return QByteArray("HTTP/1.1 ") + status + "\r\nContent-Type: " + type +
+           "; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -83,8 +82,8 @@ void LoopbackListener::finish(QTcpSocket* socket, bool answer) {
     }
     age_.erase(socket);
     QObject::disconnect(socket, nullptr, &server_, nullptr);
-    socket->write(answer ? page("200 OK", "kd5lite: 登录的结果已收到，可以关闭此页面。")
-                         : page("400 Bad Request", "kd5lite"));
+    socket->write(answer ? page("200 OK", "text/html", QByteArray::fromStdString(answered_page))
+                         : page("400 Bad Request", "text/plain", "kd5lite"));
     // Gone once the page is out: deleted at once, the socket would drop what it has not written yet.
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->disconnectFromHost();

@@ -28,6 +28,8 @@ public:
     quint16 port() const { return server_.serverPort(); }
 
     std::function<void(const RedirectRequest&)> answered;
+    // The HTML page the browser is left on once the sign-in heard its answer.
+    std::string answered_page = "<meta charset=\"utf-8\"><p>kd5lite</p>";
 
     static constexpr std::size_t kOpenMax = 8;
 

@@ -146,6 +146,20 @@ TokenGrant post_token_request(const std::string& url, const Form& form, int time
     return grant;
 }
 
+// The page the browser is left on once it brought the code back: which account, and what to do now. The account
+// (the settings file's text) is escaped for the page's HTML; the meta tag, which
+// a browser honours anywhere in a page's first 1024 bytes, tells it the page is UTF-8 whatever the headers say.
+QString callback_page_text(const std::string& account) {
+    QString text = QStringLiteral("<meta charset=\"utf-8\"><p>");
+    if (account.empty()) {
+        text += QString::fromUtf8("kd5lite 已收到登录的回应。");
+    } else {
+        text += QString::fromUtf8("kd5lite 已收到账户 ") + QString::fromStdString(account).toHtmlEscaped() +
+                QString::fromUtf8(" 的登录回应。");
+    }
+    return text + QString::fromUtf8("可以关闭此页面，回到 kd5lite 选项程序的「连接」页查看结果。</p>");
+}
+
 bool endpoints_allowed(const OAuthEndpoints& e, TokenGrant& grant) {
     if (oauth_url_allowed(e.token_url) && (e.auth_url.empty() || oauth_url_allowed(e.auth_url))) {
         return true;
@@ -218,6 +232,7 @@ TokenGrant sign_in_with_browser(const OAuthEndpoints& endpoints, const std::stri
     }
     // The loopback redirect of RFC 8252 7.3: 127.0.0.1 and the port the system chose.
     const std::string redirect_uri = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
+    listener.answered_page = callback_page_text(login_hint).toStdString();
     const std::string verifier = pkce_verifier();
     RedirectRequest answer;
     {

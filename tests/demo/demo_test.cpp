@@ -38,7 +38,9 @@ std::string read_file(const std::string& path) {
 // in that group, so the group is empty exactly when all of them have ended.
 class DemoRun {
 public:
-    explicit DemoRun(const TempCorvo& dir) : dir_(dir.dir()), lamp_log_(dir.path("lamp.log")) {
+    // env: variables set for the demo (an empty value removes one) besides TMPDIR, which is the test's own.
+    explicit DemoRun(const TempCorvo& dir, const std::map<std::string, std::string>& env = {})
+        : dir_(dir.dir()), lamp_log_(dir.path("lamp.log")) {
         std::string tmp = dir.path("tmp");
         std::filesystem::create_directory(tmp);
         std::vector<std::string> entries;
@@ -46,11 +48,17 @@ public:
             std::string entry = *e;
             std::string name = entry.substr(0, entry.find('='));
             // No display at all: the notifier must choose to run offscreen by itself.
-            if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" && name != "TMPDIR") {
+            if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" && name != "TMPDIR" &&
+                env.count(name) == 0) {
                 entries.push_back(entry);
             }
         }
         entries.push_back("TMPDIR=" + tmp);
+        for (const auto& [name, value] : env) {
+            if (!value.empty()) {
+                entries.push_back(name + "=" + value);
+            }
+        }
         std::vector<char*> envp;
         for (std::string& entry : entries) {
             envp.push_back(entry.data());
@@ -107,26 +115,24 @@ public:
     // While the demo runs: true once its program called name (as the kernel shortens it) has ended and waits to be
     // reaped by the demo.
     bool ended_unreaped(const std::string& name) const {
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::string stat = read_file(entry.path().string() + "/stat");
-            auto open = stat.find('(');
-            auto close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos ||
-                stat.substr(open + 1, close - open - 1) != name) {
-                continue;
-            }
-            std::istringstream rest(stat.substr(close + 1));
-            char state = 0;
-            pid_t parent = 0;
-            pid_t group = 0;
-            rest >> state >> parent >> group;
-            if (group == pid_ && state == 'Z') {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<Member> members = programs_called(name);
+        return std::any_of(members.begin(), members.end(), [](const Member& m) { return m.state == 'Z'; });
     }
     void signal_demo(int sig) const { kill(pid_, sig); }
+
+    // While the demo runs: the environment of its program called name, as "NAME=value" entries; empty when none
+    // runs.
+    std::vector<std::string> environment_of(const std::string& name) const {
+        const std::vector<Member> members = programs_called(name);
+        std::vector<std::string> vars;
+        if (!members.empty()) {
+            std::istringstream environ_file(read_file(members.front().proc + "/environ"));
+            for (std::string var; std::getline(environ_file, var, '\0');) {
+                vars.push_back(var);
+            }
+        }
+        return vars;
+    }
 
     // The demo's exit status once it has ended, -1 when it did not end in time or died by a signal.
     int wait_exit() {
@@ -153,6 +159,34 @@ public:
     }
 
 private:
+    struct Member {
+        std::string proc; // its folder in /proc
+        char state;       // as /proc/PID/stat says: 'Z' for ended and not reaped
+    };
+
+    // The programs of the demo's process group called name, as the kernel shortens it.
+    std::vector<Member> programs_called(const std::string& name) const {
+        std::vector<Member> members;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::string stat = read_file(entry.path().string() + "/stat");
+            auto open = stat.find('(');
+            auto close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos ||
+                stat.substr(open + 1, close - open - 1) != name) {
+                continue;
+            }
+            std::istringstream rest(stat.substr(close + 1));
+            char state = 0;
+            pid_t parent = 0;
+            pid_t group = 0;
+            rest >> state >> parent >> group;
+            if (group == pid_) {
+                members.push_back({entry.path().string(), state});
+            }
+        }
+        return members;
+    }
+
     std::string dir_;
     std::string lamp_log_;
     pid_t pid_ = -1;
@@ -194,6 +228,46 @@ TEST(Demo, SigtermDuringStartUpEndsEverything) {
     EXPECT_EQ(demo.wait_exit(), 0) << demo.output();
     EXPECT_TRUE(demo.group_empty()) << "a program the demo started still runs";
     EXPECT_TRUE(demo.left_in_tmp().empty()) << demo.left_in_tmp().front();
+}
+
+// Catches a demo whose programs write into the user's home: the setup program's start-at-login switch wrote
+// ~/.config/autostart/kd5lite.desktop pointing at the build tree, and Qt keeps settings and caches there too.
+// Home and runtime folders point into the test's tree; once the demo has ended, they must be as empty as before.
+TEST(Demo, WritesNothingOutsideItsOwnDirectory) {
+    TempCorvo dir;
+    const std::string home = dir.path("home");
+    const std::string run = dir.path("run");
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(run);
+    std::filesystem::permissions(run, std::filesystem::perms::owner_all);
+    DemoRun demo(dir, {{"HOME", home},
+                       {"XDG_RUNTIME_DIR", run},
+                       {"XDG_CONFIG_HOME", ""},
+                       {"XDG_DATA_HOME", ""},
+                       {"XDG_CACHE_HOME", ""},
+                       {"XDG_STATE_HOME", ""}});
+    ASSERT_TRUE(demo.started());
+    ASSERT_TRUE(wait_until([&] { return demo.lamp_got("ON"); }, kPatience)) << demo.output();
+
+    // What the notifier got, the setup and option programs get as well: they are started the same way.
+    const std::vector<std::string> env = demo.environment_of("kd5lite");
+    ASSERT_FALSE(env.empty()) << "no notifier of the demo's";
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "CORVO_HOME"}) {
+        const std::string prefix = std::string(name) + "=" + dir.path("tmp") + "/kd5lite-demo.";
+        EXPECT_TRUE(std::any_of(env.begin(), env.end(), [&](const std::string& v) { return v.starts_with(prefix); }))
+            << name << " is not inside the demo's directory";
+    }
+
+    demo.signal_demo(SIGTERM);
+    EXPECT_EQ(demo.wait_exit(), 0) << demo.output();
+    std::vector<std::string> written;
+    for (const std::string& top : {home, run, dir.path("tmp")}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
+            written.push_back(entry.path().string());
+        }
+    }
+    EXPECT_TRUE(written.empty()) << written.front();
 }
 
 } // namespace

@@ -154,3 +154,37 @@ TEST_F(SharedServicePageTest, ButtonsWriteTheirRequests) {
     press(page, "start");
     EXPECT_EQ(stored_key(Key::Request), "1");
 }
+
+// A first start: nothing pressed yet and no account to check, the line under the buttons says where accounts are
+// entered. It is read each time the page is shown, so an account applied on another tab clears it; a request's
+// fate takes the line once a button is pressed.
+TEST_F(SharedServicePageTest, WithoutAnAccountTheLineSaysWhereToEnterOne) {
+    const struct {
+        const char* what;
+        int account;
+        const char* on;
+        const char* id;
+        bool told;
+    } rows[] = {
+        {"no account", 0, "", "", true},
+        {"switched off", 0, "0", "taro@example.org", true},
+        {"on without an ID", 1, "1", "", true},
+        {"on with an ID", 2, "1", "hana@example.org", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        settings_put(Key::Switch, row.on, row.account);
+        settings_put(Key::ID, row.id, row.account);
+        ServicePage page(nullptr, 4, kNote);
+        page.show();
+        EXPECT_EQ(fate_line(page), row.told ? QString::fromUtf8(kNoAccountYet) : QString());
+        if (row.told) {
+            press(page, "start");
+            EXPECT_EQ(fate_line(page), QString::fromUtf8("已发出「开始使用」，等待通知程序……"));
+        }
+        for (int i = 0; i < 3; ++i) {
+            settings_put(Key::Switch, "", i);
+            settings_put(Key::ID, "", i);
+        }
+    }
+}

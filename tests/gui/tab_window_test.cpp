@@ -103,12 +103,18 @@ TEST_F(TabWindowTest, CloseBoxEndsTheDialogTheOrdinaryWay) {
     EXPECT_EQ(window.result(), QDialog::Rejected);
 }
 
-TEST_F(TabWindowTest, WithoutACloseBoxOnlyTheCloseButtonEnds) {
-    TwoPageWindow window(TabWindow::CloseBox::none);
-    window.show();
-    window.close();
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+// A close box that did nothing would leave the Close button as the only way out, and a user would not find it.
+TEST_F(TabWindowTest, ACloseBoxThatEndsTheProgramEndsItAsTheCloseButtonDoes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            TwoPageWindow window(TabWindow::CloseBox::ends_program);
+            window.show();
+            if (window.windowFlags().testFlag(Qt::WindowCloseButtonHint)) {
+                window.close();
+            }
+        },
+        ::testing::ExitedWithCode(1), "");
 }
 
 TEST_F(TabWindowTest, CloseButtonEndsTheProgramWithStatusOne) {

@@ -7,6 +7,8 @@
 #include "tests/support/lampsim_handle.h"
 #include "tests/support/private_bus.h"
 
+#include "kd5_version.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -53,7 +55,7 @@ TEST_F(Notifier, FirstStartFillsTheFileRefusesASecondInstanceAndEndsOnRequest99)
                              {"IntervalTimer", "10"},
                              {"BeepTime", "1"},
                              {"Language", "Japanese"},
-                             {"Version", "Ver 2.20.2"},
+                             {"Version", "Ver " KD5_VERSION},
                              {"SerialNumber", ""}}) {
         EXPECT_EQ(file_key(dir_, key), want) << key;
     }
@@ -64,7 +66,8 @@ TEST_F(Notifier, FirstStartFillsTheFileRefusesASecondInstanceAndEndsOnRequest99)
     std::string before = dir_.read("corvo_kd5lite.ini");
     NotifierProcess second(dir_);
     EXPECT_EQ(second.wait_exit(), 1);
-    EXPECT_NE(second.output().find("corvo KD-5 lite does not come by multiplex start."), std::string::npos);
+    EXPECT_NE(second.output().find("corvo KD-5 lite does not come by multiplex start.\n"), std::string::npos);
+    EXPECT_NE(second.output().find("kd5lite 已经在运行"), std::string::npos) << second.output(); // and in Chinese
     EXPECT_EQ(dir_.read("corvo_kd5lite.ini"), before);
     EXPECT_TRUE(first.running());
 

@@ -5,6 +5,8 @@
 
 #include "tests/notifier/harness.h"
 
+#include "kd5_version.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -81,8 +83,8 @@ TEST(ToolWindows, OfferNoBoxThatEnlargesOrIconisesThem) {
         bool close_box;
     };
     const Row rows[] = {
-        {KD5LITE_AP_BINARY, "corvo KD-5 lite application ver2.30 Chinese", true},
-        {KD5LITE_OP_BINARY, "corvo KD-5 lite option ver2.30 Chinese", false},
+        {KD5LITE_AP_BINARY, "corvo KD-5 lite application ver" KD5_VERSION " Chinese", true},
+        {KD5LITE_OP_BINARY, "corvo KD-5 lite option ver" KD5_VERSION " Chinese", true},
     };
     TempCorvo dir;
     VirtualDisplay display(dir);

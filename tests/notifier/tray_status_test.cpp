@@ -69,12 +69,24 @@ TEST_F(TrayTip, ListsWatchedAccountsWithCountAndTime) {
     EXPECT_EQ(tray_tip(s, {"taro@example.org", "", ""}), "corvo KD5 lite\n红 taro@example.org：尚未检查");
 }
 
+// A first start (no account, nothing monitored) says what is missing and where it is entered.
 TEST_F(TrayTip, SaysWhyTheLampSaysNothing) {
-    TrayStatus s;
-    EXPECT_EQ(tray_tip(s, {"", "", ""}), "corvo KD5 lite\n邮件检查已停止");
-    s.monitoring = true;
-    s.lamp_missing = true;
-    EXPECT_EQ(tray_tip(s, {"", "", ""}), "corvo KD5 lite\n找不到 KD-5lite");
+    TrayStatus missing;
+    missing.monitoring = true;
+    missing.lamp_missing = true;
+    const struct {
+        TrayStatus status;
+        std::array<std::string, 3> labels;
+        const char* tip;
+    } rows[] = {
+        {TrayStatus{}, {"", "", ""}, "corvo KD5 lite\n尚未设置邮件账户（设定程序的「账户」页）\n邮件检查已停止"},
+        {missing, {"", "", ""}, "corvo KD5 lite\n尚未设置邮件账户（设定程序的「账户」页）\n找不到 KD-5lite"},
+        {TrayStatus{}, {"", "taro", ""}, "corvo KD5 lite\n绿 taro：尚未检查\n邮件检查已停止"},
+        {missing, {"", "", "hana"}, "corvo KD5 lite\n黄 hana：尚未检查\n找不到 KD-5lite"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(tray_tip(row.status, row.labels), row.tip);
+    }
 }
 
 TEST(AccountLabel, AddressOrUserAtServer) {

@@ -74,7 +74,7 @@ TEST_F(ConnectionPageTest, ChoicesFoldersAndFingerprintsTravelBetweenControlsAnd
         QComboBox* list = security(page, i);
         ASSERT_EQ(list->count(), 3);
         EXPECT_EQ(list->itemText(0), QString::fromUtf8("0.无"));
-        EXPECT_EQ(list->itemText(1), QString::fromUtf8("1.STLS"));
+        EXPECT_EQ(list->itemText(1), QString::fromUtf8(i == 0 ? "1.STARTTLS" : "1.STLS")); // IMAP's word, POP3's
         EXPECT_EQ(list->itemText(2), QString::fromUtf8("2.SSL/TLS"));
         EXPECT_EQ(selected_entry(list), shown[i]) << "account " << i + 1;
         EXPECT_EQ(fingerprint(page, i)->text(), fingerprints[i]) << "account " << i + 1;
@@ -117,6 +117,28 @@ TEST_F(ConnectionPageTest, ChoicesFoldersAndFingerprintsTravelBetweenControlsAnd
 
 // A fingerprint as the error log shows it is 95 characters: catches a limit that cuts it, so that the pin never
 // matches, or one that lets a 96th character in.
+// The upgrade's entry names the command of the protocol chosen, and follows a change of protocol; what it stores
+// stays 1 whatever it reads. Catches an IMAP account told "STLS", which no IMAP server's help mentions.
+TEST_F(ConnectionPageTest, TheUpgradeEntryReadsStlsForPop3AndStarttlsForImap) {
+    CConnectionPage page(nullptr);
+    page.show();
+    const struct {
+        int protocol;
+        const char* text;
+    } rows[] = {{1, "1.STARTTLS"}, {0, "1.STLS"}, {1, "1.STARTTLS"}};
+    pick(security(page, 0), 1);
+    for (const auto& row : rows) {
+        pick(protocol(page, 0), row.protocol);
+        EXPECT_EQ(security(page, 0)->itemText(1), QString::fromUtf8(row.text));
+        EXPECT_EQ(security(page, 0)->currentText(), QString::fromUtf8(row.text));
+        EXPECT_EQ(security(page, 1)->itemText(1), QString::fromUtf8("1.STLS")) << "another account's list";
+    }
+    expect_page_fits(&page); // the longer word fits its list
+    click(&page, "apply");
+    EXPECT_EQ(stored_key(Key::Security, 0), "1");
+    EXPECT_EQ(stored_key(Key::Protocol, 0), "1");
+}
+
 TEST_F(ConnectionPageTest, FingerprintTakesTheFormTheErrorLogShows) {
     std::string shown;
     for (int i = 0; i < 32; ++i) {

@@ -9,6 +9,8 @@
 #include "tests/support/notifier_stand_in.h"
 #include "tests/support/page_layout.h"
 
+#include "kd5_version.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
@@ -36,7 +38,7 @@ QString shown_state(const TabWindow& window, int service_tab) {
 TEST_F(OptionWindowTest, StartsWithoutASettingsFile) {
     COptionDlg window;
     window.show();
-    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver2.30 Chinese"));
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("corvo KD-5 lite option ver" KD5_VERSION " Chinese"));
     const char* labels[] = {" 特定邮件 ", " 声音 ", " 服务 ", " 连接 "};
     const int trace_numbers[] = {1, 2, 4, 3};
     ASSERT_EQ(window.page_count(), 4);
@@ -86,24 +88,30 @@ TEST_F(OptionWindowTest, EveryLabelOfBothToolsShowsItsTextAsItIs) {
     EXPECT_GT(labels, 20);
 }
 
-TEST_F(OptionWindowTest, OnlyTheCloseButtonEndsIt) {
+// Escape never ends it; the Close button and the close box both end the program at once, saving nothing.
+TEST_F(OptionWindowTest, TheCloseButtonAndTheCloseBoxEndItEscapeDoesNot) {
     COptionDlg window;
     window.show();
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    window.close();
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.result(), 0);
 
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            COptionDlg dying;
-            dying.show();
-            QTest::keyClicks(child<QLineEdit>(dying.page(0), "address11"), "unsaved@example.com");
-            click(&dying, "close");
-        },
-        ::testing::ExitedWithCode(1), "");
+    const std::function<void(COptionDlg&)> ends[] = {
+        [](COptionDlg& dying) { click(&dying, "close"); },
+        [](COptionDlg& dying) { dying.close(); }, // what the window manager's close box asks for
+    };
+    for (const auto& end : ends) {
+        EXPECT_EXIT(
+            {
+                COptionDlg dying;
+                dying.show();
+                QTest::keyClicks(child<QLineEdit>(dying.page(0), "address11"), "unsaved@example.com");
+                end(dying);
+            },
+            ::testing::ExitedWithCode(1), "");
+    }
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));
 }
 
@@ -150,9 +158,9 @@ TEST_F(OptionWindowTest, AboutEntryOfEachToolOpensItsAboutBoxWhichEnterCloses) {
     };
     const Row rows[] = {
         {[] { return std::make_unique<CSetupDlg>(); }, "kd5lite_ap 的版本信息(&A)...",
-         "kd5lite_ap Version 2.20 Chinese"},
+         "kd5lite_ap Version " KD5_VERSION " Chinese"},
         {[] { return std::make_unique<COptionDlg>(); }, "kd5lite_op 的版本信息(&A)...",
-         "kd5lite_op Version 2.20 Chinese"},
+         "kd5lite_op Version " KD5_VERSION " Chinese"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
@@ -166,6 +174,7 @@ TEST_F(OptionWindowTest, AboutEntryOfEachToolOpensItsAboutBoxWhichEnterCloses) {
 
         QString title;
         QString line;
+        QString licence;
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
@@ -174,14 +183,20 @@ TEST_F(OptionWindowTest, AboutEntryOfEachToolOpensItsAboutBoxWhichEnterCloses) {
             auto* text = child<QLabel>(box, "line");
             line = text->text();
             EXPECT_LE(text->fontMetrics().horizontalAdvance(line), text->width());
+            auto* licence_line = child<QLabel>(box, "licence");
+            licence = licence_line->text();
+            EXPECT_LE(licence_line->heightForWidth(licence_line->width()), licence_line->height());
+            EXPECT_TRUE(box->rect().contains(licence_line->geometry()));
+            EXPECT_FALSE(licence_line->geometry().intersects(text->geometry()));
             EXPECT_TRUE(box->rect().contains(child<QPushButton>(box, "ok")->geometry()));
             EXPECT_FALSE(child<QLabel>(box, "icon")->pixmap().isNull());
             QTest::keyClick(box, Qt::Key_Return);
             EXPECT_EQ(box->result(), QDialog::Accepted);
         });
         about->trigger(); // returns once the box has closed
-        EXPECT_EQ(title, QString::fromUtf8("ver 2.30 Chinese"));
+        EXPECT_EQ(title, QString::fromUtf8("ver " KD5_VERSION " Chinese"));
         EXPECT_EQ(line, QString::fromUtf8(row.line));
+        EXPECT_TRUE(licence.contains(QLatin1String("GPL-3.0-or-later"))) << licence.toStdString();
         EXPECT_TRUE(window->isVisible());
     }
     EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini"));

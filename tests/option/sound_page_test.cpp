@@ -92,7 +92,7 @@ TEST_F(SoundPageTest, BrowseFillsTheFieldAndRemembersTheChoicePerButton) {
     browse(page, 1, ""); // Cancel on the first Browse of the run
     EXPECT_EQ(sound(page, 1)->text(), "/old/green.wav");
     EXPECT_EQ(FileDialog::last_start(), "");
-    EXPECT_EQ(FileDialog::last_filter(), "Wave files (*.wav);;All files (*)");
+    EXPECT_EQ(FileDialog::last_filter(), QString::fromUtf8("WAV 声音文件 (*.wav);;所有文件 (*)"));
 
     const QString bell = QString::fromStdString(corvo.path("bell.wav"));
     browse(page, 0, bell);
@@ -197,7 +197,7 @@ TEST_F(SoundPageTest, BrowseUsesTheDesktopChooserForAnExistingFile) {
     click(&page, "browse3");
 
     EXPECT_FALSE(deadline.hasExpired()) << "the chooser was not answered";
-    EXPECT_EQ(filters, QStringList({"Wave files (*.wav)", "All files (*)"}));
+    EXPECT_EQ(filters, QStringList({QString::fromUtf8("WAV 声音文件 (*.wav)"), QString::fromUtf8("所有文件 (*)")}));
     EXPECT_TRUE(missing_refused);
     EXPECT_EQ(sound(page, 2)->text(), bell);
 }

@@ -39,6 +39,7 @@ expected="./etc/xdg/autostart/kd5lite.desktop
 ./usr/share/doc/kd5lite/changelog.gz
 ./usr/share/doc/kd5lite/copyright
 ./usr/share/doc/kd5lite/docs/design.md
+./usr/share/doc/kd5lite/docs/first-hour.md
 ./usr/share/doc/kd5lite/docs/troubleshooting.md
 ./usr/share/doc/kd5lite/docs/user-guide.md
 ./usr/share/icons/hicolor/64x64/apps/kd5lite.png
@@ -54,10 +55,21 @@ for page in kd5lite kd5lite_ap kd5lite_op kd5lite-lampsim; do
     dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/man/man1/$page.1.gz" | gzip -t ||
         fail "$page.1.gz is not gzip"
 done
-depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-noto-cjk libqt6widgets6 libssl3 libcanberra0 ca-certificates netbase; do
-    [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
-done
+# What the programs use at run time: linked, started (xdg-email, xdg-open), or looked for (a Secret Service, Qt's
+# translations, the tray host on GNOME).
+fields() {
+    local field=$1
+    shift
+    local value
+    value=$(dpkg-deb -f "$deb" "$field")
+    for needed in "$@"; do
+        [[ ", $value," == *", $needed"[\ ,\|]* ]] || fail "$field lacks $needed: $value"
+    done
+}
+fields Depends fonts-noto-cjk libqt6widgets6 libssl3 libcanberra0 ca-certificates netbase xdg-utils
+fields Recommends gnome-keyring qt6-translations-l10n
+fields Suggests gnome-shell-extension-appindicator gnome-online-accounts
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version $(dpkg-deb -f "$deb" Version)"
 # Debian's checkers: lintian on the whole package, the AppStream metainfo and every desktop entry on their own.
 # (Its own remarks, such as one on running as root, go to standard error; its findings to standard output.)
 lintian --pedantic --fail-on error,warning,info,pedantic "$deb" >"$work/lintian.out" 2>"$work/lintian.err" ||
@@ -65,9 +77,21 @@ lintian --pedantic --fail-on error,warning,info,pedantic "$deb" >"$work/lintian.
 [ ! -s "$work/lintian.out" ] || fail "lintian: $(cat "$work/lintian.out")"
 mkdir "$work/tree"
 dpkg-deb -x "$deb" "$work/tree"
-# The docs the README links to lie beside it.
-for doc in $(grep -o '](docs/[a-z-]*\.md' "$work/tree/usr/share/doc/kd5lite/README.md" | cut -c3- | sort -u); do
+# The docs the README links to lie beside it; the README is the installed user's, who has no source tree.
+readme="$work/tree/usr/share/doc/kd5lite/README.md"
+for doc in $(grep -o '](docs/[a-z-]*\.md' "$readme" | cut -c3- | sort -u); do
     [ -f "$work/tree/usr/share/doc/kd5lite/$doc" ] || fail "the README links to $doc, which the package lacks"
+done
+! grep -nE 'scripts/|build/|cmake' "$readme" || fail "the installed README speaks of the source tree"
+# One version and one web page: the package's, the programs' pages' and the software centres'.
+homepage=$(dpkg-deb -f "$deb" Homepage)
+[[ "$homepage" == https://*/corvo/kd5m/chinese/ ]] || fail "Homepage $homepage"
+grep -q "<url type=\"homepage\">$homepage</url>" "$work/tree/usr/share/metainfo/"*.metainfo.xml || fail "metainfo URL"
+grep -q "<release version=\"$version\"" "$work/tree/usr/share/metainfo/"*.metainfo.xml || fail "metainfo release"
+grep -qx "Source: $homepage" "$work/tree/usr/share/doc/kd5lite/copyright" || fail "copyright Source"
+for page in kd5lite kd5lite_ap kd5lite_op kd5lite-lampsim; do
+    gzip -dc "$work/tree/usr/share/man/man1/$page.1.gz" | head -n 1 | grep -q "\"kd5lite $version\"" ||
+        fail "$page.1 names another version"
 done
 appstreamcli validate --no-net "$work/tree/usr/share/metainfo/"*.metainfo.xml >"$work/appstream.out" 2>&1 ||
     fail "appstreamcli validate: $(cat "$work/appstream.out")"
@@ -79,7 +103,7 @@ for launcher in "$work/tree/usr/share/applications/"*.desktop; do
         grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
     [ "$main" -eq 1 ] || fail "$(basename "$launcher") has $main main menu categories"
 done
-[ "$(dpkg-deb -f "$deb" Maintainer)" = "The kd5lite developers <kd5lite@example.org>" ] || fail "Maintainer"
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "The kd5lite developers <kd5lite@kestrel.example>" ] || fail "Maintainer"
 
 mkdir "$work/control"
 dpkg-deb -e "$deb" "$work/control"

@@ -7,6 +7,7 @@
 #include "tests/setup/setup_test.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -156,4 +157,24 @@ TEST_F(AccountsPageTest, PasswordGoesToTheKeyringAndTheClearedAccountTakesItAway
     EXPECT_TRUE(keyring.items().empty());
     EXPECT_EQ(stored_key(Key::SecretStore, 0), "");
     EXPECT_EQ(MessageBox::asked(), asked);
+}
+
+// The mail ID is mostly a whole address: catches a field that clips an ordinary one (the template's 54 units cut
+// "e@outlook.com"), measured as the layout tests measure an edit's room. The 账户 tab also says where IMAP, TLS and
+// OAuth2 are chosen, which this page does not offer.
+TEST_F(AccountsPageTest, OrdinaryAddressesShowWholeAndTheConnectionTabIsNamed) {
+    CAccountsPage page(nullptr);
+    page.show();
+    for (const char* address : {"e@outlook.com", "li.wei@163.com", "zhang.san@qq.com", "taro@gmail.com"}) {
+        for (int i = 0; i < kAccountCount; ++i) {
+            QLineEdit* id = edit(page, "id", i);
+            EXPECT_LE(id->fontMetrics().horizontalAdvance(QString::fromLatin1(address)), id->width() - 8)
+                << address << " in account " << i + 1;
+        }
+    }
+    bool named = false;
+    for (QLabel* label : page.findChildren<QLabel*>()) {
+        named = named || (label->text().contains(QString::fromUtf8("「连接」")) && label->text().contains("OAuth2"));
+    }
+    EXPECT_TRUE(named) << "nothing names the option program's 连接 tab";
 }

@@ -38,6 +38,32 @@ TEST(AutostartEntry, HiddenOnlyByTheKeysOfItsDesktopEntryGroup) {
     EXPECT_TRUE(autostart_entry_hidden(autostart_entry_text(false, "/usr/bin/kd5lite")));
 }
 
+// The notifier's path as one Exec argument: a build tree under "My Projects" must start the program, not
+// "/home/li/My" with an argument. Each row is what the desktop entry rules make of a path, quoting included.
+TEST(AutostartEntry, ExecQuotesAPathThatNeedsIt) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"/usr/bin/kd5lite", "/usr/bin/kd5lite"},
+        {"/home/li/My Projects/kd5lite", "\"/home/li/My Projects/kd5lite\""},
+        {"/opt/it's/kd5lite", "\"/opt/it's/kd5lite\""},
+        {"/opt/a\"b/kd5lite", "\"/opt/a\\\\\"b/kd5lite\""},   // \" inside the quotes, its \ escaped again
+        {"/opt/$HOME/kd5lite", "\"/opt/\\\\$HOME/kd5lite\""}, // never expanded
+        {"/opt/a\\b/kd5lite", "\"/opt/a\\\\\\\\b/kd5lite\""}, // four backslashes for one
+        {"/opt/`x`/kd5lite", "\"/opt/\\\\`x\\\\`/kd5lite\""},
+        {"/opt/100%/kd5lite", "/opt/100%%/kd5lite"},     // not a field code
+        {"/opt/a\tb/kd5lite", "\"/opt/a\\tb/kd5lite\""}, // the string value's escape of a tab
+    };
+    TempCorvo dir;
+    for (const auto& [path, argument] : rows) {
+        EXPECT_EQ(desktop_exec_argument(path), argument) << path;
+        const std::string text = autostart_entry_text(true, path);
+        EXPECT_NE(text.find(std::string("\nExec=") + argument + "\n"), std::string::npos);
+        // Debian's checker of desktop entries, which parses Exec by the same rules, takes each as written.
+        dir.write("kd5lite.desktop", text);
+        const std::string validate = "desktop-file-validate " + dir.path("kd5lite.desktop") + " >/dev/null 2>&1";
+        EXPECT_EQ(std::system(validate.c_str()), 0) << text;
+    }
+}
+
 // The folders of the XDG rule point into the test's directory while it lives.
 class AutostartTest : public SetupTest {
 protected:
@@ -75,6 +101,7 @@ TEST_F(AutostartTest, TheSwitchShowsAndWritesTheUsersOwnEntry) {
     const std::string on = corvo.read("config/autostart/kd5lite.desktop");
     EXPECT_EQ(on.find("Hidden"), std::string::npos) << on;
     EXPECT_NE(on.find("/kd5lite\n"), std::string::npos) << on;
+
     EXPECT_TRUE(switched_on(CServicePage(nullptr)));
     EXPECT_EQ(std::filesystem::status(corvo.path("config/autostart/kd5lite.desktop")).permissions() &
                   std::filesystem::perms::others_write,

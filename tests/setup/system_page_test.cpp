@@ -7,14 +7,56 @@
 #include <QLineEdit>
 
 namespace {
+
 using SystemPageTest = SetupTest;
+
+// Replaces what a field shows by text, as a user who selects it all and types does.
+void retype(const CSystemPage& page, const char* field, const char* text) {
+    QLineEdit* edit = child<QLineEdit>(&page, field);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+}
+
 } // namespace
+
+// A first start has no file: the interval and the buzzer show the factory values their labels name, and Apply
+// stores them, so the notifier gets them as the user saw them and not as empty fields. Values in the file win.
+TEST_F(SystemPageTest, FirstStartShowsAndStoresTheFactoryValues) {
+    const struct {
+        const char* interval_stored;
+        const char* beep_stored;
+        const char* interval_shown;
+        const char* beep_shown;
+    } rows[] = {
+        {nullptr, nullptr, "10", "1"}, // no file
+        {"", "", "10", "1"},           // keys there, empty
+        {"5", "0", "5", "0"},          // a silent buzzer is a value, not a missing one
+        {"x", "", "x", "1"},           // as typed before: shown as it is
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.interval_shown);
+        if (row.interval_stored != nullptr) {
+            settings_put(Key::IntervalTimer, row.interval_stored);
+            settings_put(Key::BeepTime, row.beep_stored);
+        }
+        settings_clear();
+        CSystemPage page(nullptr);
+        EXPECT_EQ(child<QLineEdit>(&page, "interval")->text(), row.interval_shown);
+        EXPECT_EQ(child<QLineEdit>(&page, "beep")->text(), row.beep_shown);
+        if (row.interval_stored == nullptr) {
+            EXPECT_FALSE(corvo.exists("corvo_kd5lite.ini")) << "showing wrote the file";
+        }
+        click(&page, "apply");
+        EXPECT_EQ(stored_key(Key::IntervalTimer), row.interval_shown);
+        EXPECT_EQ(stored_key(Key::BeepTime), row.beep_shown);
+    }
+}
 
 TEST_F(SystemPageTest, ApplyWritesTheFourKeysInOrderAsTyped) {
     CSystemPage page(nullptr);
     QTest::keyClicks(child<QLineEdit>(&page, "serial"), "K5L20417");
-    QTest::keyClicks(child<QLineEdit>(&page, "interval"), "99"); // outside 1 to 60: stored all the same
-    QTest::keyClicks(child<QLineEdit>(&page, "beep"), "0");
+    retype(page, "interval", "99"); // outside 1 to 60: stored all the same
+    retype(page, "beep", "0");
     click(&page, "apply");
     EXPECT_EQ(keys_in_file(), (std::vector<std::string>{"SerialNumber", "EntryCount", "IntervalTimer", "BeepTime"}));
     EXPECT_EQ(stored_key(Key::SerialNumber), "K5L20417");
@@ -43,8 +85,8 @@ TEST_F(SystemPageTest, EntryCountIsCarriedThroughUnseen) {
 TEST_F(SystemPageTest, TypedLimitsRefuseTheExtraCharacter) {
     CSystemPage page(nullptr);
     QTest::keyClicks(child<QLineEdit>(&page, "serial"), "ABCDEFGHIJKLMNOPQ");
-    QTest::keyClicks(child<QLineEdit>(&page, "interval"), "12345");
-    QTest::keyClicks(child<QLineEdit>(&page, "beep"), "67890");
+    retype(page, "interval", "12345");
+    retype(page, "beep", "67890");
     click(&page, "apply");
     EXPECT_EQ(stored_key(Key::SerialNumber), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(stored_key(Key::IntervalTimer), "1234");

@@ -103,7 +103,7 @@ std::string http_request(int port, const std::string& method, const std::string&
 
 } // namespace
 
-int OAuth2Provider::get_url(const std::string& url) {
+int OAuth2Provider::get_url(const std::string& url, std::string* body, std::string* headers) {
     const std::string prefix = "http://127.0.0.1:";
     if (!url.starts_with(prefix)) {
         return 0;
@@ -111,7 +111,11 @@ int OAuth2Provider::get_url(const std::string& url) {
     const std::size_t slash = url.find('/', prefix.size());
     const int port = std::atoi(url.substr(prefix.size(), slash - prefix.size()).c_str());
     int status = 0;
-    http_request(port, "GET", slash == std::string::npos ? "/" : url.substr(slash), "", &status, nullptr);
+    const std::string page =
+        http_request(port, "GET", slash == std::string::npos ? "/" : url.substr(slash), "", &status, headers);
+    if (body != nullptr) {
+        *body = page;
+    }
     return status;
 }
 

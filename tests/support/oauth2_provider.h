@@ -41,8 +41,9 @@ public:
     std::string request(const std::string& method, const std::string& path, const std::string& form = "",
                         int* status = nullptr, std::string* headers = nullptr) const;
 
-    // A GET of an http URL on loopback, as a browser follows a redirect; the status code, 0 when none came.
-    static int get_url(const std::string& url);
+    // A GET of an http URL on loopback, as a browser follows a redirect; the status code, 0 when none came. body and
+    // headers, when given, get the page the browser would show and the response's header lines.
+    static int get_url(const std::string& url, std::string* body = nullptr, std::string* headers = nullptr);
 
 private:
     pid_t pid_ = -1;

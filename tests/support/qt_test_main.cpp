@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// main() of the GUI test programs: real widgets on the offscreen platform, in the tools' dialog font.
+// main() of the GUI test programs: real widgets on the offscreen platform, in the tools' dialog font, with Qt's
+// Chinese translations.
 #include "gui/app_font.h"
+#include "gui/qt_translations.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -13,5 +15,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     apply_dialog_font(app);
+    install_qt_translations(app); // as the programs do, so that the tests see Qt's texts as a user does
     return RUN_ALL_TESTS();
 }

@@ -100,13 +100,15 @@ public:
                 return;
             }
             redirect_ = QUrl(QString::fromStdString(headers.substr(at + 10, headers.find("\r\n", at) - at - 10)));
-            OAuth2Provider::get_url(redirect_.toString().toStdString());
+            OAuth2Provider::get_url(redirect_.toString().toStdString(), &page_, &page_headers_);
         });
     }
 
     QUrl opened_;
     QUrl redirect_;
     std::vector<std::string> forged_answers_; // the status lines the forged requests got
+    std::string page_; // what the browser shows once the sign-in heard the redirect
+    std::string page_headers_;
 
 private:
     // Connections that never say a word (more than the listener keeps), a request that never ends, an error
@@ -152,6 +154,23 @@ TEST(OAuthFlow, SignInInTheBrowserEndsWithTokens) {
     EXPECT_EQ(browser.redirect_.host(), "127.0.0.1");
     EXPECT_EQ(provider.stats()["authorization_code"], 1);
     EXPECT_EQ(provider.stats()["refused"], 0);
+    // The page the browser is left on says in Chinese which account signed in, in UTF-8 the browser is told of.
+    EXPECT_NE(browser.page_.find("alice@example.com"), std::string::npos) << browser.page_;
+    EXPECT_NE(browser.page_.find("可以关闭此页面"), std::string::npos) << browser.page_;
+    EXPECT_EQ(browser.page_.find("Callback received"), std::string::npos) << browser.page_;
+    EXPECT_NE(browser.page_.find("charset=\"utf-8\""), std::string::npos) << browser.page_;
+}
+
+// The account on the page is the settings file's text: markup in it is shown as text, never run by the browser.
+TEST(OAuthFlow, TheBrowsersPageShowsTheAccountAsText) {
+    OAuth2Provider provider;
+    ASSERT_TRUE(provider.start(60)) << provider.error();
+    Browser browser(provider);
+    const TokenGrant grant = sign_in_with_browser(
+        endpoints_of(provider), "<script>x</script>&", [&](const QUrl& url) { browser.open(url); }, kWaitMs);
+    ASSERT_EQ(grant.status, TokenGrant::Status::granted) << grant.error;
+    EXPECT_EQ(browser.page_.find("<script>"), std::string::npos) << browser.page_;
+    EXPECT_NE(browser.page_.find("&lt;script&gt;x&lt;/script&gt;&amp;"), std::string::npos) << browser.page_;
 }
 
 // Refresh, and a refresh token the provider revoked: catches a revoked token taken for a passing failure (which
