@@ -30,6 +30,25 @@ const MailProvider* mail_provider_for(std::string_view address);
 // Every row, for the README and the tests.
 const MailProvider* mail_providers(std::size_t* count);
 
+// Providers that host the mail of their customers' own domains, known by the domain's mail exchangers (MX): the
+// servers an account there signs in to, and which secret it wants.
+struct HostedMail {
+    const char* name;        // as the customer knows it: "Microsoft 365", "Google Workspace"
+    const char* exchangers;  // MX host names, or the domains they end in, separated by spaces
+    const char* imap_host;   // with TLS from the first byte (Security 2)
+    int imap_port;
+    const char* pop3_host;   // "" when the provider has no POP3
+    int pop3_port;
+    ProviderSecret secret;
+    const char* oauth_preset; // "google", "microsoft", or "" without OAuth2
+};
+
+// The provider whose mail exchanger host is (letters compared without case, a trailing dot ignored): the host is
+// one of the row's names or ends in "." and one of them. nullptr for any other host.
+const HostedMail* hosted_mail_for_exchanger(std::string_view host);
+// Every row, for the tests.
+const HostedMail* hosted_mail(std::size_t* count);
+
 // An OAuth2 provider's endpoints and scopes. The presets google and microsoft; custom comes from the settings.
 struct OAuthEndpoints {
     std::string auth_url;
