@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pure choices of the search: which names are host names, which login name an address gives, the order of
-// SRV records and of the servers tried, and the provider behind a domain's mail exchangers.
+// SRV records and of the servers tried, the provider behind a domain's mail exchangers, and whether an account's
+// server is one its domain publishes.
 
 #include "discovery/candidate_text.h"
 #include "discovery/provider_servers.h"
+#include "discovery/published.h"
 #include "discovery/srv_records.h"
 
 #include <gtest/gtest.h>
@@ -196,6 +198,32 @@ TEST(DiscoveryChoices, MailExchangersNameTheHostingProvider) {
     ASSERT_NE(icloud, nullptr);
     EXPECT_EQ(listed(hosted_candidates(*icloud, false)), "imap:imap.mail.me.com:993/2"); // no POP3 there
     EXPECT_EQ(hosted_candidates(*icloud, false)[0].sign_in, SignIn::app_password);
+}
+
+// The account's server against what its domain publishes: catches the port of a server name without one taken as
+// 0, the security or protocol left out of the comparison, and case counted.
+TEST(DiscoveryChoices, AccountServerIsComparedWithThePublishedOnes) {
+    const std::vector<ServerCandidate> published = {candidate(true, "imap.example.org", 993, 2),
+                                                    candidate(true, "mail.example.org", 143, 1)};
+    const struct {
+        const char* server;
+        int security;
+        bool imap;
+        PublishedMatch match;
+    } rows[] = {
+        {"imap.example.org", 2, true, PublishedMatch::same},
+        {"IMAP.example.org:993", 2, true, PublishedMatch::same},
+        {"mail.example.org", 1, true, PublishedMatch::same},
+        {"mail.example.org:143", 0, true, PublishedMatch::differs},
+        {"imap.example.org:143", 2, true, PublishedMatch::differs},
+        {"old.example.org", 2, true, PublishedMatch::differs},
+        {"imap.example.org:x", 2, true, PublishedMatch::differs},
+        {"imap.example.org", 2, false, PublishedMatch::none},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(published_match(row.server, row.security, row.imap, published), row.match) << row.server;
+    }
+    EXPECT_EQ(published_match("imap.example.org", 2, true, {}), PublishedMatch::none);
 }
 
 } // namespace
