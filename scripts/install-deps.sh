@@ -17,6 +17,7 @@ packages=(
     libsecret-1-dev  # passwords and refresh tokens in the desktop keyring (Secret Service)
     dbus dbus-daemon gnome-keyring  # the keyring tests run a session bus and a GNOME Keyring of their own
     python3-dbusmock  # notifications are tested on a private session bus with a mock notification server
+    iproute2  # the stories of the server search run in a network namespace of their own (ip netns)
 )
 
 missing=()
