@@ -87,6 +87,8 @@ TEST(DiscoveryStory, WellKnownFileOfTheDomainGivesPop3WithStls) {
     EXPECT_EQ(r.server.user, ""); // %EMAILADDRESS%: the ID as it is
     EXPECT_EQ(r.server.source, ServerSource::autoconfig);
     EXPECT_EQ(pop3.commands(), (std::vector<std::string>{"CAPA", "STLS"}));
+    // The server notes the name the client asked for once its side of the handshake is done.
+    EXPECT_TRUE(wait_until([&] { return !pop3.tls_hosts().empty(); }, 5000));
     EXPECT_EQ(pop3.tls_hosts(), std::vector<std::string>{"pop.example.test"});
 }
 

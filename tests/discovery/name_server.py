@@ -7,9 +7,9 @@ Usage: name_server.py ZONE.json ADDRESS PORT LOG
 The zone is {"name": [[type, ...data], ...]} with names in lower case and without the trailing dot:
   ["A", "127.0.0.21"], ["MX", preference, "host"], ["SRV", priority, weight, port, "target"] (target "." for
   "not offered"). A name in the zone answers NOERROR with its records of the type asked (none for the others); any
-  other name answers NXDOMAIN. "delay" at the top level, {"suffix": "slow.test", "ms": 10000}, holds the answers
-  for the names that end in suffix back that long. Each question is appended to LOG as "name type". Prints
-  "ready" once it listens.
+  other name answers NXDOMAIN. "delays" at the top level, [{"suffix": "slow.test", "ms": 10000}], holds the
+  answers for the names that end in a suffix back that long. Each question is appended to LOG as "name type".
+  Prints "ready" once it listens.
 """
 import json
 import socket
@@ -73,7 +73,7 @@ def main():
     zone_file, address, port, log_file = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
     with open(zone_file) as f:
         zone = json.load(f)
-    delay = zone.pop("delay", {"suffix": "", "ms": 0})
+    delays = zone.pop("delays", [])
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.bind((address, port))
     print("ready", flush=True)
@@ -87,8 +87,10 @@ def main():
             return
         with lock:
             log.write("%s %d\n" % (name, qtype))
-        if delay["ms"] and delay["suffix"] and name.endswith(delay["suffix"]):
-            time.sleep(delay["ms"] / 1000.0)
+        for delay in delays:
+            if name.endswith(delay["suffix"]):
+                time.sleep(delay["ms"] / 1000.0)
+                break
         sock.sendto(data, peer)
 
     while True:

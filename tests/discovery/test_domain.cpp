@@ -122,8 +122,7 @@ void TestDomain::srv(const std::string& name, int priority, int weight, int port
 }
 
 void TestDomain::delay_answers(const std::string& suffix, int ms) {
-    delay_suffix_ = suffix;
-    delay_ms_ = ms;
+    delays_.push_back("{\"suffix\": " + json_text(suffix) + ", \"ms\": " + std::to_string(ms) + "}");
 }
 
 TestAuthority::Issued TestDomain::certificate(const std::string& names) {
@@ -170,8 +169,7 @@ bool TestDomain::start_helper(const std::string& script, const std::vector<std::
 }
 
 bool TestDomain::start() {
-    std::string zone =
-        "{\"delay\": {\"suffix\": " + json_text(delay_suffix_) + ", \"ms\": " + std::to_string(delay_ms_) + "}";
+    std::string zone = "{\"delays\": [" + joined(delays_) + "]";
     for (const auto& [name, records] : zone_) {
         zone += ", " + json_text(name) + ": [" + joined(records) + "]";
     }

@@ -91,8 +91,7 @@ private:
     std::unique_ptr<TrustedAuthority> trusted_;
     std::map<std::string, std::vector<std::string>> zone_; // name -> JSON records
     std::map<std::string, Site> sites_;                    // by address
-    std::string delay_suffix_;
-    int delay_ms_ = 0;
+    std::vector<std::string> delays_;                      // JSON objects
     int files_ = 0;
     int certificates_ = 0;
     pid_t name_server_ = -1;
