@@ -32,8 +32,8 @@ constexpr MailProvider kProviders[] = {
     {"Sina", "sina.com sina.cn", "imap.sina.com", 993, "pop.sina.com", 995, ProviderSecret::authorization_code, ""},
 };
 
-// Each row's exchangers are the names its customers are told to publish as MX.
-constexpr HostedMail kHosted[] = {
+// Each row's domains are the mail exchangers its customers are told to publish as MX.
+constexpr MailProvider kHosted[] = {
     {"Google Workspace", "google.com googlemail.com", "imap.gmail.com", 993, "pop.gmail.com", 995,
      ProviderSecret::oauth2, "google"},
     {"Microsoft 365", "mail.protection.outlook.com", "outlook.office365.com", 993, "outlook.office365.com", 995,
@@ -131,7 +131,7 @@ const MailProvider* mail_provider_for(std::string_view address) {
     return nullptr;
 }
 
-const HostedMail* hosted_mail_for_exchanger(std::string_view host) {
+const MailProvider* hosted_mail_for_exchanger(std::string_view host) {
     std::string name = lower(host);
     if (name.ends_with('.')) {
         name.pop_back();
@@ -141,17 +141,12 @@ const HostedMail* hosted_mail_for_exchanger(std::string_view host) {
         return name == word ||
                (name.size() > word.size() && name.ends_with(word) && name[name.size() - word.size() - 1] == '.');
     };
-    for (const HostedMail& row : kHosted) {
-        if (any_word(row.exchangers, names)) {
+    for (const MailProvider& row : kHosted) {
+        if (any_word(row.domains, names)) {
             return &row;
         }
     }
     return nullptr;
-}
-
-const HostedMail* hosted_mail(std::size_t* count) {
-    *count = std::size(kHosted);
-    return kHosted;
 }
 
 const MailProvider* mail_providers(std::size_t* count) {

@@ -289,7 +289,7 @@ std::vector<ServerCandidate> Search::hosted_servers() {
             records.push_back(MxRecord{r.exchange().toStdString(), r.preference()});
         }
     }
-    const HostedMail* provider = hosting_provider(records);
+    const MailProvider* provider = hosting_provider(records);
     return provider == nullptr ? std::vector<ServerCandidate>() : hosted_candidates(*provider, prefer_imap_);
 }
 

@@ -46,18 +46,18 @@ std::vector<ServerCandidate> table_candidates(const MailProvider& provider, bool
     return servers_of(provider, ServerSource::table, prefer_imap);
 }
 
-const HostedMail* hosting_provider(std::vector<MxRecord> records) {
+const MailProvider* hosting_provider(std::vector<MxRecord> records) {
     std::stable_sort(records.begin(), records.end(),
                      [](const MxRecord& a, const MxRecord& b) { return a.preference < b.preference; });
     for (const MxRecord& r : records) {
         const std::string host = host_name(r.host);
-        if (const HostedMail* provider = host.empty() ? nullptr : hosted_mail_for_exchanger(host)) {
+        if (const MailProvider* provider = host.empty() ? nullptr : hosted_mail_for_exchanger(host)) {
             return provider;
         }
     }
     return nullptr;
 }
 
-std::vector<ServerCandidate> hosted_candidates(const HostedMail& provider, bool prefer_imap) {
+std::vector<ServerCandidate> hosted_candidates(const MailProvider& provider, bool prefer_imap) {
     return servers_of(provider, ServerSource::mx, prefer_imap);
 }

@@ -20,7 +20,7 @@ struct MxRecord {
 
 // The provider that runs the domain's mail: the one of the first exchanger, the lowest preference first (RFC 5321
 // 5.1), that a provider of the hosting table runs. nullptr when none does.
-const HostedMail* hosting_provider(std::vector<MxRecord> records);
+const MailProvider* hosting_provider(std::vector<MxRecord> records);
 
 // The hosting provider's servers, ordered by order_candidates; source mx, named for the provider.
-std::vector<ServerCandidate> hosted_candidates(const HostedMail& provider, bool prefer_imap);
+std::vector<ServerCandidate> hosted_candidates(const MailProvider& provider, bool prefer_imap);

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             clear_seen = clear_seen || c.security == kSecurityClear;
         }
     }
-    if (const HostedMail* provider = hosting_provider(exchangers)) {
+    if (const MailProvider* provider = hosting_provider(exchangers)) {
         const std::vector<ServerCandidate> servers = hosted_candidates(*provider, true);
         FUZZ_CHECK(!servers.empty());
         for (const ServerCandidate& c : servers) {

@@ -183,18 +183,18 @@ TEST(DiscoveryChoices, MailExchangersNameTheHostingProvider) {
         {{}, nullptr},
     };
     for (const auto& row : rows) {
-        const HostedMail* p = hosting_provider(row.records);
+        const MailProvider* p = hosting_provider(row.records);
         EXPECT_STREQ(p != nullptr ? p->name : nullptr, row.provider)
             << (row.records.empty() ? "" : row.records[0].host);
     }
-    const HostedMail* microsoft = hosting_provider({{"x.mail.protection.outlook.com", 0}});
+    const MailProvider* microsoft = hosting_provider({{"x.mail.protection.outlook.com", 0}});
     ASSERT_NE(microsoft, nullptr);
     const std::vector<ServerCandidate> servers = hosted_candidates(*microsoft, false);
     EXPECT_EQ(listed(servers), "pop3:outlook.office365.com:995/2 imap:outlook.office365.com:993/2");
     EXPECT_EQ(servers[0].sign_in, SignIn::oauth2);
     EXPECT_EQ(servers[0].oauth_preset, "microsoft");
     EXPECT_EQ(source_text(servers[0]), "MX (Microsoft 365)");
-    const HostedMail* icloud = hosting_provider({{"mx01.mail.icloud.com", 10}});
+    const MailProvider* icloud = hosting_provider({{"mx01.mail.icloud.com", 10}});
     ASSERT_NE(icloud, nullptr);
     EXPECT_EQ(listed(hosted_candidates(*icloud, false)), "imap:imap.mail.me.com:993/2"); // no POP3 there
     EXPECT_EQ(hosted_candidates(*icloud, false)[0].sign_in, SignIn::app_password);
