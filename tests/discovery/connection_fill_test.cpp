@@ -35,13 +35,11 @@ QString button(const CConnectionPage& page, int account) {
     return control<QPushButton>(page, "fill", account)->text();
 }
 
-// The test domain's worlds: SRV records that name an IMAP server with STARTTLS; nothing at all; a name server
-// that answers too late; and one domain per source for the figures.
+// The test domain's worlds: SRV records that name an IMAP server with STARTTLS; nothing at all; and one domain per
+// source for the figures.
 void describe(TestDomain& domain) {
     domain.srv("_imap._tcp.example.test", 0, 0, 143, "mail.example.test");
     domain.a("mail.example.test", "127.0.0.23");
-    domain.delay_answers("slow.test", 20000);
-    domain.delay_answers("example.test", 300); // long enough for the progress line to be seen
     domain.a("autoconfig.auto.test", "127.0.0.10");
     domain.serve("127.0.0.10", "autoconfig.auto.test", "/mail/config-v1.1.xml",
                  autoconfig_file(incoming_server("imap", "mail.example.test", 143, "STARTTLS")));
@@ -77,6 +75,8 @@ protected:
 // nothing is written before Apply. Nothing found says so; a search that is cancelled says that.
 TEST_F(ConnectionFillStory, FillByAddressSearchesTheDomainAndSaysWhereTheServerCameFrom) {
     KD5_IN_OWN_NETWORK();
+    domain.delay_answers("slow.test", 20000);
+    domain.delay_answers("example.test", 300); // long enough for the progress line to be seen
     ASSERT_TRUE(start());
     forget_discoveries();
     settings_put(Key::ID, "alice@example.test", 0);
