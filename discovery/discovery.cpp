@@ -84,15 +84,15 @@ struct Lookup {
     bool done = false;
 };
 
-// One search: its lookups, started together at the beginning, and the checks of each source's candidates. Lives on
-// the thread that searches, whose event loops it runs while it waits.
+// One search: its downloads and lookups, each source's started when the search comes to it (the SRV and MX lookups
+// together), and the checks of each source's candidates. Lives on the thread that searches, whose event loops it
+// runs while it waits.
 class Search : public QObject {
 public:
     Search(const std::string& address, const std::string& domain, bool prefer_imap, const DiscoveryStop& stop,
            const DiscoveryProgress& progress)
         : address_(address), domain_(domain), prefer_imap_(prefer_imap), stop_(stop), progress_(progress),
-          start_(Clock::now()), lookup_deadline_(start_ + std::chrono::milliseconds(timing().discovery_lookup_ms)),
-          deadline_(start_ + std::chrono::milliseconds(timing().discovery_total_ms)) {}
+          deadline_(Clock::now() + std::chrono::milliseconds(timing().discovery_total_ms)) {}
 
     ~Search() override {
         for (Download& d : downloads_) {
@@ -113,7 +113,8 @@ public:
     PublishedServers published();
 
 private:
-    void start_lookups();
+    void start_downloads();
+    void start_dns();
     void download(Download& d, const QString& host, const QString& path);
     void look_up(Lookup& l, QDnsLookup::Type type, const QString& name);
     bool wait_until(const std::function<bool()>& done, Clock::time_point deadline, int wake_fd = -1);
@@ -140,9 +141,9 @@ private:
     bool prefer_imap_;
     const DiscoveryStop& stop_;
     DiscoveryProgress progress_;
-    Clock::time_point start_;
-    Clock::time_point lookup_deadline_;
-    Clock::time_point deadline_;
+    Clock::time_point deadline_;           // of the whole search
+    Clock::time_point downloads_deadline_; // of the autoconfig downloads
+    Clock::time_point dns_deadline_;       // of the SRV and MX lookups
     QEventLoop* loop_ = nullptr;
     QNetworkAccessManager network_;
     Download downloads_[2];                // autoconfig.DOMAIN, then DOMAIN/.well-known
@@ -203,10 +204,24 @@ void Search::look_up(Lookup& l, QDnsLookup::Type type, const QString& name) {
     l.lookup->lookup();
 }
 
-void Search::start_lookups() {
+Clock::time_point lookup_deadline() {
+    return Clock::now() + std::chrono::milliseconds(timing().discovery_lookup_ms);
+}
+
+void Search::start_downloads() {
     const QString domain = QString::fromStdString(domain_);
+    downloads_deadline_ = lookup_deadline();
     download(downloads_[0], QStringLiteral("autoconfig.") + domain, QStringLiteral("/mail/config-v1.1.xml"));
     download(downloads_[1], domain, QStringLiteral("/.well-known/autoconfig/mail/config-v1.1.xml"));
+}
+
+// The SRV and MX lookups together, once they are wanted: a domain whose autoconfig answered is asked nothing more.
+void Search::start_dns() {
+    if (lookups_[0].lookup != nullptr) {
+        return;
+    }
+    const QString domain = QString::fromStdString(domain_);
+    dns_deadline_ = lookup_deadline();
     const char* services[] = {"_imaps._tcp.", "_imap._tcp.", "_pop3s._tcp.", "_pop3._tcp."};
     for (int i = 0; i < 4; ++i) {
         look_up(lookups_[i], QDnsLookup::SRV, QString::fromLatin1(services[i]) + domain);
@@ -245,7 +260,7 @@ bool Search::wait_until(const std::function<bool()>& done, Clock::time_point dea
 
 std::vector<ServerCandidate> Search::autoconfig_servers() {
     say("正在查找 " + domain_ + " 的自动配置……");
-    wait_until([this] { return downloads_[0].done && downloads_[1].done; }, lookup_deadline_);
+    wait_until([this] { return downloads_[0].done && downloads_[1].done; }, downloads_deadline_);
     std::vector<ServerCandidate> out;
     for (const Download& d : downloads_) {
         if (d.done && d.ok) {
@@ -260,8 +275,9 @@ std::vector<ServerCandidate> Search::autoconfig_servers() {
 
 std::vector<ServerCandidate> Search::srv_servers() {
     say("正在查找 " + domain_ + " 的 DNS SRV 记录……");
+    start_dns();
     wait_until([this] { return std::all_of(lookups_, lookups_ + 4, [](const Lookup& l) { return l.done; }); },
-               lookup_deadline_);
+               dns_deadline_);
     SrvAnswers answers;
     std::vector<SrvRecord>* services[] = {&answers.imaps, &answers.imap, &answers.pop3s, &answers.pop3};
     for (int i = 0; i < 4; ++i) {
@@ -281,8 +297,9 @@ std::vector<ServerCandidate> Search::srv_servers() {
 
 std::vector<ServerCandidate> Search::hosted_servers() {
     say("正在查找 " + domain_ + " 的 MX 记录……");
+    start_dns();
     Lookup& mx = lookups_[4];
-    wait_until([&mx] { return mx.done; }, lookup_deadline_);
+    wait_until([&mx] { return mx.done; }, dns_deadline_);
     std::vector<MxRecord> records;
     if (mx.done && mx.lookup->error() == QDnsLookup::NoError) {
         for (const QDnsMailExchangeRecord& r : mx.lookup->mailExchangeRecords()) {
@@ -391,7 +408,7 @@ DiscoveryResult Search::ended(DiscoveryResult result) {
 DiscoveryResult Search::run() {
     DiscoveryResult result;
     result.domain = domain_;
-    start_lookups();
+    start_downloads();
     if (take(autoconfig_servers(), result) || take(srv_servers(), result) || take(hosted_servers(), result)) {
         return result;
     }
@@ -405,7 +422,8 @@ DiscoveryResult Search::run() {
 PublishedServers Search::published() {
     PublishedServers out;
     out.domain = domain_;
-    start_lookups();
+    start_downloads();
+    start_dns();
     for (auto servers : {autoconfig_servers(), srv_servers(), hosted_servers()}) {
         for (ServerCandidate& c : servers) {
             if (c.imap == prefer_imap_) {
