@@ -32,21 +32,50 @@ constexpr MailProvider kProviders[] = {
     {"Sina", "sina.com sina.cn", "imap.sina.com", 993, "pop.sina.com", 995, ProviderSecret::authorization_code, ""},
 };
 
+// Each row's domains are the mail exchangers its customers are told to publish as MX.
+constexpr MailProvider kHosted[] = {
+    {"Google Workspace", "google.com googlemail.com", "imap.gmail.com", 993, "pop.gmail.com", 995,
+     ProviderSecret::oauth2, "google"},
+    {"Microsoft 365", "mail.protection.outlook.com", "outlook.office365.com", 993, "outlook.office365.com", 995,
+     ProviderSecret::oauth2, "microsoft"},
+    {"腾讯企业邮", "mxbiz1.qq.com mxbiz2.qq.com", "imap.exmail.qq.com", 993, "pop.exmail.qq.com", 995,
+     ProviderSecret::app_password, ""},
+    {"网易企业邮箱", "qiye163mx01.mxmail.netease.com qiye163mx02.mxmail.netease.com qiye.163.com", "imap.qiye.163.com",
+     993, "pop.qiye.163.com", 995, ProviderSecret::authorization_code, ""},
+    {"阿里企业邮箱", "mxhichina.com", "imap.qiye.aliyun.com", 993, "pop.qiye.aliyun.com", 995,
+     ProviderSecret::app_password, ""},
+    {"Zoho Mail", "zoho.com", "imappro.zoho.com", 993, "poppro.zoho.com", 995, ProviderSecret::app_password, ""},
+    {"Zoho Mail", "zoho.eu", "imappro.zoho.eu", 993, "poppro.zoho.eu", 995, ProviderSecret::app_password, ""},
+    {"Zoho Mail", "zoho.in", "imappro.zoho.in", 993, "poppro.zoho.in", 995, ProviderSecret::app_password, ""},
+    {"Yandex 360", "yandex.net yandex.ru", "imap.yandex.com", 993, "pop.yandex.com", 995, ProviderSecret::app_password,
+     ""},
+    {"iCloud+", "mail.icloud.com", "imap.mail.me.com", 993, "", 0, ProviderSecret::app_password, ""},
+    {"Yahoo", "yahoodns.net", "imap.mail.yahoo.com", 993, "pop.mail.yahoo.com", 995, ProviderSecret::app_password,
+     ""},
+    {"Fastmail", "messagingengine.com", "imap.fastmail.com", 993, "pop.fastmail.com", 995,
+     ProviderSecret::app_password, ""},
+};
+
 std::string lower(std::string_view text) {
     std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
     return out;
 }
 
-bool has_word(std::string_view words, std::string_view word) {
+// Whether one of the words, separated by spaces, is one that matches takes.
+template <class Match> bool any_word(std::string_view words, Match matches) {
     while (!words.empty()) {
         const std::size_t space = words.find(' ');
-        if (words.substr(0, space) == word) {
+        if (matches(words.substr(0, space))) {
             return true;
         }
         words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
     }
     return false;
+}
+
+bool has_word(std::string_view words, std::string_view word) {
+    return any_word(words, [word](std::string_view w) { return w == word; });
 }
 
 // The host of an absolute URL: between "//" and the next "/", "?" or "#", without user information or port.
@@ -97,6 +126,24 @@ const MailProvider* mail_provider_for(std::string_view address) {
     for (const MailProvider& p : kProviders) {
         if (has_word(p.domains, domain)) {
             return &p;
+        }
+    }
+    return nullptr;
+}
+
+const MailProvider* hosted_mail_for_exchanger(std::string_view host) {
+    std::string name = lower(host);
+    if (name.ends_with('.')) {
+        name.pop_back();
+    }
+    // A name's own labels only: "evilgoogle.com" is no host of google.com.
+    const auto names = [&name](std::string_view word) {
+        return name == word ||
+               (name.size() > word.size() && name.ends_with(word) && name[name.size() - word.size() - 1] == '.');
+    };
+    for (const MailProvider& row : kHosted) {
+        if (any_word(row.domains, names)) {
+            return &row;
         }
     }
     return nullptr;

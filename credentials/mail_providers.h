@@ -16,7 +16,7 @@ enum class ProviderSecret {
 
 struct MailProvider {
     const char* name;      // as the user knows it: "Gmail", "Outlook.com"
-    const char* domains;   // the address domains, separated by spaces
+    const char* domains;   // the address domains (for a hosting provider its exchangers), separated by spaces
     const char* imap_host; // with TLS from the first byte (Security 2)
     int imap_port;
     const char* pop3_host; // "" when the provider has no POP3
@@ -29,6 +29,13 @@ struct MailProvider {
 const MailProvider* mail_provider_for(std::string_view address);
 // Every row, for the user guide and the tests.
 const MailProvider* mail_providers(std::size_t* count);
+
+// Providers that host the mail of their customers' own domains are rows of the same shape, known by the domain's
+// mail exchangers (MX): their `domains` are the exchangers' host names, or the domains those end in.
+
+// The provider whose mail exchanger host is (letters compared without case, a trailing dot ignored): the host is
+// one of the row's names or ends in "." and one of them. nullptr for any other host.
+const MailProvider* hosted_mail_for_exchanger(std::string_view host);
 
 // An OAuth2 provider's endpoints and scopes. The presets google and microsoft; custom comes from the settings.
 struct OAuthEndpoints {

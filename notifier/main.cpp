@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "discovery/discover_command.h"
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
@@ -15,12 +16,17 @@
 
 namespace {
 
-constexpr char kUsage[] = "kd5lite [--check | --autostart | --help | --version]";
+constexpr char kUsage[] = "kd5lite [--check | --discover ADDRESS | --autostart | --help | --version]";
 constexpr char kDetails[] =
     "Without options, the mail-arrival notifier in the notification area.\n"
     "--check      says in the terminal whether a notifier runs and monitors mail, and whether the settings,\n"
     "             the lamp, each account and the sound work; exit status 0 when monitoring would light the\n"
     "             lamp now, else 1.\n"
+    "--discover ADDRESS\n"
+    "             prints what 按地址填写 would fill in for the address, one \"key: value\" line each\n"
+    "             (protocol, server, port, security, sign-in, source), looked up from the provider table,\n"
+    "             the domain's autoconfig, its DNS SRV and MX records, or the usual server names; exit\n"
+    "             status 0 when a server was found and answered, else 1.\n"
     "--autostart  the notifier, but only for a user who has a settings file: for anyone else it ends at\n"
     "             once and makes nothing (the desktop's autostart entry at login).\n"
     "--help       shows this text.\n"
@@ -36,11 +42,15 @@ bool settings_file_exists() {
 
 int main(int argc, char* argv[]) {
     // Before anything is made: a mistyped option must not start a notifier or create its settings directory.
-    const CommandLine line = parse_command_line(argc, argv, {"--check", "--autostart"});
+    const CommandLine line = parse_command_line(argc, argv, {"--check", "--discover", "--autostart"}, {"--discover"});
     if (line.action != CommandLineAction::run) {
         return answer_command_line(line, "kd5lite", kUsage, kDetails, stdout, stderr);
     }
     connect_log_markers();
+    if (line.option == "--discover") {
+        QCoreApplication core(argc, argv); // the DNS lookups and the download run in its event loops
+        return discover_command(line.value, stdout);
+    }
     switch_core_dumps_off(); // the check, like the notifier, holds the accounts' plain passwords
     // The check reports an untrusted settings directory as one of its findings.
     // Accounts signed in with the browser get their access tokens refreshed here; the refresh waits in a Qt event

@@ -2,6 +2,7 @@
 #include "option/connection_page.h"
 
 #include "credentials/oauth/online_accounts.h"
+#include "discovery/discovery_task.h"
 #include "gui/byte_limit.h"
 #include "gui/desktop.h"
 #include "gui/message_box.h"
@@ -28,7 +29,6 @@ namespace {
 
 constexpr const char* kAccountItems[kAccountCount] = {"第1个（红色LED）", "第2个（绿色LED）", "第3个（黄色LED）"};
 constexpr int kFingerprintLimit = 95; // 32 hex pairs and the colons between them, as the error log shows it
-constexpr int kSecurityTls = 2;       // every server of the provider table takes TLS from the first byte
 constexpr int kAuthOAuth2 = 1;
 constexpr int kSourceBrowser = 0; // entries of the source list
 constexpr int kSourceOnline = 1;
@@ -258,17 +258,50 @@ void CConnectionPage::choose_protocol(int i) {
 
 void CConnectionPage::fill_from_address(int i) {
     ConnectionRow& row = rows_[i];
+    if (row.search != nullptr) {
+        row.search->cancel(); // the button is 取　消 while the search runs; its end comes back as usual
+        return;
+    }
     ini_read_key(Key::ID, i); // the setup program's key, as it is now
-    const AddressFill fill = address_fill(settings_get(Key::ID, i), selected_entry(row.protocol) == 1);
+    const std::string address = settings_get(Key::ID, i);
+    const AddressFill fill = address_fill(address, selected_entry(row.protocol) == 1);
+    if (fill.search) {
+        search_address(i, address);
+        return;
+    }
+    take_fill(i, fill);
+}
+
+void CConnectionPage::search_address(int i, const std::string& address) {
+    ConnectionRow& row = rows_[i];
+    const bool imap = selected_entry(row.protocol) == 1;
+    row.fill->setText(QString::fromUtf8("取　消"));
+    row.note->setText(QString::fromUtf8("正在查找……"));
+    row.search = new DiscoveryTask(
+        address, imap, [this, i](const std::string& line) { rows_[i].note->setText(text(line)); },
+        [this, i, imap](const DiscoveryResult& result) {
+            ConnectionRow& done = rows_[i];
+            done.search->deleteLater();
+            done.search = nullptr;
+            done.fill->setText(QString::fromUtf8("按地址填写"));
+            take_fill(i, discovered_fill(result, imap));
+        },
+        this);
+}
+
+// A server found fills in its protocol, security and sign-in: the password unless the provider takes OAuth2 only.
+void CConnectionPage::take_fill(int i, const AddressFill& fill) {
+    ConnectionRow& row = rows_[i];
     if (!fill.server.empty()) {
         set_edit_text(row.server, fill.server);
-        select_entry(row.security, kSecurityTls);
-    }
-    if (fill.oauth2) {
-        select_entry(row.auth, kAuthOAuth2);
-        select_entry(row.provider, provider_entry(fill.provider));
-        if (selected_entry(row.source) < 0) {
-            select_entry(row.source, kSourceBrowser);
+        select_entry(row.protocol, fill.imap ? 1 : 0);
+        select_entry(row.security, fill.security);
+        select_entry(row.auth, fill.oauth2 ? kAuthOAuth2 : 0);
+        if (fill.oauth2) {
+            select_entry(row.provider, provider_entry(fill.provider));
+            if (selected_entry(row.source) < 0) {
+                select_entry(row.source, kSourceBrowser);
+            }
         }
     }
     row.note->setText(text(fill.note));

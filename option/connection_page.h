@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+class DiscoveryTask;
 class FingerprintEdit;
+struct AddressFill;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -23,7 +25,9 @@ class QPushButton;
 // for it. In the group 登录方式: the password or OAuth2, the token source, and the source's own controls (the
 // provider, a client id of the user's own and 登录… for the sign-in in the browser; the desktop's online account;
 // the token command). Only the chosen source's controls are shown, and they are disabled for a password account.
-// The note below them says what 按地址填写 and 登录… did.
+// The note below them says what 按地址填写 and 登录… did. For a domain the provider table does not know, 按地址填写
+// searches the domain's published settings on a thread of its own: the note shows what it is doing, the button
+// turns into 取　消 until it ends, and the window keeps answering.
 //
 // Controls: "account" (the chooser), and per account (1 to 3) "fill<account>", "protocol<account>",
 // "security<account>", "server<account>", "folder<account>", "fingerprint<account>", "auth<account>",
@@ -62,6 +66,7 @@ private:
         std::vector<QWidget*> controls;                // shown while the account is chosen
         std::vector<QWidget*> by_source[kSourceCount]; // shown while the account and its source are chosen
         std::string stored_server;                     // ServerName as read or last written by this page
+        DiscoveryTask* search = nullptr;               // the search 按地址填写 started, while it runs
     };
 
     QComboBox* add_choice(const char* name, const QStringList& items, int x, int y, int width, int height);
@@ -74,6 +79,8 @@ private:
     void choose_provider(int account);
     void choose_protocol(int account);
     void fill_from_address(int account);
+    void search_address(int account, const std::string& address);
+    void take_fill(int account, const AddressFill& fill);
     void sign_in(int account);
     void list_online_accounts();
 

@@ -3,7 +3,21 @@
 
 #include "kd5_version.h"
 
-CommandLine parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> own) {
+namespace {
+
+bool listed(std::initializer_list<std::string_view> options, std::string_view word) {
+    for (std::string_view option : options) {
+        if (word == option) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> own,
+                               std::initializer_list<std::string_view> with_value) {
     if (argc <= 1 || argv == nullptr) {
         return {};
     }
@@ -15,16 +29,22 @@ CommandLine parse_command_line(int argc, const char* const* argv, std::initializ
     } else if (word == "--version") {
         line.action = CommandLineAction::version;
     } else {
-        bool known = false;
-        for (std::string_view option : own) {
-            known = known || word == option;
-        }
-        line.action = known ? CommandLineAction::run : CommandLineAction::usage_error;
+        line.action = listed(own, word) ? CommandLineAction::run : CommandLineAction::usage_error;
     }
-    // One option at most: a second word is refused, even after --help, so that a mistyped line is never half obeyed.
-    if (argc > 2) {
+    int words = 2;
+    if (line.action == CommandLineAction::run && listed(with_value, word)) {
+        if (argc < 3 || argv[2] == nullptr) {
+            line.action = CommandLineAction::no_value;
+            return line;
+        }
+        line.value = argv[2];
+        words = 3;
+    }
+    // One option at most: a further word is refused, even after --help, so that a mistyped line is never half obeyed.
+    if (argc > words) {
         line.action = CommandLineAction::usage_error;
-        line.option = argv[2] != nullptr ? argv[2] : "";
+        line.option = argv[words] != nullptr ? argv[words] : "";
+        line.value.clear();
     }
     return line;
 }
@@ -40,6 +60,9 @@ int answer_command_line(const CommandLine& line, const char* program, const char
         return 0;
     case CommandLineAction::usage_error:
         std::fprintf(err, "%s: unknown option '%s'\nUsage: %s\n", program, line.option.c_str(), usage);
+        return 2;
+    case CommandLineAction::no_value:
+        std::fprintf(err, "%s: option '%s' needs a value\nUsage: %s\n", program, line.option.c_str(), usage);
         return 2;
     case CommandLineAction::run:
         break;

@@ -47,7 +47,8 @@ Timing scaled_timing(double factor) {
                     &t.idle_backoff_max_ms, &t.stop_poll_ms, &t.idle_settled_ms, &t.idle_flood_window_ms,
                     &t.keepalive_idle_ms, &t.keepalive_interval_ms, &t.resume_look_ms, &t.token_command_ms,
                     &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms,
-                    &t.service_refresh_ms}) {
+                    &t.service_refresh_ms, &t.discovery_total_ms, &t.discovery_lookup_ms,
+                    &t.discovery_check_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

@@ -60,6 +60,10 @@ struct Timing {
     int sign_in_wait_ms = 300000;        // longest wait for the browser to come back to the loopback redirect
     // tools' service pages
     int service_refresh_ms = 1000; // the shown page reads the notifier's state again after this
+    // the search of an address's mail server (按地址填写, kd5lite --discover)
+    int discovery_total_ms = 15000; // the whole search, every source and every check
+    int discovery_lookup_ms = 5000; // the DNS lookups and autoconfig downloads, all started together
+    int discovery_check_ms = 5000;  // the checks of one source's servers, run together
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

@@ -22,10 +22,16 @@ TEST(CommandLine, EveryProgramAnswersHelpAndVersionAndRefusesTheRestBeforeMaking
     const std::string setup = KD5LITE_AP_BINARY;
     const std::string option = KD5LITE_OP_BINARY;
     const Row rows[] = {
-        {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --autostart | --help | --version]\n"},
+        {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --discover ADDRESS | --autostart | --help | --version]\n"},
         {"kd5lite", {"-h"}, 0, "--check "},
         {"kd5lite", {"--version"}, 0, "kd5lite 2.20.2\n"},
-        {"kd5lite", {"--bogus"}, 2, "kd5lite: unknown option '--bogus'\nUsage: kd5lite [--check | --autostart"},
+        {"kd5lite", {"--bogus"}, 2, "kd5lite: unknown option '--bogus'\nUsage: kd5lite [--check | --discover"},
+        {"kd5lite", {"--discover"}, 2, "kd5lite: option '--discover' needs a value"},
+        {"kd5lite", {"--discover", "a@example.invalid", "b"}, 2, "kd5lite: unknown option 'b'"},
+        // Names under "invalid" never exist (RFC 6761): the search ends at once, and without the network.
+        {"kd5lite", {"--discover", "carol@example.invalid"}, 1, "error: example.invalid: "},
+        {"kd5lite", {"--discover", "carol"}, 1, "error: not a mail address\n"},
+        {"kd5lite", {"--discover", "dave@qq.com"}, 0, "server: imap.qq.com\nport: 993\n"},
         {"kd5lite", {"--autostart"}, 0, ""}, // a user without settings: the login entry makes nothing
         {"kd5lite", {"--check", "--now"}, 2, "kd5lite: unknown option '--now'"},
         {"kd5lite", {"check"}, 2, "kd5lite: unknown option 'check'"},

@@ -68,3 +68,72 @@ TEST(AddressFill, ByTheDomainOfTheAddress) {
         EXPECT_NE(fill.note.find(c.note_has), std::string::npos) << c.address << ": " << fill.note;
     }
 }
+
+// The note names where the server came from and what the user must see to. Catches a source named wrongly, a
+// protocol changed without a word, a server in clear offered without its warning, another login name kept quiet,
+// an OAuth2-only server left without a provider, and a search that ended without a server said as found.
+TEST(AddressFill, WhatTheSearchFoundIsSaidWithItsSource) {
+    const auto found = [](ServerSource source, const char* name, bool imap, int port, int security) {
+        DiscoveryResult r;
+        r.end = DiscoveryEnd::found;
+        r.domain = "example.org";
+        r.server.imap = imap;
+        r.server.host = imap ? "imap.example.org" : "pop.example.org";
+        r.server.port = port;
+        r.server.security = security;
+        r.server.source = source;
+        r.server.source_name = name;
+        return r;
+    };
+    DiscoveryResult login = found(ServerSource::autoconfig, "example.org", true, 993, 2);
+    login.server.user = "alice";
+    DiscoveryResult hosted = found(ServerSource::mx, "Microsoft 365", true, 993, 2);
+    hosted.server.sign_in = SignIn::oauth2;
+    hosted.server.oauth_preset = "microsoft";
+    DiscoveryResult unknown_oauth = found(ServerSource::autoconfig, "example.org", true, 993, 2);
+    unknown_oauth.server.sign_in = SignIn::oauth2;
+    DiscoveryResult code = found(ServerSource::mx, "网易企业邮箱", false, 995, 2);
+    code.server.sign_in = SignIn::authorization_code;
+    const auto ended = [](DiscoveryEnd end) {
+        DiscoveryResult r;
+        r.end = end;
+        r.domain = "example.org";
+        return r;
+    };
+    const struct {
+        DiscoveryResult result;
+        bool imap_chosen;
+        const char* server;
+        int security;
+        const char* provider;
+        const char* note;
+    } rows[] = {
+        {login, true, "imap.example.org:993", 2, "",
+         "从 example.org 的自动配置：imap.example.org:993，SSL/TLS。登录名是“alice”：请在设置程序中把邮件ID改为它。"},
+        {found(ServerSource::srv, "", false, 110, 1), false, "pop.example.org:110", 1, "",
+         "从 DNS SRV 记录：pop.example.org:110，STLS。"},
+        {found(ServerSource::srv, "", true, 143, 1), false, "imap.example.org:143", 1, "",
+         "从 DNS SRV 记录：imap.example.org:143，STARTTLS。协议改为IMAP。"},
+        {hosted, true, "imap.example.org:993", 2, "microsoft",
+         "邮件由 Microsoft 365 托管：imap.example.org:993，SSL/TLS。用OAuth2登录。"},
+        {unknown_oauth, true, "imap.example.org:993", 2, "custom", "用OAuth2登录。"},
+        {code, false, "pop.example.org:995", 2, "", "授权码"},
+        {found(ServerSource::guess, "", true, 143, 0), true, "imap.example.org:143", 0, "",
+         "按常用的服务器名称找到：imap.example.org:143，不加密。它只能不加密连接，密码会明文传送。"},
+        {ended(DiscoveryEnd::nothing), true, "", 2, "", "没有找到“example.org”的邮件服务器"},
+        {ended(DiscoveryEnd::timed_out), true, "", 2, "", "15秒内没有找到“example.org”"},
+        {ended(DiscoveryEnd::stopped), true, "", 2, "", "已取消查找。"},
+    };
+    for (const auto& row : rows) {
+        const AddressFill fill = discovered_fill(row.result, row.imap_chosen);
+        EXPECT_EQ(fill.server, row.server) << row.note;
+        EXPECT_EQ(fill.security, row.security) << row.note;
+        EXPECT_EQ(fill.imap, row.server[0] == '\0' ? row.imap_chosen : row.result.server.imap) << row.note;
+        EXPECT_EQ(fill.oauth2, *row.provider != '\0') << row.note;
+        EXPECT_EQ(fill.provider, row.provider) << row.note;
+        EXPECT_NE(fill.note.find(row.note), std::string::npos) << fill.note;
+    }
+    EXPECT_TRUE(address_fill("erin@example.org", true).search);
+    EXPECT_FALSE(address_fill("alice@gmail.com", true).search);
+    EXPECT_FALSE(address_fill("frank", true).search);
+}
