@@ -27,7 +27,6 @@ sets = {name: listed(name) for name in ("run", "package", "test")}
 rows = [
     ("cmake", True, True, True),
     ("qt6-base-dev", True, True, True),
-    ("qt6-networkauth-dev", True, True, True),
     ("qt6-translations-l10n", True, True, True),  # Qt's buttons and menus in Chinese
     ("fonts-noto-cjk", True, True, True),
     ("libsecret-1-dev", True, True, True),
