@@ -8,12 +8,21 @@
 // What the tray shows of the mail monitor: the job thread records each check and each lamp update here, and the
 // window thread takes a copy at every tick. The lock is the record's own; nothing else is shared for the tray.
 
+// Whether an account is being watched, as the monitor keeps it from each check's outcome and from its push
+// watcher: none for an account that is switched off or not ready; watching while checks succeed; late when none has
+// for longer than the grace, for a cause that may mend itself; needs_you for a cause that will not (a refused
+// login or sign-in, no token, a locked or empty keyring, a certificate that no longer matches its pin).
+enum class Health { none, watching, late, needs_you };
+
 struct AccountStatus {
     bool checked = false; // a check of this account has ended since the notifier started
     bool failed = false;  // the last check failed; count and lit keep what the last check that worked gave
     int count = 0;        // what the last check that worked gave
     bool lit = false;     // its LED is on
     std::time_t when = 0; // when the last check ended
+    Health health = Health::none;
+    std::string cause;         // why it is late or needs you, in plain words; empty while watching
+    std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
 };
 
 struct TrayStatus {
