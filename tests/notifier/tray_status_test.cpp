@@ -45,6 +45,16 @@ TEST(TrayLook, EachLampAsTheMonitorLeftIt) {
     }
 }
 
+AccountStatus checked(bool failed, int count, bool lit, std::time_t when) {
+    AccountStatus a;
+    a.checked = true;
+    a.failed = failed;
+    a.count = count;
+    a.lit = lit;
+    a.when = when;
+    return a;
+}
+
 class TrayTip : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,8 +69,8 @@ protected:
 
 TEST_F(TrayTip, ListsWatchedAccountsWithCountAndTime) {
     TrayStatus s = monitoring_with(true, false, false);
-    s.accounts[0] = {true, false, 3, true, 3600 * 14 + 60 * 5 + 9};
-    s.accounts[2] = {true, true, 1, false, 3600 * 9};
+    s.accounts[0] = checked(false, 3, true, 3600 * 14 + 60 * 5 + 9);
+    s.accounts[2] = checked(true, 1, false, 3600 * 9);
     EXPECT_EQ(tray_tip(s, {"taro@example.org", "", "hana@example.org"}),
               "corvo KD5 lite\n"
               "红 taro@example.org：3 封邮件（14:05:09 检查）\n"
