@@ -244,6 +244,27 @@ std::string header_field(std::string_view block, std::string_view name) {
     return {};
 }
 
+namespace {
+
+// The code point of the valid UTF-8 sequence of n bytes at text[i].
+std::uint32_t code_point(std::string_view text, std::size_t i, std::size_t n) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    std::uint32_t cp = n == 1 ? byte(i) : n == 2 ? (byte(i) & 0x1fu) : n == 3 ? (byte(i) & 0x0fu) : (byte(i) & 0x07u);
+    for (std::size_t k = 1; k < n; ++k) {
+        cp = (cp << 6) | (byte(i + k) & 0x3fu);
+    }
+    return cp;
+}
+
+// The explicit direction marks, embeddings, overrides and isolates (Unicode Standard Annex #9, 2.1 to 2.6): in
+// a sender or subject they only serve to make text read other than it is stored, as a reversed file name.
+bool bidi_control(std::uint32_t cp) {
+    return cp == 0x061c || cp == 0x200e || cp == 0x200f || (cp >= 0x202a && cp <= 0x202e) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+} // namespace
+
 std::string tidy_text(std::string_view text, std::size_t max_chars) {
     std::string out;
     std::size_t chars = 0;
@@ -255,10 +276,14 @@ std::string tidy_text(std::string_view text, std::size_t max_chars) {
             i += n;
             continue;
         }
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        bool control = (n == 1 && (b < 0x20 || b == 0x7f)) ||
-                       (n == 2 && b == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0);
-        bool blank = control || (n == 1 && b == ' ');
+        const std::uint32_t cp = code_point(text, i, n);
+        if (bidi_control(cp)) {
+            i += n;
+            continue;
+        }
+        // A line or paragraph separator would start a row of its own in the notification, one that looks like
+        // another message's "sender：subject".
+        bool blank = cp < 0x20 || cp == ' ' || (cp >= 0x7f && cp < 0xa0) || cp == 0x2028 || cp == 0x2029;
         if (blank) {
             if (!space) {
                 if (chars == max_chars) {

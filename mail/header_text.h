@@ -17,8 +17,9 @@ std::string decode_header_text(std::string_view value);
 // The unfolded value of the first field of this name (case-insensitive) in the block; empty when there is none.
 std::string header_field(std::string_view block, std::string_view name);
 
-// Cuts UTF-8 text to at most max_chars characters, with "…" at the end when it was cut; control characters
-// become spaces, and runs of white space one space.
+// Cuts UTF-8 text to at most max_chars characters, with "…" at the end when it was cut; control characters and
+// the line and paragraph separators (U+2028, U+2029) become spaces, runs of white space one space, and the
+// explicit bidirectional marks, embeddings, overrides and isolates are dropped.
 std::string tidy_text(std::string_view text, std::size_t max_chars);
 
 struct MessageSummary {

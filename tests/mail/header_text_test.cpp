@@ -76,6 +76,13 @@ TEST(HeaderText, TidiesAndCuts) {
         {std::string("a\0b", 3), 80, "a b"},
         {"a\xc2\x85" "b", 80, "a b"}, // C1 control
         {"a\xff" "b", 80, "ab"},      // not UTF-8: dropped
+        // One subject must not show as several "sender：subject" rows, nor read other than it is stored.
+        {"Hi\u2028PayPal：Your account is locked", 80, "Hi PayPal：Your account is locked"},
+        {"a\u2029\u2029b", 80, "a b"},
+        {"invoice\u202egpj.exe", 80, "invoicegpj.exe"},
+        {"\u202a\u202b\u202c\u202d\u2066\u2067\u2068\u2069\u200e\u200f\u061cx", 80, "x"},
+        {"\u202e\u202e\u202eabc", 2, "ab…"}, // dropped marks take no room
+        {"\u2027\u202f\u2065\u206a", 80, "\u2027\u202f\u2065\u206a"}, // their neighbours stay
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tidy_text(c.in, c.max), c.want) << c.in;
@@ -97,6 +104,8 @@ TEST(HeaderText, SummaryFromAHeaderBlock) {
         {"X-Subject: no\r\nSubject: yes\r\n", "", "yes"},
         {"Subject: " + std::string(500, 'x') + "\r\n", "", std::string(80, 'x') + "…"},
         {"", "", "(无主题)"},
+        {"From: =?UTF-8?Q?Bob=E2=80=A8PayPal?= <b@example.org>\r\nSubject: =?UTF-8?B?YeKAqGLigK5j?=\r\n",
+         "Bob PayPal", "a bc"},
     };
     for (const auto& c : cases) {
         MessageSummary s = summarize_headers(c.block);
