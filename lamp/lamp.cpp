@@ -2,6 +2,7 @@
 #include "lamp/lamp.h"
 
 #include "lamp/protocol.h"
+#include "lamp/quiet.h"
 #include "lamp/sound.h"
 #include "lamp/usb.h"
 #include "logging/log.h"
@@ -50,6 +51,12 @@ bool any_newly_lit() {
     return false;
 }
 
+void mark_notified() {
+    for (int led = 0; led < kLedCount; ++led) {
+        g_lamp.notified[led] = g_lamp.lit[led];
+    }
+}
+
 } // namespace
 
 int led_start() {
@@ -83,6 +90,12 @@ int led_off() {
 
 int led_beep() {
     trace_function("led_beep");
+    // Quiet hours, a snooze or the desktop's do-not-disturb: the new mail counts as announced, the LEDs tell it.
+    if (any_newly_lit() && quiet_now().quiet) {
+        trace("[quiet] no sound");
+        mark_notified();
+        return 0;
+    }
     int beep_time = beep_count();
     if (beep_time > 0 && any_newly_lit()) {
         // BeepTime is read anew before every repetition, so a change made meanwhile takes effect at once.
@@ -101,13 +114,13 @@ int led_beep() {
             std::string file = settings_get(Key::SoundFile, led);
             if (!file.empty()) {
                 sound_player().play(file.c_str());
+            } else if (!theme_sound_elsewhere(led)) {
+                sound_player().play_event(kNewMailSound);
             }
             pause_ms(timing().sound_pause_ms);
         }
     }
-    for (int led = 0; led < kLedCount; ++led) {
-        g_lamp.notified[led] = g_lamp.lit[led];
-    }
+    mark_notified();
     return 0;
 }
 

@@ -19,6 +19,25 @@ public:
             return;
         }
         std::lock_guard lock(mutex_);
+        // A missing file, a file that is not a wave file or no sound server only yields an error code, which
+        // nobody is told about (sounds are fire-and-forget).
+        if (open_locked()) {
+            ca_context_play(context_, 0, CA_PROP_MEDIA_FILENAME, path, CA_PROP_MEDIA_ROLE, "event",
+                            CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+        }
+    }
+
+    void play_event(const char* event_id) override {
+        std::lock_guard lock(mutex_);
+        // A theme without the sound falls back to its own "bell", or plays nothing: no error anyone hears of.
+        if (open_locked()) {
+            ca_context_play(context_, 0, CA_PROP_EVENT_ID, event_id, CA_PROP_EVENT_DESCRIPTION, "新邮件",
+                            CA_PROP_MEDIA_ROLE, "event", nullptr);
+        }
+    }
+
+private:
+    bool open_locked() {
         if (context_ == nullptr && !failed_) {
             failed_ = ca_context_create(&context_) != CA_SUCCESS;
             if (!failed_) {
@@ -26,16 +45,9 @@ public:
                                         "kd5lite", nullptr);
             }
         }
-        if (context_ == nullptr) {
-            return;
-        }
-        // A missing file, a file that is not a wave file or no sound server only yields an error code, which
-        // nobody is told about (sounds are fire-and-forget).
-        ca_context_play(context_, 0, CA_PROP_MEDIA_FILENAME, path, CA_PROP_MEDIA_ROLE, "event",
-                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+        return context_ != nullptr;
     }
 
-private:
     std::mutex mutex_;
     ca_context* context_ = nullptr;
     bool failed_ = false;
@@ -55,6 +67,26 @@ SoundPlayer& sound_player() {
 
 void set_sound_player(SoundPlayer* player) {
     g_installed.store(player);
+}
+
+MailSound mail_sound(int beep_time, bool has_wave, bool quiet) {
+    if (quiet) {
+        return MailSound::none;
+    }
+    return beep_time > 0 ? MailSound::buzzer : has_wave ? MailSound::wave : MailSound::theme;
+}
+
+namespace {
+std::atomic<bool (*)(int)> g_theme_elsewhere{nullptr};
+} // namespace
+
+void set_theme_sound_elsewhere(bool (*elsewhere)(int led)) {
+    g_theme_elsewhere.store(elsewhere);
+}
+
+bool theme_sound_elsewhere(int led) {
+    bool (*elsewhere)(int) = g_theme_elsewhere.load();
+    return elsewhere != nullptr && elsewhere(led);
 }
 
 namespace {

@@ -84,6 +84,8 @@ public:
         played.emplace_back(path);
         at.push_back(std::chrono::steady_clock::now());
     }
+    void play_event(const char* event_id) override { events.emplace_back(event_id); }
     std::vector<std::string> played;
+    std::vector<std::string> events; // theme sounds, by event name
     std::vector<std::chrono::steady_clock::time_point> at;
 };

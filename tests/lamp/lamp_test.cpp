@@ -3,6 +3,9 @@
 
 #include "tests/lamp/lamp_fixture.h"
 
+#include "lamp/quiet.h"
+#include "platform/clock.h"
+
 #include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
@@ -168,6 +171,7 @@ TEST_F(LampTest, BeepTimeZeroPlaysTheSoundFilesWithAPauseEach) {
     double ms = elapsed_ms(t0);
     led_end();
     EXPECT_EQ(player.played, Commands{"/sounds/yellow.wav"});
+    EXPECT_EQ(player.events, Commands{"message-new-email"}); // red has no file: the theme's sound
     ASSERT_EQ(player.at.size(), 1u);
     double played_after_ms = std::chrono::duration<double, std::milli>(player.at[0] - t0).count();
     EXPECT_GE(played_after_ms, kSoundPauseMs); // after red's pause
@@ -192,6 +196,66 @@ TEST_F(LampTest, BeepTimeEmptyOrNegativeCountsAsNoBuzzer) {
     }
     EXPECT_EQ(player.played, Commands(3, "/sounds/red.wav"));
     EXPECT_EQ(sim.commands(), Commands(3, "CLS"));
+}
+
+// The theme's sound is left to the desktop's notification only for an LED whose notification the notifier said
+// carries it; any other silent LED still sounds.
+TEST_F(LampTest, ThemeSoundIsPlayedUnlessTheNotificationCarriesIt) {
+    RecordingPlayer player;
+    LampSim& sim = start_sim();
+    settings_set(Key::BeepTime, "0");
+    set_theme_sound_elsewhere([](int led) { return led == 1; });
+    lit(1, 1, 0);
+    ASSERT_EQ(led_start(), 0);
+    EXPECT_EQ(led_beep(), 0);
+    led_end();
+    set_theme_sound_elsewhere(nullptr);
+    EXPECT_EQ(player.events, Commands{"message-new-email"}); // red's; green's came with its notification
+    EXPECT_TRUE(player.played.empty());
+    EXPECT_EQ(sim.commands(), Commands{"CLS"});
+}
+
+// While quiet (quiet hours now, a snooze, the desktop inhibited) nothing sounds, with the buzzer or without, and the
+// mail counts as announced: it does not sound later either.
+TEST_F(LampTest, QuietSilencesBuzzerWaveAndThemeAndTheMailCountsAsAnnounced) {
+    RecordingPlayer player;
+    LampSim& sim = start_sim();
+    settings_set(Key::SoundFile, "/sounds/red.wav", 0);
+    const struct {
+        const char* what;
+        const char* start;
+        const char* end;
+        std::time_t snooze; // from the clock's now
+        bool inhibited;
+    } rows[] = {
+        {"quiet hours", "09:00", "10:00", 0, false}, // the fixture's clock says 09:05
+        {"over midnight", "22:00", "9:30", 0, false},
+        {"snoozed", "", "", 600, false},
+        {"inhibited", "", "", 0, true},
+    };
+    for (const auto& r : rows) {
+        for (const char* beep_time : {"2", "0"}) {
+            settings_set(Key::QuietStart, r.start);
+            settings_set(Key::QuietEnd, r.end);
+            ini_write_key(Key::QuietStart); // quiet_now reads them from the file
+            ini_write_key(Key::QuietEnd);
+            settings_set(Key::BeepTime, beep_time);
+            quiet_snooze(r.snooze != 0 ? clock_now() + r.snooze : 0);
+            quiet_set_inhibited(r.inhibited);
+            g_lamp = LampState{};
+            lit(1, 0, 1);
+            ASSERT_EQ(led_start(), 0);
+            EXPECT_EQ(led_beep(), 0) << r.what;
+            EXPECT_EQ(notified_flags(), (Commands{"1", "0", "1"})) << r.what;
+            EXPECT_EQ(led_beep(), 0) << r.what; // later: nothing newly lit
+            led_end();
+        }
+    }
+    quiet_snooze(0);
+    quiet_set_inhibited(false);
+    EXPECT_EQ(sim.commands(), Commands(8, "CLS"));
+    EXPECT_TRUE(player.played.empty());
+    EXPECT_TRUE(player.events.empty());
 }
 
 TEST_F(LampTest, UnpluggedLampFailsStartAndSendsNothing) {

@@ -14,6 +14,7 @@ namespace {
 class NullPlayer : public SoundPlayer {
 public:
     void play(const char*) override { ++calls; }
+    void play_event(const char*) override { ++calls; }
     int calls = 0;
 };
 
@@ -34,8 +35,28 @@ TEST(SoundPlayer, SystemPlayerReturnsAtOnceForMissingOrBrokenFiles) {
     sound_player().play(dir.path("missing.wav").c_str());
     sound_player().play(dir.path("not-a-wave.wav").c_str());
     sound_player().play("");
+    sound_player().play_event("no-such-sound-in-any-theme");
+    sound_player().play_event(kNewMailSound);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_LT(ms, 2000);
+}
+
+// Catches a buzzer or a wave file that sounds while quiet, and a silent lamp (BeepTime 0, no wave file) left without
+// any sound.
+TEST(MailSound, BuzzerThenWaveThenThemeAndNothingWhileQuiet) {
+    const struct {
+        int beep_time;
+        bool has_wave;
+        bool quiet;
+        MailSound want;
+    } rows[] = {
+        {2, true, false, MailSound::buzzer}, {2, false, false, MailSound::buzzer}, {0, true, false, MailSound::wave},
+        {0, false, false, MailSound::theme}, {2, true, true, MailSound::none},     {0, true, true, MailSound::none},
+        {0, false, true, MailSound::none},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(mail_sound(r.beep_time, r.has_wave, r.quiet), r.want) << r.beep_time << r.has_wave << r.quiet;
+    }
 }
 
 } // namespace
