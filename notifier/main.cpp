@@ -4,9 +4,11 @@
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
 #include "notifier/oauth/online_token_source.h"
+#include "notifier/session_bus.h"
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
+#include "platform/timing.h"
 #include "settings/keys.h"
 #include "settings/log_markers.h"
 
@@ -70,6 +72,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     CNotifierApp::choose_platform();
+    session_bus_check_at_start(timing().bus_answer_ms); // before Qt: its tray and platform theme ask the bus
     CNotifierApp app(argc, argv);
     return app.InitInstance();
 }
