@@ -8,7 +8,6 @@
 #include "mail/check_ids.h"
 #include "mail/check_stop.h"
 #include "mail/mail_check.h"
-#include "mail/header_text.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
@@ -60,22 +59,6 @@ void clear_flags(int count) {
     }
 }
 
-void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
-    const int i = account.index;
-    if (!account_notifies(i)) {
-        return; // the user wants the lamp and the buzzer only
-    }
-    Announcement a;
-    a.account = i;
-    a.label = account_label(account.user, account.server); // where the check read it: an online account's own
-    a.count = count;
-    for (const std::string& block : ids.newest_headers) {
-        MessageSummary s = summarize_headers(block);
-        a.newest.push_back({s.sender, s.subject});
-    }
-    announce(std::move(a));
-}
-
 // An OAuth2 account signs in with a token and needs no Password; one of the desktop's online accounts names its
 // server and user itself.
 bool account_ready(int i) {
@@ -124,6 +107,7 @@ void check_account(int i) {
     CheckIds ids;
     // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
     ids.announce_above = last_count[i] + ack_remembered(i);
+    ids.announced = announced_filter(account);
     int n = mail_check(account, &ids);
     if (n >= 0) {
         n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
@@ -132,6 +116,7 @@ void check_account(int i) {
         tray_status_check_failed(i, clock_now());
         return; // a failed check keeps what the last check that worked showed
     }
+    news_after_check(account, n, ids);
     if (n == 0) {
         write_state_logf("Email arrival of the mail confirmation --> Status:  Email arrival of the mail nothing[No.%d]",
                          i);
@@ -146,7 +131,6 @@ void check_account(int i) {
         write_state_logf(
             "Email arrival of the mail confirmation --> Status:  There is email arrival of the mail[No.%d]", i);
         g_lamp.notified[i] = 0;
-        announce_new_mail(account, n, ids);
     } else {
         write_state_logf("Email arrival of the mail confirmation --> Status:  There is email arrival of the mail, "
                          "and it is a new what's-his-name[No.%d]",
@@ -215,6 +199,7 @@ unsigned wait_for_next_pass() {
 // the way, which ends the pass at once. The accounts the pass leaves out keep their last results: their LEDs stay
 // as they are, and mail already announced is not announced again.
 bool check_pass(unsigned accounts) {
+    tray_status_pass_begins();
     for (int i = 0; i < kAccountCount; ++i) {
         if ((accounts & (1u << i)) == 0) {
             continue;

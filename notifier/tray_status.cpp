@@ -43,6 +43,13 @@ std::string account_line(const AccountStatus& a) {
 void tray_status_monitoring(bool monitoring) {
     std::lock_guard lock(g_mutex);
     g_status.monitoring = monitoring;
+    g_status.checking = false;
+}
+
+void tray_status_pass_begins() {
+    std::lock_guard lock(g_mutex);
+    g_status.checking = true;
+    g_status.pass_began = std::chrono::steady_clock::now();
 }
 
 void tray_status_checked(int account, int count, bool lit, std::time_t when) {
@@ -72,6 +79,7 @@ void tray_status_check_failed(int account, std::time_t when) {
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {
     std::lock_guard lock(g_mutex);
     g_status.lamp_missing = !present;
+    g_status.checking = false;
     for (std::size_t i = 0; i < lit.size(); ++i) {
         g_status.accounts[i].lit = lit[i];
     }

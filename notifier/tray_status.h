@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -28,13 +29,16 @@ struct AccountStatus {
 struct TrayStatus {
     bool monitoring = false;   // the mail monitor runs
     bool lamp_missing = false; // the last lamp update could not open the lamp
+    bool checking = false;     // a pass runs: from its first check to its lamp update
+    std::chrono::steady_clock::time_point pass_began{};
     std::array<AccountStatus, 3> accounts;
 };
 
 void tray_status_monitoring(bool monitoring);
+void tray_status_pass_begins();
 void tray_status_checked(int account, int count, bool lit, std::time_t when);
 void tray_status_check_failed(int account, std::time_t when);
-// After each lamp update: whether the lamp could be opened, and which LEDs it was told to light.
+// After each lamp update, which ends a pass: whether the lamp could be opened, and which LEDs it was told to light.
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit);
 TrayStatus tray_status();
 

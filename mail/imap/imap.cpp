@@ -16,6 +16,30 @@ int result_of(ImapSession::Result r) {
     return r == ImapSession::Result::failed || r == ImapSession::Result::stopped ? -1 : 0;
 }
 
+// The newest of the unseen messages to announce, at most three: those whose UIDs the monitor did not announce yet,
+// or without UIDs those above the count it saw last.
+std::vector<std::uint32_t> newest_to_announce(const std::vector<std::uint32_t>& unseen,
+                                              const std::map<std::uint32_t, std::string>& uids, const CheckIds& ids) {
+    std::vector<std::uint32_t> sorted = unseen;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::uint32_t> newest;
+    if (ids.announced && ids.known) {
+        for (auto it = sorted.rbegin(); it != sorted.rend() && newest.size() < 3; ++it) {
+            auto uid = uids.find(*it);
+            if (uid != uids.end() && !ids.announced(ids.validity, uid->second)) {
+                newest.push_back(*it);
+            }
+        }
+        return newest;
+    }
+    const long long count = static_cast<long long>(unseen.size());
+    if (ids.announce_above >= 0 && count > ids.announce_above) {
+        const std::size_t take = static_cast<std::size_t>(std::min<long long>(3, count - ids.announce_above));
+        newest.assign(sorted.end() - static_cast<std::ptrdiff_t>(take), sorted.end());
+    }
+    return newest;
+}
+
 // The UIDs of the counted messages, for the acknowledge: one FETCH (UID) when unseen mail waits. A message counts
 // its hits with sender conditions (hits), else once.
 ImapSession::Result name_messages(ImapSession& session, const std::vector<std::uint32_t>& unseen,
@@ -43,21 +67,20 @@ ImapSession::Result name_messages(ImapSession& session, const std::vector<std::u
             ids.messages.push_back({uid->second, weight});
         }
     }
-    // For the desktop notification, when the count rose: the headers of the newest new messages, at most three,
-    // newest first, in one FETCH (BODY.PEEK: no flag changes).
-    const long long count = static_cast<long long>(unseen.size());
-    if (hits != nullptr || ids.announce_above < 0 || count <= ids.announce_above) {
+    // For the desktop notification: the headers of the newest messages not announced yet, at most three, newest
+    // first, in one FETCH (BODY.PEEK: no flag changes).
+    const std::vector<std::uint32_t> newest = hits != nullptr ? std::vector<std::uint32_t>{}
+                                                              : newest_to_announce(unseen, uids, ids);
+    if (newest.empty()) {
         return ImapSession::Result::ok;
     }
-    std::vector<std::uint32_t> sorted = unseen;
-    std::sort(sorted.begin(), sorted.end());
-    const std::size_t take = static_cast<std::size_t>(std::min<long long>(3, count - ids.announce_above));
-    std::vector<std::uint32_t> newest(sorted.end() - static_cast<std::ptrdiff_t>(take), sorted.end());
     std::map<std::uint32_t, std::string> blocks;
     ImapSession::Result r = session.fetch_headers(
         newest, [&blocks](std::uint32_t number, std::string_view block) { blocks[number] = std::string(block); });
     for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
         ids.newest_headers.push_back(std::move(it->second));
+        auto uid = uids.find(it->first);
+        ids.newest_ids.push_back(uid != uids.end() ? uid->second : std::string());
     }
     return r;
 }
@@ -107,9 +130,10 @@ int check_session(ImapSession& session, const Account& account, CheckIds* ids) {
 
 int imap_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
     if (ids != nullptr) {
-        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
-        *ids = CheckIds{};
-        ids->announce_above = announce_above;
+        CheckIds asked; // announce_above and announced are asked by the caller; the rest is the answer
+        asked.announce_above = ids->announce_above;
+        asked.announced = std::move(ids->announced);
+        *ids = std::move(asked);
     }
     ImapSession session(account);
     check_stop_arm();

@@ -692,19 +692,29 @@ Step filter_pass(Check& c, const SenderFilters& f, long long count, int& hits) {
     return Step::ok;
 }
 
-// For the desktop notification, when the count rose above what the monitor saw last: the headers alone ("TOP n 0")
-// of the newest new messages, at most three, newest first. Maildrops list the oldest message first.
-Step read_newest_headers(Check& c, long long count) {
-    if (c.ids->announce_above < 0 || count <= c.ids->announce_above) {
-        return Step::ok;
+// For the desktop notification: the headers alone ("TOP n 0") of the newest messages not announced yet, at most
+// three, newest first; without a listing, of those above the count the monitor saw last. Maildrops list the oldest
+// message first.
+Step read_newest_headers(Check& c, long long count, const UidList& list) {
+    std::vector<long long> newest;
+    if (c.ids->announced && c.ids->known) {
+        for (long long n = count; n >= 1 && newest.size() < 3; --n) {
+            if (!c.ids->announced("", list.id(static_cast<std::size_t>(n - 1)))) {
+                newest.push_back(n);
+            }
+        }
+    } else if (c.ids->announce_above >= 0 && count > c.ids->announce_above) {
+        for (long long n = count; n >= std::max<long long>(c.ids->announce_above + 1, count - 2); --n) {
+            newest.push_back(n);
+        }
     }
-    const long long first = std::max<long long>(c.ids->announce_above + 1, count - 2);
-    for (long long n = count; n >= first; --n) {
+    for (long long n : newest) {
         std::string kept;
         if (Step step = read_top(c, n, 0, count, kept); step != Step::ok) {
             return step;
         }
         c.ids->newest_headers.push_back(std::move(kept));
+        c.ids->newest_ids.push_back(c.ids->known ? std::string(list.id(static_cast<std::size_t>(n - 1))) : "");
     }
     return Step::ok;
 }
@@ -725,7 +735,7 @@ Step name_messages(Check& c, long long count) {
             c.ids->messages.push_back({std::string(list.id(i)), 1});
         }
     }
-    return step == Step::ok ? read_newest_headers(c, count) : step;
+    return step == Step::ok ? read_newest_headers(c, count, list) : step;
 }
 
 // A failure before the connection stands: its line, and the check fails without a word to any server.
@@ -868,9 +878,10 @@ int pop3_check(const Account& account, CheckIds* ids, CheckOutcome* outcome) {
     Check c{account, account.index};
     c.ids = ids;
     if (ids != nullptr) {
-        const long long announce_above = ids->announce_above; // asked by the caller; the rest is the answer
-        *ids = CheckIds{};
-        ids->announce_above = announce_above;
+        CheckIds asked; // announce_above and announced are asked by the caller; the rest is the answer
+        asked.announce_above = ids->announce_above;
+        asked.announced = std::move(ids->announced);
+        *ids = std::move(asked);
     }
     errno = 0; // a negative answer reports the error number in force, which no failure has set
     int result = check_account(c);
