@@ -24,15 +24,20 @@ namespace {
 
 constexpr int kShown = 48; // a panel's icon size on a desktop scaled 1.5 times
 
+TrayIconState looking(std::array<LampLook, 3> lamps) {
+    TrayIconState state;
+    state.lamps = lamps;
+    return state;
+}
+
 QImage icon_strip() {
     using enum LampLook;
-    const std::array<LampLook, 3> looks[] = {{grey, grey, grey}, {lit, dark, dark}, {lit, lit, lit}};
+    const TrayIconState states[] = {looking({grey, grey, grey}), looking({lit, dark, dark}), looking({lit, lit, lit})};
     QImage strip(8 + (kShown + 8) * 3, kShown + 16, QImage::Format_ARGB32_Premultiplied);
     strip.fill(QColor(0x30, 0x30, 0x34)); // a dark panel
     QPainter p(&strip);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
     for (int i = 0; i < 3; ++i) {
-        p.drawImage(QRect(8 + (kShown + 8) * i, 8, kShown, kShown), tray_image(looks[i], 0));
+        p.drawImage(QPoint(8 + (kShown + 8) * i, 8), tray_image(states[i], kShown));
     }
     return strip;
 }
