@@ -5,10 +5,15 @@
 #include "gui/about_box.h"
 #include "gui/service_state.h"
 #include "logging/log.h"
+#include "lamp/quiet.h"
+#include "lamp/sound.h"
 #include "notifier/acknowledge.h"
 #include "notifier/end_signals.h"
 #include "notifier/mailbox.h"
+#include "notifier/session_bus.h"
 #include "notifier/tray_status.h"
+#include "notifier/tray_text.h"
+#include "platform/clock.h"
 #include "platform/timing.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
@@ -17,15 +22,10 @@
 
 #include "kd5_version.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QCursor>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,30 +33,8 @@
 
 namespace {
 
-// A desktop's panel that hosts StatusNotifier items, the notification area of today's desktops.
-bool status_notifier_host() {
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcher)) {
-        return false;
-    }
-    QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
-    return host.property("IsStatusNotifierHostRegistered").toBool();
-}
-
-// Qt settles at its first look, once per process, whether it uses a StatusNotifier host; asked before the panel
-// has started, it would never use the host that comes later. So it is asked only once a host is there, or on X11,
-// whose older kind of tray it looks for anew each time.
-bool notification_area() {
-    QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-        return false; // no display: no notification area will ever come
-    }
-    if (status_notifier_host()) {
-        return QSystemTrayIcon::isSystemTrayAvailable();
-    }
-    return platform == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
-}
+// Ticks between two reads of the quiet time from the settings file: every five seconds at 200 ms.
+constexpr int kQuietReadTicks = 25;
 
 // The setup and option programs as installed, on PATH; a build that is not installed has them beside the notifier.
 void start_tool(const char* name) {
@@ -64,7 +42,15 @@ void start_tool(const char* name) {
     if (program.isEmpty()) {
         program = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
     }
-    if (!QProcess::startDetached(program, {})) {
+    QProcess tool;
+    tool.setProgram(program);
+    if (!session_bus_usable()) {
+        // Given the session bus the desktop gave the notifier, whatever the notifier made of it for itself.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromStdString(session_bus_address_at_start()));
+        tool.setProcessEnvironment(env);
+    }
+    if (!tool.startDetached()) {
         write_error_logf("tray menu ---> A program cannot be started[%s]", name);
     }
 }
@@ -86,14 +72,15 @@ CNotifierDlg::CNotifierDlg() {
     setWindowIcon(application_icon());
 
     build_menu();
-    show_status(false);
     // Without a notification area (another desktop, or no display at all) the notifier works all the same. Started
-    // at login before the desktop's panel, it looks again every few seconds until the area is there.
-    connect(&tray_look_, &QTimer::timeout, this, [this] { look_for_tray(); });
-    look_for_tray();
-    if (tray_ == nullptr) {
-        tray_look_.start(timing().tray_look_ms);
-    }
+    // at login before the desktop's panel, it keeps looking until the area is there.
+    tray_ = new TrayArea(menu_, [this] { update_menu(); }, this);
+    show_status();
+    tray_->start();
+    notifications_.start();
+    set_theme_sound_elsewhere(theme_sound_taken);
+    connect(&notifications_, &DesktopNotifications::acknowledge_requested, this,
+            [this](int account) { acknowledge_mail(account); });
 
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
     timer_.start(timing().poll_ms);
@@ -110,24 +97,6 @@ CNotifierDlg::CNotifierDlg() {
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { end_of_session(); });
 }
 
-void CNotifierDlg::look_for_tray() {
-    if (tray_ != nullptr || !notification_area()) {
-        return;
-    }
-    tray_look_.stop();
-    tray_ = new QSystemTrayIcon(tray_icon(look_, frame_), this);
-    tray_->setToolTip(tip_);
-    tray_->setContextMenu(&menu_);
-    // A left click opens the same menu: acknowledging by a click alone would put the lamp out by accident.
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            update_menu();
-            menu_.popup(QCursor::pos());
-        }
-    });
-    tray_->show();
-}
-
 void CNotifierDlg::build_menu() {
     check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
     start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(Request::monitor); });
@@ -138,6 +107,11 @@ void CNotifierDlg::build_menu() {
         ack_accounts_[static_cast<std::size_t>(i)] =
             ack_menu_->addAction(QString(), this, [this, i] { acknowledge_mail(i); });
     }
+    menu_.addSeparator();
+    snooze_hour_ = menu_.addAction(QStringLiteral("静音 1 小时"), this, [this] { snooze(clock_now() + 3600); });
+    snooze_tomorrow_ = menu_.addAction(QStringLiteral("静音到明天"), this,
+                                       [this] { snooze(quiet_tomorrow(clock_now())); });
+    snooze_end_ = menu_.addAction(QStringLiteral("取消静音"), this, [this] { snooze(0); });
     menu_.addSeparator();
     menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
     menu_.addAction(QStringLiteral("选项…"), this, [] { start_tool("kd5lite_op"); });
@@ -150,10 +124,12 @@ void CNotifierDlg::build_menu() {
     connect(&menu_, &QMenu::aboutToShow, this, [this] { update_menu(); });
 }
 
-// Only what can be acted on now is offered: a pass needs a running monitor, a start a stopped one.
+// Only what can be acted on now is offered: a pass needs a running monitor, a start a stopped one, an acknowledge
+// mail that waits.
 void CNotifierDlg::update_menu() {
-    bool monitoring = tray_status().monitoring;
-    bool requested = mailbox_monitoring_requested();
+    const TrayStatus status = tray_status();
+    const bool monitoring = status.monitoring;
+    const bool requested = mailbox_monitoring_requested();
     check_now_->setEnabled(monitoring);
     start_->setEnabled(!requested);
     stop_->setEnabled(requested || monitoring);
@@ -161,22 +137,37 @@ void CNotifierDlg::update_menu() {
     std::array<std::string, 3> labels = account_labels();
     bool any = false;
     for (int i = 0; i < 3; ++i) {
-        QAction* entry = ack_accounts_[static_cast<std::size_t>(i)];
-        const std::string& label = labels[static_cast<std::size_t>(i)];
-        entry->setText(QString::fromUtf8(lamps[i]) + QLatin1Char(' ') + QString::fromStdString(label));
-        entry->setVisible(!label.empty());
-        entry->setEnabled(ack_possible(i));
-        any = any || ack_possible(i);
+        const auto k = static_cast<std::size_t>(i);
+        QAction* entry = ack_accounts_[k];
+        const bool possible = monitoring && ack_possible(i);
+        QString text = QString::fromUtf8(lamps[i]) + QLatin1Char(' ') + QString::fromStdString(labels[k]);
+        if (possible) {
+            text += QStringLiteral("（%1 封）").arg(status.accounts[k].count);
+        }
+        entry->setText(text);
+        entry->setVisible(!labels[k].empty());
+        entry->setEnabled(possible);
+        any = any || possible;
     }
     ack_all_->setEnabled(any);
     ack_menu_->setEnabled(any);
+    ack_menu_->menuAction()->setEnabled(any);
+    const bool snoozed = quiet_snoozed_until() > clock_now();
+    snooze_end_->setVisible(snoozed);
 }
 
-// What waits now no longer lights the lamp; a pass at once puts the LED out.
+// What waits now no longer lights the lamp; a pass at once puts the LED out, and its notification goes.
 void CNotifierDlg::acknowledge_mail(int account) {
     if (ack_account(account)) {
+        notifications_.close_mail(account);
+        forget_standing_notification(account);
         monitor_wake().notify_all();
     }
+}
+
+void CNotifierDlg::snooze(std::time_t until) {
+    quiet_snooze(until);
+    show_status();
 }
 
 QMenu& CNotifierDlg::tray_menu() {
@@ -193,35 +184,51 @@ void CNotifierDlg::check_now() {
 }
 
 void CNotifierDlg::OnTimer() {
-    bool stepped = false;
-    if (mailbox_tick([&stepped] { stepped = true; }) == Dispatch::end_requested) {
+    if (mailbox_tick([] {}) == Dispatch::end_requested) {
         end_by_user();
     }
-    show_status(stepped);
+    // The 声音 tab's quiet time, read again every few seconds rather than at every tick.
+    if (++ticks_ % kQuietReadTicks == 0) {
+        ini_read_key(Key::QuietStart);
+        ini_read_key(Key::QuietEnd);
+    }
+    take_announcements_in();
+    show_status();
+}
+
+void CNotifierDlg::take_announcements_in() {
     for (const Announcement& announcement : take_announcements()) {
-        notifications_.show(announcement);
+        if (announcement.kind == Announcement::Kind::withdrawn) {
+            notifications_.close_mail(announcement.account);
+        } else {
+            notifications_.show_mail(announcement);
+        }
     }
 }
 
-void CNotifierDlg::show_status(bool step_frame) {
-    std::array<LampLook, 3> look = tray_look(tray_status());
-    bool changed = look != look_;
-    if (step_frame) {
-        frame_ = (frame_ + 1) % kTrayFrameCount;
+// One picture, tip and status per change of what they show: the lamps, the health marks, quiet, monitoring, and a
+// pass that has run for a while.
+void CNotifierDlg::show_status() {
+    const TrayStatus status = tray_status();
+    const std::time_t now = clock_now();
+    const QuietNow quiet = quiet_at(now);
+    const bool checking = status.checking &&
+                          std::chrono::steady_clock::now() - status.pass_began >=
+                              std::chrono::milliseconds(timing().checking_mark_ms);
+    icon_ = tray_icon_state(status, quiet.quiet, checking);
+    std::string tip = ::tray_tip(status, account_labels());
+    if (const std::string line = quiet_tip_line(quiet, now); !line.empty()) {
+        tip += "\n" + line;
     }
-    look_ = look;
-    QString tip = QString::fromStdString(::tray_tip(tray_status(), account_labels()));
-    bool tip_changed = tip != tip_;
-    tip_ = tip;
-    if (tray_ == nullptr) {
-        return;
+    tip_ = QString::fromStdString(tip);
+    if (monitoring_ && !status.monitoring) {
+        notifications_.close_mail(-1); // monitoring stopped: what the notifications said no longer holds
+        forget_standing_notification(-1);
     }
-    if (changed || step_frame) {
-        tray_->setIcon(tray_icon(look_, frame_));
-    }
-    if (tip_changed) {
-        tray_->setToolTip(tip_);
-    }
+    monitoring_ = status.monitoring;
+    update_menu();
+    tray_->show(icon_, tip_, QString::fromLatin1(tray_item_status(status)));
+    tray_->menu_changed();
 }
 
 void CNotifierDlg::end_by_user() {
@@ -249,7 +256,6 @@ bool CNotifierDlg::begin_end() {
     }
     ending_ = true;
     timer_.stop();
-    tray_look_.stop();
     if (end_signal_ != nullptr) {
         end_signal_->setEnabled(false);
     }
@@ -259,10 +265,8 @@ bool CNotifierDlg::begin_end() {
 void CNotifierDlg::end_now() {
     ending_ = true;
     timer_.stop();
-    if (tray_ != nullptr) {
-        tray_->hide();
-        QCoreApplication::processEvents(); // lets the removal reach the notification area before the process goes
-    }
+    tray_->hide();
+    QCoreApplication::processEvents(); // lets the removal reach the notification area before the process goes
     token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
     push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);

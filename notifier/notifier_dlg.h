@@ -2,18 +2,20 @@
 #pragma once
 
 #include "notifier/desktop_notifications.h"
+#include "notifier/tray_area.h"
 #include "notifier/tray_icons.h"
 
 #include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
+#include <ctime>
+
 class QAction;
 class QSocketNotifier;
-class QSystemTrayIcon;
 
-// The notifier's main window, never shown. It owns the tray icon with its menu and the poll timer, and moves each
-// tick's values between them, the command mailbox and the monitor's status.
+// The notifier's main window, never shown. It owns the tray icon with its menu, the desktop's notifications and
+// the poll timer, and moves each tick's values between them, the command mailbox and the monitor's status.
 class CNotifierDlg : public QWidget {
 public:
     CNotifierDlg();
@@ -26,24 +28,32 @@ public:
     QMenu& tray_menu();
     // The tip the icon shows, or would show were there a notification area.
     const QString& tray_tip() const { return tip_; }
+    // What the icon shows now, and where (tests).
+    const TrayIconState& tray_icon_shown() const { return icon_; }
+    TrayArea& tray_area() { return *tray_; }
+    DesktopNotifications& notifications() { return notifications_; }
+
+    // Brings the icon, the tip, the status and the menu up to date with the monitor's status (each tick; tests).
+    void show_status();
 
 private:
     void build_menu();
     void update_menu();
     void OnTimer();
-    void look_for_tray();
-    void show_status(bool step_frame);
+    void take_announcements_in();
     void check_now();
     void acknowledge_mail(int account);
+    void snooze(std::time_t until);
     // Both end the process unless an end has already begun, which they then leave to finish.
     void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
     bool begin_end();      // false when an end has already begun
 
-    int frame_ = 0;
-    std::array<LampLook, 3> look_{LampLook::grey, LampLook::grey, LampLook::grey};
+    TrayIconState icon_;
     QString tip_;
-    QSystemTrayIcon* tray_ = nullptr;
+    bool monitoring_ = false;
+    int ticks_ = 0;
+    TrayArea* tray_ = nullptr;
     QMenu menu_;
     QAction* check_now_ = nullptr;
     QAction* start_ = nullptr;
@@ -51,8 +61,10 @@ private:
     QMenu* ack_menu_ = nullptr;
     QAction* ack_all_ = nullptr;
     std::array<QAction*, 3> ack_accounts_{};
+    QAction* snooze_hour_ = nullptr;
+    QAction* snooze_tomorrow_ = nullptr;
+    QAction* snooze_end_ = nullptr;
     QTimer timer_;
-    QTimer tray_look_;
     QSocketNotifier* end_signal_ = nullptr;
     bool ending_ = false;
     DesktopNotifications notifications_;

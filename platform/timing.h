@@ -33,6 +33,8 @@ struct Timing {
     int stale_temp_age_ms = 60000;    // a writer's temporary file older than this was left by a writer that died
     // notifier window thread, added
     int tray_look_ms = 5000; // between two looks for a notification area that was not there at the start
+    int checking_mark_ms = 1000; // a pass shows the tray's checking mark once it has run this long (never scaled:
+                                 // a mark worth its icon change is one a person can see)
     // push (IMAP IDLE watchers)
     int push_burst_ms = 1000;          // a burst of network changes has settled after this long without one
     int push_fold_ms = 2000;           // after a push pass, the notices of this long are folded into one more pass
@@ -53,6 +55,7 @@ struct Timing {
     // desktop keyring (never scaled: they are time-outs, and a busy machine's keyring is not a dead one)
     int keyring_wait_ms = 5000;    // longest a notifier's secret lookup may take; a hung keyring costs a pass no more
     int keyring_prompt_ms = 60000; // longest the setup program waits for the keyring, unlock prompt included
+    int bus_answer_ms = 3000;      // longest the notifier's start waits for the session bus to answer at all
     // OAuth2 token sources
     int token_command_ms = 10000;        // longest run of a token command
     int token_request_ms = 30000;        // longest wait for a token endpoint's or the online accounts' answer
