@@ -4,6 +4,7 @@
 #include "gui/byte_limit.h"
 #include "gui/file_dialog.h"
 #include "gui/message_box.h"
+#include "settings/quiet_hours.h"
 #include "option/option_values.h"
 #include "settings/key_values.h"
 #include "settings/settings_access.h"
@@ -55,15 +56,26 @@ CSoundPage::CSoundPage(QWidget* parent) : Page(parent, 2) {
         rows_[i].notify = add_check(("notify" + std::to_string(i + 1)).c_str(), x, 161, 10, 10);
         add_static(kRows[i].caption, x + 11, 162, 20, 8);
     }
+    // Added: the quiet time of day (keys QuietStart and QuietEnd), when the buzzer and the sounds keep still.
+    add_static("静音时段", 7, 181, 34, 8);
+    quiet_start_ = add_edit("quietstart", 44, 179, 30, 12, key_width(Key::QuietStart));
+    add_static("至", 77, 181, 10, 8);
+    quiet_end_ = add_edit("quietend", 89, 179, 30, 12, key_width(Key::QuietEnd));
+    for (QLineEdit* edit : {quiet_start_, quiet_end_}) {
+        edit->setPlaceholderText(QStringLiteral("HH:MM"));
+    }
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
 
     for (int i = 0; i < kAccountCount; ++i) {
         ini_read_keys({Key::SoundFile, Key::Notify}, i);
     }
+    ini_read_keys({Key::QuietStart, Key::QuietEnd});
     for (int i = 0; i < kAccountCount; ++i) {
         set_edit_text(rows_[i].path, settings_get(Key::SoundFile, i));
         rows_[i].notify->setChecked(account_notifies(i));
     }
+    set_edit_text(quiet_start_, settings_get(Key::QuietStart));
+    set_edit_text(quiet_end_, settings_get(Key::QuietEnd));
 
     on_click_saving(apply_button, [this] { apply(); });
 }
@@ -91,7 +103,21 @@ void CSoundPage::browse(int account) {
     set_edit_text(row.path, path);
 }
 
+std::string CSoundPage::quiet_time_message() {
+    return "静音时段请用“时:分”填写开始和结束的时刻（例如 22:00 至 07:00），或两栏都留空。";
+}
+
 void CSoundPage::apply() {
+    const std::string start = edit_text(quiet_start_);
+    const std::string end = edit_text(quiet_end_);
+    if (quiet_hours_form(start, end) == QuietHoursForm::malformed) {
+        // Stored as typed, the notifier would find no quiet time and sound all night without a word.
+        MessageBox::question(this, "kd5lite_op", quiet_time_message().c_str(), QMessageBox::Ok);
+        return;
+    }
+    settings_set(Key::QuietStart, start.c_str());
+    settings_set(Key::QuietEnd, end.c_str());
+    ini_write_keys({Key::QuietStart, Key::QuietEnd});
     // Stored as shown: neither the file's existence nor its kind is checked, and an empty field means no sound.
     for (int i = 0; i < kAccountCount; ++i) {
         settings_set(Key::SoundFile, edit_text(rows_[i].path).c_str(), i);

@@ -13,9 +13,11 @@ class QLineEdit;
 // Tab " 声音 ": the wave file the notifier plays for each account's new mail when the buzzer is set to 0 seconds.
 // A path is typed or chosen with the account's Browse button, which remembers the file it last chose.
 //
-// Below them, per account, whether new mail brings a desktop notification.
+// Below them, per account, whether new mail brings a desktop notification, and the quiet time of day, "HH:MM" to
+// "HH:MM" (an end before the start runs over midnight; both empty for none), while which nothing sounds.
 //
-// Controls: "sound<account>", "browse<account>", "notify<account>" (account 1 to 3), "apply".
+// Controls: "sound<account>", "browse<account>", "notify<account>" (account 1 to 3), "quietstart", "quietend",
+// "apply".
 class CSoundPage : public Page {
     Q_OBJECT
 public:
@@ -26,6 +28,8 @@ public:
 
     // The refusal shown for a chosen path too long to store.
     static std::string overlong_path_message();
+    // The refusal shown for a quiet time that is not two times of day (nothing is stored then).
+    static std::string quiet_time_message();
 
 private:
     struct SoundRow {
@@ -35,4 +39,6 @@ private:
     };
 
     SoundRow rows_[kAccountCount];
+    QLineEdit* quiet_start_ = nullptr;
+    QLineEdit* quiet_end_ = nullptr;
 };

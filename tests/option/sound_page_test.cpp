@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 #include "tests/setup/setup_test.h"
+#include "tests/support/page_layout.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -200,4 +201,38 @@ TEST_F(SoundPageTest, BrowseUsesTheDesktopChooserForAnExistingFile) {
     EXPECT_EQ(filters, QStringList({QString::fromUtf8("WAV 声音文件 (*.wav)"), QString::fromUtf8("所有文件 (*)")}));
     EXPECT_TRUE(missing_refused);
     EXPECT_EQ(sound(page, 2)->text(), bell);
+}
+
+// The quiet time is two times of day or none: catches a time the notifier could not read stored (it would then
+// keep no quiet at all, without a word), one half of it stored alone, and the other settings lost with a refusal.
+TEST_F(SoundPageTest, QuietTimeIsTwoTimesOfDayOrNone) {
+    settings_put(Key::QuietStart, "22:00");
+    settings_put(Key::QuietEnd, "07:00");
+    settings_clear();
+    CSoundPage page(nullptr);
+    auto field = [&](const char* name) { return child<QLineEdit>(&page, name); };
+    EXPECT_EQ(field("quietstart")->text(), "22:00");
+    EXPECT_EQ(field("quietend")->text(), "07:00");
+    expect_page_fits(&page);
+    const struct {
+        const char* start;
+        const char* end;
+        bool stored;
+    } rows[] = {
+        {"23:30", "6:45", true}, {"", "", true},      {"22:00", "", false},
+        {"25:00", "07:00", false}, {"22.00", "07:00", false}, {"08:00", "08:00", true},
+    };
+    for (const auto& r : rows) {
+        settings_put(Key::QuietStart, "x");
+        settings_put(Key::QuietEnd, "x");
+        field("quietstart")->setText(QString::fromUtf8(r.start));
+        field("quietend")->setText(QString::fromUtf8(r.end));
+        forget_last_message();
+        MessageBox::set_next_answer(QMessageBox::Ok);
+        click(&page, "apply");
+        EXPECT_EQ(stored_key(Key::QuietStart), r.stored ? r.start : "x") << r.start << "-" << r.end;
+        EXPECT_EQ(stored_key(Key::QuietEnd), r.stored ? r.end : "x") << r.start << "-" << r.end;
+        EXPECT_EQ(MessageBox::last_text().toStdString(), r.stored ? "" : CSoundPage::quiet_time_message());
+    }
+    MessageBox::set_next_answer(QMessageBox::NoButton);
 }
