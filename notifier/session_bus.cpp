@@ -3,9 +3,11 @@
 
 #include "logging/log.h"
 #include "platform/hex_digit.h"
+#include "settings/settings_access.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -175,6 +177,8 @@ void session_bus_check_at_start(int timeout_ms) {
         return;
     }
     g_usable = false;
+    ini_read_key(Key::ErrorLog); // the settings are not loaded yet, and the line must not be lost
+    std::fprintf(stderr, "kd5lite: the session bus does not answer; no desktop notifications this run\n");
     write_error_logf("desktop bus ---> The session bus takes connections and does not answer: no desktop "
                      "notifications and no StatusNotifier tray icon until the notifier starts again[wait: %d ms]",
                      timeout_ms);

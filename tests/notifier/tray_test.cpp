@@ -267,3 +267,27 @@ TEST_F(TrayMenu, SetupAndOptionEntriesStartTheTools) {
 }
 
 } // namespace
+
+namespace {
+
+// The checking mark: a pass that has run a while shows it, its end takes it away, and a short pass shows nothing
+// (two icon changes that tell a person nothing).
+TEST_F(TrayMenu, TheCheckingMarkShowsOnlyForAPassThatRunsAWhile) {
+    CNotifierDlg dlg;
+    tray_status_monitoring(true);
+    Timing t = timing();
+    t.checking_mark_ms = 3600000;
+    set_timing(t);
+    tray_status_pass_begins();
+    dlg.show_status();
+    EXPECT_FALSE(dlg.tray_icon_shown().checking);
+    t.checking_mark_ms = 0;
+    set_timing(t);
+    dlg.show_status();
+    EXPECT_TRUE(dlg.tray_icon_shown().checking);
+    tray_status_lamp(true, {false, false, false}); // the pass's lamp update ends it
+    dlg.show_status();
+    EXPECT_FALSE(dlg.tray_icon_shown().checking);
+}
+
+} // namespace
