@@ -78,10 +78,10 @@ std::string announced_file_text(const AnnouncedMemory (&accounts)[3]) {
     std::string text = std::string(kHeader) + "\n";
     for (int i = 0; i < 3; ++i) {
         const AnnouncedMemory& m = accounts[i];
-        if (!single_line(m.identity.server) || !single_line(m.identity.user) || !single_line(m.identity.folder) ||
+        if (m == AnnouncedMemory{} || !single_line(m.identity.server) || !single_line(m.identity.user) || !single_line(m.identity.folder) ||
             !single_line(m.validity) || m.ids.size() > kAckIdsMax ||
             !std::all_of(m.ids.begin(), m.ids.end(), usable_id)) {
-            continue; // another check fills it again
+            continue; // nothing to keep, or another check fills it again
         }
         text += "account " + std::to_string(i) + (m.by_id ? " ids\n" : " count\n");
         text += "server " + m.identity.server + "\n";

@@ -1,24 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the tray for the README and the user guide from sample settings, never the user's:
 //     kd5lite_shots [directory]        (default docs/screenshots)
-// tray.png: the icon as the panel shows it, monitoring off (grey), then red lit, then all lit; tray-menu.png: its
-// menu while monitoring runs with mail on the red account.
+// tray.png: the icon as the panel shows it, monitoring off (grey), then red lit, then all lit; tray-22-dark.png and
+// tray-22-light.png: every state of the icon at a panel's 22 pixels on a dark and a light panel, and four times
+// larger below; tray-menu.png: its menu while monitoring runs with mail on the red account; tray-quiet-tip.png: its
+// tip after 静音 1 小时.
+//     kd5lite_shots --grab X Y WIDTH HEIGHT FILE
+// saves that part of the X display's screen (scripts/notification-shots.sh takes the notification daemon's
+// pictures with it).
 
 #include "gui/app_font.h"
+#include "notifier/acknowledge.h"
 #include "notifier/notifier_dlg.h"
 #include "notifier/tray_status.h"
+#include "platform/clock.h"
 #include "platform/timing.h"
 #include "settings/log_markers.h"
 #include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QToolTip>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -42,9 +55,69 @@ QImage icon_strip() {
     return strip;
 }
 
+// Every state of the icon at a panel's 22 pixels on a panel of this colour, and below the same four times larger.
+QImage states_at_22(QColor panel) {
+    using enum LampLook;
+    using H = Health;
+    auto with = [](std::array<LampLook, 3> lamps, std::array<Health, 3> health, bool quiet, bool checking) {
+        TrayIconState s = looking(lamps);
+        s.health = health;
+        s.quiet = quiet;
+        s.checking = checking;
+        return s;
+    };
+    const TrayIconState states[] = {
+        with({grey, grey, grey}, {}, false, false),           with({dark, dark, dark}, {}, false, false),
+        with({lit, dark, dark}, {}, false, false),            with({lit, lit, lit}, {}, false, false),
+        with({lit, dark, dark}, {H::late, H::none, H::none}, false, false), with({dark, dark, dark}, {H::none, H::needs_you, H::none}, false, false),
+        with({lit, dark, dark}, {}, true, false),             with({dark, dark, dark}, {}, false, true),
+    };
+    constexpr int kSize = 22, kGap = 6, kZoom = 4;
+    const int count = static_cast<int>(std::size(states));
+    QImage strip((kSize * kZoom + kGap) * count + kGap, kSize + kSize * kZoom + 3 * kGap,
+                 QImage::Format_ARGB32_Premultiplied);
+    strip.fill(panel);
+    QPainter p(&strip);
+    for (int i = 0; i < count; ++i) {
+        const QImage icon = tray_image(states[i], kSize);
+        const int x = kGap + i * (kSize * kZoom + kGap);
+        p.drawImage(QPoint(x + (kSize * kZoom - kSize) / 2, kGap), icon);
+        p.drawImage(QRect(x, 2 * kGap + kSize, kSize * kZoom, kSize * kZoom), icon); // nearest neighbour
+    }
+    return strip;
+}
+
+// The tip as a tooltip shows it.
+QImage tip_picture(const QString& tip) {
+    QLabel label(tip);
+    label.setWindowFlags(Qt::ToolTip);
+    label.setPalette(QToolTip::palette());
+    label.setFont(QToolTip::font());
+    label.setMargin(6);
+    label.setAutoFillBackground(true);
+    label.setFrameStyle(QFrame::Box | QFrame::Plain);
+    label.adjustSize();
+    return label.grab().toImage();
+}
+
+int grab(int argc, char** argv) {
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: kd5lite_shots --grab X Y WIDTH HEIGHT FILE\n");
+        return 2;
+    }
+    QGuiApplication app(argc, argv);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QPixmap shot = screen->grabWindow(0, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                                            std::atoi(argv[5]));
+    return shot.save(QString::fromLocal8Bit(argv[6])) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--grab") == 0) {
+        return grab(argc, argv);
+    }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir home;
     if (!home.isValid()) {
@@ -63,9 +136,23 @@ int main(int argc, char** argv) {
     settings_put(Key::Switch, "1", 1);
     settings_put(Key::ID, "hana", 1);
     settings_put(Key::ServerName, "imap.example.org", 1);
+    // 21:30 local time: the pictures say the same whenever they are made.
+    std::tm evening{};
+    evening.tm_year = 2026 - 1900;
+    evening.tm_mon = 2;
+    evening.tm_mday = 7;
+    evening.tm_hour = 21;
+    evening.tm_min = 30;
+    evening.tm_isdst = -1;
+    const std::time_t now = std::mktime(&evening);
+    clock_set_source([now] { return now; });
     tray_status_monitoring(true);
-    tray_status_checked(0, 2, true, 0);
-    tray_status_checked(1, 0, false, 0);
+    tray_status_checked(0, 2, true, now - 120);
+    tray_status_checked(1, 0, false, now - 60);
+    CheckIds waiting;
+    waiting.known = true;
+    waiting.messages = {{"a", 1}, {"b", 1}};
+    ack_filter(0, 2, waiting); // 已读 offers the red account's two
 
     QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     QApplication app(argc, argv);
@@ -75,8 +162,16 @@ int main(int argc, char** argv) {
     QMenu& menu = dlg.tray_menu();
     menu.adjustSize();
     bool ok = icon_strip().save(dir + QStringLiteral("/tray.png")) &&
+              states_at_22(QColor(0x2b, 0x2b, 0x30)).save(dir + QStringLiteral("/tray-22-dark.png")) &&
+              states_at_22(QColor(0xee, 0xee, 0xec)).save(dir + QStringLiteral("/tray-22-light.png")) &&
               menu.grab().save(dir + QStringLiteral("/tray-menu.png"));
-    std::printf("%s in %s\n", ok ? "2 pictures" : "failed", qPrintable(dir));
+    for (QAction* action : menu.actions()) {
+        if (action->text() == QStringLiteral("静音 1 小时")) {
+            action->trigger();
+        }
+    }
+    ok = ok && tip_picture(dlg.tray_tip()).save(dir + QStringLiteral("/tray-quiet-tip.png"));
+    std::printf("%s in %s\n", ok ? "5 pictures" : "failed", qPrintable(dir));
     std::fflush(stdout);
     std::_Exit(ok ? 0 : 1); // as the notifier itself ends: no destructors behind a job thread
 }

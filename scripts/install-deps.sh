@@ -28,6 +28,7 @@ test_packages=(
     lintian appstream desktop-file-utils man-db  # the package test checks the package, its metainfo and pages
     dbus dbus-daemon gnome-keyring  # the keyring tests run a session bus and a GNOME Keyring of their own
     python3-dbusmock  # notifications are tested on a private session bus with a mock notification server
+    python3-dbus python3-gi  # and with the tests' own notification server and StatusNotifier panel (tests/support)
     iproute2  # the stories of the server search run in a network namespace of their own (ip netns)
 )
 

@@ -46,6 +46,7 @@ rows = [
     ("gnome-keyring", False, False, True),
     ("dbus-daemon", False, False, True),
     ("python3-dbusmock", False, False, True),
+    ("python3-gi", False, False, True),  # the tests' own notification server and panel
 ]
 for package, *wanted in rows:
     for set_name, want in zip(("run", "package", "test"), wanted):
