@@ -3,7 +3,7 @@
 
 #include "logging/log.h"
 #include "mail/account_settings.h"
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 #include "mail/imap/imap.h"
 #include "mail/mail_probe.h"
 #include "mail/pop3/pop3.h"

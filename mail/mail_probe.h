@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_outcome.h"
-#include "mail/probe_stage.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/probe_stage.h"
 
 // A probe of the server an account reads its mail from, for the diagnosis (kd5lite --check): the stages a check
 // goes through before it counts, by the account's protocol, security and server name exactly as the check takes

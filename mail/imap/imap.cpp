@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/imap.h"
 
-#include "mail/check_ids.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_stop.h"
 #include "mail/imap/imap_session.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/probe_stage.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
-#include "mail/probe_stage.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/probe_stage.h"
+#include "mail/core/account.h"
+#include "mail/core/probe_stage.h"
 
 // Checks one account on its POP3 server with its plain password, in clear or over TLS as its security says; over
 // TLS nothing of the account is sent before the server's certificate is trusted.
 // Returns -1 when the check failed on the way, 0 for no mail or a negative answer, or the message count (the
 // number of sender hits when the account has sender conditions).
 // With ids, also names the counted messages by unique id (one UIDL when mail waits and no sender condition has
-// asked for the listing already). With outcome, also how the check ended (mail/check_outcome.h): a refusal that
+// asked for the listing already). With outcome, also how the check ended (mail/core/check_outcome.h): a refusal that
 // gives 0 says so there.
 struct CheckIds;
 struct CheckOutcome;

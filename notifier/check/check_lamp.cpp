@@ -5,7 +5,7 @@
 #include "lamp/usb.h"
 #include "lamp/usb_serial.h"
 #include "notifier/check/check_sysfs.h"
-#include "notifier/single_instance.h"
+#include "platform/notifier_lock.h"
 #include "settings/settings_access.h"
 
 #include <climits>
@@ -145,7 +145,7 @@ void check_lamp(CheckReport& report) {
         return;
     }
     // The notifier opens the lamp at every pass; a second program on the line would garble both.
-    if (single_instance_held()) {
+    if (notifier_lock_held()) {
         report.info(kTopic, "not opened: the running notifier holds it");
         return;
     }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/probe_stage.h"
+#include "mail/core/probe_stage.h"
 
 ProbeStage resolve_stage(const MailConnection& connection) {
     ProbeStage stage;
