@@ -21,7 +21,7 @@ struct AccountStatus {
     bool lit = false;     // its LED is on
     std::time_t when = 0; // when the last check ended
     Health health = Health::none;
-    std::string cause;         // why it is late or needs you, in plain words; empty while watching
+    std::string cause{};       // why it is late or needs you, in plain words; empty while watching
     std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
 };
 
