@@ -4,6 +4,7 @@
 #include "lamp/protocol.h"
 #include "lamp/usb.h"
 #include "lamp/usb_serial.h"
+#include "logging/log_text.h"
 #include "notifier/check/check_sysfs.h"
 #include "notifier/single_instance.h"
 #include "settings/settings_access.h"
@@ -105,24 +106,27 @@ void explain_missing(CheckReport& report, std::string_view serial) {
                             " > /sys/bus/usb-serial/drivers/ftdi_sio/new_id'\"");
 }
 
-// One command and its answer, as the notifier's every lamp sequence begins: all LEDs off.
+// One command and its answer, as the notifier's every lamp sequence begins: all LEDs off. An LED that the last
+// notifier left lit when it ended (关闭 leaves the lamp as it is) goes dark with it, and the report says so: the
+// user may have been looking at it.
 void round_trip(CheckReport& report) {
     CapturedErrors errors;
     if (usb_open() != 0) {
-        report.fail(kTopic, "cannot open it: " + errors.last());
+        report.fail(kTopic, "cannot open it: " + errors.newest());
         return;
     }
     const LampCommand clear = cmd_clear();
     int answer = usb_write(clear.bytes, kCommandSize) == 0 ? usb_read() : -1;
     usb_close();
     if (answer == kAck) {
-        report.ok(kTopic, "all LEDs off, answer 'Y'");
+        report.ok(kTopic, "all LEDs off, answer 'Y': the check switched off any LED left lit (关闭 leaves the lamp "
+                          "as it is), until the next check of a running notifier lights it again");
     } else if (answer >= 0) {
-        report.fail(kTopic, std::string("all LEDs off, answer '") + static_cast<char>(answer) +
+        report.fail(kTopic, "all LEDs off, answer '" + log_safe_text(std::string(1, static_cast<char>(answer))) +
                                 "' instead of 'Y': the lamp refused; unplug it and plug it in again");
     } else {
-        report.fail(kTopic,
-                    "all LEDs off, no answer (" + errors.last() + "): is it the lamp? unplug it and plug it in again");
+        report.fail(kTopic, "all LEDs off, no answer (" + errors.newest() +
+                                "): is it the lamp? unplug it and plug it in again");
     }
 }
 
