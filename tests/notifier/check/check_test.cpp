@@ -104,7 +104,8 @@ TEST_F(Check, TheNotifiersStateDecidesWhetherTheLampWouldLight) {
     EXPECT_EQ(lamp_.commands(), (std::vector<std::string>{"CLS", "CLS"}));
     notifier_gone();
     check();
-    EXPECT_TRUE(says("ok   lamp: all LEDs off, answer 'Y': the check switched off any LED left lit")) << output_;
+    EXPECT_TRUE(says("ok   lamp: all LEDs off, answer 'Y'\ninfo lamp: the check switched off any LED left lit"))
+        << output_;
 }
 
 // Each fault gives its one FAIL line and exit status 1.
