@@ -64,10 +64,43 @@ std::string described(const TlsPeer& peer) {
     return peer.protocol + ", " + log_safe_text(peer.subject) + ", sha256 " + peer.fingerprint;
 }
 
+void take_tls(const AccountCheck& a, Probe& p, const ProbeStage& stage, bool print) {
+    p.tls_spoken = p.tls_spoken || stage.encrypted || !stage.certificate.fingerprint.empty();
+    if (!stage.ok) {
+        p.refused_tls = stage;
+        return;
+    }
+    if (!print) {
+        return;
+    }
+    if (!stage.encrypted) {
+        a.report.warn(a.topic,
+                      std::string("no TLS: user name and password cross the network in clear ") + kConnectionTab);
+        return;
+    }
+    a.report.ok(a.topic,
+                described(stage.certificate) + (stage.certificate.pinned ? ", pinned" : ", trusted by the system"));
+    if (a.account.security == MailSecurity::tls) {
+        a.progress("waiting for the server's greeting");
+    }
+}
+
+void take_greeting(const AccountCheck& a, Probe& p, const ProbeStage& stage, bool print) {
+    if (!stage.ok) {
+        p.odd_greeting = stage;
+        return;
+    }
+    if (print) {
+        a.report.ok(a.topic, "greeting: " + stage.greeting);
+    }
+    if (print && a.account.security == MailSecurity::stls) {
+        a.progress(a.account.protocol == MailProtocol::imap ? "asking for TLS (STARTTLS)" : "asking for TLS (STLS)");
+    }
+}
+
 // A stage as it ends: the line of one that worked (print: the account's own probe, not the TLS try), and what the
 // explanation needs of one that failed.
 void take_stage(const AccountCheck& a, Probe& p, const ProbeStage& stage, bool print) {
-    const MailSecurity security = a.account.security;
     switch (stage.step) {
     case CheckStep::resolve:
         p.port = stage.port;
@@ -80,34 +113,14 @@ void take_stage(const AccountCheck& a, Probe& p, const ProbeStage& stage, bool p
         p.connected = Clock::now();
         if (print) {
             a.report.ok(a.topic, "TCP connection to " + stage.peer);
-            a.progress(security == MailSecurity::tls ? "TLS handshake" : "waiting for the server's greeting");
+            a.progress(a.account.security == MailSecurity::tls ? "TLS handshake" : "waiting for the server's greeting");
         }
         break;
     case CheckStep::tls:
-        p.tls_spoken = p.tls_spoken || stage.encrypted || !stage.certificate.fingerprint.empty();
-        if (!stage.ok) {
-            p.refused_tls = stage;
-        } else if (print && !stage.encrypted) {
-            a.report.warn(a.topic,
-                          std::string("no TLS: user name and password cross the network in clear ") + kConnectionTab);
-        } else if (print) {
-            a.report.ok(a.topic, described(stage.certificate) +
-                                     (stage.certificate.pinned ? ", pinned" : ", trusted by the system"));
-        }
-        if (print && stage.ok && security == MailSecurity::tls) {
-            a.progress("waiting for the server's greeting");
-        }
+        take_tls(a, p, stage, print);
         break;
     case CheckStep::greeting:
-        if (!stage.ok) {
-            p.odd_greeting = stage;
-        } else if (print) {
-            a.report.ok(a.topic, "greeting: " + stage.greeting);
-            if (security == MailSecurity::stls) {
-                a.progress(a.account.protocol == MailProtocol::imap ? "asking for TLS (STARTTLS)"
-                                                                    : "asking for TLS (STLS)");
-            }
-        }
+        take_greeting(a, p, stage, print);
         break;
     default:
         break;
