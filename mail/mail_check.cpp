@@ -121,3 +121,17 @@ CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& r
     write_protocol_abnormal(account, outcome);
     return outcome;
 }
+
+CheckOutcome mail_probe_tls(const Account& account, const ProbeReport& report) {
+    switch (account.protocol) {
+    case MailProtocol::pop3:
+        return pop3_probe_tls(account, report);
+    case MailProtocol::imap:
+        return imap_probe_tls(account, report);
+    default:
+        break;
+    }
+    CheckOutcome outcome;
+    write_protocol_abnormal(account, outcome);
+    return outcome;
+}

@@ -16,3 +16,8 @@
 // failure with the error line it wrote. An OAuth2 account's credential must hold its access token (sign_account)
 // when login is asked for.
 CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& report);
+
+// A try of the port the account's server name leads to (by its protocol and security, as mail_probe takes it) with
+// TLS from the first byte, whatever the security says, and the greeting under it; no login. For a server that stays
+// silent in clear: a tls stage that shows a certificate, trusted or not, says that the port wants TLS.
+CheckOutcome mail_probe_tls(const Account& account, const ProbeReport& report);

@@ -64,6 +64,10 @@ struct Timing {
     int discovery_total_ms = 15000; // the whole search, every source and every check
     int discovery_lookup_ms = 5000; // the DNS lookups and autoconfig downloads, all started together
     int discovery_check_ms = 5000;  // the checks of one source's servers, run together
+    // kd5lite --check
+    int check_account_ms = 15000; // one account, all of its steps together: a common mistake must not cost minutes
+    int check_greeting_ms = 10000; // a server connected that has said nothing this long is mute; the rest of the
+                                   // account's time goes to a TLS handshake on its port
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

@@ -128,3 +128,13 @@ CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeRepor
     }
     return session.outcome();
 }
+
+CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report) {
+    ImapSession session(account);
+    session.observe(report);
+    session.take_tls_first();
+    if (session.reach() == ImapSession::Result::ok) {
+        session.logout();
+    }
+    return session.outcome();
+}

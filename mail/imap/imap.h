@@ -18,3 +18,5 @@ int imap_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* ou
 // and the capabilities) and with login_too also logs in, then says LOGOUT; each stage to report as it ends, the
 // end as the outcome.
 CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeReport& report);
+// imap_probe without the login, with TLS from the first byte on the port the account's security leads to.
+CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report);

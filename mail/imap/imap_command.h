@@ -94,4 +94,5 @@ struct ImapExchange {
     bool answer_due = true; // an untagged response past the deadline means the answer never came
     bool counts_flood = false;
     bool goodbye = false;
+    std::string* first_line = nullptr; // the greeting: its line as it came, for the probe to show
 };

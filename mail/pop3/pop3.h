@@ -18,3 +18,5 @@ int pop3_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* ou
 // Reaches the account's server as a check does (the name, the connection, TLS as its security says, the greeting)
 // and with login_too also logs in, then says QUIT; each stage to report as it ends, the end as the outcome.
 CheckOutcome pop3_probe(const Account& account, bool login_too, const ProbeReport& report);
+// pop3_probe without the login, with TLS from the first byte on the port the account's security leads to.
+CheckOutcome pop3_probe_tls(const Account& account, const ProbeReport& report);
