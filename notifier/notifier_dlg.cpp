@@ -7,6 +7,7 @@
 #include "logging/log.h"
 #include "notifier/acknowledge.h"
 #include "notifier/end_signals.h"
+#include "notifier/health.h"
 #include "notifier/mailbox.h"
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
@@ -200,6 +201,14 @@ void CNotifierDlg::OnTimer() {
     show_status(stepped);
     for (const Announcement& announcement : take_announcements()) {
         notifications_.show(announcement);
+    }
+    for (const HealthNoticeRequest& notice : take_health_notices()) {
+        if (notice.close) {
+            notifications_.close_health(notice.account);
+        } else {
+            notifications_.show_health(notice.account, QString::fromStdString(notice.summary),
+                                       QString::fromStdString(notice.body));
+        }
     }
 }
 
