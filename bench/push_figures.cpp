@@ -7,6 +7,7 @@
 // until a delivery lights the LED after a server restart, and the notifier's CPU time per minute and resident
 // memory while the three connections wait in IDLE. Times are taken when the lamp simulator has logged the command.
 
+#include "bench/process_figures.h"
 #include "tests/notifier/harness.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
@@ -70,40 +71,6 @@ void print_series(const char* what, std::vector<double> values) {
     }
     std::printf("%-44s n=%-3zu median %6.3f s   worst %6.3f s   best %6.3f s\n", what, values.size(),
                 values[values.size() / 2], values.back(), values.front());
-}
-
-// utime + stime of a process in seconds, and its resident set in KiB.
-double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t close = text.rfind(')');
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : text.substr(close + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    // After the name: state is field 3 of the line, utime 14 and stime 15.
-    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// A field of /proc/PID/status in KiB: VmRSS (resident now) or VmHWM (the peak).
-long status_kib(pid_t pid, const std::string& field) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(field + ":", 0) == 0) {
-            return std::atol(line.c_str() + field.size() + 1);
-        }
-    }
-    return -1;
-}
-
-long resident_kib(pid_t pid) {
-    return status_kib(pid, "VmRSS");
 }
 
 // A scripted IMAP server program for one user; its server name once it listens, "" when it did not start.

@@ -3,7 +3,7 @@
 
 #include "lamp/quiet.h"
 #include "logging/log.h"
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 #include "notifier/announced_memory.h"
 #include "notifier/tray_status.h"
 #include "platform/corvo_dir.h"
@@ -113,19 +113,6 @@ void add_rows(Standing& s, const FreshMail& fresh, const CheckIds& ids) {
     s.rows = std::move(rows);
 }
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 void announce(Announcement announcement) {
@@ -218,13 +205,26 @@ bool theme_sound_taken(int led) {
     return valid(led) && g_theme_taken[led].exchange(false);
 }
 
+std::string markup_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
 NotificationText notification_text(const Announcement& a, bool markup) {
     NotificationText text;
     text.summary = a.label + "：" + std::to_string(a.fresh) + " 封新邮件";
     if (a.count > a.fresh) {
         text.summary += "（共 " + std::to_string(a.count) + " 封）";
     }
-    auto shown = [markup](const std::string& t) { return markup ? escaped(t) : t; };
+    auto shown = [markup](const std::string& t) { return markup ? markup_escaped(t) : t; };
     for (std::size_t i = 0; i < a.newest.size() && i < kBodyLines; ++i) {
         if (!text.body.empty()) {
             text.body += "\n";

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "lamp/sound.h"
-#include "mail/account.h"
-#include "mail/check_ids.h"
+#include "mail/core/account.h"
+#include "mail/core/check_ids.h"
 
 #include <string>
 #include <string_view>
@@ -73,3 +73,6 @@ std::string announced_file_path();
 
 // Forgets what was loaded and what stands, as a new process would (tests).
 void announcements_reset_for_test();
+
+// Text as a notification body that servers may read as markup takes it: &, < and > escaped.
+std::string markup_escaped(const std::string& text);

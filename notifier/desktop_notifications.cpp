@@ -356,3 +356,25 @@ void DesktopNotifications::mail_client_failed(int account, const QString& why) {
         return n;
     });
 }
+
+// An account's health notification: our own words, no actions, and the lamp of the account; escaped only for a
+// server that reads markup, as the mail's.
+void DesktopNotifications::show_health(int account, const QString& summary, const QString& body) {
+    if (account < 0 || account >= 3) {
+        return;
+    }
+    put(Subject::health, account, [account, summary, body](const Server& server) {
+        Notice n;
+        n.summary = summary;
+        n.body = server.markup ? QString::fromStdString(markup_escaped(body.toStdString())) : body;
+        n.hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image_of(account)));
+        n.hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("kd5lite"));
+        return n;
+    });
+}
+
+void DesktopNotifications::close_health(int account) {
+    if (account >= 0 && account < 3) {
+        withdraw(Subject::health, account);
+    }
+}

@@ -56,6 +56,11 @@ public:
     // The id the server gave the slot's notification, 0 for none (tests).
     uint notification_id(Subject subject, int account) const;
 
+    // An account's health notification (late, or needs the user): one per account, replaced in place while the
+    // state lasts, closed when the account is watched again. The body is plain text.
+    void show_health(int account, const QString& summary, const QString& body);
+    void close_health(int account);
+
 signals:
     // 已读 in an account's mail notification.
     void acknowledge_requested(int account);

@@ -5,13 +5,17 @@
 #include "lamp/lamp.h"
 #include "logging/log.h"
 #include "mail/account_settings.h"
-#include "mail/check_ids.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_stop.h"
+#include "mail/core/header_text.h"
 #include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
 #include "notifier/announcements.h"
+#include "notifier/health.h"
+#include "notifier/health_rules.h"
+#include "notifier/settings_watch.h"
 #include "notifier/tray_status.h"
 #include "platform/clock.h"
 #include "platform/timing.h"
@@ -25,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -88,19 +93,21 @@ void forget_if_changed(const Account& a) {
         g_lamp.notified[a.index] = 0;
         last_count[a.index] = 0;
         g_mailbox_key[a.index] = std::move(key);
+        health_new_mailbox(a.index);
     }
 }
 
 void check_account(int i) {
     if (!account_ready(i)) {
+        health_not_watched(i);
         return;
     }
     Account account;
-    SecretResult keyring = SecretResult::ok;
-    if (read_account(i, account, &keyring) != 0) {
-        // The keyring did not give the password: as when the server cannot be reached, the LED stays as it was.
-        write_keyring_error(i, keyring);
+    CheckOutcome outcome;
+    if (read_account_for_check(i, account, &outcome) != 0) {
+        // The keyring did not give the password: the LED stays as it was, and the account needs the user.
         tray_status_check_failed(i, clock_now());
+        health_checked(account, outcome);
         return;
     }
     forget_if_changed(account);
@@ -108,7 +115,11 @@ void check_account(int i) {
     // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
     ids.announce_above = last_count[i] + ack_remembered(i);
     ids.announced = announced_filter(account);
-    int n = mail_check(account, &ids);
+    int n = mail_check(account, &ids, &outcome);
+    if (!check_counted(outcome)) {
+        n = -1; // a refused login, password or token gave 0 for no count at all: the mail may still wait
+    }
+    health_checked(account, outcome);
     if (n >= 0) {
         n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
     }
@@ -153,12 +164,46 @@ std::vector<Account> ready_accounts() {
     return accounts;
 }
 
+// The accounts the push watchers of this run were started with: IMAP ones only, since only they are watched.
+std::vector<Account> g_pushed;
+
+std::vector<Account> imap_accounts(std::vector<Account> accounts) {
+    std::erase_if(accounts, [](const Account& a) { return a.protocol != MailProtocol::imap; });
+    return accounts;
+}
+
+bool same_for_push(const Account& a, const Account& b) {
+    return mailbox_key(a) == mailbox_key(b) && a.security == b.security && a.fingerprint == b.fingerprint &&
+           a.credential.kind == b.credential.kind && a.credential.secret.view() == b.credential.secret.view() &&
+           a.oauth_source == b.oauth_source && a.token_command == b.token_command;
+}
+
+void start_push() {
+    g_pushed = imap_accounts(ready_accounts());
+    push_start(g_pushed);
+}
+
+// A watcher keeps its account as it was at its start: a saved change of an IMAP account's server, password or
+// sign-in is taken up by new watchers. A token fetch of a watcher ends first, as at the monitor's end.
+void restart_push_if_changed() {
+    std::vector<Account> now = imap_accounts(ready_accounts());
+    if (std::equal(now.begin(), now.end(), g_pushed.begin(), g_pushed.end(), same_for_push)) {
+        return;
+    }
+    token_stop_raise();
+    push_stop();
+    token_stop_clear();
+    g_pushed = std::move(now);
+    push_start(g_pushed);
+}
+
 void show_mail_on_lamp() {
     bool present = led_start() == 0;
     led_on();
     led_off();
-    led_beep();
+    health_beep(); // led_beep, without the LEDs that blink for their health
     led_end();
+    health_lamp_shown(present);
     tray_status_lamp(present, {g_lamp.lit[0] == 1, g_lamp.lit[1] == 1, g_lamp.lit[2] == 1});
 }
 
@@ -188,7 +233,13 @@ unsigned wait_for_next_pass() {
         if (stop_requested()) {
             return 0;
         }
-        if (unsigned changed = monitor_wake().wait(timing().monitor_step_ms); changed != 0) {
+        // The blink's commands come out of the step's own time, so they delay neither the pass nor a stop.
+        const auto step_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing().monitor_step_ms);
+        health_step();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(step_end - std::chrono::steady_clock::now());
+        if (unsigned changed =
+                monitor_wake().wait(static_cast<int>(std::max(0LL, static_cast<long long>(left.count()))));
+            changed != 0) {
             return stop_requested() ? 0 : changed;
         }
     }
@@ -200,6 +251,9 @@ unsigned wait_for_next_pass() {
 // as they are, and mail already announced is not announced again.
 bool check_pass(unsigned accounts) {
     tray_status_pass_begins();
+    if (settings_changed_reload()) {
+        restart_push_if_changed(); // the watchers keep the accounts as they were when they started
+    }
     for (int i = 0; i < kAccountCount; ++i) {
         if ((accounts & (1u << i)) == 0) {
             continue;
@@ -219,21 +273,25 @@ void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
     tray_status_monitoring(true);
+    health_start();
+    settings_watch_start(); // the job start has just read the file
     // A token fetch (a token command, a refresh, the online accounts) may wait for seconds: it looks at the stop
     // request as a long check does, and the monitor's end ends the fetches of its watchers.
     set_token_stop_look(check_stop_due);
-    push_start(ready_accounts());
+    start_push();
     check_stop_clear();
     for (unsigned accounts = kEveryAccount; accounts != 0 && check_pass(accounts);) {
         accounts = wait_for_next_pass();
     }
     token_stop_raise();
     push_stop();
+    g_pushed.clear();
     set_token_stop_look(nullptr);
     token_stop_clear(); // every fetch of the run has ended; a later one (a check outside monitoring) may wait again
     led_start(); // opens the lamp with every LED off
     led_end();
     forget_known_hits();
+    health_end();
     tray_status_monitoring(false);
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();

@@ -11,6 +11,7 @@
 
 #include <ctime>
 
+class DiagnosisWindow;
 class QAction;
 class QSocketNotifier;
 
@@ -35,6 +36,8 @@ public:
 
     // Brings the icon, the tip, the status and the menu up to date with the monitor's status (each tick; tests).
     void show_status();
+    // The window of 诊断…, made at its first use (tests, screenshots).
+    DiagnosisWindow& diagnosis();
 
 private:
     void build_menu();
@@ -68,4 +71,5 @@ private:
     QSocketNotifier* end_signal_ = nullptr;
     bool ending_ = false;
     DesktopNotifications notifications_;
+    DiagnosisWindow* diagnosis_ = nullptr;
 };

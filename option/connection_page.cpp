@@ -13,9 +13,11 @@
 #include "option/sign_in.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -35,8 +37,9 @@ constexpr int kSourceOnline = 1;
 
 // The keys the page reads, and writes in the order the file has them. ServerName is written only when the page
 // changed it: it is the setup program's key, which that program may have changed since this page read it.
-constexpr Key kKeys[] = {Key::Security,    Key::TlsFingerprint, Key::Protocol, Key::Folder,        Key::Auth,
-                         Key::OAuthSource, Key::OAuthProvider,  Key::ClientId, Key::OnlineAccount, Key::TokenCommand};
+constexpr Key kKeys[] = {Key::Security,      Key::TlsFingerprint, Key::Protocol,      Key::Folder,
+                         Key::Auth,          Key::OAuthSource,    Key::OAuthProvider, Key::ClientId,
+                         Key::OnlineAccount, Key::TokenCommand,   Key::HealthBlink};
 
 std::string named(const char* control, int account) {
     return control + std::to_string(account + 1);
@@ -64,7 +67,7 @@ CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
     for (int i = 0; i < kAccountCount; ++i) {
         add_account(i);
     }
-    add_static("自签名证书可填写其SHA-256指纹", 7, 182, 129, 8);
+    add_static("无法检查时，该LED慢闪", 19, 182, 120, 8);
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
 
     for (int i = 0; i < kAccountCount; ++i) {
@@ -112,6 +115,8 @@ void CConnectionPage::add_account(int i) {
     row.fingerprint = mine(new FingerprintEdit(this, kFingerprintLimit));
     row.fingerprint->setObjectName(text(named("fingerprint", i)));
     row.fingerprint->setGeometry(units().rect(40, 69, 146, 24));
+    row.fingerprint->setPlaceholderText(QString::fromUtf8("自签名证书可填写其SHA-256指纹"));
+    row.health_blink = mine(add_check(named("health_blink", i).c_str(), 7, 181, 10, 10));
 
     mine(add_group("登录方式", 7, 98, 186, 80));
     mine(add_static("认　证", 13, 110, 24, 8));
@@ -154,6 +159,7 @@ void CConnectionPage::load_account(int i) {
     select_entry(row.provider, provider_entry(settings_get(Key::OAuthProvider, i)));
     set_edit_text(row.client_id, settings_get(Key::ClientId, i));
     set_edit_text(row.token_command, settings_get(Key::TokenCommand, i));
+    row.health_blink->setChecked(account_health_blinks(i));
     // Until the online accounts are listed the account keeps its Id, so that an Apply cannot lose it.
     const QString online = text(settings_get(Key::OnlineAccount, i));
     if (!online.isEmpty()) {
@@ -396,6 +402,7 @@ void CConnectionPage::apply() {
         settings_set(Key::ClientId, edit_text(row.client_id).c_str(), i);
         settings_set(Key::OnlineAccount, row.online->currentData().toString().toStdString().c_str(), i);
         settings_set(Key::TokenCommand, edit_text(row.token_command).c_str(), i);
+        settings_set(Key::HealthBlink, row.health_blink->isChecked() ? "1" : "0", i);
     }
     for (int i = 0; i < kAccountCount; ++i) {
         bool written = true;

@@ -65,6 +65,14 @@ std::vector<std::unique_ptr<Watcher>> g_watchers;
 CancelSignal g_network_stop;
 std::thread g_network;
 
+std::atomic<PushState> g_push_state[3];
+
+void set_push_state(int account, PushState state) {
+    if (account >= 0 && account < 3) {
+        g_push_state[account] = state;
+    }
+}
+
 void network_changed(bool resumed) {
     std::lock_guard lock(g_mutex);
     for (auto& w : g_watchers) {
@@ -184,6 +192,7 @@ void watch_account(Watcher& w) {
         // neither the provider nor the server is asked more than once per wait.
         Account signed_in = w.account;
         if (sign_account(signed_in) != 0) {
+            set_push_state(index, PushState::down);
             pause_before_retry(w, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
             continue;
@@ -205,11 +214,13 @@ void watch_account(Watcher& w) {
             break; // the interval alone drives this account's checks
         }
         if (opened == Opened::failed) {
+            set_push_state(index, PushState::down);
             pause_before_retry(w, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
             continue;
         }
         write_state_logf("Email arrival of the mail push --> A start[No.%d]", index);
+        set_push_state(index, PushState::up);
         // Mail may have come while no connection listened: before the first one, or while this one was deaf. A
         // server that drops every IDLE at once brings this notice only as often as the backoff lets it back.
         wake.notify(w.account.index);
@@ -222,10 +233,12 @@ void watch_account(Watcher& w) {
             backoff = t.idle_backoff_first_ms;
         }
         if (why == Leave::gone) {
+            set_push_state(index, PushState::down);
             pause_before_retry(w, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
         }
     }
+    set_push_state(index, PushState::none);
     write_state_logf("Email arrival of the mail push --> The end[No.%d]", index);
 }
 
@@ -241,6 +254,10 @@ template <typename Body> bool start_thread(std::thread& thread, Body body) {
 }
 
 } // namespace
+
+PushState push_state(int account) {
+    return account >= 0 && account < 3 ? g_push_state[account].load() : PushState::none;
+}
 
 void push_start(const std::vector<Account>& accounts) {
     // Every monitor start begins a run, with or without IMAP accounts, so that no notice of an earlier run is left

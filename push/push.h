@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
+#include "mail/core/account.h"
 
 #include <vector>
 
@@ -18,3 +18,9 @@ void push_start(const std::vector<Account>& accounts);
 // by the stop, and the goodbye's answers are awaited briefly, so it returns within a second, the connections
 // closed.
 void push_stop();
+
+// Whether the watcher of account (0 .. 2) holds its IDLE connection: none while it has none to hold (no watcher,
+// a server without IDLE, or its first connection still being made), up while it waits in IDLE, down from a
+// failed or lost connection until it is back in IDLE. Read by the monitor for the tray, on any thread.
+enum class PushState { none, up, down };
+PushState push_state(int account);

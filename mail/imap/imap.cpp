@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/imap.h"
 
-#include "mail/check_ids.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_stop.h"
 #include "mail/imap/imap_session.h"
 
 #include <algorithm>
@@ -148,6 +148,16 @@ CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeRepor
     ImapSession session(account);
     session.observe(report);
     if ((login_too ? session.open() : session.reach()) == ImapSession::Result::ok) {
+        session.logout();
+    }
+    return session.outcome();
+}
+
+CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report) {
+    ImapSession session(account);
+    session.observe(report);
+    session.take_tls_first();
+    if (session.reach() == ImapSession::Result::ok) {
         session.logout();
     }
     return session.outcome();

@@ -267,6 +267,45 @@ TEST_F(Notifications, ADismissedNotificationIsNotReplaced) {
 }
 
 // A desktop without a notification service: nothing waits, nothing is logged.
+// An account's health notification is one per account: a change replaces it in place (the server's id as
+// replaces_id), watching again closes it, and a close asked for before the server answered the show still closes
+// it; the mail's notification of the same account is another one. Catches a notification repeated beside the old
+// one, one left open, accounts sharing one notification, and a body escaped for a server that shows it as it is.
+TEST_F(Notifications, HealthNotificationIsReplacedInPlaceAndClosed) {
+    RecordingNotificationServer& s = server("body body-markup");
+    auto count = [&](const std::string& what) { return count_of(s.calls(), what); };
+    notifications_.show_health(0, QStringLiteral("红 taro：需要处理"), QStringLiteral("服务器拒绝了密码"));
+    const uint id = wait_id(Subject::health, 0);
+    ASSERT_NE(id, 0u) << s.calls();
+    notifications_.show_health(0, QStringLiteral("红 taro：未能检查"), QStringLiteral("无法连接 a<b>&c"));
+    notifications_.show_health(1, QStringLiteral("绿 hana：需要处理"), QStringLiteral("密钥环已锁定"));
+    notifications_.show_mail(two_new());
+    ASSERT_TRUE(wait_notifies(4)) << s.calls();
+    EXPECT_EQ(count("replaces=" + std::to_string(id) + " summary=红 taro：未能检查 body=无法连接 a&lt;b&gt;&amp;c "), 1)
+        << s.calls();
+    EXPECT_EQ(count("replaces=0 "), 3) << s.calls(); // account 0's first, account 1's own, the mail's own
+    notifications_.close_health(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count("CloseNotification from=") == 1; }, kPatienceMs));
+    EXPECT_NE(s.calls().find(" id=" + std::to_string(id)), std::string::npos) << s.calls();
+    notifications_.close_health(0); // already closed: nothing more
+
+    // Shown and closed at once, before the server's answer: the close waits for the id.
+    notifications_.show_health(2, QStringLiteral("黄 jiro：需要处理"), QStringLiteral("没有登录令牌"));
+    notifications_.close_health(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count("CloseNotification from=") == 2; }, kPatienceMs)) << s.calls();
+    round_trip();
+    EXPECT_EQ(count("Notify "), 5);
+    EXPECT_EQ(count("CloseNotification from="), 2) << s.calls();
+    EXPECT_NE(notifications_.notification_id(Subject::mail, 1), 0u); // the mail's stays
+
+    // Another server, without body-markup, gets the words as they are.
+    RecordingNotificationServer& plain = server("body");
+    notifications_.show_health(1, QStringLiteral("绿 hana：未能检查"), QStringLiteral("无法连接 a<b>&c"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return plain.notifies().find("body=无法连接 a<b>&c actions=[]") != std::string::npos; }, kPatienceMs))
+        << plain.calls();
+}
+
 TEST_F(Notifications, NoServiceIsNoErrorAndNoHang) {
     notifications_.start();
     for (int i = 0; i < 5; ++i) {

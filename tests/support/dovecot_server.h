@@ -20,6 +20,9 @@ public:
         bool pop3 = false;                    // serve POP3 too (dovecot-pop3d)
         std::string oauth2_introspection_url = {}; // e.g. the test provider's "http://127.0.0.1:port/introspect"
         std::string oauth2_mechanisms = "oauthbearer xoauth2";
+        // A refused login answered at once, every time: no failure delay, and no penalty growing with each failure
+        // from one address (up to 15 s, beyond a scaled check's patience).
+        bool quick_refusals = false;
     };
 
     DovecotServer() : DovecotServer(Options{}) {}
