@@ -89,9 +89,13 @@ bool RecordingNotificationServer::set_inhibited(bool inhibited) {
     return control("SetInhibited", inhibited ? "[True]" : "[False]");
 }
 
-StatusNotifierPanel::StatusNotifierPanel(const std::string& dir) : log_path_(dir + "/status-notifier-host.log") {
-    pid_ = spawn_process({kSystemPython, script("status_notifier_host.py"), log_path_},
-                         dir + "/status-notifier-host.out");
+StatusNotifierPanel::StatusNotifierPanel(const std::string& dir, bool fetches)
+    : log_path_(dir + "/status-notifier-host.log") {
+    std::vector<std::string> argv = {kSystemPython, script("status_notifier_host.py"), log_path_};
+    if (fetches) {
+        argv.push_back("fetch");
+    }
+    pid_ = spawn_process(argv, dir + "/status-notifier-host.out");
 }
 
 StatusNotifierPanel::~StatusNotifierPanel() {

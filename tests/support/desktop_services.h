@@ -43,7 +43,8 @@ private:
 
 class StatusNotifierPanel {
 public:
-    explicit StatusNotifierPanel(const std::string& dir);
+    // fetches: the panel reads the item's properties again at each New* signal, as real panels do (figures).
+    explicit StatusNotifierPanel(const std::string& dir, bool fetches = false);
     ~StatusNotifierPanel();
     StatusNotifierPanel(const StatusNotifierPanel&) = delete;
     StatusNotifierPanel& operator=(const StatusNotifierPanel&) = delete;

@@ -3,7 +3,10 @@
 # host registered in it, as a desktop's panel has once it runs. It writes to a log every item that registers and
 # every signal an item or its menu sends, one line each:
 #
-#     status_notifier_host.py LOG
+#     status_notifier_host.py LOG [fetch]
+#
+# With fetch it also reads the item again at each of its New* signals, as KDE's and GNOME's panels do (GetAll of
+# its properties), and logs "fetch from=:1.7 bytes=N" with N the bytes of the icon pixmaps it got.
 #
 #     "ready as :1.4", "RegisterStatusNotifierItem org.kde.StatusNotifierItem-12-1 from=:1.7",
 #     "signal org.kde.StatusNotifierItem.NewIcon from=:1.7", "signal com.canonical.dbusmenu.LayoutUpdated from=:1.7
@@ -69,12 +72,29 @@ def main():
     watcher = Watcher(bus, sys.argv[1])
 
     def seen(*args, **keywords):
+        keywords.pop('path', None)
         shown = ', '.join(str(a) for a in args)
         watcher.write(f'signal {keywords["interface"]}.{keywords["member"]} from={keywords["sender"]} args=[{shown}]')
 
+    fetch = len(sys.argv) > 2 and sys.argv[2] == 'fetch'
+
+    def fetched(sender, properties):
+        size = sum(len(p[2]) for key in ('IconPixmap', 'OverlayIconPixmap', 'AttentionIconPixmap')
+                   for p in properties.get(key, []))
+        watcher.write(f'fetch from={sender} bytes={size}')
+
+    def changed(*args, **keywords):
+        seen(*args, **keywords)
+        if fetch and keywords['interface'] == 'org.kde.StatusNotifierItem' and keywords['member'].startswith('New'):
+            sender = keywords['sender']
+            item = bus.get_object(sender, keywords['path'], introspect=False)
+            item.GetAll('org.kde.StatusNotifierItem', dbus_interface=PROPERTIES,
+                        reply_handler=lambda properties: fetched(sender, properties),
+                        error_handler=lambda error: watcher.write(f'fetch from={sender} failed'))
+
     for interface in ('org.kde.StatusNotifierItem', 'com.canonical.dbusmenu'):
-        bus.add_signal_receiver(seen, dbus_interface=interface, interface_keyword='interface',
-                                member_keyword='member', sender_keyword='sender')
+        bus.add_signal_receiver(changed, dbus_interface=interface, interface_keyword='interface',
+                                member_keyword='member', sender_keyword='sender', path_keyword='path')
     name = dbus.service.BusName(NAME, bus)
     watcher.StatusNotifierHostRegistered()
     watcher.write(f'ready as {bus.get_unique_name()}')
