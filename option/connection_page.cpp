@@ -38,6 +38,13 @@ constexpr int kSourceOnline = 1;
 constexpr Key kKeys[] = {Key::Security,    Key::TlsFingerprint, Key::Protocol, Key::Folder,        Key::Auth,
                          Key::OAuthSource, Key::OAuthProvider,  Key::ClientId, Key::OnlineAccount, Key::TokenCommand};
 
+// The box of an Apply whose protocol or server change these accounts ("第1个、第3个") could not take, since the
+// keyring would not file their secrets anew.
+std::string names_kept_text(const std::string& accounts, SecretResult keyring) {
+    return accounts + "账户的协议和服务器没有更改：它的密码和刷新令牌在桌面密钥环中，按原来的协议和服务器存放，" +
+           "现在无法移过去：" + keyring_refusal_words(keyring) + "。\n其他设置已保存。密钥环可用后再按一次“应　　用”。";
+}
+
 std::string named(const char* control, int account) {
     return control + std::to_string(account + 1);
 }
@@ -179,8 +186,7 @@ void CConnectionPage::connect_account(int i) {
     // there too: so 登录… saves the page as 应　　用 does, and signs in only once that was written.
     on_click_saving(row.sign_in, [this, i] {
         const int failures = settings_write_failures();
-        apply();
-        if (settings_write_failures() == failures) {
+        if (apply() && settings_write_failures() == failures) {
             sign_in(i);
         }
     });
@@ -368,7 +374,7 @@ void CConnectionPage::list_online_accounts() {
     }
 }
 
-void CConnectionPage::apply() {
+bool CConnectionPage::apply() {
     // The server, ID and protocol are what the keyring files an account's secrets under: the account as the file
     // has it now, so its items can follow a changed server or protocol.
     SecretKey before[kAccountCount];
@@ -397,20 +403,49 @@ void CConnectionPage::apply() {
         settings_set(Key::OnlineAccount, row.online->currentData().toString().toStdString().c_str(), i);
         settings_set(Key::TokenCommand, edit_text(row.token_command).c_str(), i);
     }
-    for (int i = 0; i < kAccountCount; ++i) {
+    // The keys that name an account's keyring items (ServerName, Protocol) are written only once its items have
+    // followed them: else the account would name items that are not there, and fail at every pass.
+    const auto write_account = [this, &new_server](int i, bool names) {
         bool written = true;
-        if (new_server[i]) {
+        if (names && new_server[i]) {
             written = ini_write_key(Key::ServerName, i) == 0;
             if (written) {
                 rows_[i].stored_server = settings_get(Key::ServerName, i);
             }
         }
         for (Key key : kKeys) {
-            written = ini_write_key(key, i) == 0 && written;
+            if (names || key != Key::Protocol) {
+                written = ini_write_key(key, i) == 0 && written;
+            }
         }
-        if (written) {
-            refile_account_secrets(i, before[i]);
+        return written;
+    };
+    std::string kept;
+    SecretResult refused = SecretResult::ok;
+    for (int i = 0; i < kAccountCount; ++i) {
+        const SecretResult refiled =
+            refile_account_secrets(i, before[i], [&write_account, i] { return write_account(i, true) ? 0 : -1; });
+        if (refiled != SecretResult::ok) {
+            ini_read_keys({Key::ServerName, Key::Protocol}, i); // as the file has them
+            write_account(i, false);
+            kept += (kept.empty() ? "第" : "、第") + std::to_string(i + 1) + "个";
+            refused = refused == SecretResult::ok ? refiled : refused;
         }
     }
     update();
+    if (!kept.empty()) {
+        MessageBox::question(this, "kd5lite_op", names_kept_text(kept, refused).c_str(), QMessageBox::Ok);
+    }
+    return kept.empty();
+}
+
+void CConnectionPage::refresh() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        ConnectionRow& row = rows_[i];
+        if (row.search == nullptr && edit_text(row.server) == row.stored_server &&
+            ini_read_key(Key::ServerName, i) == 0) {
+            row.stored_server = settings_get(Key::ServerName, i);
+            set_edit_text(row.server, row.stored_server);
+        }
+    }
 }
