@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/connection_page.h"
 
+#include "credentials/mail_providers.h"
 #include "credentials/oauth/online_accounts.h"
 #include "discovery/discovery_task.h"
 #include "gui/byte_limit.h"
@@ -133,7 +134,6 @@ void CConnectionPage::add_account(int i) {
     of_source(kSourceBrowser, add_static("客户端ID", 90, 124, 31, 8));
     row.client_id =
         of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12, key_width(Key::ClientId)));
-    row.client_id->setPlaceholderText(QString::fromUtf8("程序自带"));
     row.sign_in = of_source(kSourceBrowser, add_button(named("sign_in", i).c_str(), "登录…", 40, 135, 46, 14));
     of_source(kSourceOnline, add_static("在线帐户", 13, 124, 32, 8));
     row.online = of_source(kSourceOnline, add_choice(named("online", i).c_str(), {}, 48, 122, 138, 12));
@@ -174,7 +174,10 @@ void CConnectionPage::connect_account(int i) {
     ConnectionRow& row = rows_[i];
     connect(row.auth, &QComboBox::activated, this, [this, i] { choose_auth(i); });
     connect(row.source, &QComboBox::activated, this, [this, i] { update_controls(i); });
-    connect(row.provider, &QComboBox::activated, this, [this, i] { choose_provider(i); });
+    connect(row.provider, &QComboBox::activated, this, [this, i] {
+        choose_provider(i);
+        update_controls(i);
+    });
     connect(row.protocol, &QComboBox::activated, this, [this, i] { choose_protocol(i); });
     connect(row.fill, &QPushButton::clicked, this, [this, i] { fill_from_address(i); });
     const auto name_upgrade = [combo = row.security](int protocol) {
@@ -219,6 +222,9 @@ void CConnectionPage::update_controls(int i) {
         }
     }
     row.sign_in->setEnabled(oauth && source == kSourceBrowser && !signing_in_);
+    // An empty client id means the build's own, where it brings one for the provider; else one must be entered.
+    const bool brought = oauth_build_brings_client_id(provider_value(selected_entry(row.provider)));
+    row.client_id->setPlaceholderText(QString::fromUtf8(brought ? "程序自带" : "需填写"));
     if (!listed_ && isVisible() && i == shown_ && shown_source == kSourceOnline) {
         list_online_accounts();
     }
@@ -336,6 +342,9 @@ void CConnectionPage::sign_in(int i) {
     }
     signing_in_ = false;
     row.note->setText(text(result.text));
+    if (!result.advice.empty()) {
+        MessageBox::question(this, "kd5lite_op", result.advice.c_str(), QMessageBox::Ok);
+    }
     if (result.kept_in_file && !told_kept_in_file_) {
         told_kept_in_file_ = true;
         MessageBox::question(this, "kd5lite_op", token_kept_in_file_text(result.keyring).c_str(), QMessageBox::Ok);
