@@ -102,9 +102,10 @@ int main(int argc, char** argv) {
     const double signals = static_cast<double>(after.signals - before.signals) * per_minute;
     const double fetches = static_cast<double>(after.fetches - before.fetches) * per_minute;
     std::printf("%s, %d s, one account lit, IntervalTimer 1\n", binary.c_str(), seconds);
-    std::printf("per minute: %.1f signals of item and menu (%.1f NewIcon), %.1f reads by the panel, %.1f D-Bus messages "
-                "(a signal each, a call and a reply per read), %.1f KiB of icon pixmaps\n",
-                signals, static_cast<double>(after.new_icon - before.new_icon) * per_minute, fetches,
-                signals + 2 * fetches, static_cast<double>(after.bytes - before.bytes) * per_minute / 1024);
+    std::printf(
+        "per minute: %.1f signals of item and menu (%.1f NewIcon), %.1f reads by the panel, %.1f D-Bus messages "
+        "(a signal each, a call and a reply per read), %.1f KiB of icon pixmaps\n",
+        signals, static_cast<double>(after.new_icon - before.new_icon) * per_minute, fetches, signals + 2 * fetches,
+        static_cast<double>(after.bytes - before.bytes) * per_minute / 1024);
     return 0;
 }

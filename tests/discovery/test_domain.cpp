@@ -18,13 +18,6 @@ namespace {
 constexpr char kInside[] = "KD5_DISCOVERY_NETNS"; // set in the run inside the namespace: its name
 constexpr int kStartMs = 20000;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string json_text(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -35,14 +28,6 @@ std::string joined(const std::vector<std::string>& items) {
         out += (out.empty() ? "" : ", ") + item;
     }
     return out;
-}
-
-void end_process(pid_t& pid) {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
 }
 
 // The namespace's resolver: our name server, and no waiting on one that does not answer.

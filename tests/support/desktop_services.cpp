@@ -11,20 +11,6 @@
 
 namespace {
 
-void end(pid_t pid) {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string script(const char* name) {
     return std::string(KD5_TEST_SUPPORT_DIR) + "/" + name;
 }
@@ -42,7 +28,7 @@ RecordingNotificationServer::RecordingNotificationServer(const std::string& dir,
 }
 
 RecordingNotificationServer::~RecordingNotificationServer() {
-    end(pid_);
+    end_process(pid_);
 }
 
 bool RecordingNotificationServer::wait_ready(int timeout_ms) {
@@ -99,7 +85,7 @@ StatusNotifierPanel::StatusNotifierPanel(const std::string& dir, bool fetches)
 }
 
 StatusNotifierPanel::~StatusNotifierPanel() {
-    end(pid_);
+    end_process(pid_);
 }
 
 bool StatusNotifierPanel::wait_ready(int timeout_ms) {

@@ -14,25 +14,16 @@
 
 namespace {
 
-
-
 bool run(const std::vector<std::string>& argv, const std::string& output) {
     return run_process(argv, output, true) == 0;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 } // namespace
 
 OnlineAccountsMock::OnlineAccountsMock(const std::string& dir) : dir_(dir) {
     pid_ = spawn_process({kSystemPython, "-m", "dbusmock", "--template", KD5_ONLINE_ACCOUNTS_TEMPLATE, "--logfile",
-                  dir_ + "/online-accounts.log"},
-                 dir_ + "/online-accounts.out", true);
+                          dir_ + "/online-accounts.log"},
+                         dir_ + "/online-accounts.out", true);
 }
 
 OnlineAccountsMock::~OnlineAccountsMock() {

@@ -20,23 +20,6 @@
 
 namespace {
 
-
-
-void end(pid_t pid) {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-
 // The daemon binds its socket before it listens on it: a client that comes in between is refused.
 bool accepts_connections(const std::string& socket_path) {
     sockaddr_un address{};
@@ -54,6 +37,20 @@ bool accepts_connections(const std::string& socket_path) {
 }
 
 } // namespace
+
+void end_process(pid_t pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 pid_t spawn_process(const std::vector<std::string>& argv, const std::string& output, bool append) {
     pid_t pid = fork();
@@ -98,7 +95,8 @@ PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
                           << "</listen><auth>EXTERNAL</auth>"
                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    pid_ = spawn_process({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
+    pid_ =
+        spawn_process({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config}, dir + "/session-bus.out");
     if (pid_ > 0 && wait_until([&] { return accepts_connections(socket); }, 20000)) {
         address_ = address;
         setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
@@ -106,7 +104,7 @@ PrivateSessionBus::PrivateSessionBus(const std::string& dir) {
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
-    end(pid_);
+    end_process(pid_);
     if (had_address_) {
         setenv("DBUS_SESSION_BUS_ADDRESS", old_address_.c_str(), 1);
     } else {
@@ -176,20 +174,21 @@ MuteSessionBus::~MuteSessionBus() {
 
 NotificationServerMock::NotificationServerMock(const std::string& dir) : log_path_(dir + "/notifications.log") {
     pid_ = spawn_process({kSystemPython, "-m", "dbusmock", "--template", "notification_daemon", "--logfile", log_path_},
-                 dir + "/notification-server.out");
+                         dir + "/notification-server.out");
 }
 
 NotificationServerMock::~NotificationServerMock() {
-    end(pid_);
+    end_process(pid_);
 }
 
 bool NotificationServerMock::wait_ready(int timeout_ms) {
     const std::string out = log_path_ + ".probe";
     return wait_until(
         [&] {
-            return run_process({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                        "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.Notifications"},
-                       out) == 0;
+            return run_process({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                "/org/freedesktop/DBus", "org.freedesktop.DBus.GetNameOwner",
+                                "string:org.freedesktop.Notifications"},
+                               out) == 0;
         },
         timeout_ms);
 }

@@ -13,6 +13,10 @@ constexpr char kSystemPython[] = "/usr/bin/python3";
 // A helper process of the tests (a bus daemon, a mock service, a call to one): argv found on PATH, its standard
 // output and error into output, appended to what is there or in place of it.
 pid_t spawn_process(const std::vector<std::string>& argv, const std::string& output, bool append = false);
+// Ends a helper process: SIGTERM, then waits for it. Nothing for a pid of 0 or less.
+void end_process(pid_t pid);
+// A whole file, or "" when it cannot be read.
+std::string read_file(const std::string& path);
 // Runs argv to its end: its exit status, or -1 when it could not run or did not exit.
 int run_process(const std::vector<std::string>& argv, const std::string& output, bool append = false);
 

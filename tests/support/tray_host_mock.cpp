@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The ToolTip property of an item is (sa(iiay)ss): icon name, icon pixmaps, title, text; a panel shows the title
 // above the text.
 constexpr char kReadTip[] =
