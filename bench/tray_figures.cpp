@@ -81,6 +81,10 @@ int main(int argc, char** argv) {
                            {"QT_QPA_PLATFORM", "xcb"},
                            {"DISPLAY", display.name()}},
                           dir.path("notifier.out"));
+    if (!wait_until([&] { return file_key(dir, "State") == "2"; }, kWait)) {
+        std::fprintf(stderr, "the notifier did not start\n%s", notifier.output().c_str());
+        return 1;
+    }
     tool_write("Request", "1");
     auto lit = [&] {
         for (const std::string& command : lamp.commands()) {
@@ -91,7 +95,8 @@ int main(int argc, char** argv) {
         return false;
     };
     if (!wait_until([&] { return !panel.item().empty() && lit(); }, kWait)) {
-        std::fprintf(stderr, "the notifier showed no item or lit no LED\n%s", notifier.output().c_str());
+        std::fprintf(stderr, "the notifier showed no item or lit no LED\n%s%s", notifier.output().c_str(),
+                     panel.log().c_str());
         return 1;
     }
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the first pass's changes settle

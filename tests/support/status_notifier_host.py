@@ -57,6 +57,16 @@ class Watcher(dbus.service.Object):
                 'IsStatusNotifierHostRegistered': dbus.Boolean(True),
                 'ProtocolVersion': dbus.Int32(0)}
 
+    # Its properties in the introspection data, as a real watcher's: Qt's own tray reads them only when declared.
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, in_signature='', out_signature='s', path_keyword='object_path',
+                         connection_keyword='connection')
+    def Introspect(self, object_path, connection):
+        xml = super().Introspect(object_path, connection)
+        declared = ('<property name="RegisteredStatusNotifierItems" type="as" access="read"/>'
+                    '<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>'
+                    '<property name="ProtocolVersion" type="i" access="read"/>')
+        return xml.replace(f'<interface name="{NAME}">', f'<interface name="{NAME}">{declared}', 1)
+
     @dbus.service.method(PROPERTIES, in_signature='ss', out_signature='v')
     def Get(self, interface, name):
         return self.properties()[str(name)]
