@@ -2,6 +2,7 @@
 #include "notifier/bus_probe.h"
 
 #include "logging/log.h"
+#include "settings/settings_access.h"
 
 #include <cerrno>
 #include <chrono>
@@ -65,8 +66,8 @@ int connect_to(const std::string& socket_path) {
     }
     std::memcpy(address.sun_path, socket_path.data(), socket_path.size());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket_path.size() +
-                                               (socket_path[0] == '\0' ? 0 : 1));
+    const auto length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket_path.size() + (socket_path[0] == '\0' ? 0 : 1));
     if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 && errno != EINPROGRESS) {
         close(fd);
         return -1;
@@ -96,7 +97,8 @@ std::string session_bus_socket(const char* address, const char* runtime_dir) {
 }
 
 BusProbe probe_session_bus(int timeout_ms) {
-    const std::string path = session_bus_socket(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
+    const std::string path =
+        session_bus_socket(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
     if (path.empty()) {
         return BusProbe::none;
     }
@@ -133,6 +135,7 @@ void leave_out_silent_session_bus(int timeout_ms) {
     if (probe_session_bus(timeout_ms) != BusProbe::silent) {
         return;
     }
+    ini_read_key(Key::ErrorLog); // the initialise step that loads the log switches comes later
     write_error_logf("session bus ---> The session bus does not answer: the notifier runs without it[error: %d]",
                      ETIMEDOUT);
     // An address of no transport the bus library knows: every connection fails at once, and says why.

@@ -10,8 +10,8 @@
 
 enum class BusProbe {
     answers,
-    none,     // no address, or nothing listens there: the bus library fails at once by itself
-    silent,   // connected, and no answer within the time
+    none,   // no address, or nothing listens there: the bus library fails at once by itself
+    silent, // connected, and no answer within the time
 };
 
 // The first unix:path= or unix:abstract= entry of a D-Bus server address list; empty when there is none.

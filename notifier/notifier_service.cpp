@@ -144,9 +144,9 @@ BusName NotifierService::claim() {
     if (!bus.registerObject(QString::fromLatin1(kBusPath), this, QDBusConnection::ExportAdaptors)) {
         return BusName::no_bus;
     }
-    QDBusMessage request = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
     constexpr uint kDoNotQueue = 4;
     request << QString::fromLatin1(kBusName) << kDoNotQueue;
     const QDBusMessage reply = bus.call(request, QDBus::Block, timing().bus_call_ms);
@@ -203,9 +203,9 @@ void NotifierService::properties_changed(const ServiceView& now) {
     if (changed.isEmpty()) {
         return;
     }
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kBusPath),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(kBusPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kBusInterface) << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/service_view.h"
 
+#include "gui/service_state.h"
 #include "mail/core/header_text.h"
+#include "mail/net/server_name.h"
 #include "settings/key_values.h"
 #include "settings/settings_access.h"
 
@@ -47,6 +49,18 @@ std::string shown(const std::string& text) {
     return tidy_text(text, kShownChars);
 }
 
+// The tray's words name the server ("无法连接 pop.example.org"); other programs get the account's label and no
+// more, so where the label does not name the server the words say "服务器" instead.
+std::string without_host(std::string cause, const std::string& host, const std::string& label) {
+    if (host.empty() || label.find(host) != std::string::npos) {
+        return cause;
+    }
+    for (std::size_t at = cause.find(host); at != std::string::npos; at = cause.find(host, at)) {
+        cause.replace(at, host.size(), "服务器");
+    }
+    return cause;
+}
+
 } // namespace
 
 const char* health_name(Health health) {
@@ -66,7 +80,8 @@ std::array<std::string, 3> account_labels() {
     std::array<std::string, 3> labels;
     for (int i = 0; i < 3; ++i) {
         if (account_watched(i)) {
-            labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
+            labels[static_cast<std::size_t>(i)] =
+                account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
         }
     }
     return labels;
@@ -89,7 +104,8 @@ ServiceView read_service_view() {
         a.count = s.count;
         a.lit = status.monitoring && s.lit;
         a.health = health_name(s.health);
-        a.cause = s.cause;
+        a.cause =
+            without_host(s.cause, split_server_name(settings_get(Key::ServerName, static_cast<int>(i))).host, a.label);
         a.last_check = s.last_good;
     }
     return view;
@@ -141,8 +157,13 @@ std::string status_text(const ServiceView& view) {
         if (!a.on) {
             continue;
         }
-        text += "account " + std::to_string(i + 1) + ": " + shown(a.label) + ": " + std::to_string(a.count) +
-                " message" + (a.count == 1 ? "" : "s") + ", LED " + (a.lit ? "on" : "off") + ", " + a.health;
+        text += "account " + std::to_string(i + 1) + ": " + shown(a.label) + ": ";
+        if (!a.known) {
+            text += "count not known without the session bus\n";
+            continue;
+        }
+        text += std::to_string(a.count) + " message" + (a.count == 1 ? "" : "s") + ", LED " + (a.lit ? "on" : "off") +
+                ", " + a.health;
         if (!a.cause.empty()) {
             text += " (" + shown(a.cause) + ")";
         }
@@ -164,12 +185,33 @@ std::string status_json(const ServiceView& view) {
         }
         json += first ? "" : ", ";
         first = false;
+        const bool never = !a.known || a.last_check == 0;
         json += "{\"account\": " + std::to_string(i + 1) + ", \"label\": " + json_string(shown(a.label)) +
-                ", \"protocol\": " + json_string(a.protocol) + ", \"count\": " + std::to_string(a.count) +
-                ", \"lit\": " + (a.lit ? "true" : "false") + ", \"health\": " + json_string(a.health) +
+                ", \"protocol\": " + json_string(a.protocol) +
+                ", \"count\": " + (a.known ? std::to_string(a.count) : "null") +
+                ", \"lit\": " + (a.known ? (a.lit ? "true" : "false") : "null") +
+                ", \"health\": " + (a.known ? json_string(a.health) : "null") +
                 ", \"cause\": " + json_string(shown(a.cause)) + ", \"last_check\": " +
-                (a.last_check == 0 ? std::string("null") : std::to_string(static_cast<long long>(a.last_check))) +
-                "}";
+                (never ? std::string("null") : std::to_string(static_cast<long long>(a.last_check))) + "}";
     }
     return json + "]}\n";
+}
+
+ServiceView read_mailbox_view() {
+    for (int i = 0; i < 3; ++i) {
+        for (Key key : {Key::Switch, Key::ID, Key::ServerName, Key::Protocol}) {
+            ini_read_key(key, i);
+        }
+    }
+    ServiceView view;
+    view.monitoring = read_monitoring_runs();
+    const std::array<std::string, 3> labels = account_labels();
+    for (std::size_t i = 0; i < view.accounts.size(); ++i) {
+        AccountView& a = view.accounts[i];
+        a.on = !labels[i].empty();
+        a.label = labels[i];
+        a.protocol = a.on ? protocol_name(account_protocol(static_cast<int>(i))) : "";
+        a.known = false;
+    }
+    return view;
 }

@@ -22,6 +22,7 @@ struct AccountView {
     std::string health;         // health_name
     std::string cause;          // why its last check failed, in plain words; empty after one that worked
     std::time_t last_check = 0; // its last good check as a Unix time; 0 for never
+    bool known = true;          // count, LED and health known: not without the session bus, from the mailbox alone
     bool operator==(const AccountView&) const = default;
 };
 
@@ -59,5 +60,9 @@ std::vector<ServiceEvent> view_events(const ServiceView& before, const ServiceVi
 // kd5lite --status: one line per switched-on account (number, label, count, LED, health and cause), then whether
 // monitoring runs. Labels and causes are cleaned of control characters for the terminal.
 std::string status_text(const ServiceView& view);
-// kd5lite --status --json: one JSON object, with quiet_until null (no quiet hours).
+// kd5lite --status --json: one JSON object, with quiet_until null (no quiet hours); what is not known is null.
 std::string status_json(const ServiceView& view);
+
+// The view kd5lite --status gives where no session bus runs: the accounts as the settings file has them, with
+// nothing known of their mail, and whether monitoring runs as the command mailbox says.
+ServiceView read_mailbox_view();

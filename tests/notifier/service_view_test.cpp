@@ -55,14 +55,12 @@ TEST(ServiceEvents, EachChangeIsOneEventOfItsKind) {
         {"nothing", base, ""},
         {"more mail: the announcement tells", with([](ServiceView& v) { v.accounts[0].count = 3; }), ""},
         {"read elsewhere", with([](ServiceView& v) { v.accounts[0].count = 1; }), "read0 "},
-        {"acknowledged: fewer and out",
-         with([](ServiceView& v) {
+        {"acknowledged: fewer and out", with([](ServiceView& v) {
              v.accounts[1].count = 0;
              v.accounts[1].lit = false;
          }),
          "read1 lamp-1 "},
-        {"two LEDs out: one lamp event",
-         with([](ServiceView& v) {
+        {"two LEDs out: one lamp event", with([](ServiceView& v) {
              v.accounts[0].lit = false;
              v.accounts[1].lit = false;
          }),
