@@ -8,6 +8,7 @@
 #include "notifier/diagnosis_window.h"
 #include "notifier/end_signals.h"
 #include "notifier/health.h"
+#include "notifier/hook.h"
 #include "notifier/mailbox.h"
 #include "notifier/notifier_service.h"
 #include "notifier/service_requests.h"
@@ -208,6 +209,7 @@ void CNotifierDlg::tell_others(const std::vector<Announcement>& news) {
     if (service_ != nullptr) {
         service_->publish(news, now, events);
     }
+    hook_events(news, now, events);
     view_ = now;
 }
 
@@ -274,6 +276,7 @@ void CNotifierDlg::end_now() {
     if (diagnosis_ != nullptr) {
         diagnosis_->stop(); // the process ends without destructors: its child would outlive it
     }
+    hook_end();         // a hook under way would outlive the process
     token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
     push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -290,6 +292,54 @@ TEST_F(Service, NothingSecretInAnyPropertySignalOrStatus) {
     for (const std::string& secret : {std::string(kPassword), std::string("pw-Other9"), file_key(dir_, "Password", 0),
                                       file_key(dir_, "Scramble", 0)}) {
         EXPECT_EQ(seen.find(secret), std::string::npos) << secret << "\n" << seen;
+    }
+}
+
+// The hook on every change of what the lamp shows, in the real notifier: a stand-in records each environment. The
+// first pass makes the account watched (health), a delivery brings mail and the lamp, a read elsewhere read and
+// the lamp again.
+TEST_F(Service, HookHearsHealthMailLampAndRead) {
+    const std::string record = dir_.path("hook.record");
+    dir_.write("hook", "#!/bin/sh\necho \"$KD5LITE_EVENT|$KD5LITE_ACCOUNT|$KD5LITE_COUNT|$KD5LITE_LIT|"
+                       "$KD5LITE_HEALTH\" >> \"$1\"\n");
+    chmod(dir_.path("hook").c_str(), 0700);
+    tool_write("Hook", (dir_.path("hook") + " " + record).c_str());
+    start();
+    auto recorded = [&](const std::string& line) {
+        return wait_until([&] { return dir_.read("hook.record").find(line + "\n") != std::string::npos; }, kPatience);
+    };
+    EXPECT_TRUE(recorded("health|1|0|0|watching")) << dir_.read("hook.record") << diagnosis();
+    ASSERT_TRUE(dovecot_.deliver("taro", "From: Hanako <hanako@kd5lite.test>\r\nSubject: one\r\n\r\nbody\r\n"));
+    EXPECT_TRUE(recorded("mail|1|1|1|watching")) << dir_.read("hook.record");
+    EXPECT_TRUE(recorded("lamp||1 0 0|1 0 0|watching none none")) << dir_.read("hook.record");
+    ASSERT_TRUE(dovecot_.mark_all_read("taro"));
+    EXPECT_TRUE(recorded("read|1|0|0|watching")) << dir_.read("hook.record");
+    EXPECT_TRUE(recorded("lamp||0 0 0|0 0 0|watching none none")) << dir_.read("hook.record");
+    EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// A hook that never ends holds up neither a pass nor a stop: the LED lights, the hook is ended after its bound
+// (10 s, scaled here) with the error line, a stop is taken at once, and the notifier's end leaves no hook behind.
+TEST_F(Service, HangingHookIsEndedAndHoldsUpNoPassNorStopNorTheEnd) {
+    dir_.write("hook", "#!/bin/sh\necho $$ >> \"$1\"\nexec sleep 600\n");
+    chmod(dir_.path("hook").c_str(), 0700);
+    tool_write("Hook", (dir_.path("hook") + " " + dir_.path("hook.pids")).c_str());
+    start();
+    std::size_t seen = expect_lamp(0, "CLS OF0 OF1 OF2 ");
+    ASSERT_TRUE(dovecot_.deliver("taro", "From: Hanako <hanako@kd5lite.test>\r\nSubject: one\r\n\r\nbody\r\n"));
+    seen = expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
+    EXPECT_TRUE(wait_for_log("hook ---> The hook command did not end in time for the mail event[error: 62]", "err"))
+        << diagnosis();
+    EXPECT_EQ(kd5({"--stop"}).status, 0);
+    ASSERT_TRUE(wait_until([&] { return file_key(dir_, "Job") == "104"; }, kPatience));
+    // Stopped: the lamp goes dark, whose hook hangs again; the end takes it along.
+    ASSERT_TRUE(wait_until([&] { return count_of(dir_.read("hook.pids"), "\n") >= 4; }, kPatience))
+        << dir_.read("hook.pids");
+    tool_write("Request", "99");
+    EXPECT_EQ(notifier_->wait_exit(), 1);
+    std::istringstream pids(dir_.read("hook.pids"));
+    for (std::string pid; std::getline(pids, pid);) {
+        EXPECT_TRUE(wait_until([&] { return kill(std::stoi(pid), 0) != 0; }, kPatience)) << pid;
     }
 }
 
