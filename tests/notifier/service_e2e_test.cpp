@@ -343,6 +343,33 @@ TEST_F(Service, HangingHookIsEndedAndHoldsUpNoPassNorStopNorTheEnd) {
     }
 }
 
+// Figures, never asserted: from the delivery into the Maildir to the LED and to MailArrived on the bus, in the same
+// pass, at the real timing (push through IDLE, the window thread's 200 ms tick).
+TEST_F(Service, FigureDeliveryToLedBesideDeliveryToMailArrived) {
+    start(true, {{"KD5LITE_TIME_SCALE", "1"}});
+    std::size_t seen = expect_lamp(0, "CLS OF0 OF1 OF2 ");
+    using Clock = std::chrono::steady_clock;
+    auto ms = [](Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+    for (int round = 1; round <= 5; ++round) {
+        const std::size_t signals_before = signals().size();
+        const Clock::time_point delivered = Clock::now();
+        ASSERT_TRUE(dovecot_.deliver("taro", "From: Hanako <hanako@kd5lite.test>\r\nSubject: round " +
+                                                 std::to_string(round) + "\r\n\r\nbody\r\n"));
+        ASSERT_TRUE(
+            wait_until([&] { return joined(lamp_.commands(), seen).find("ON0") != std::string::npos; }, kPatience));
+        const Clock::time_point lit = Clock::now();
+        ASSERT_TRUE(
+            signal_seen("MailArrived (1, 1, [('Hanako', 'round " + std::to_string(round) + "')])", signals_before))
+            << diagnosis();
+        const Clock::time_point arrived = Clock::now();
+        std::cout << "[ FIGURE ] delivery to LED " << ms(lit - delivered) << " ms, delivery to MailArrived "
+                  << ms(arrived - delivered) << " ms\n";
+        seen = lamp_.commands().size();
+        ASSERT_TRUE(dovecot_.mark_all_read("taro"));
+        seen = expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+    }
+}
+
 // A session bus that takes the connection and never answers: the notifier starts all the same within its
 // patience, says so in the error log, and the verbs fall back to the command mailbox.
 TEST(ServiceWithoutBus, ASilentBusHoldsNothingUpAndTheVerbsUseTheMailbox) {
