@@ -40,7 +40,11 @@ class CConnectionPage : public Page {
 public:
     explicit CConnectionPage(QWidget* parent);
 
-    void apply();
+    // false when the keyring items of an account could not follow a changed protocol or server: those two stay as
+    // the file has them (a box says why), the rest is written.
+    bool apply();
+    // The setup program keeps the server: shows what it saved since, where this page has not changed it.
+    void refresh() override;
     // Shows the controls of account (0 to 2), as choosing it in the chooser does.
     void show_account(int account);
 
