@@ -23,9 +23,15 @@ namespace {
 
 constexpr std::size_t kErrorKept = 200; // the hook's own words in the log line
 
+// A run asked for: the command as the window thread read it, and the change's environment.
+struct HookRun {
+    std::string command;
+    std::vector<std::string> environment;
+};
+
 struct Slot {
     bool running = false;
-    std::optional<std::vector<std::string>> waiting; // the newest change that came while it ran
+    std::optional<HookRun> waiting; // the newest change that came while it ran
 };
 
 std::mutex g_mutex;
@@ -100,10 +106,10 @@ void log_failure(const ChildResult& r, ServiceEventKind kind) {
                      words.empty() ? "" : ": ", words.c_str(), code);
 }
 
-void run_once(const std::string& command, const std::vector<std::string>& environment, ServiceEventKind kind) {
+void run_once(const HookRun& hook, ServiceEventKind kind) {
     ChildRun run;
-    run.argv = split_command_words(command);
-    run.environment = environment;
+    run.argv = split_command_words(hook.command);
+    run.environment = hook.environment;
     run.timeout_ms = timing().hook_ms;
     run.output_max = kHookOutputMax;
     run.stop.asked = ended;
@@ -113,10 +119,10 @@ void run_once(const std::string& command, const std::vector<std::string>& enviro
 }
 
 // One kind's thread: its run, then the change that waited meanwhile, until none waits.
-void worker(std::string command, std::vector<std::string> environment, ServiceEventKind kind) {
+void worker(HookRun hook, ServiceEventKind kind) {
     Slot& slot = g_slots[static_cast<std::size_t>(kind)];
     for (;;) {
-        run_once(command, environment, kind);
+        run_once(hook, kind);
         std::lock_guard lock(g_mutex);
         if (!slot.waiting || g_ended) {
             slot.running = false;
@@ -124,24 +130,23 @@ void worker(std::string command, std::vector<std::string> environment, ServiceEv
             g_idle.notify_all();
             return;
         }
-        environment = std::move(*slot.waiting);
+        hook = std::move(*slot.waiting);
         slot.waiting.reset();
-        command = settings_get(Key::Hook); // a hook changed meanwhile is the one that runs
     }
 }
 
-void start(const std::string& command, std::vector<std::string> environment, ServiceEventKind kind) {
+void start(HookRun hook, ServiceEventKind kind) {
     std::lock_guard lock(g_mutex);
     if (g_ended) {
         return;
     }
     Slot& slot = g_slots[static_cast<std::size_t>(kind)];
     if (slot.running) {
-        slot.waiting = std::move(environment);
+        slot.waiting = std::move(hook);
         return;
     }
     try {
-        std::thread(worker, command, std::move(environment), kind).detach();
+        std::thread(worker, std::move(hook), kind).detach();
         slot.running = true;
     } catch (const std::system_error& e) {
         write_error_logf("hook ---> A thread cannot be started[error: %d]", e.code().value());
@@ -181,10 +186,10 @@ void hook_events(const std::vector<Announcement>& news, const ServiceView& view,
     }
     for (const Announcement& a : news) {
         const ServiceEvent mail{ServiceEventKind::mail, a.account};
-        start(command, hook_environment(mail, view, &a), mail.kind);
+        start({command, hook_environment(mail, view, &a)}, mail.kind);
     }
     for (const ServiceEvent& e : events) {
-        start(command, hook_environment(e, view), e.kind);
+        start({command, hook_environment(e, view)}, e.kind);
     }
 }
 

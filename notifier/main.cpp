@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "discovery/discover_command.h"
 #include "discovery/published.h"
+#include "notifier/bus_probe.h"
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
@@ -9,6 +10,7 @@
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
+#include "platform/timing.h"
 #include "settings/keys.h"
 #include "settings/log_markers.h"
 
@@ -96,6 +98,9 @@ int main(int argc, char* argv[]) {
     if (!corvo_dir_check_at_start("kd5lite")) {
         return 1;
     }
+    // Before the first call to the bus library, which would wait for good on a bus that never answers; the
+    // application object may make that call already (the desktop's theme, accessibility).
+    leave_out_silent_session_bus(timing().bus_answer_ms);
     CNotifierApp::choose_platform();
     CNotifierApp app(argc, argv);
     return app.InitInstance();

@@ -2,13 +2,11 @@
 #include "notifier/notifier_app.h"
 
 #include "gui/qt_translations.h"
-#include "notifier/bus_probe.h"
 #include "notifier/mailbox.h"
 #include "notifier/notifier_service.h"
 #include "notifier/notifier_dlg.h"
 #include "notifier/single_instance.h"
 #include "notifier/tray_icons.h"
-#include "platform/timing.h"
 
 #include <QMessageBox>
 
@@ -38,8 +36,6 @@ int CNotifierApp::InitInstance() {
         refuse();
         return 1;
     }
-    // Before the first call to the bus library, which would wait for good on a bus that never answers.
-    leave_out_silent_session_bus(timing().bus_answer_ms);
     // A notifier of another lock (another runtime directory) on this session bus is the same user's notifier.
     NotifierService service;
     if (service.claim() == BusName::taken) {

@@ -47,8 +47,11 @@ Refusal request_start() {
     if (!start_possible()) {
         return Refusal::already_monitoring;
     }
-    // A job that is not the monitor would hold the request until it ends (a standing connection test: never).
-    if (mailbox_busy() && !tray_status().monitoring) {
+    // The lamp's connection test (or the account check) stands until the setup program's test page ends it; a
+    // start would take the lamp from it between two of its runs. Any other job holds the request until it ends.
+    const Request standing = mailbox_request();
+    if (standing == Request::connection_test || standing == Request::account_check ||
+        (mailbox_busy() && !tray_status().monitoring)) {
         return Refusal::busy;
     }
     write_request(Request::monitor);

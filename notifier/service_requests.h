@@ -9,7 +9,7 @@ enum class Refusal {
     none,                  // taken
     not_monitoring,        // a pass or a stop needs a running monitor
     already_monitoring,    // a start needs a stopped one
-    busy,                  // another job runs (the connection test, the initialise step): a start would wait for it
+    busy,                  // the lamp's connection test stands, or another job runs: a start would take it over
     no_such_account,       // not 1 to 3, or not switched on
     nothing_to_acknowledge // the last check left nothing that an acknowledge would put out
 };

@@ -135,7 +135,10 @@ TEST_F(ServiceRequests, EachEntryIsTakenOrRefusedForItsReason) {
     EXPECT_EQ(file_key(dir_, "Request"), "2");
     EXPECT_EQ(request_stop(), Refusal::not_monitoring);
 
-    tool_write("Answer", "0");
+    tool_write("Answer", "0"); // between two runs of the test, which stands
+    mailbox_poll();
+    EXPECT_EQ(request_start(), Refusal::busy);
+    tool_write("Request", "4");
     mailbox_poll();
     EXPECT_EQ(request_start(), Refusal::none);
     EXPECT_EQ(file_key(dir_, "Request"), "1");
