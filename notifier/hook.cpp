@@ -7,14 +7,11 @@
 #include "settings/settings_access.h"
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -37,24 +34,18 @@ struct Slot {
 std::mutex g_mutex;
 std::condition_variable g_idle;
 std::array<Slot, kServiceEventKinds> g_slots;
-std::set<int> g_groups; // the process groups of the hooks under way
-std::atomic<bool> g_ended{false};
+ChildGroups g_groups; // the process groups of the hooks under way; ended with the program
 
 bool ended() {
-    return g_ended;
+    return g_groups.ended();
 }
 
 void add_group(int pgid) {
-    std::lock_guard lock(g_mutex);
-    g_groups.insert(pgid);
-    if (g_ended) {
-        kill(-pgid, SIGKILL); // an end that came while it was started
-    }
+    g_groups.add(pgid);
 }
 
 void remove_group(int pgid) {
-    std::lock_guard lock(g_mutex);
-    g_groups.erase(pgid);
+    g_groups.remove(pgid);
 }
 
 std::string lamp_values(const ServiceView& view, std::string (*value)(const AccountView&)) {
@@ -124,7 +115,7 @@ void worker(HookRun hook, ServiceEventKind kind) {
     for (;;) {
         run_once(hook, kind);
         std::lock_guard lock(g_mutex);
-        if (!slot.waiting || g_ended) {
+        if (!slot.waiting || ended()) {
             slot.running = false;
             slot.waiting.reset();
             g_idle.notify_all();
@@ -137,7 +128,7 @@ void worker(HookRun hook, ServiceEventKind kind) {
 
 void start(HookRun hook, ServiceEventKind kind) {
     std::lock_guard lock(g_mutex);
-    if (g_ended) {
+    if (ended()) {
         return;
     }
     Slot& slot = g_slots[static_cast<std::size_t>(kind)];
@@ -194,11 +185,7 @@ void hook_events(const std::vector<Announcement>& news, const ServiceView& view,
 }
 
 void hook_end() {
-    std::lock_guard lock(g_mutex);
-    g_ended = true;
-    for (int pgid : g_groups) {
-        kill(-pgid, SIGKILL);
-    }
+    g_groups.end_all();
 }
 
 bool hook_idle(int timeout_ms) {

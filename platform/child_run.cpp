@@ -270,3 +270,34 @@ std::string first_log_line(const std::string& text, std::size_t max) {
     }
     return line;
 }
+
+void ChildGroups::add(int pgid) {
+    std::lock_guard lock(mutex_);
+    groups_.insert(pgid);
+    if (ended_) {
+        kill(-pgid, SIGKILL);
+    }
+}
+
+void ChildGroups::remove(int pgid) {
+    std::lock_guard lock(mutex_);
+    groups_.erase(pgid);
+}
+
+void ChildGroups::end_all() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    for (int pgid : groups_) {
+        kill(-pgid, SIGKILL);
+    }
+}
+
+void ChildGroups::reopen() {
+    std::lock_guard lock(mutex_);
+    ended_ = false;
+}
+
+bool ChildGroups::ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
+}

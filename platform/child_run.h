@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,24 @@ struct ChildResult {
 };
 
 ChildResult run_child(const ChildRun& run);
+
+// The process groups of children under way, for a stop or an end that must not leave them behind: the stopping
+// thread kills them at once, since the thread that runs a child may never run again before the program ends.
+class ChildGroups {
+public:
+    // A group that is added while the groups are ended is killed at once: the end came while it was started.
+    void add(int pgid);
+    void remove(int pgid);
+    // Kills every group, and every one added until reopen().
+    void end_all();
+    void reopen();
+    bool ended() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::set<int> groups_; // a group stays here until its leader is reaped: its ID cannot name another meanwhile
+    bool ended_ = false;
+};
 
 // The first line of text, cut to max bytes, every byte that could break a log line replaced by '?'.
 std::string first_log_line(const std::string& text, std::size_t max);
