@@ -136,7 +136,7 @@ std::function<bool(std::string_view, std::string_view)> announced_filter(const A
     std::lock_guard lock(g_mutex);
     load_locked();
     return [memory = g_memory[account.index], identity = identity_of(account)](std::string_view validity,
-                                                                                 std::string_view id) {
+                                                                               std::string_view id) {
         return was_announced(memory, identity, validity, id);
     };
 }
@@ -162,28 +162,33 @@ void news_after_check(const Account& account, int count, const CheckIds& ids) {
         gone.account = i;
         queue_locked(std::move(gone));
     }
-    if (fresh.count <= 0 || !account_notifies(i)) {
-        return; // nothing new, or the user wants the lamp and the buzzer only
+    if (fresh.count <= 0) {
+        return;
     }
-    s.open = true;
-    s.by_id = fresh.by_id;
-    s.ids.insert(fresh.ids.begin(), fresh.ids.end());
-    s.fresh = fresh.by_id ? static_cast<long long>(s.ids.size()) : s.fresh + fresh.count;
-    s.count = count;
-    add_rows(s, fresh, ids);
-
     Announcement a;
+    // Without a desktop notification (the user wants the lamp and the buzzer only) the bus and the hook still hear
+    // of this pass's new mail; nothing stands to replace.
+    a.desktop = account_notifies(i);
+    Standing alone;
+    Standing& shown = a.desktop ? s : alone;
+    shown.open = a.desktop;
+    shown.by_id = fresh.by_id;
+    shown.ids.insert(fresh.ids.begin(), fresh.ids.end());
+    shown.fresh = fresh.by_id ? static_cast<long long>(shown.ids.size()) : shown.fresh + fresh.count;
+    shown.count = count;
+    add_rows(shown, fresh, ids);
+
     a.account = i;
     a.label = account_label(account.user, account.server); // where the check read it: an online account's own
     a.count = count;
-    a.fresh = static_cast<int>(std::min<long long>(s.fresh, count));
-    for (const auto& row : s.rows) {
+    a.fresh = static_cast<int>(std::min<long long>(shown.fresh, count));
+    for (const auto& row : shown.rows) {
         a.newest.push_back(row.second);
     }
     const QuietNow quiet = quiet_now();
     const MailSound sound = mail_sound(beep_count(), !settings_get(Key::SoundFile, i).empty(), quiet.quiet);
     a.quiet = quiet.quiet;
-    a.sound_by_notification = sound == MailSound::theme && g_server_sounds.load();
+    a.sound_by_notification = a.desktop && sound == MailSound::theme && g_server_sounds.load();
     g_theme_taken[i] = a.sound_by_notification;
     queue_locked(std::move(a));
 }
@@ -209,10 +214,18 @@ std::string markup_escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;

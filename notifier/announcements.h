@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-// New mail as the desktop is told of it. The monitor's job thread takes each check of an account in (news_after_check)
-// and queues what the account's one notification is to do: come or be replaced with the new mail, or go because the
-// mail it told of was read, acknowledged or taken away. The window thread, which owns the session bus connection,
-// takes the queue at each tick.
+// New mail as the desktop and other programs are told of it. The monitor's job thread takes each check of an
+// account in (news_after_check) and queues what the account's one notification is to do: come or be replaced with
+// the new mail, or go because the mail it told of was read, acknowledged or taken away. The window thread, which
+// owns the session bus connection, takes the queue at each tick; the bus service and the hook hear of new mail.
 
 struct NewMessage {
     std::string sender;
@@ -26,13 +26,14 @@ struct Announcement {
     };
     Kind kind = Kind::new_mail;
     int account = 0;
-    std::string label;              // the account's name or address
-    int count = 0;                  // what lights the LED now
-    int fresh = 0;                  // the new messages the notification tells of, from this pass and the passes
-                                    // before it while it stood
-    std::vector<NewMessage> newest; // up to three of them, newest first; empty when unknown
-    bool quiet = false;             // quiet hours, a snooze or the desktop inhibited: low, and no sound
+    std::string label;                  // the account's name or address
+    int count = 0;                      // what lights the LED now
+    int fresh = 0;                      // the new messages the notification tells of, from this pass and the passes
+                                        // before it while it stood
+    std::vector<NewMessage> newest;     // up to three of them, newest first; empty when unknown
+    bool quiet = false;                 // quiet hours, a snooze or the desktop inhibited: low, and no sound
     bool sound_by_notification = false; // the theme's new-mail sound goes with the notification (sound-name)
+    bool desktop = true;                // a desktop notification too: off for an account that wants the lamp alone
 };
 
 void announce(Announcement announcement);

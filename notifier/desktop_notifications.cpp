@@ -3,7 +3,7 @@
 
 #include "lamp/quiet.h"
 #include "logging/log.h"
-#include "notifier/session_bus.h"
+#include "notifier/bus_probe.h"
 #include "notifier/tray_icons.h"
 
 #include <QDBusArgument>

@@ -40,7 +40,7 @@ public:
 
     DesktopNotifications();
 
-    // Connects to the session bus, when the start found it usable (session_bus.h).
+    // Connects to the session bus, when the start found it usable (bus_probe.h).
     void start();
 
     // The account's new mail: its notification comes, or the one it has is replaced.

@@ -288,7 +288,7 @@ void mail_monitor() {
     g_pushed.clear();
     set_token_stop_look(nullptr);
     token_stop_clear(); // every fetch of the run has ended; a later one (a check outside monitoring) may wait again
-    led_start(); // opens the lamp with every LED off
+    led_start();        // opens the lamp with every LED off
     led_end();
     forget_known_hits();
     health_end();

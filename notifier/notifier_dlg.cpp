@@ -3,21 +3,23 @@
 
 #include "credentials/token_stop.h"
 #include "gui/about_box.h"
-#include "gui/service_state.h"
-#include "logging/log.h"
 #include "lamp/quiet.h"
 #include "lamp/sound.h"
+#include "logging/log.h"
 #include "notifier/acknowledge.h"
+#include "notifier/bus_probe.h"
 #include "notifier/diagnosis_window.h"
 #include "notifier/end_signals.h"
 #include "notifier/health.h"
+#include "notifier/hook.h"
 #include "notifier/mailbox.h"
-#include "notifier/session_bus.h"
+#include "notifier/notifier_service.h"
+#include "notifier/service_requests.h"
+#include "notifier/service_view.h"
 #include "notifier/tray_status.h"
 #include "notifier/tray_text.h"
 #include "platform/clock.h"
 #include "platform/timing.h"
-#include "push/monitor_wake.h"
 #include "push/push.h"
 #include "settings/key_values.h"
 #include "settings/settings_access.h"
@@ -26,8 +28,8 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,16 +59,6 @@ void start_tool(const char* name) {
     }
 }
 
-std::array<std::string, 3> account_labels() {
-    std::array<std::string, 3> labels;
-    for (int i = 0; i < 3; ++i) {
-        if (account_watched(i)) {
-            labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
-        }
-    }
-    return labels;
-}
-
 } // namespace
 
 CNotifierDlg::CNotifierDlg() {
@@ -76,7 +68,8 @@ CNotifierDlg::CNotifierDlg() {
     build_menu();
     // Without a notification area (another desktop, or no display at all) the notifier works all the same. Started
     // at login before the desktop's panel, it keeps looking until the area is there.
-    tray_ = new TrayArea(menu_, [this] { update_menu(); }, this);
+    tray_ = new TrayArea(
+        menu_, [this] { update_menu(); }, this);
     show_status();
     tray_->start();
     notifications_.start();
@@ -100,9 +93,9 @@ CNotifierDlg::CNotifierDlg() {
 }
 
 void CNotifierDlg::build_menu() {
-    check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
-    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(Request::monitor); });
-    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(Request::stop); });
+    check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [] { request_check_now(); });
+    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { request_start(); });
+    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { request_stop(); });
     ack_menu_ = menu_.addMenu(QStringLiteral("已读"));
     ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [this] { acknowledge_mail(-1); });
     for (int i = 0; i < 3; ++i) {
@@ -111,8 +104,8 @@ void CNotifierDlg::build_menu() {
     }
     menu_.addSeparator();
     snooze_hour_ = menu_.addAction(QStringLiteral("静音 1 小时"), this, [this] { snooze(clock_now() + 3600); });
-    snooze_tomorrow_ = menu_.addAction(QStringLiteral("静音到明天"), this,
-                                       [this] { snooze(quiet_tomorrow(clock_now())); });
+    snooze_tomorrow_ =
+        menu_.addAction(QStringLiteral("静音到明天"), this, [this] { snooze(quiet_tomorrow(clock_now())); });
     snooze_end_ = menu_.addAction(QStringLiteral("取消静音"), this, [this] { snooze(0); });
     menu_.addSeparator();
     menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
@@ -132,10 +125,9 @@ void CNotifierDlg::build_menu() {
 void CNotifierDlg::update_menu() {
     const TrayStatus status = tray_status();
     const bool monitoring = status.monitoring;
-    const bool requested = mailbox_monitoring_requested();
-    check_now_->setEnabled(monitoring);
-    start_->setEnabled(!requested);
-    stop_->setEnabled(requested || monitoring);
+    check_now_->setEnabled(check_now_possible());
+    start_->setEnabled(start_possible());
+    stop_->setEnabled(stop_possible());
     const char* const lamps[3] = {"红", "绿", "黄"};
     std::array<std::string, 3> labels = account_labels();
     bool any = false;
@@ -159,12 +151,12 @@ void CNotifierDlg::update_menu() {
     snooze_end_->setVisible(snoozed);
 }
 
-// What waits now no longer lights the lamp; a pass at once puts the LED out, and its notification goes.
+// What waits now no longer lights the lamp; a pass at once puts the LED out, and its notification goes now rather
+// than at that pass. account: 0 to 2, -1 for all.
 void CNotifierDlg::acknowledge_mail(int account) {
-    if (ack_account(account)) {
+    if (request_acknowledge(account == -1 ? -1 : account + 1) == Refusal::none) {
         notifications_.close_mail(account);
         forget_standing_notification(account);
-        monitor_wake().notify_all();
     }
 }
 
@@ -187,14 +179,6 @@ QMenu& CNotifierDlg::tray_menu() {
     return menu_;
 }
 
-// The monitor's wait ends on the push watchers' wake-up as on a change a server announced: a pass at once, with
-// everything that a pass does.
-void CNotifierDlg::check_now() {
-    if (tray_status().monitoring) {
-        monitor_wake().notify_all();
-    }
-}
-
 void CNotifierDlg::OnTimer() {
     if (mailbox_tick([] {}) == Dispatch::end_requested) {
         end_by_user();
@@ -209,13 +193,18 @@ void CNotifierDlg::OnTimer() {
 }
 
 void CNotifierDlg::take_announcements_in() {
-    for (const Announcement& announcement : take_announcements()) {
+    std::vector<Announcement> arrived; // the bus and the hook hear of new mail only
+    for (Announcement& announcement : take_announcements()) {
         if (announcement.kind == Announcement::Kind::withdrawn) {
             notifications_.close_mail(announcement.account);
-        } else {
+            continue;
+        }
+        if (announcement.desktop) {
             notifications_.show_mail(announcement);
         }
+        arrived.push_back(std::move(announcement));
     }
+    tell_others(arrived);
     for (const HealthNoticeRequest& notice : take_health_notices()) {
         if (notice.close) {
             notifications_.close_health(notice.account);
@@ -226,15 +215,25 @@ void CNotifierDlg::take_announcements_in() {
     }
 }
 
+// The bus service and the hook command hear of what changed, once per tick, from one view of the monitor's record.
+void CNotifierDlg::tell_others(const std::vector<Announcement>& news) {
+    const ServiceView now = read_service_view();
+    const std::vector<ServiceEvent> events = view_events(view_, now);
+    if (service_ != nullptr) {
+        service_->publish(news, now, events);
+    }
+    hook_events(news, now, events);
+    view_ = now;
+}
+
 // One picture, tip and status per change of what they show: the lamps, the health marks, quiet, monitoring, and a
 // pass that has run for a while.
 void CNotifierDlg::show_status() {
     const TrayStatus status = tray_status();
     const std::time_t now = clock_now();
     const QuietNow quiet = quiet_at(now);
-    const bool checking = status.checking &&
-                          std::chrono::steady_clock::now() - status.pass_began >=
-                              std::chrono::milliseconds(timing().checking_mark_ms);
+    const bool checking = status.checking && std::chrono::steady_clock::now() - status.pass_began >=
+                                                 std::chrono::milliseconds(timing().checking_mark_ms);
     icon_ = tray_icon_state(status, quiet.quiet, checking);
     std::string tip = ::tray_tip(status, account_labels());
     if (const std::string line = quiet_tip_line(quiet, now); !line.empty()) {
@@ -290,6 +289,7 @@ void CNotifierDlg::end_now() {
     if (diagnosis_ != nullptr) {
         diagnosis_->stop(); // the process ends without destructors: its child would outlive it
     }
+    hook_end();         // a hook under way would outlive the process
     token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
     push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "notifier/desktop_notifications.h"
+#include "notifier/service_view.h"
 #include "notifier/tray_area.h"
 #include "notifier/tray_icons.h"
 
@@ -12,6 +13,7 @@
 #include <ctime>
 
 class DiagnosisWindow;
+class NotifierService;
 class QAction;
 class QSocketNotifier;
 
@@ -38,15 +40,17 @@ public:
     void show_status();
     // The window of 诊断…, made at its first use (tests, screenshots).
     DiagnosisWindow& diagnosis();
+    // The session bus service, told at each tick what changed; none without a bus.
+    void attach_service(NotifierService* service) { service_ = service; }
 
 private:
     void build_menu();
     void update_menu();
     void OnTimer();
     void take_announcements_in();
-    void check_now();
     void acknowledge_mail(int account);
     void snooze(std::time_t until);
+    void tell_others(const std::vector<Announcement>& news);
     // Both end the process unless an end has already begun, which they then leave to finish.
     void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
@@ -72,4 +76,6 @@ private:
     bool ending_ = false;
     DesktopNotifications notifications_;
     DiagnosisWindow* diagnosis_ = nullptr;
+    NotifierService* service_ = nullptr;
+    ServiceView view_ = read_service_view();
 };

@@ -2,7 +2,7 @@
 #include "notifier/tray_area.h"
 
 #include "logging/log.h"
-#include "notifier/session_bus.h"
+#include "notifier/bus_probe.h"
 #include "notifier/status_notifier_item.h"
 #include "notifier/tray_text.h"
 #include "platform/timing.h"

@@ -29,7 +29,7 @@ public:
     // refresh_menu brings the menu's entries up to date; it is called before a host or a click shows the menu.
     TrayArea(QMenu& menu, std::function<void()> refresh_menu, QObject* parent);
 
-    // Begins looking for a notification area (the session bus has been checked, session_bus.h).
+    // Begins looking for a notification area (the session bus has been checked, bus_probe.h).
     void start();
 
     // What the icon shows: its picture, the tip (the first line is the title), the StatusNotifier status. Each

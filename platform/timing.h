@@ -55,7 +55,6 @@ struct Timing {
     // desktop keyring (never scaled: they are time-outs, and a busy machine's keyring is not a dead one)
     int keyring_wait_ms = 5000;    // longest a notifier's secret lookup may take; a hung keyring costs a pass no more
     int keyring_prompt_ms = 60000; // longest the setup program waits for the keyring, unlock prompt included
-    int bus_answer_ms = 3000;      // longest the notifier's start waits for the session bus to answer at all
     // OAuth2 token sources
     int token_command_ms = 10000;        // longest run of a token command
     int token_request_ms = 30000;        // longest wait for a token endpoint's or the online accounts' answer
@@ -78,6 +77,11 @@ struct Timing {
     // the tray's 诊断…: the longest a run of kd5lite --check may take before it is ended (each account's check is
     // bounded by its own time-outs; this bounds whatever hangs beside them)
     int diagnosis_ms = 120000;
+    // the session bus (never scaled: they are time-outs, and a busy machine's bus is not a dead one)
+    int bus_answer_ms = 2000; // longest the notifier's start waits for the session bus to answer at all
+    int bus_call_ms = 5000;   // longest one call over it may take: the notifier's name, kd5lite --status, the verbs
+    // the hook command, run on every change of what the lamp shows
+    int hook_ms = 10000; // longest run of the hook command
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

@@ -77,7 +77,7 @@ TEST_F(News, OneNotificationThatIsReplacedAndGoesWithItsMail) {
     EXPECT_EQ(a[0].newest[2].subject, "one");
 
     EXPECT_TRUE(check(2, pop3_check({}, {"old", "u2"})).empty()); // two of them read elsewhere: one is left
-    a = check(1, pop3_check({}, {"old"}));                       // ... and that one too
+    a = check(1, pop3_check({}, {"old"}));                        // ... and that one too
     ASSERT_EQ(a.size(), 1u);
     EXPECT_EQ(a[0].kind, Kind::withdrawn);
     EXPECT_EQ(a[0].account, 1);
@@ -106,13 +106,20 @@ TEST_F(News, ARestartAnOutageOrADismissalTellNothingTwice) {
     EXPECT_EQ(a[0].count, 3);
 }
 
-// The user's "no notification" still remembers, so switching it on later does not bring old mail up.
+// The user's "no notification" still remembers, and tells the bus and the hook alone, so switching it on later
+// does not bring old mail up.
 TEST_F(News, AnAccountWithoutNotificationsRemembersAll) {
     settings_put(Key::Notify, "0", 1);
-    EXPECT_TRUE(check(2, pop3_check({{"u2", "two"}}, {"u1", "u2"})).empty());
+    const std::vector<Announcement> lamp_only = check(2, pop3_check({{"u2", "two"}}, {"u1", "u2"}));
+    ASSERT_EQ(lamp_only.size(), 1u); // for the bus and the hook
+    EXPECT_FALSE(lamp_only[0].desktop);
+    EXPECT_EQ(lamp_only[0].fresh, 1);
     settings_put(Key::Notify, "1", 1);
     EXPECT_TRUE(check(2, pop3_check({}, {"u1", "u2"})).empty());
-    EXPECT_EQ(check(3, pop3_check({{"u3", "x"}}, {"u1", "u2", "u3"})).size(), 1u);
+    const std::vector<Announcement> shown = check(3, pop3_check({{"u3", "x"}}, {"u1", "u2", "u3"}));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].desktop);
+    EXPECT_EQ(shown[0].fresh, 1); // the one it did not tell the desktop of is not new now
 }
 
 // Who sounds: the buzzer or the wave while they announce, the notification server where it plays sounds, else the

@@ -79,6 +79,7 @@ TEST(KeyTable, EveryKeyHasItsSectionWidthAndDefault) {
         {Key::Job, "Job", kSystem, 4, "0", -1},
         {Key::QuietStart, "QuietStart", kSystem, 5, "", 0},
         {Key::QuietEnd, "QuietEnd", kSystem, 5, "", 0},
+        {Key::Hook, "Hook", kSystem, 255, "", 0},
     };
     ASSERT_EQ(std::size(rows), static_cast<std::size_t>(kKeyCount));
     std::size_t widest = 0;
