@@ -59,8 +59,18 @@ protected:
 
 TEST_F(TrayTip, ListsWatchedAccountsWithCountAndTime) {
     TrayStatus s = monitoring_with(true, false, false);
-    s.accounts[0] = {true, false, 3, true, 3600 * 14 + 60 * 5 + 9};
-    s.accounts[2] = {true, true, 1, false, 3600 * 9};
+    // Field by field: the record grows (health, cause), and a braced list would leave the new fields to a warning.
+    const auto checked = [](bool failed, int count, bool lit, std::time_t when) {
+        AccountStatus a;
+        a.checked = true;
+        a.failed = failed;
+        a.count = count;
+        a.lit = lit;
+        a.when = when;
+        return a;
+    };
+    s.accounts[0] = checked(false, 3, true, 3600 * 14 + 60 * 5 + 9);
+    s.accounts[2] = checked(true, 1, false, 3600 * 9);
     EXPECT_EQ(tray_tip(s, {"taro@example.org", "", "hana@example.org"}),
               "corvo KD5 lite\n"
               "红 taro@example.org：3 封邮件（14:05:09 检查）\n"
