@@ -24,8 +24,8 @@ public:
 
     // The tray menu as it is offered now (tests).
     QMenu& tray_menu();
-    // The tip the icon shows, or would show were there a notification area.
-    const QString& tray_tip() const { return tip_; }
+    // The tip the icon shows, or would show were there a notification area (built only where there is one).
+    QString tray_tip() const;
 
 private:
     void build_menu();

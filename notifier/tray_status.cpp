@@ -69,6 +69,14 @@ void tray_status_check_failed(int account, std::time_t when) {
     a.when = when;
 }
 
+void tray_status_folders(int account, std::string folders) {
+    if (!valid(account)) {
+        return;
+    }
+    std::lock_guard lock(g_mutex);
+    g_status.accounts[static_cast<std::size_t>(account)].folders = std::move(folders);
+}
+
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {
     std::lock_guard lock(g_mutex);
     g_status.lamp_missing = !present;
@@ -101,6 +109,9 @@ std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>&
             // Appended piece by piece: GCC 12 warns (-Wrestrict) on the chain of temporaries in a Release build.
             tip.append("\n").append(kLampNames[i]).append(" ").append(labels[i]).append("：");
             tip += account_line(status.accounts[i]);
+            if (!status.accounts[i].folders.empty()) {
+                tip.append("\n　").append(status.accounts[i].folders);
+            }
         }
     }
     bool any = false;

@@ -23,6 +23,7 @@ struct AccountStatus {
     Health health = Health::none;
     std::string cause;         // why it is late or needs you, in plain words; empty while watching
     std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
+    std::string folders;       // an IMAP account of several folders: each with its count ("INBOX 1，Work 2")
 };
 
 struct TrayStatus {
@@ -34,6 +35,8 @@ struct TrayStatus {
 void tray_status_monitoring(bool monitoring);
 void tray_status_checked(int account, int count, bool lit, std::time_t when);
 void tray_status_check_failed(int account, std::time_t when);
+// The folders line of an account that watches several (folder_counts_text), empty for one.
+void tray_status_folders(int account, std::string folders);
 // After each lamp update: whether the lamp could be opened, and which LEDs it was told to light.
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit);
 TrayStatus tray_status();
@@ -43,8 +46,8 @@ enum class LampLook { lit, dark, grey };
 std::array<LampLook, 3> tray_look(const TrayStatus& status);
 
 // The tip: the program's name, then one line per watched account (label not empty) with its count and when it
-// was last checked, or kNoAccountYet when there is none, then a line when monitoring is off or the lamp is
-// missing.
+// was last checked, and below it its folders where it watches several, or kNoAccountYet when there is none, then
+// a line when monitoring is off or the lamp is missing.
 std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>& labels);
 
 // An account's name in the tray and its notifications: the user name when it is an address, else user@server.
