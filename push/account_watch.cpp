@@ -252,35 +252,6 @@ bool AccountWatch::refused_for_limit(const ImapSession& session, const Link& lin
     return true;
 }
 
-// The folders the account watches, in watch order, and what a LIST-STATUS told of them on the way.
-bool AccountWatch::resolve_folders(ImapSession& session, std::vector<std::string>& folders,
-                                   std::vector<MailboxStatus>& told) {
-    FolderChoice choice;
-    folder_choice(account_.folders, account_.folder, choice); // an unsound key is the check's to tell
-    told.clear();
-    folders = choice.names;
-    if (choice.kind == FolderChoice::Kind::one) {
-        return true;
-    }
-    if (choice.kind == FolderChoice::Kind::list && !session.statuses_listed()) {
-        folders = watch_order(std::move(folders));
-        return true;
-    }
-    std::vector<ListedMailbox> listed;
-    if (session.list_folders(listed, &told) != Result::ok) {
-        return false;
-    }
-    if (choice.kind == FolderChoice::Kind::every) {
-        std::vector<ServerFolder> listing;
-        for (ListedMailbox& m : listed) {
-            listing.push_back({std::move(m.name), std::move(m.delimiter), std::move(m.attributes)});
-        }
-        folders = every_folder(listing);
-    }
-    folders = watch_order(std::move(folders));
-    return true;
-}
-
 // Counts each folder on the session, each from the memory its last count left, and publishes the counts.
 bool AccountWatch::count_folders(ImapSession& session, const std::vector<std::string>& folders,
                                  const std::vector<MailboxStatus>& told, bool announce, bool full) {
@@ -371,7 +342,7 @@ void AccountWatch::start_links() {
 bool AccountWatch::begin_primary(ImapSession& session, Link& link) {
     std::vector<std::string> folders;
     std::vector<MailboxStatus> told;
-    if (!resolve_folders(session, folders, told)) {
+    if (watched_folders(session, account_, folders, told) != Result::ok) {
         return false;
     }
     FolderChoice choice;
@@ -545,7 +516,7 @@ bool AccountWatch::count_everything(ImapSession& session, Link& link) {
     }
     std::vector<std::string> folders;
     std::vector<MailboxStatus> told;
-    if (!resolve_folders(session, folders, told)) {
+    if (watched_folders(session, account_, folders, told) != Result::ok) {
         return false;
     }
     std::vector<std::string> planned;

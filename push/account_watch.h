@@ -77,7 +77,6 @@ private:
     bool count_everything(ImapSession& session, Link& link);
     bool resume_watch(ImapSession& session, Link& link);
     bool refused_for_limit(const ImapSession& session, const Link& link);
-    bool resolve_folders(ImapSession& session, std::vector<std::string>& folders, std::vector<MailboxStatus>& told);
     bool count_folders(ImapSession& session, const std::vector<std::string>& folders,
                        const std::vector<MailboxStatus>& told, bool announce, bool full);
     void plan(const std::vector<std::string>& folders, bool notify);

@@ -3,6 +3,7 @@
 
 #include "logging/log.h"
 #include "logging/log_text.h"
+#include "mail/imap/folder_choice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -131,6 +132,32 @@ ImapSession::Result count_folder(ImapSession& session, const std::string& folder
     memory.modseq = status.highestmodseq; // 0 for a folder counted where it is examined: its next look opens it
     memory.unseen = std::move(unseen);
     memory.last = out;
+    return Result::ok;
+}
+
+ImapSession::Result watched_folders(ImapSession& session, const Account& account, std::vector<std::string>& folders,
+                                    std::vector<MailboxStatus>& told) {
+    FolderChoice choice;
+    folder_choice(account.folders, account.folder, choice); // an unsound key is the check's to tell
+    told.clear();
+    folders = choice.names;
+    const bool every = choice.kind == FolderChoice::Kind::every;
+    if (!every && (choice.kind == FolderChoice::Kind::one || !session.statuses_listed())) {
+        folders = watch_order(std::move(folders));
+        return Result::ok;
+    }
+    std::vector<ListedMailbox> listed;
+    if (Result r = session.list_folders(listed, &told); r != Result::ok) {
+        return r;
+    }
+    if (every) {
+        std::vector<ServerFolder> listing;
+        for (ListedMailbox& m : listed) {
+            listing.push_back({std::move(m.name), std::move(m.delimiter), std::move(m.attributes)});
+        }
+        folders = every_folder(listing);
+    }
+    folders = watch_order(std::move(folders));
     return Result::ok;
 }
 

@@ -51,6 +51,12 @@ ImapSession::Result count_folder(ImapSession& session, const std::string& folder
                                  const MailboxStatus* told, FolderMemory& memory, FolderCount& out,
                                  long long headers_above = -1);
 
+// The folders the account watches, in watch order (INBOX first), on a session that is logged in: Folder alone, the
+// list of Folders, or every folder of the server's LIST; and the statuses a LIST-STATUS (RFC 5819) brought on the
+// way, where the server offers it and the account watches more than one folder.
+ImapSession::Result watched_folders(ImapSession& session, const Account& account, std::vector<std::string>& folders,
+                                    std::vector<MailboxStatus>& told);
+
 // The acknowledge's id of a message: the folder (as a short hash of its name), its UIDVALIDITY and its UID, so that
 // a folder rebuilt under another UIDVALIDITY names other messages.
 std::string folder_message_id(const std::string& folder, const std::string& validity, std::uint32_t uid);

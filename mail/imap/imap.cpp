@@ -49,30 +49,14 @@ Result count_one(ImapSession& session, const Account& account, CheckIds* ids, lo
     return r;
 }
 
-// The folders "every folder" takes from the server's own list, and with LIST-STATUS their statuses on the way.
-Result every_folder_of(ImapSession& session, std::vector<std::string>& folders, std::vector<MailboxStatus>& statuses) {
-    std::vector<ListedMailbox> listed;
-    Result r = session.list_folders(listed, &statuses);
-    std::vector<ServerFolder> listing;
-    for (ListedMailbox& m : listed) {
-        listing.push_back({std::move(m.name), std::move(m.delimiter), std::move(m.attributes)});
-    }
-    folders = every_folder(listing);
-    return r;
-}
-
 // Several folders over the one connection: each asked for its STATUS first (or read from LIST-STATUS), and opened
 // only when it holds unseen mail.
-Result count_several(ImapSession& session, const Account& account, const FolderChoice& choice, CheckIds* ids,
-                     long long& count) {
-    std::vector<std::string> folders = choice.names;
+Result count_several(ImapSession& session, const Account& account, CheckIds* ids, long long& count) {
+    std::vector<std::string> folders;
     std::vector<MailboxStatus> statuses;
-    if (choice.kind == FolderChoice::Kind::every) {
-        if (Result r = every_folder_of(session, folders, statuses); r != Result::ok) {
-            return r;
-        }
+    if (Result r = watched_folders(session, account, folders, statuses); r != Result::ok) {
+        return r;
     }
-    folders = watch_order(std::move(folders));
     const long long headers_above = ids != nullptr && ids->announce_above >= 0 ? 0 : kNoHeaders;
     std::vector<FolderCount> counts;
     for (const std::string& folder : folders) {
@@ -113,7 +97,7 @@ int check_session(ImapSession& session, const Account& account, CheckIds* ids) {
     long long count = 0;
     if (r == Result::ok) {
         r = choice.kind == FolderChoice::Kind::one ? count_one(session, account, ids, count)
-                                                   : count_several(session, account, choice, ids, count);
+                                                   : count_several(session, account, ids, count);
     }
     if (r != Result::ok) {
         return result_of(r);

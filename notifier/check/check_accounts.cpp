@@ -11,6 +11,7 @@
 #include "mail/net/tls_settings.h"
 #include "mail/sasl/access_token.h"
 #include "notifier/check/provider_hints.h"
+#include "push/folder_report.h"
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "platform/timing.h"
@@ -20,6 +21,7 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -278,20 +280,27 @@ bool run_account_check(CheckReport& report, const std::string& topic, const Mail
     return true;
 }
 
-// Whether the push can watch an IMAP account: its server must offer IDLE once logged in. A connection of its own,
-// as the watcher makes one; a failure here has been reported by the check before.
+// Whether the push can watch an IMAP account: its server must offer IDLE once logged in; and where the account
+// watches several folders, each with its count and how it is watched. A connection of its own, as the watcher
+// makes one; a failure here has been reported by the check before.
 void report_push(CheckReport& report, const std::string& topic, int index) {
     CapturedErrors errors;
     Account account;
     if (read_account(index, account) != 0 || sign_account(account) != 0) {
         return;
     }
-    ImapSession session(std::move(account));
-    if (session.open() != ImapSession::Result::ok) {
+    std::vector<FolderReport> folders;
+    if (folder_report(account, folders) != 0) {
         return;
     }
-    const bool idle = session.offers("IDLE");
-    session.logout();
+    const bool idle = std::any_of(folders.begin(), folders.end(),
+                                  [](const FolderReport& f) { return f.watch != FolderWatch::interval; });
+    if (!account.folders.empty()) {
+        for (const FolderReport& f : folders) {
+            const std::string line = "folder " + folder_report_line(f, account.filters.any());
+            f.missing ? report.warn(topic, line) : report.info(topic, line);
+        }
+    }
     if (idle) {
         report.ok(topic, "push: the server offers IDLE; while monitoring runs, a change reaches the LED at once");
     } else {

@@ -7,6 +7,7 @@
 #include "mail/check_ids.h"
 #include "mail/imap/imap_session.h"
 #include "mail/sasl/access_token.h"
+#include "push/folder_report.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
 #include "push/route_check.h"
@@ -338,6 +339,28 @@ TEST_F(PushWatcher, AConnectionLimitLeavesTheFolderOfTheRefusedOneToTheInterval)
     EXPECT_EQ(occurrences(dir_.read("err07.log"), "[a login]"), 1) << diagnosis();
     EXPECT_EQ(occurrences(state_log(), "The server allows no more connections[No.0]"), 1);
     own_mail_program.logout();
+}
+
+// What kd5lite --check tells of each folder: its count, how the push watches it, and one the server lacks.
+TEST_F(PushWatcher, TheDiagnosisTellsEachFolderAndHowItIsWatched) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE";
+    serve_folders(script);
+    settings_set(Key::Folders, "\"Work\" \"INBOX\" \"Lists\" \"Gone\" \"Family\"", 0);
+    std::vector<FolderReport> folders;
+    ASSERT_EQ(folder_report(read_account(0), folders), 0) << diagnosis();
+    Lines lines;
+    for (const FolderReport& f : folders) {
+        lines.push_back(folder_report_line(f, false));
+    }
+    EXPECT_EQ(lines, (Lines{"INBOX: 1 unseen, pushed by IDLE", "Work: 1 unseen, pushed by IDLE",
+                            "Lists: 1 unseen, pushed by IDLE", "Gone: not on the server, left out",
+                            "Family: 1 unseen, counted at the interval"}));
+    script.capabilities += " NOTIFY";
+    serve_folders(script);
+    ASSERT_EQ(folder_report(read_account(0), folders), 0) << diagnosis();
+    ASSERT_EQ(folders.size(), 5u);
+    EXPECT_EQ(folder_report_line(folders[4], true), "Old: 1 sender hits, pushed by NOTIFY");
 }
 
 // A server without IDLE: the watcher says so and leaves; the interval alone brings the passes.
