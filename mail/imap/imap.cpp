@@ -131,3 +131,27 @@ CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeRepor
     }
     return session.outcome();
 }
+
+int imap_list_folders(const Account& account, std::vector<ServerFolder>& folders, CheckOutcome* outcome,
+                      int cancel_fd) {
+    folders.clear();
+    ImapSession session(account);
+    session.set_cancel(cancel_fd);
+    std::vector<ListedMailbox> listed;
+    Result r = session.open();
+    if (r == Result::ok) {
+        r = session.list_folders(listed);
+    }
+    for (ListedMailbox& m : listed) {
+        folders.push_back({std::move(m.name), std::move(m.delimiter), std::move(m.attributes)});
+    }
+    if (outcome != nullptr) {
+        *outcome = session.outcome();
+    }
+    if (r != Result::ok) {
+        return -1;
+    }
+    session.set_cancel(-1);
+    session.logout();
+    return 0;
+}

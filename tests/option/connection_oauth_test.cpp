@@ -100,7 +100,7 @@ TEST_F(ConnectionOAuthTest, ApplyWritesTheKeysInTheOrderOfTheFile) {
     std::vector<std::string> expected{"user00/ServerName"};
     for (const char* account : {"user00/", "user01/", "user02/"}) {
         for (const char* key : {"Security", "TlsFingerprint", "Protocol", "Folder", "Auth", "OAuthSource",
-                                "OAuthProvider", "ClientId", "OnlineAccount", "TokenCommand"}) {
+                                "OAuthProvider", "ClientId", "OnlineAccount", "TokenCommand", "Folders"}) {
             expected.push_back(account + std::string(key));
         }
     }

@@ -107,6 +107,15 @@ std::string oauth_value(const std::string& message, const std::string& name) {
     return {};
 }
 
+// A mailbox name as a quoted string, with a backslash before a quote and a backslash.
+std::string quoted_name(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 } // namespace
 
 struct ImapServer::Session : ServerConnection {
@@ -469,11 +478,7 @@ std::string ImapServer::search(Session& s, const std::vector<ImapValue>& args, b
 // A STATUS line of a folder (mutex held): what a client asked of it, or what NOTIFY tells of it.
 std::string ImapServer::status_line(const std::string& name, const std::vector<ImapMessage>& messages) const {
     const auto unseen = std::count_if(messages.begin(), messages.end(), [](const ImapMessage& m) { return !m.seen; });
-    std::string quoted;
-    for (char c : name) {
-        quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
-    }
-    return "* STATUS \"" + quoted + "\" (MESSAGES " + std::to_string(messages.size()) + " UIDNEXT " +
+    return "* STATUS " + quoted_name(name) + " (MESSAGES " + std::to_string(messages.size()) + " UIDNEXT " +
            std::to_string(messages.size() + 1) + " UIDVALIDITY 7 UNSEEN " + std::to_string(unseen) + ")\r\n";
 }
 
@@ -510,7 +515,7 @@ std::string ImapServer::list(Session& s, const std::string& tag, const std::vect
         out += status_line(script_.folder, box.messages);
     }
     for (const ImapFolder& f : box.folders) {
-        out += "* LIST (" + f.attributes + ") \"/\" \"" + f.name + "\"\r\n";
+        out += "* LIST (" + f.attributes + ") \"/\" " + quoted_name(f.name) + "\r\n";
         if (statuses && folder_of(s.user, f.name) != nullptr) {
             out += status_line(f.name, f.messages);
         }
