@@ -95,6 +95,30 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
+// A Dovecot for the users, each with the five folders, offering NOTIFY or not; the run ends when it cannot start.
+std::unique_ptr<DovecotServer> folders_dovecot(bool notify, const std::vector<std::string>& users) {
+    DovecotServer::Options options;
+    if (!notify) {
+        options.capability = DovecotServer::kWithoutNotify;
+    }
+    auto dovecot = std::make_unique<DovecotServer>(options);
+    for (const std::string& user : users) {
+        dovecot->add_user(user, "secret");
+    }
+    if (!dovecot->start()) {
+        std::fprintf(stderr, "Dovecot did not start: %s\n", dovecot->error().c_str());
+        std::exit(1);
+    }
+    for (const std::string& user : users) {
+        for (const char* f : kFolders) {
+            if (std::string(f) != "INBOX") {
+                dovecot->add_folder(user, f);
+            }
+        }
+    }
+    return dovecot;
+}
+
 // Rounds of a delivery, then a read elsewhere, each timed to the LED; the next delivery comes as soon as the read's
 // pass has shown the lamp.
 void time_rounds(const char* name, Notifier& notifier, int rounds, const std::function<void(int)>& deliver,
@@ -124,25 +148,11 @@ void time_rounds(const char* name, Notifier& notifier, int rounds, const std::fu
 }
 
 void dovecot_rounds(const char* name, bool notify, const std::string& folders, const std::string& folder, int rounds) {
-    DovecotServer::Options options;
-    if (!notify) {
-        options.capability = DovecotServer::kWithoutNotify;
-    }
-    DovecotServer dovecot(options);
-    dovecot.add_user("taro", "secret");
-    if (!dovecot.start()) {
-        std::fprintf(stderr, "Dovecot did not start: %s\n", dovecot.error().c_str());
-        std::exit(1);
-    }
-    for (const char* f : kFolders) {
-        if (std::string(f) != "INBOX") {
-            dovecot.add_folder("taro", f);
-        }
-    }
-    Notifier notifier({dovecot.server_name()}, folders);
+    const std::unique_ptr<DovecotServer> dovecot = folders_dovecot(notify, {"taro"});
+    Notifier notifier({dovecot->server_name()}, folders);
     time_rounds(
-        name, notifier, rounds, [&](int) { dovecot.deliver_to("taro", folder, kMessage); },
-        [&](int) { dovecot.mark_read("taro", folder); });
+        name, notifier, rounds, [&](int) { dovecot->deliver_to("taro", folder, kMessage); },
+        [&](int) { dovecot->mark_read("taro", folder); });
 }
 
 void scripted_rounds(const char* name, bool notify, const std::string& folders, const std::string& folder,
@@ -172,20 +182,8 @@ void scripted_rounds(const char* name, bool notify, const std::string& folders, 
 
 // An hour of the account of five folders, shortened 20 times, with a delivery and a read every five minutes.
 void connections_per_hour(bool notify) {
-    DovecotServer::Options options;
-    if (!notify) {
-        options.capability = DovecotServer::kWithoutNotify;
-    }
-    DovecotServer dovecot(options);
-    dovecot.add_user("taro", "secret");
-    if (!dovecot.start()) {
-        std::exit(1);
-    }
-    for (const char* f : kFolders) {
-        if (std::string(f) != "INBOX") {
-            dovecot.add_folder("taro", f);
-        }
-    }
+    const std::unique_ptr<DovecotServer> dovecot_owner = folders_dovecot(notify, {"taro"});
+    DovecotServer& dovecot = *dovecot_owner;
     constexpr double kScale = 0.05;
     const auto logins = [&] { return count_of(dovecot.log(), "Login: user=<taro>"); };
     const FigureClock::time_point start = FigureClock::now();
@@ -207,26 +205,8 @@ void connections_per_hour(bool notify) {
 
 // Three accounts of five folders each, waiting: CPU and context switches over a minute.
 void idle_cost(bool notify) {
-    DovecotServer::Options options;
-    if (!notify) {
-        options.capability = DovecotServer::kWithoutNotify;
-    }
-    DovecotServer dovecot(options);
-    std::vector<std::string> servers;
-    for (const char* user : {"taro", "hanako", "jiro"}) {
-        dovecot.add_user(user, "secret");
-    }
-    if (!dovecot.start()) {
-        std::exit(1);
-    }
-    for (const char* user : {"taro", "hanako", "jiro"}) {
-        for (const char* f : kFolders) {
-            if (std::string(f) != "INBOX") {
-                dovecot.add_folder(user, f);
-            }
-        }
-        servers.push_back(dovecot.server_name());
-    }
+    const std::unique_ptr<DovecotServer> dovecot = folders_dovecot(notify, {"taro", "hanako", "jiro"});
+    const std::vector<std::string> servers(3, dovecot->server_name());
     Notifier notifier(servers, kFiveFolders);
     wait_for_quiet_lamp(notifier.lamp(), 5000); // every connection up, every start's pass over
     const pid_t pid = notifier.pid();

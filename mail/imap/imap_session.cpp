@@ -619,31 +619,6 @@ ImapSession::Result ImapSession::count_unseen(std::uint32_t& count) {
     return command(c);
 }
 
-ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
-                                               const std::function<void(std::string_view)>& each) {
-    return fetch_headers(numbers, [&each](std::uint32_t, std::string_view block) { each(block); });
-}
-
-ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
-                                               const std::function<void(std::uint32_t, std::string_view)>& each) {
-    for (const std::string& set : set_texts(numbers)) {
-        ImapCommand c{.step = &kFetch,
-                      .pieces = {std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n")},
-                      .owns = " FETCH "};
-        c.on_untagged = [&each](const ImapResponse& r, const std::string&) {
-            const ImapValue* block = fetch_item(r, "BODY[HEADER]");
-            if (block != nullptr && block->is_string()) {
-                each(static_cast<std::uint32_t>(std::clamp<std::int64_t>(r.number, 0, UINT32_MAX)), block->text);
-            }
-            return ImapTurn::go_on;
-        };
-        if (Result r = command(c); r != Result::ok) {
-            return r;
-        }
-    }
-    return Result::ok;
-}
-
 ImapSession::Result ImapSession::uid_fetch_headers(const std::vector<std::uint32_t>& uids,
                                                    const std::function<void(std::uint32_t, std::string_view)>& each) {
     for (const std::string& set : set_texts(uids)) {

@@ -71,15 +71,10 @@ public:
     // How many messages are without \Seen: SEARCH RETURN (COUNT) UNSEEN where the server offers ESEARCH (RFC 4731),
     // else the numbers of SEARCH UNSEEN counted.
     Result count_unseen(std::uint32_t& count);
-    // The header block of each message (FETCH BODY.PEEK[HEADER], at most kHeaderLimit bytes of each), handed to
-    // each in the order the server sends them.
-    Result fetch_headers(const std::vector<std::uint32_t>& numbers, const std::function<void(std::string_view)>& each);
-    // The same, each block with its message number.
-    Result fetch_headers(const std::vector<std::uint32_t>& numbers,
-                         const std::function<void(std::uint32_t, std::string_view)>& each);
     // The UIDs of the messages without \Seen (UID SEARCH UNSEEN), ascending, each once; bounded as search_unseen.
     Result uid_search_unseen(std::vector<std::uint32_t>& uids);
-    // The header block of each message named by UID (UID FETCH (BODY.PEEK[HEADER])), with its UID.
+    // The header block of each message named by UID (UID FETCH (BODY.PEEK[HEADER]), at most kHeaderLimit bytes of
+    // each), with its UID, in the order the server sends them.
     Result uid_fetch_headers(const std::vector<std::uint32_t>& uids,
                              const std::function<void(std::uint32_t, std::string_view)>& each);
     // STATUS of a folder (UTF-8 name): UNSEEN and UIDVALIDITY, and HIGHESTMODSEQ where the server offers CONDSTORE.

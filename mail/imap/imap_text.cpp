@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/imap_text.h"
 
+#include "platform/base64_digit.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -94,17 +96,9 @@ bool mailbox_utf7(std::string_view utf8, std::string& out) {
 
 namespace {
 
-int base64_value(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    return c == '+' ? 62 : c == ',' ? 63 : -1;
+// Modified base64 has "," where base64 has "/" (RFC 3501 5.1.3).
+int modified_base64_value(char c) {
+    return c == ',' ? 63 : c == '/' ? -1 : base64_value(c);
 }
 
 void append_utf8(long cp, std::string& out) {
@@ -132,7 +126,7 @@ bool decode_run(std::string_view run, std::string& out) {
     int count = 0;
     long high = -1; // a high surrogate waiting for its low one
     for (char c : run) {
-        const int v = base64_value(c);
+        const int v = modified_base64_value(c);
         if (v < 0) {
             return false;
         }
