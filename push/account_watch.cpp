@@ -77,13 +77,26 @@ struct AccountWatch::Link {
     std::string folder; // the folder a secondary IDLEs on
     CancelSignal signal;
     std::atomic<unsigned> reasons{0};
-    std::atomic<bool> up{false};   // in IDLE, its counts current
-    std::atomic<bool> done{false}; // the thread has ended
+    std::atomic<bool> up{false};      // in IDLE, its counts current
+    std::atomic<bool> waiting{false}; // in a wait with no command under way: IDLE's, or the backoff's
+    std::atomic<bool> done{false};    // the thread has ended
     std::thread thread;
 
+    // A stop or a resume ends whatever the connection waits for. A count asked for or a change of the network ends
+    // only the wait in IDLE: raised in the middle of a count's command, the signal would cut that command short
+    // and lose the connection; the wait after the count takes them up.
     void raise(unsigned why) {
         reasons |= why;
-        signal.raise();
+        if ((why & (kWatchStop | kWatchResumed)) != 0 || waiting) {
+            signal.raise();
+        }
+    }
+    // Enters or leaves such a wait; entering, a request that came meanwhile ends the wait at once.
+    void set_waiting(bool now) {
+        waiting = now;
+        if (now && (reasons.load() & (kWatchCount | kWatchNetwork)) != 0) {
+            signal.raise();
+        }
     }
     // The reasons raised since the last look; the signal is cleared, unless a stop keeps it raised.
     unsigned take_reasons() {
@@ -508,12 +521,10 @@ bool AccountWatch::recount_changes(ImapSession& session, Link& link) {
     return resume_watch(session, link);
 }
 
-// The monitor asked for a count of everything (its interval pass): every folder, on the primary connection, with
-// one LIST-STATUS where the server offers it. A changed set of folders begins the watch again.
+// The monitor asked for a count of everything (its interval pass), and the IDLE has ended: every folder, on the
+// primary connection, with one LIST-STATUS where the server offers it. A changed set of folders begins the watch
+// again.
 bool AccountWatch::count_everything(ImapSession& session, Link& link) {
-    if (session.stop_idle(timing().idle_answer_ms) != Result::ok) {
-        return false;
-    }
     std::vector<std::string> folders;
     std::vector<MailboxStatus> told;
     if (watched_folders(session, account_, folders, told) != Result::ok) {
@@ -544,39 +555,32 @@ AccountWatch::Leave AccountWatch::stay(ImapSession& session, Link& link) {
     const Timing t = timing();
     auto renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
     for (;;) {
-        switch (session.wait_idle(left_ms(renew_at))) {
-        case ImapSession::IdleEvent::change:
-            if (session.stop_idle(t.idle_answer_ms) != Result::ok || !recount_changes(session, link)) {
-                return Leave::gone;
-            }
-            continue;
-        case ImapSession::IdleEvent::gone: return Leave::gone;
-        case ImapSession::IdleEvent::cancelled: {
-            const unsigned why = link.take_reasons();
-            if ((why & kWatchStop) != 0) {
-                return Leave::stopped;
-            }
-            // After a suspend the server has most likely given the connection up without a word.
-            if ((why & kWatchResumed) != 0 || ((why & kWatchNetwork) != 0 && !still_routed(session))) {
-                return Leave::network;
-            }
-            if ((why & kWatchCount) != 0 && link.number == 0) {
-                if (!count_everything(session, link)) {
-                    return Leave::gone;
-                }
-                renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
-            }
+        link.set_waiting(true);
+        const ImapSession::IdleEvent event = session.wait_idle(left_ms(renew_at));
+        link.set_waiting(false);
+        const unsigned why = link.take_reasons();
+        if ((why & kWatchStop) != 0) {
+            return Leave::stopped;
+        }
+        // After a suspend the server has most likely given the connection up without a word.
+        if ((why & kWatchResumed) != 0 || ((why & kWatchNetwork) != 0 && !still_routed(session))) {
+            return Leave::network;
+        }
+        if (event == ImapSession::IdleEvent::gone) {
+            return Leave::gone;
+        }
+        const bool everything = (why & kWatchCount) != 0 && link.number == 0;
+        const bool renew = Clock::now() >= renew_at;
+        if (event != ImapSession::IdleEvent::change && !everything && !renew) {
             continue;
         }
-        case ImapSession::IdleEvent::nothing: break;
+        // DONE ends the IDLE; no answer to it means a dead connection: the server may be stopped or gone without a
+        // word. The renewal counts what changed meanwhile, as a change does.
+        if (session.stop_idle(t.idle_answer_ms) != Result::ok ||
+            !(everything ? count_everything(session, link) : recount_changes(session, link))) {
+            return Leave::gone;
         }
-        if (Clock::now() >= renew_at) {
-            // No answer to DONE means a dead connection: the server may be stopped or gone without a word.
-            if (session.stop_idle(t.idle_answer_ms) != Result::ok || !recount_changes(session, link)) {
-                return Leave::gone;
-            }
-            renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
-        }
+        renew_at = Clock::now() + std::chrono::milliseconds(t.idle_renew_ms);
     }
 }
 
@@ -667,7 +671,10 @@ void AccountWatch::pause_before_retry(Link& link, int ms) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (!link.stopping()) {
         const int left = left_ms(end);
-        if (left <= 0 || (link.signal.wait(left) && (link.take_reasons() & ~kWatchCount) != 0)) {
+        link.set_waiting(true);
+        const bool raised = left > 0 && link.signal.wait(left);
+        link.set_waiting(false);
+        if (left <= 0 || (raised && (link.take_reasons() & ~kWatchCount) != 0)) {
             return;
         }
     }

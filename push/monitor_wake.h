@@ -21,7 +21,7 @@ public:
     // window to end. Only a flood is held: after kFloodPasses returns within push_fold_ms, the notices wait for the
     // end of that window and come together, so however fast they flow they bring at most kFloodPasses passes in it.
     unsigned wait(int timeout_ms);
-    static constexpr int kFloodPasses = 5;
+    static constexpr int kFloodPasses = 10;
 
     // Ends a wait at once without a notice: the window thread has read a request the monitor acts on (a stop, an
     // end), so the monitor need not read the settings file every second to find it.

@@ -341,6 +341,38 @@ TEST_F(PushWatcher, AConnectionLimitLeavesTheFolderOfTheRefusedOneToTheInterval)
     own_mail_program.logout();
 }
 
+// The monitor's interval pass asks for a count while the watcher is counting a change over a slow server: the
+// count in progress is not cut short, and the connection stays. Catches a request that cancels the command under
+// way, which loses the connection and logs in again.
+TEST_F(PushWatcher, ACountAskedForWhileOneRunsKeepsTheConnection) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY";
+    serve_folders(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return server_->idling_on("INBOX") == 1; }, kPatience)) << diagnosis();
+    CheckIds ids;
+    ASSERT_TRUE(wait_until([&] { return pass(ids) == 5; }, kPatience));
+    // From now on every answer comes in pieces of 4 bytes, 5 ms apart: a count takes a good while.
+    server_->stop();
+    script.piece_bytes = 4;
+    script.piece_pause_ms = 5;
+    push_stop();
+    serve_folders(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return server_->idling_on("INBOX") == 1; }, kPatience)) << diagnosis();
+    settings_set(Key::IntervalTimer, "1");
+    Timing t = timing();
+    t.monitor_step_ms = 1; // the interval: 60 ms, so every pass asks for a count
+    set_timing(t);
+    const int connections = server_->connections();
+    const int searches = count_commands(server_->commands(), "UID SEARCH");
+    server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "w"), "Lists");
+    ASSERT_TRUE(wait_until([&] { return count_commands(server_->commands(), "UID SEARCH") > searches; }, kPatience));
+    EXPECT_EQ(pass(ids), 6) << diagnosis(); // asked in the middle of the change's count
+    EXPECT_EQ(server_->connections(), connections) << diagnosis();
+    EXPECT_EQ(occurrences(dir_.read("err07.log"), "error: 125"), 0) << diagnosis();
+}
+
 // What kd5lite --check tells of each folder: its count, how the push watches it, and one the server lacks.
 TEST_F(PushWatcher, TheDiagnosisTellsEachFolderAndHowItIsWatched) {
     ImapScript script;
