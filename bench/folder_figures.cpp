@@ -62,8 +62,8 @@ public:
         if (scale > 0) {
             env["KD5LITE_TIME_SCALE"] = std::to_string(scale);
         }
-        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{KD5LITE_BINARY}, env,
-                                                  dir_.path("notifier.out"));
+        process_ =
+            std::make_unique<ChildProcess>(std::vector<std::string>{KD5LITE_BINARY}, env, dir_.path("notifier.out"));
         wait_until([&] { return file_key(dir_, "State") == "2"; }, kFigureWaitMs);
         tool_write("Request", "1");
         const std::string started = "push --> A start[No.";
@@ -158,8 +158,7 @@ void dovecot_rounds(const char* name, bool notify, const std::string& folders, c
         [&](int) { dovecot->mark_read("taro", folder); });
 }
 
-void scripted_rounds(const char* name, bool notify, const std::string& folders, const std::string& folder,
-                     int rounds) {
+void scripted_rounds(const char* name, bool notify, const std::string& folders, const std::string& folder, int rounds) {
     ImapScript script;
     script.parallel = true;
     script.capabilities = notify ? "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY LIST-EXTENDED LIST-STATUS"
@@ -179,7 +178,9 @@ void scripted_rounds(const char* name, bool notify, const std::string& folders, 
     Notifier notifier({server.server_name()}, folders);
     time_rounds(
         name, notifier, rounds,
-        [&](int) { server.deliver("taro", make_message("Hanako <hanako@kd5lite.test>", "taro@kd5lite.test", "x"), in); },
+        [&](int) {
+            server.deliver("taro", make_message("Hanako <hanako@kd5lite.test>", "taro@kd5lite.test", "x"), in);
+        },
         [&](int k) { server.mark_seen("taro", static_cast<std::size_t>(k), in); }, 250);
 }
 

@@ -7,8 +7,8 @@
 #include "mail/account_settings.h"
 #include "mail/check_ids.h"
 #include "mail/check_stop.h"
-#include "mail/mail_check.h"
 #include "mail/header_text.h"
+#include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
@@ -219,8 +219,8 @@ unsigned wait_for_next_pass() {
         if (left <= 0) {
             return kEveryAccount;
         }
-        const long long look = std::min<long long>(left, static_cast<long long>(t.monitor_step_ms) *
-                                                             t.monitor_steps_per_min);
+        const long long look =
+            std::min<long long>(left, static_cast<long long>(t.monitor_step_ms) * t.monitor_steps_per_min);
         if (unsigned changed = monitor_wake().wait(static_cast<int>(look)); changed != 0) {
             return stop_requested() ? 0 : changed;
         }

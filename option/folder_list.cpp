@@ -3,9 +3,9 @@
 
 #include "logging/log_text.h"
 #include "mail/account_settings.h"
+#include "mail/check_outcome.h"
 #include "mail/imap/imap.h"
 #include "mail/sasl/access_token.h"
-#include "mail/check_outcome.h"
 #include "platform/secret.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
@@ -29,8 +29,8 @@ int list_for(Account& account, std::vector<ServerFolder>& folders, std::string& 
     CheckOutcome outcome;
     if (password_in_keyring(account.index) && account.credential.kind != CredentialKind::oauth2) {
         std::string secret;
-        const SecretResult found = secret_lookup(account_secret_key(account.index), secret, SecretUnlock::never,
-                                                 timing().keyring_wait_ms);
+        const SecretResult found =
+            secret_lookup(account_secret_key(account.index), secret, SecretUnlock::never, timing().keyring_wait_ms);
         account.credential.secret.assign(secret);
         wipe_secret(secret);
         if (found != SecretResult::ok) {
@@ -118,10 +118,12 @@ void CFolderListDlg::show_folders(int result, const std::vector<ServerFolder>& f
              }
              return names;
          }())) {
-        const auto listed = std::find_if(folders.begin(), folders.end(), [&](const ServerFolder& f) { return f.name == name; });
-        const bool openable = std::none_of(listed->attributes.begin(), listed->attributes.end(), [](const std::string& a) {
-            return a == "\\Noselect" || a == "\\NonExistent" || a == "\\NoSelect";
-        });
+        const auto listed =
+            std::find_if(folders.begin(), folders.end(), [&](const ServerFolder& f) { return f.name == name; });
+        const bool openable =
+            std::none_of(listed->attributes.begin(), listed->attributes.end(), [](const std::string& a) {
+                return a == "\\Noselect" || a == "\\NonExistent" || a == "\\NoSelect";
+            });
         if (!openable) {
             continue;
         }

@@ -135,7 +135,8 @@ std::string entry_line(std::string_view key, std::string_view value) {
     std::string line(key);
     line += '=';
     const bool blank_ends = !value.empty() && (is_blank(value.front()) || is_blank(value.back()));
-    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    const bool quoted =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
     if (blank_ends || quoted) {
         const char quote = quoted ? value.front() : '"';
         line.append(1, quote).append(value).append(1, quote);

@@ -260,8 +260,7 @@ bool AccountWatch::refused_for_limit(const ImapSession& session, const Link& lin
         }
     }
     limited_ = true;
-    write_state_logf("Email arrival of the mail push --> The server allows no more connections[No.%d]",
-                     account_.index);
+    write_state_logf("Email arrival of the mail push --> The server allows no more connections[No.%d]", account_.index);
     return true;
 }
 
@@ -379,8 +378,8 @@ bool AccountWatch::begin_primary(ImapSession& session, Link& link) {
     if (notify) {
         std::vector<MailboxStatus> statuses;
         bool refused = false;
-        if (session.notify(present, [&statuses](const MailboxStatus& s) { statuses.push_back(s); }, &refused) !=
-            Result::ok) {
+        if (session.notify(
+                present, [&statuses](const MailboxStatus& s) { statuses.push_back(s); }, &refused) != Result::ok) {
             return false;
         }
         if (refused) {
@@ -474,8 +473,8 @@ bool AccountWatch::resume_watch(ImapSession& session, Link& link) {
     if (link.number == 0) {
         const std::string own = own_folder();
         bool missing = false;
-        if (session.examined() != own &&
-            (session.examine(own, &missing) != Result::ok || missing || !count_folders(session, {own}, {}, false, false))) {
+        if (session.examined() != own && (session.examine(own, &missing) != Result::ok || missing ||
+                                          !count_folders(session, {own}, {}, false, false))) {
             return false;
         }
     }
@@ -590,7 +589,8 @@ void AccountWatch::publish(std::vector<Counted>& counted, std::uint64_t began, b
     {
         std::lock_guard lock(mutex_);
         for (Counted& c : counted) {
-            auto slot = std::find_if(slots_.begin(), slots_.end(), [&c](const Slot& s) { return s.name == c.count.name; });
+            auto slot =
+                std::find_if(slots_.begin(), slots_.end(), [&c](const Slot& s) { return s.name == c.count.name; });
             if (slot == slots_.end() || began < slot->order) {
                 continue; // a folder no longer watched, or a later count of it is in already
             }
@@ -633,7 +633,8 @@ bool AccountWatch::take_count(CheckIds* ids, long long& count, long long fresh_m
             if (!primary_up_ || stopping_ || Clock::now() >= deadline) {
                 return false;
             }
-            answered_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(timing().stop_poll_ms)));
+            answered_.wait_until(lock,
+                                 std::min(deadline, Clock::now() + std::chrono::milliseconds(timing().stop_poll_ms)));
             if (stopped != nullptr && answered_count_ < ticket) {
                 lock.unlock();
                 const bool stop = stopped();

@@ -96,8 +96,8 @@ private:
     bool primary_up_ = false;
     bool pending_ = false; // a change counted that no pass has taken yet
     bool stopping_ = false;
-    bool limited_ = false; // a connection was refused for the server's limit: no more are started
-    std::uint64_t asked_ = 0;    // full counts asked for by the monitor
+    bool limited_ = false;             // a connection was refused for the server's limit: no more are started
+    std::uint64_t asked_ = 0;          // full counts asked for by the monitor
     std::uint64_t answered_count_ = 0; // and made
     std::chrono::steady_clock::time_point full_at_{};
     std::vector<std::unique_ptr<Link>> links_; // [0]: the primary; the others are the primary's to start

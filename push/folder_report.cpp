@@ -45,6 +45,5 @@ std::string folder_report_line(const FolderReport& folder, bool sender_filters) 
     const char* how = folder.watch == FolderWatch::notify ? "pushed by NOTIFY"
                       : folder.watch == FolderWatch::idle ? "pushed by IDLE"
                                                           : "counted at the interval";
-    return name + ": " + std::to_string(folder.count) + (sender_filters ? " sender hits, " : " unseen, ") +
-           how;
+    return name + ": " + std::to_string(folder.count) + (sender_filters ? " sender hits, " : " unseen, ") + how;
 }

@@ -6,8 +6,9 @@
 #include <mutex>
 
 // The one thing the push watchers share with the mail monitor: notices that mail changed in an account (a watcher
-// has counted it), the run that tells the watchers to end, and a count of network changes (a resume from suspend counts as one) that makes every
-// watcher drop its connection and connect again. The watchers never touch the lamp, the counts or the settings.
+// has counted it), the run that tells the watchers to end, and a count of network changes (a resume from suspend counts
+// as one) that makes every watcher drop its connection and connect again. The watchers never touch the lamp, the counts
+// or the settings.
 class MonitorWake {
 public:
     // The watcher of account (0 .. 2) saw a change, or is back after being deaf: the monitor should check it.

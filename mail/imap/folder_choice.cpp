@@ -15,8 +15,8 @@ bool same_ascii(std::string_view a, std::string_view b) {
 }
 
 // SPECIAL-USE attributes of folders that hold no new mail, or only mail that is in another folder as well.
-constexpr std::string_view kSpecialUse[] = {"\\Junk", "\\Trash", "\\Sent", "\\Drafts", "\\All", "\\Flagged",
-                                            "\\Important"};
+constexpr std::string_view kSpecialUse[] = {"\\Junk", "\\Trash",   "\\Sent",     "\\Drafts",
+                                            "\\All",  "\\Flagged", "\\Important"};
 // Names that are no folder one can open: a level of the hierarchy only, or a name listed for its children.
 constexpr std::string_view kUnselectable[] = {"\\Noselect", "\\NonExistent"};
 
@@ -24,17 +24,16 @@ constexpr std::string_view kUnselectable[] = {"\\Noselect", "\\NonExistent"};
 // Chinese ones of the big Chinese providers (QQ, 163, Sina, Aliyun). Compared with the last part of a folder's
 // name, without case.
 constexpr std::string_view kUsualNames[] = {
-    "Junk",       "Junk E-mail", "Junk Email",    "Junk Mail", "Spam",     "Bulk Mail",   "Trash",
-    "Deleted",    "Deleted Items", "Deleted Messages", "Bin", "Sent",     "Sent Items",  "Sent Messages",
-    "Sent Mail",  "Drafts",      "Draft",         "All Mail",  "Starred",  "Flagged",     "Important",
-    "垃圾邮件",   "垃圾箱",      "已删除",        "已删除邮件", "已发送",  "已发送邮件", "草稿箱",
-    "草稿",
+    "Junk",       "Junk E-mail",   "Junk Email",    "Junk Mail",        "Spam",   "Bulk Mail",
+    "Trash",      "Deleted",       "Deleted Items", "Deleted Messages", "Bin",    "Sent",
+    "Sent Items", "Sent Messages", "Sent Mail",     "Drafts",           "Draft",  "All Mail",
+    "Starred",    "Flagged",       "Important",     "垃圾邮件",         "垃圾箱", "已删除",
+    "已删除邮件", "已发送",        "已发送邮件",    "草稿箱",           "草稿",
 };
 
 template <std::size_t N> bool one_of(const std::string_view (&names)[N], std::string_view attribute) {
-    return std::any_of(std::begin(names), std::end(names), [attribute](std::string_view a) {
-        return same_ascii(a, attribute);
-    });
+    return std::any_of(std::begin(names), std::end(names),
+                       [attribute](std::string_view a) { return same_ascii(a, attribute); });
 }
 
 bool special_use(std::string_view attribute) {
@@ -136,8 +135,7 @@ std::vector<std::string> every_folder(const std::vector<ServerFolder>& listing) 
     });
     std::vector<std::string> names;
     for (const ServerFolder& f : listing) {
-        if (every_folder_takes(f, flags_known) &&
-            std::none_of(names.begin(), names.end(), [&f](const std::string& n) {
+        if (every_folder_takes(f, flags_known) && std::none_of(names.begin(), names.end(), [&f](const std::string& n) {
                 return n == f.name || (is_inbox(n) && is_inbox(f.name));
             })) {
             names.push_back(is_inbox(f.name) ? "INBOX" : f.name);

@@ -223,9 +223,8 @@ long long tally_folders(const std::vector<FolderCount>& counts, bool several, Ch
     if (ids->announce_above < 0 || total <= ids->announce_above) {
         return total;
     }
-    std::sort(newest.begin(), newest.end(), [](const Newest& a, const Newest& b) {
-        return a.order != b.order ? a.order > b.order : a.uid > b.uid;
-    });
+    std::sort(newest.begin(), newest.end(),
+              [](const Newest& a, const Newest& b) { return a.order != b.order ? a.order > b.order : a.uid > b.uid; });
     const std::size_t take = static_cast<std::size_t>(std::min<long long>(3, total - ids->announce_above));
     for (std::size_t i = 0; i < newest.size() && i < take; ++i) {
         ids->newest_headers.push_back(*newest[i].block);

@@ -142,6 +142,10 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, ImapExchange& x)
         if (rc != 0 && errno == ECANCELED) {
             return cancelled(step);
         }
+        if (rc != 0 && x.goodbye) {
+            close(); // the goodbye's answer is awaited no longer: the connection ends all the same, without a line
+            return Result::failed;
+        }
         if (rc != 0) {
             return fail(step, kReceiveFailed, errno);
         }

@@ -481,7 +481,8 @@ ImapSession::Result ImapSession::list_folders(std::vector<ListedMailbox>& folder
     if (statuses != nullptr) {
         statuses->clear();
         if (offers("LIST-EXTENDED") && offers("LIST-STATUS")) {
-            options += offers("CONDSTORE") ? " STATUS (UNSEEN UIDVALIDITY HIGHESTMODSEQ)" : " STATUS (UNSEEN UIDVALIDITY)";
+            options +=
+                offers("CONDSTORE") ? " STATUS (UNSEEN UIDVALIDITY HIGHESTMODSEQ)" : " STATUS (UNSEEN UIDVALIDITY)";
         }
     }
     if (!options.empty() && options.front() == ' ') {
@@ -519,7 +520,8 @@ ImapSession::Result ImapSession::notify(const std::vector<std::string>& folders,
                                         const std::function<void(const MailboxStatus&)>& each_status, bool* refused) {
     *refused = false;
     constexpr char kEvents[] = "(MessageNew MessageExpunge FlagChange)";
-    ImapCommand c{.step = &kNotify, .pieces = {std::string("NOTIFY SET STATUS (selected ") + kEvents + ") ("},
+    ImapCommand c{.step = &kNotify,
+                  .pieces = {std::string("NOTIFY SET STATUS (selected ") + kEvents + ") ("},
                   .owns = " STATUS "};
     std::vector<std::string> names(1);
     for (const std::string& folder : folders) {

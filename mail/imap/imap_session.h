@@ -34,9 +34,9 @@ public:
 
     // What the wait in IDLE saw.
     enum class IdleEvent {
-        change,  // EXISTS, EXPUNGE, FETCH (a flag changed), RECENT, or a STATUS that NOTIFY brought
-        nothing, // the time ran out quietly
-        gone,    // BYE, a reset, a TLS failure, a broken response, a flood: the connection is dead and closed
+        change,    // EXISTS, EXPUNGE, FETCH (a flag changed), RECENT, or a STATUS that NOTIFY brought
+        nothing,   // the time ran out quietly
+        gone,      // BYE, a reset, a TLS failure, a broken response, a flood: the connection is dead and closed
         cancelled, // the cancel signal was raised: the connection is as it was, still in IDLE
     };
 
@@ -206,7 +206,7 @@ private:
     bool (*stop_due_)() = nullptr;
     std::chrono::steady_clock::time_point flood_window_{};
     int flood_lines_ = 0; // responses in IDLE since flood_window_ began
-    Changes changes_;          // told by the server on its own, not yet taken
+    Changes changes_;     // told by the server on its own, not yet taken
     std::string uid_validity_; // the folder's UIDVALIDITY, from the last EXAMINE
     std::uint64_t highest_modseq_ = 0;
     std::string examined_;

@@ -171,7 +171,8 @@ bool mailbox_from_utf7(std::string_view utf7, std::string& out) {
             continue;
         }
         const std::size_t end = utf7.find('-', pos + 1);
-        if (end == std::string_view::npos || !(end == pos + 1 || decode_run(utf7.substr(pos + 1, end - pos - 1), out))) {
+        if (end == std::string_view::npos ||
+            !(end == pos + 1 || decode_run(utf7.substr(pos + 1, end - pos - 1), out))) {
             out.clear();
             return false;
         }

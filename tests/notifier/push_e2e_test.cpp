@@ -281,8 +281,7 @@ TEST(PushWithoutNotify, ASubfolderLightsTheLedByItsOwnIdle) {
     ASSERT_TRUE(dovecot.deliver_to("taro", "Work", "From: a@b\r\nSubject: w\r\n\r\nx\r\n"));
     auto lit = [&](std::size_t from) {
         return wait_until(
-            [&] { return joined(lamp.commands(), from).find("CLS ON0 OF1 OF2 BEP ") != std::string::npos; },
-            kPatience);
+            [&] { return joined(lamp.commands(), from).find("CLS ON0 OF1 OF2 BEP ") != std::string::npos; }, kPatience);
     };
     EXPECT_TRUE(lit(seen)) << joined(lamp.commands(), 0) << log_text(dir, "err") << log_text(dir, "log");
     seen = lamp.commands().size();
@@ -336,8 +335,8 @@ TEST_F(Push, AFolderDeletedOnTheServerIsLeftOutWithOneLine) {
     expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
     // Two more interval passes: the line is not written again.
     const int passes = count_of(log_text(dir_, "log"), "There is email arrival of the mail");
-    ASSERT_TRUE(wait_until([&] { return count_of(log_text(dir_, "log"), "There is email arrival") >= passes + 2; },
-                           kPatience))
+    ASSERT_TRUE(
+        wait_until([&] { return count_of(log_text(dir_, "log"), "There is email arrival") >= passes + 2; }, kPatience))
         << diagnosis();
     EXPECT_EQ(count_of(log_text(dir_, "err"), gone), 1) << diagnosis();
 }

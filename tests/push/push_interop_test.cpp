@@ -243,12 +243,20 @@ TEST_F(PushWatcher, SeveralFoldersAreWatchedByNotifyOrByIdleOnTheFirstThree) {
         const char* plan; // the state line of the watch
         Lines pushed_by;  // each folder's, in watch order
     } rows[] = {
-        {"without NOTIFY and LIST-STATUS", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE", false, 3,
-         "push --> IDLE for 3 folders, 2 at the interval[No.0]", {"IDLE", "IDLE", "IDLE", "", ""}},
+        {"without NOTIFY and LIST-STATUS",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE",
+         false,
+         3,
+         "push --> IDLE for 3 folders, 2 at the interval[No.0]",
+         {"IDLE", "IDLE", "IDLE", "", ""}},
         {"NOTIFY", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY LIST-EXTENDED LIST-STATUS", false, 1,
          "push --> NOTIFY for 5 folders[No.0]", Lines(5, "NOTIFY")},
-        {"NOTIFY refused", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY", true, 3,
-         "push --> IDLE for 3 folders, 2 at the interval[No.0]", {"IDLE", "IDLE", "IDLE", "", ""}},
+        {"NOTIFY refused",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY",
+         true,
+         3,
+         "push --> IDLE for 3 folders, 2 at the interval[No.0]",
+         {"IDLE", "IDLE", "IDLE", "", ""}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -325,8 +333,8 @@ TEST_F(PushWatcher, AConnectionLimitLeavesTheFolderOfTheRefusedOneToTheInterval)
     push_start({read_account(0)});
     ASSERT_TRUE(wait_until([&] { return state_log().find("no more connections") != std::string::npos; }, kPatience))
         << diagnosis();
-    ASSERT_TRUE(wait_until([&] { return server_->idling_on("INBOX") == 1 && server_->idling_on("Work") == 1; },
-                           kPatience))
+    ASSERT_TRUE(
+        wait_until([&] { return server_->idling_on("INBOX") == 1 && server_->idling_on("Work") == 1; }, kPatience))
         << diagnosis();
     server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "l"), "Lists");
     settings_set(Key::IntervalTimer, "1");

@@ -3,10 +3,10 @@
 
 #include "tests/support/lampsim_handle.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>

@@ -567,9 +567,8 @@ std::string ImapServer::login(Session& s, const std::string& user, const std::st
     if (found == mailboxes_.end() || found->second.password != password) {
         return "NO [AUTHENTICATIONFAILED] invalid login";
     }
-    const auto logged_in = std::count_if(sessions_.begin(), sessions_.end(), [&user](const Session* o) {
-        return o->user == user;
-    });
+    const auto logged_in =
+        std::count_if(sessions_.begin(), sessions_.end(), [&user](const Session* o) { return o->user == user; });
     if (script_.connection_limit > 0 && logged_in >= script_.connection_limit) {
         return "NO [ALERT] Too many simultaneous connections. (Failure)";
     }

@@ -63,8 +63,9 @@ struct ImapScript {
     std::string idle_text = "+ idling"; // the continuation that lets the client's IDLE in
     int idle_poll_ms = 0;               // > 0: changes reach a client in IDLE only at the server's next look
     bool unsafe_until_id = false;       // SELECT and EXAMINE refused ("Unsafe Login") until the client sent ID
-    std::string folder = "INBOX"; // the mailbox of ImapMailbox::messages, as the client must name it (INBOX in any case)
-    bool parallel = false;        // serves every connection at once, each on a thread of its own
+    std::string folder =
+        "INBOX";           // the mailbox of ImapMailbox::messages, as the client must name it (INBOX in any case)
+    bool parallel = false; // serves every connection at once, each on a thread of its own
     // Logins one user may have at once (0: any number); one more is refused as Gmail refuses it, "NO [ALERT] Too
     // many simultaneous connections. (Failure)".
     int connection_limit = 0;

@@ -11,9 +11,9 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <system_error>
 #include <signal.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 // What the scripted POP3 and IMAP servers share: a listening socket on a loopback address, one connection served
-// after another on a thread of its own (or all at once, each on its own), TLS with a given certificate, a transcript of what clients sent, and the
-// ways a connection can end. Each server adds its protocol and its faults.
+// after another on a thread of its own (or all at once, each on its own), TLS with a given certificate, a transcript of
+// what clients sent, and the ways a connection can end. Each server adds its protocol and its faults.
 
 struct ssl_st;
 struct ssl_ctx_st;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP response reader on whatever a server sends, with what the helpers (SEARCH, ESEARCH, FETCH's header and
-// UID, LIST, STATUS and NOTIFY's overflow) make of each response. The same bytes are read three ways, whole, one byte at a
-// time and in pieces of a size taken from the input, and must give the same responses: a reader that fed in pieces
+// UID, LIST, STATUS and NOTIFY's overflow) make of each response. The same bytes are read three ways, whole, one byte
+// at a time and in pieces of a size taken from the input, and must give the same responses: a reader that fed in pieces
 // sees something else than fed whole would misread real servers, whose replies arrive cut at any byte.
 
 #include "fuzz/fuzz_check.h"

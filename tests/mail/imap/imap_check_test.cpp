@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/account_settings.h"
+#include "mail/check_ids.h"
 #include "mail/check_outcome.h"
 #include "mail/check_stop.h"
-#include "mail/check_ids.h"
 #include "mail/imap/folder_count.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
@@ -252,16 +252,23 @@ TEST_F(ImapCheck, EveryFolderOfGmailCountsInboxAndWorkAlone) {
     const struct Row {
         const char* name;
         std::string capabilities;
-        std::string list;     // the LIST command sent
-        Lines statuses;       // the STATUS commands sent
-        Lines examined;       // the EXAMINE commands sent
+        std::string list; // the LIST command sent
+        Lines statuses;   // the STATUS commands sent
+        Lines examined;   // the EXAMINE commands sent
     } rows[] = {
-        {"LIST-STATUS", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED LIST-STATUS SPECIAL-USE",
-         "LIST \"\" \"*\" RETURN (SPECIAL-USE STATUS (UNSEEN UIDVALIDITY))", {}, {"EXAMINE \"INBOX\""}},
-        {"a STATUS for each", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED SPECIAL-USE",
+        {"LIST-STATUS",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED LIST-STATUS SPECIAL-USE",
+         "LIST \"\" \"*\" RETURN (SPECIAL-USE STATUS (UNSEEN UIDVALIDITY))",
+         {},
+         {"EXAMINE \"INBOX\""}},
+        {"a STATUS for each",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED SPECIAL-USE",
          "LIST \"\" \"*\" RETURN (SPECIAL-USE)",
-         {"STATUS \"INBOX\" (UNSEEN UIDVALIDITY)", "STATUS \"Work\" (UNSEEN UIDVALIDITY)"}, {"EXAMINE \"INBOX\""}},
-        {"plain LIST, CONDSTORE", "IMAP4rev1 AUTH=PLAIN SASL-IR CONDSTORE", "LIST \"\" \"*\"",
+         {"STATUS \"INBOX\" (UNSEEN UIDVALIDITY)", "STATUS \"Work\" (UNSEEN UIDVALIDITY)"},
+         {"EXAMINE \"INBOX\""}},
+        {"plain LIST, CONDSTORE",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR CONDSTORE",
+         "LIST \"\" \"*\"",
          {"STATUS \"INBOX\" (UNSEEN UIDVALIDITY HIGHESTMODSEQ)", "STATUS \"Work\" (UNSEEN UIDVALIDITY HIGHESTMODSEQ)"},
          {"EXAMINE \"INBOX\""}},
     };

@@ -233,18 +233,21 @@ TEST(ImapParser, ListResponsesGiveNameDelimiterAndAttributes) {
         std::vector<std::string> attributes;
     } cases[] = {
         {"* LIST (\\HasNoChildren) \"/\" \"INBOX\"\r\n", true, "INBOX", "/", {"\\HasNoChildren"}},
-        {"* LIST (\\All \\HasNoChildren) \"/\" \"[Gmail]/All Mail\"\r\n", true, "[Gmail]/All Mail", "/",
+        {"* LIST (\\All \\HasNoChildren) \"/\" \"[Gmail]/All Mail\"\r\n",
+         true,
+         "[Gmail]/All Mail",
+         "/",
          {"\\All", "\\HasNoChildren"}},
         {"* LIST (\\Junk) \"/\" Junk\r\n", true, "Junk", "/", {"\\Junk"}},
         {"* LIST () \".\" INBOX.Lists.Rust\r\n", true, "INBOX.Lists.Rust", ".", {}},
-        {"* LIST (\\Noselect) NIL \"\"\r\n", false, "", "", {}},                    // the empty name: no folder
+        {"* LIST (\\Noselect) NIL \"\"\r\n", false, "", "", {}}, // the empty name: no folder
         {"* LIST (\\HasNoChildren) NIL Public\r\n", true, "Public", "", {"\\HasNoChildren"}}, // no hierarchy
         {"* LIST () \"/\" {8}\r\nTo\"do/\\x (\"CHILDINFO\" (\"SUBSCRIBED\"))\r\n", true, "To\"do/\\x", "/", {}},
         {"* LIST () \"/\" \"&ZeVnLIqe-\"\r\n", true, "&ZeVnLIqe-", "/", {}}, // decoded by the session, not here
-        {"* LIST \\Junk \"/\" Junk\r\n", false, "", "", {}},          // attributes not in a list
-        {"* LIST () \"//\" Junk\r\n", false, "", "", {}},              // a delimiter is one character
-        {"* LIST () \"/\"\r\n", false, "", "", {}},                    // no name
-        {"* LIST (\"\\Junk\") \"/\" Junk\r\n", false, "", "", {}}, // an attribute is an atom
+        {"* LIST \\Junk \"/\" Junk\r\n", false, "", "", {}},                 // attributes not in a list
+        {"* LIST () \"//\" Junk\r\n", false, "", "", {}},                    // a delimiter is one character
+        {"* LIST () \"/\"\r\n", false, "", "", {}},                          // no name
+        {"* LIST (\"\\Junk\") \"/\" Junk\r\n", false, "", "", {}},           // an attribute is an atom
         {"* LSUB () \"/\" Junk\r\n", false, "", "", {}},
     };
     for (const Case& c : cases) {
@@ -275,9 +278,10 @@ TEST(ImapParser, StatusResponsesGiveTheirItems) {
          4, 1796717096, 6},
         {"* STATUS Work (UNSEEN 0 HIGHESTMODSEQ 7)\r\n", true, "Work", -1, 0, -1, -1, 7}, // Dovecot's FlagChange
         {"* STATUS \"Lists/Rust\" (unseen 2 messages 9)\r\n", true, "Lists/Rust", 9, 2, -1, -1, 0},
-        {"* STATUS INBOX (HIGHESTMODSEQ 9223372036854775807)\r\n", true, "INBOX", -1, -1, -1, -1, 9223372036854775807ULL},
+        {"* STATUS INBOX (HIGHESTMODSEQ 9223372036854775807)\r\n", true, "INBOX", -1, -1, -1, -1,
+         9223372036854775807ULL},
         {"* STATUS INBOX (HIGHESTMODSEQ 9223372036854775808)\r\n", true, "INBOX", -1, -1, -1, -1, 0}, // past 63 bits
-        {"* STATUS INBOX (UNSEEN 4294967296 SIZE 77)\r\n", true, "INBOX", -1, -1, -1, -1, 0},        // out of range
+        {"* STATUS INBOX (UNSEEN 4294967296 SIZE 77)\r\n", true, "INBOX", -1, -1, -1, -1, 0},         // out of range
         {"* STATUS INBOX ()\r\n", true, "INBOX", -1, -1, -1, -1, 0},
         {"* STATUS INBOX (UNSEEN)\r\n", false, "", -1, -1, -1, -1, 0},
         {"* STATUS INBOX UNSEEN 3\r\n", false, "", -1, -1, -1, -1, 0},

@@ -43,7 +43,8 @@ TEST(ImapText, MailboxNamesBackFromModifiedUtf7) {
     } cases[] = {
         {"INBOX", true, "INBOX"},
         {"Tom &- Jerry", true, "Tom & Jerry"},
-        {"~peter/mail/&U,BTFw-/&ZeVnLIqe-", true, "~peter/mail/\xe5\x8f\xb0\xe5\x8c\x97/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"},
+        {"~peter/mail/&U,BTFw-/&ZeVnLIqe-", true,
+         "~peter/mail/\xe5\x8f\xb0\xe5\x8c\x97/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"},
         {"&V4NXPpCuTvY-", true, "\xe5\x9e\x83\xe5\x9c\xbe\xe9\x82\xae\xe4\xbb\xb6"}, // 垃圾邮件, as QQ lists it
         {"&2D3eAA-", true, "\xf0\x9f\x98\x80"},
         {"&AGE-", false, ""},     // "a" shifted: printable ASCII stands for itself
@@ -61,7 +62,8 @@ TEST(ImapText, MailboxNamesBackFromModifiedUtf7) {
         EXPECT_EQ(mailbox_from_utf7(c.utf7, out), c.ok) << c.utf7;
         EXPECT_EQ(out, c.utf8) << c.utf7;
     }
-    for (const std::string name : {"Entw\xc3\xbcrfe", "a&b&&c", "\xe5\xb7\xb2\xe5\x8f\x91\xe9\x80\x81/x", "\xf0\x9f\x98\x80&"}) {
+    for (const std::string name :
+         {"Entw\xc3\xbcrfe", "a&b&&c", "\xe5\xb7\xb2\xe5\x8f\x91\xe9\x80\x81/x", "\xf0\x9f\x98\x80&"}) {
         std::string sent;
         std::string back;
         ASSERT_TRUE(mailbox_utf7(name, sent)) << name;
