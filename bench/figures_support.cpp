@@ -83,6 +83,10 @@ long status_kib(pid_t pid, const std::string& field) {
     return status_field("/proc/" + std::to_string(pid) + "/status", field);
 }
 
+long resident_kib(pid_t pid) {
+    return status_kib(pid, "VmRSS");
+}
+
 long context_switches(pid_t pid) {
     long total = 0;
     std::error_code ignored;

@@ -27,4 +27,5 @@ void print_series(const char* what, std::vector<double> values);
 // involuntary context switches of all its threads (each a wake-up of a thread that slept, or a preemption).
 double cpu_seconds(pid_t pid);
 long status_kib(pid_t pid, const std::string& field);
+long resident_kib(pid_t pid);
 long context_switches(pid_t pid);

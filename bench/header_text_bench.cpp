@@ -3,7 +3,7 @@
 // (every "=?" a start whose end is searched for). Both should grow linearly; google-benchmark fits the growth and
 // prints it as the "BigO" row.
 
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 
 #include <benchmark/benchmark.h>
 

@@ -32,10 +32,6 @@ const std::vector<std::string> kUsers = {"taro", "hanako", "jiro"};
 constexpr char kMessage[] = "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n";
 constexpr int kLong = kFigureWaitMs;
 
-long resident_kib(pid_t pid) {
-    return status_kib(pid, "VmRSS");
-}
-
 // A scripted IMAP server program for one user; its server name once it listens, "" when it did not start.
 std::string start_scripted(TempCorvo& dir, const std::string& name, std::vector<std::string> options,
                            std::unique_ptr<ChildProcess>& process) {

@@ -7,7 +7,7 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 add_library(kd5_common INTERFACE)
 target_compile_options(kd5_common INTERFACE -Wall -Wextra)
 target_compile_definitions(kd5_common INTERFACE _GNU_SOURCE)
-target_include_directories(kd5_common INTERFACE ${PROJECT_SOURCE_DIR})
+# The source root is not on the include path: each room's library brings its own headers (cmake/Rooms.cmake).
 # kd5_version.h: KD5_VERSION, the project's version as a string literal for every program.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/version.h.in ${PROJECT_BINARY_DIR}/generated/kd5_version.h @ONLY)
 target_include_directories(kd5_common INTERFACE ${PROJECT_BINARY_DIR}/generated)

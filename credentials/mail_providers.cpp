@@ -198,6 +198,13 @@ bool oauth_endpoints(std::string_view provider, bool imap, std::string_view auth
     return true;
 }
 
+bool oauth_build_brings_client_id(std::string_view provider) {
+    if (provider == "google") {
+        return !std::string_view(KD5_GOOGLE_CLIENT_ID).empty();
+    }
+    return provider == "microsoft" && !std::string_view(KD5_MICROSOFT_CLIENT_ID).empty();
+}
+
 bool oauth_url_allowed(std::string_view url) {
     const std::string scheme = lower(url.substr(0, url.find("://")));
     const std::string host = url_host(url);

@@ -53,6 +53,10 @@ struct OAuthEndpoints {
 bool oauth_endpoints(std::string_view provider, bool imap, std::string_view auth_url, std::string_view token_url,
                      std::string_view scope, std::string_view client_id, OAuthEndpoints& out, std::string* why);
 
+// Whether this build brings a client id of its own for the preset provider ("google", "microsoft"): whoever packages
+// it may register one. False for custom and any other name, whose client id the user always enters.
+bool oauth_build_brings_client_id(std::string_view provider);
+
 // Whether a token endpoint may be used: https, or plain http to a loopback address only (127.0.0.0/8, [::1],
 // localhost), as the mail connections allow clear text only where nothing leaves the machine.
 bool oauth_url_allowed(std::string_view url);

@@ -24,6 +24,11 @@ public:
     Page(QWidget* parent, int trace_number);
 
     int trace_number() const { return trace_number_; }
+
+    // Reads the page's keys again when its window comes to the front, and shows what another program saved since
+    // in the fields the user has not edited; what was typed and not applied stays. Pages whose keys only their
+    // own program writes need none.
+    virtual void refresh() {}
     const DialogUnits& units() const { return units_; }
 
 protected:

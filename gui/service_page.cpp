@@ -22,6 +22,8 @@ ServicePage::ServicePage(QWidget* parent, int trace_number, const Note& note) : 
     }
     fate_ = add_static("", 7, 148, 186, 8);
     fate_->setObjectName(QStringLiteral("fate"));
+    // Added: a running monitor reads the settings file again when it changed, before its next pass.
+    add_static("保存的设置在下一次检查时生效", 7, 173, 134, 8);
     add_static("＊进行邮件检查服务的操作", 7, 185, 115, 8);
     // Added: the tray's 已读 for desktops without a notification area.
     QPushButton* acknowledge = add_button("acknowledge", "已　　读", 143, 179, 50, 14);

@@ -15,7 +15,8 @@ class QLineEdit;
 // The service page of both tools: shows the notifier's state, read again once a second while the page is shown
 // and at once by its "运行扫描" button, and starts ("开始使用", request 1) or stops ("停止使用", request 4) mail
 // monitoring, with a line that says whether the notifier took the request up, or else that no account is set up
-// yet. The tools differ only in how the four lines of the note are broken.
+// yet. A line says that a saved change reaches a running monitor at its next pass. The tools differ only in how
+// the four lines of the note are broken.
 class ServicePage : public Page {
     Q_OBJECT
 public:

@@ -95,6 +95,15 @@ void TabWindow::show_page(int index) {
     }
 }
 
+bool TabWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        for (Page* p : pages_) {
+            p->refresh();
+        }
+    }
+    return QDialog::event(event);
+}
+
 void TabWindow::showEvent(QShowEvent* event) {
     // The window exists by now but is not yet mapped: the hints are there before the window manager frames it.
     offer_no_enlarging(this);

@@ -20,6 +20,8 @@ class QTabWidget;
 //
 // Keyboard rules: Enter does nothing anywhere in the window (KeyFilter) and Escape never cancels. The close box
 // either ends the dialog the ordinary way (shown) or ends the program as the Close button does (ends_program).
+//
+// The other tool may save while this window is open: each time the window comes to the front its pages refresh().
 class TabWindow : public QDialog {
     Q_OBJECT
 public:
@@ -45,6 +47,7 @@ public:
     const DialogUnits& units() const { return units_; }
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -131,3 +131,17 @@ int led_end() {
     usb_close();
     return 0;
 }
+
+int led_set(int led, bool on) {
+    trace_function("led_set");
+    if (led < 0 || led >= kLedCount) {
+        return -1;
+    }
+    usb_close();
+    if (usb_open() == -1) {
+        return -1;
+    }
+    const int rc = command_step(on ? cmd_on(led) : cmd_off(led));
+    usb_close();
+    return rc;
+}

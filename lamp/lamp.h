@@ -19,3 +19,7 @@ int led_1beep();  // one buzz
 int led_alloff(); // all LEDs off
 int led_clean();  // all LEDs off (the one led_start uses)
 int led_end();    // closes the link; always 0
+
+// One LED switched on or off with one command, the others left as they show: the link opened without led_start's
+// clearing, the command and its acknowledgement, the link closed. For the blink between two lamp updates.
+int led_set(int led, bool on);

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "credentials/secret_store.h"
-#include "mail/account.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
 
 // The account at index (0 to 2) as the settings record holds it now. The plain password is copied into the
 // account's credential, which wipes it when the account goes. A password kept in the desktop keyring (SecretStore

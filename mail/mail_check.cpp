@@ -3,7 +3,7 @@
 
 #include "logging/log.h"
 #include "mail/account_settings.h"
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 #include "mail/imap/imap.h"
 #include "mail/mail_probe.h"
 #include "mail/pop3/pop3.h"
@@ -114,6 +114,20 @@ CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& r
         return pop3_probe(account, login, report);
     case MailProtocol::imap:
         return imap_probe(account, login, report);
+    default:
+        break;
+    }
+    CheckOutcome outcome;
+    write_protocol_abnormal(account, outcome);
+    return outcome;
+}
+
+CheckOutcome mail_probe_tls(const Account& account, const ProbeReport& report) {
+    switch (account.protocol) {
+    case MailProtocol::pop3:
+        return pop3_probe_tls(account, report);
+    case MailProtocol::imap:
+        return imap_probe_tls(account, report);
     default:
         break;
     }

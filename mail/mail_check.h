@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
+#include "mail/core/account.h"
 
 // Checks one account by its protocol: POP3 ("0" or empty) or IMAP ("1").
 // Any other value makes no connection: an error line and -1, as an unknown Security does. Results as pop3_check.
 // An OAuth2 account gets its access token here, and a renewed one and one more try when the server refuses it.
 // With ids, also which messages make up the count, for the acknowledge and the notification. With outcome, also how
-// the check ended beside the line it wrote (mail/check_outcome.h): the step, the kind of failure and the error
+// the check ended beside the line it wrote (mail/core/check_outcome.h): the step, the kind of failure and the error
 // number; a refusal that gives 0 says so there, and a check that worked leaves it ok.
 struct CheckIds;
 struct CheckOutcome;

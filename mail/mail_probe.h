@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_outcome.h"
-#include "mail/probe_stage.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/probe_stage.h"
 
 // A probe of the server an account reads its mail from, for the diagnosis (kd5lite --check): the stages a check
 // goes through before it counts, by the account's protocol, security and server name exactly as the check takes
@@ -16,3 +16,8 @@
 // failure with the error line it wrote. An OAuth2 account's credential must hold its access token (sign_account)
 // when login is asked for.
 CheckOutcome mail_probe(const Account& account, bool login, const ProbeReport& report);
+
+// A try of the port the account's server name leads to (by its protocol and security, as mail_probe takes it) with
+// TLS from the first byte, whatever the security says, and the greeting under it; no login. For a server that stays
+// silent in clear: a tls stage that shows a certificate, trusted or not, says that the port wants TLS.
+CheckOutcome mail_probe_tls(const Account& account, const ProbeReport& report);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/check_ids.h"
+#include "mail/core/check_ids.h"
 
 #include <set>
 #include <string>

@@ -13,19 +13,6 @@ std::vector<Announcement> g_waiting;
 constexpr std::size_t kWaitingMax = 30;
 constexpr std::size_t kBodyLines = 3;
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 void announce(Announcement announcement) {
@@ -40,6 +27,19 @@ std::vector<Announcement> take_announcements() {
     return std::exchange(g_waiting, {});
 }
 
+std::string markup_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
 NotificationText notification_text(const Announcement& a) {
     NotificationText text;
     text.summary = a.label + "：" + std::to_string(a.count) + " 封新邮件";
@@ -48,9 +48,9 @@ NotificationText notification_text(const Announcement& a) {
             text.body += "\n";
         }
         if (!a.newest[i].folder.empty()) {
-            text.body += escaped(a.newest[i].folder) + " · ";
+            text.body += markup_escaped(a.newest[i].folder) + " · ";
         }
-        text.body += escaped(a.newest[i].sender) + "：" + escaped(a.newest[i].subject);
+        text.body += markup_escaped(a.newest[i].sender) + "：" + markup_escaped(a.newest[i].subject);
     }
     if (a.newest.size() > kBodyLines) {
         text.body += "\n……";

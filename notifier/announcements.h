@@ -31,3 +31,6 @@ struct NotificationText {
     std::string body;
 };
 NotificationText notification_text(const Announcement& announcement);
+
+// Text as a notification body that servers may read as markup takes it: &, < and > escaped.
+std::string markup_escaped(const std::string& text);

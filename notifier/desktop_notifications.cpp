@@ -97,6 +97,73 @@ void DesktopNotifications::show(const Announcement& announcement) {
     });
 }
 
+void DesktopNotifications::show_health(int account, const QString& summary, const QString& body) {
+    if (account < 0 || account >= 3) {
+        return;
+    }
+    HealthSlot& slot = health_[account];
+    slot.summary = summary;
+    slot.body = body;
+    slot.close = false;
+    slot.again = slot.asking;
+    if (!slot.asking) {
+        notify_health(account);
+    }
+}
+
+void DesktopNotifications::close_health(int account) {
+    if (account < 0 || account >= 3) {
+        return;
+    }
+    HealthSlot& slot = health_[account];
+    slot.again = false;
+    if (slot.asking) {
+        slot.close = true;
+        return;
+    }
+    if (slot.id != 0) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("CloseNotification"));
+        call << slot.id;
+        QDBusConnection::sessionBus().asyncCall(call);
+        slot.id = 0;
+    }
+}
+
+void DesktopNotifications::notify_health(int account) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return; // no session bus: the lamp and the tray say it
+    }
+    HealthSlot& slot = health_[account];
+    QVariantMap hints;
+    hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image_of(account)));
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("kd5lite"));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
+    call << QStringLiteral("kd5lite") << slot.id << QString() << slot.summary << slot.body << QStringList{} << hints
+         << -1;
+    slot.asking = true;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, account](QDBusPendingCallWatcher* w) {
+        QDBusPendingReply<uint> reply = *w;
+        answered_health(account, reply.isValid() ? reply.value() : 0);
+        w->deleteLater();
+    });
+}
+
+void DesktopNotifications::answered_health(int account, uint id) {
+    HealthSlot& slot = health_[account];
+    slot.asking = false;
+    slot.id = id;
+    if (slot.close) {
+        slot.close = false;
+        close_health(account);
+    } else if (slot.again) {
+        slot.again = false;
+        notify_health(account);
+    }
+}
+
 void DesktopNotifications::action_invoked(uint id, const QString& action) {
     if (!ours_.contains(id) || (action != kOpenAction && action != QLatin1String("default"))) {
         return;
@@ -108,4 +175,9 @@ void DesktopNotifications::action_invoked(uint id, const QString& action) {
 
 void DesktopNotifications::closed(uint id, uint) {
     ours_.remove(id);
+    for (HealthSlot& slot : health_) {
+        if (slot.id == id) {
+            slot.id = 0; // dismissed: a later change of health shows a new one
+        }
+    }
 }

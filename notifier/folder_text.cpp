@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/folder_text.h"
 
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 
 namespace {
 

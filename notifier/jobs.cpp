@@ -5,15 +5,18 @@
 #include "lamp/lamp.h"
 #include "logging/log.h"
 #include "mail/account_settings.h"
-#include "mail/check_ids.h"
-#include "mail/check_stop.h"
-#include "mail/header_text.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_stop.h"
+#include "mail/core/header_text.h"
 #include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
 #include "notifier/announcements.h"
 #include "notifier/folder_text.h"
+#include "notifier/health.h"
+#include "notifier/health_rules.h"
+#include "notifier/settings_watch.h"
 #include "notifier/tray_status.h"
 #include "platform/clock.h"
 #include "platform/timing.h"
@@ -109,26 +112,33 @@ void forget_if_changed(const Account& a) {
         g_lamp.notified[a.index] = 0;
         last_count[a.index] = 0;
         g_mailbox_key[a.index] = std::move(key);
+        health_new_mailbox(a.index);
     }
 }
 
 void check_account(int i) {
     if (!account_ready(i)) {
+        health_not_watched(i);
         return;
     }
     Account account;
-    SecretResult keyring = SecretResult::ok;
-    if (read_account(i, account, &keyring) != 0) {
-        // The keyring did not give the password: as when the server cannot be reached, the LED stays as it was.
-        write_keyring_error(i, keyring);
+    CheckOutcome outcome;
+    if (read_account_for_check(i, account, &outcome) != 0) {
+        // The keyring did not give the password: the LED stays as it was, and the account needs the user.
         tray_status_check_failed(i, clock_now());
+        health_checked(account, outcome);
         return;
     }
     forget_if_changed(account);
     CheckIds ids;
     // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
     ids.announce_above = last_count[i] + ack_remembered(i);
-    int n = push_check(account, &ids); // the push watcher's count where it has one, taken on its own connection
+    // The push watcher's count where it has one, taken on its own connection.
+    int n = push_check(account, &ids, &outcome);
+    if (!check_counted(outcome)) {
+        n = -1; // a refused login, password or token gave 0 for no count at all: the mail may still wait
+    }
+    health_checked(account, outcome);
     if (n >= 0) {
         n = ack_filter(i, n, ids); // what the user acknowledged no longer lights the lamp
     }
@@ -174,12 +184,46 @@ std::vector<Account> ready_accounts() {
     return accounts;
 }
 
+// The accounts the push watchers of this run were started with: IMAP ones only, since only they are watched.
+std::vector<Account> g_pushed;
+
+std::vector<Account> imap_accounts(std::vector<Account> accounts) {
+    std::erase_if(accounts, [](const Account& a) { return a.protocol != MailProtocol::imap; });
+    return accounts;
+}
+
+bool same_for_push(const Account& a, const Account& b) {
+    return mailbox_key(a) == mailbox_key(b) && a.security == b.security && a.fingerprint == b.fingerprint &&
+           a.credential.kind == b.credential.kind && a.credential.secret.view() == b.credential.secret.view() &&
+           a.oauth_source == b.oauth_source && a.token_command == b.token_command;
+}
+
+void start_push() {
+    g_pushed = imap_accounts(ready_accounts());
+    push_start(g_pushed);
+}
+
+// A watcher keeps its account as it was at its start: a saved change of an IMAP account's server, password or
+// sign-in is taken up by new watchers. A token fetch of a watcher ends first, as at the monitor's end.
+void restart_push_if_changed() {
+    std::vector<Account> now = imap_accounts(ready_accounts());
+    if (std::equal(now.begin(), now.end(), g_pushed.begin(), g_pushed.end(), same_for_push)) {
+        return;
+    }
+    token_stop_raise();
+    push_stop();
+    token_stop_clear();
+    g_pushed = std::move(now);
+    push_start(g_pushed);
+}
+
 void show_mail_on_lamp() {
     bool present = led_start() == 0;
     led_on();
     led_off();
-    led_beep();
+    health_beep(); // led_beep, without the LEDs that blink for their health
     led_end();
+    health_lamp_shown(present);
     tray_status_lamp(present, {g_lamp.lit[0] == 1, g_lamp.lit[1] == 1, g_lamp.lit[2] == 1});
 }
 
@@ -198,6 +242,15 @@ bool stop_requested() {
     return ends_job(mailbox_request());
 }
 
+bool any_health_signal() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        if (health_signal(i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Every account, as a set of the wake object's kind (bit i for account i).
 constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
 
@@ -205,7 +258,7 @@ constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
 // whose watchers counted a change when the push ends the wait early, none when a stop was asked for. It waits on
 // the push watchers' wake object, which the window thread also wakes when its tick reads a stop or an end request
 // (mailbox_tick): so the settings file is read at the start of the wait and at each wake, and once a minute in
-// case the window thread is held, instead of every second.
+// case the window thread is held (every step while an LED blinks for its health), instead of every second.
 unsigned wait_for_next_pass() {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
@@ -214,13 +267,18 @@ unsigned wait_for_next_pass() {
             return 0;
         }
         const Timing t = timing();
+        const Clock::time_point step_start = Clock::now();
+        health_step(); // its blink's commands come out of the step's own time, delaying neither the pass nor a stop
         const auto end = start + std::chrono::milliseconds(wait_steps() * t.monitor_step_ms);
         const long long left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0) {
             return kEveryAccount;
         }
-        const long long look =
-            std::min<long long>(left, static_cast<long long>(t.monitor_step_ms) * t.monitor_steps_per_min);
+        // A blinking LED needs every step; without one, time and the watchers' state are looked at once a minute.
+        const long long steps = any_health_signal() ? 1 : t.monitor_steps_per_min;
+        const Clock::time_point step_end = step_start + std::chrono::milliseconds(steps * t.monitor_step_ms);
+        const long long step_left = std::chrono::ceil<std::chrono::milliseconds>(step_end - Clock::now()).count();
+        const long long look = std::clamp<long long>(step_left, 0, left);
         if (unsigned changed = monitor_wake().wait(static_cast<int>(look)); changed != 0) {
             return stop_requested() ? 0 : changed;
         }
@@ -231,6 +289,9 @@ unsigned wait_for_next_pass() {
 // the way, which ends the pass at once. The accounts the pass leaves out keep their last results: their LEDs stay
 // as they are, and mail already announced is not announced again.
 bool check_pass(unsigned accounts) {
+    if (settings_changed_reload()) {
+        restart_push_if_changed(); // the watchers keep the accounts as they were when they started
+    }
     for (int i = 0; i < kAccountCount; ++i) {
         if ((accounts & (1u << i)) == 0) {
             continue;
@@ -250,21 +311,25 @@ void mail_monitor() {
     clear_flags(settings_number(Key::EntryCount));
     write_state_log("Email arrival of the mail monitor --> A start");
     tray_status_monitoring(true);
+    health_start();
+    settings_watch_start(); // the job start has just read the file
     // A token fetch (a token command, a refresh, the online accounts) may wait for seconds: it looks at the stop
     // request as a long check does, and the monitor's end ends the fetches of its watchers.
     set_token_stop_look(check_stop_due);
-    push_start(ready_accounts());
+    start_push();
     check_stop_clear();
     for (unsigned accounts = kEveryAccount; accounts != 0 && check_pass(accounts);) {
         accounts = wait_for_next_pass();
     }
     token_stop_raise();
     push_stop();
+    g_pushed.clear();
     set_token_stop_look(nullptr);
     token_stop_clear(); // every fetch of the run has ended; a later one (a check outside monitoring) may wait again
     led_start(); // opens the lamp with every LED off
     led_end();
     forget_known_hits();
+    health_end();
     tray_status_monitoring(false);
     write_state_log("Email arrival of the mail monitor --> The end");
     job_end();

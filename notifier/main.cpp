@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "discovery/discover_command.h"
+#include "discovery/published.h"
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
@@ -59,6 +60,7 @@ int main(int argc, char* argv[]) {
     install_online_token_source(); // the desktop's online accounts, over the session bus
     if (line.option == "--check") {
         QCoreApplication core(argc, argv);
+        set_published_settings(published_settings_line); // whether each server is what its domain publishes now
         return run_check(stdout);
     }
     // The autostart entry is system-wide: a user who never set kd5lite up gets neither an icon nor a settings

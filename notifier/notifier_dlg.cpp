@@ -6,7 +6,9 @@
 #include "gui/service_state.h"
 #include "logging/log.h"
 #include "notifier/acknowledge.h"
+#include "notifier/diagnosis_window.h"
 #include "notifier/end_signals.h"
+#include "notifier/health.h"
 #include "notifier/mailbox.h"
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
@@ -142,6 +144,7 @@ void CNotifierDlg::build_menu() {
     menu_.addSeparator();
     menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
     menu_.addAction(QStringLiteral("选项…"), this, [] { start_tool("kd5lite_op"); });
+    menu_.addAction(QStringLiteral("诊断…"), this, [this] { diagnosis().run(); });
     menu_.addAction(QStringLiteral("关于"), this, [] {
         CAboutDlg about(nullptr, "kd5lite Version " KD5_VERSION " Chinese");
         about.exec();
@@ -180,6 +183,15 @@ void CNotifierDlg::acknowledge_mail(int account) {
     }
 }
 
+// The check runs as a child of its own, kd5lite --check: it waits for servers and the keyring for seconds, which
+// the notifier's window thread must not.
+DiagnosisWindow& CNotifierDlg::diagnosis() {
+    if (diagnosis_ == nullptr) {
+        diagnosis_ = new DiagnosisWindow(QCoreApplication::applicationFilePath(), {QStringLiteral("--check")});
+    }
+    return *diagnosis_;
+}
+
 QMenu& CNotifierDlg::tray_menu() {
     update_menu();
     return menu_;
@@ -201,6 +213,14 @@ void CNotifierDlg::OnTimer() {
     show_status(stepped);
     for (const Announcement& announcement : take_announcements()) {
         notifications_.show(announcement);
+    }
+    for (const HealthNoticeRequest& notice : take_health_notices()) {
+        if (notice.close) {
+            notifications_.close_health(notice.account);
+        } else {
+            notifications_.show_health(notice.account, QString::fromStdString(notice.summary),
+                                       QString::fromStdString(notice.body));
+        }
     }
 }
 
@@ -265,6 +285,9 @@ void CNotifierDlg::end_now() {
     if (tray_ != nullptr) {
         tray_->hide();
         QCoreApplication::processEvents(); // lets the removal reach the notification area before the process goes
+    }
+    if (diagnosis_ != nullptr) {
+        diagnosis_->stop(); // the process ends without destructors: its child would outlive it
     }
     token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
     push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection

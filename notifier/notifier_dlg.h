@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class DiagnosisWindow;
 class QAction;
 class QSocketNotifier;
 class QSystemTrayIcon;
@@ -26,6 +27,8 @@ public:
     QMenu& tray_menu();
     // The tip the icon shows, or would show were there a notification area (built only where there is one).
     QString tray_tip() const;
+    // The window of 诊断…, made at its first use (tests, screenshots).
+    DiagnosisWindow& diagnosis();
 
 private:
     void build_menu();
@@ -56,4 +59,5 @@ private:
     QSocketNotifier* end_signal_ = nullptr;
     bool ending_ = false;
     DesktopNotifications notifications_;
+    DiagnosisWindow* diagnosis_ = nullptr;
 };

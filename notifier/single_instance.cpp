@@ -74,7 +74,3 @@ InstanceLock single_instance_lock() {
     }
     return attempt.lock;
 }
-
-bool single_instance_held() {
-    return notifier_lock_held();
-}

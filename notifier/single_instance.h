@@ -5,7 +5,8 @@
 
 // One notifier per user login: an exclusive flock on a lock file in $XDG_RUNTIME_DIR, or in the settings directory
 // when that is unset or its lock file cannot be used (not made, not a regular file of this user). The lock is held
-// until the process ends; the kernel drops it however the process ends.
+// until the process ends; the kernel drops it however the process ends. Whether a notifier holds it is asked below
+// the notifier, in platform/notifier_lock.h, where the --check diagnosis and the tools' service pages look.
 
 enum class InstanceLock {
     held,       // this process is the notifier
@@ -14,10 +15,6 @@ enum class InstanceLock {
 };
 
 InstanceLock single_instance_lock();
-
-// Whether a notifier of this user runs now, in either place of its lock, found without taking the lock for longer
-// than a moment and without creating a lock file or its directory (kd5lite --check).
-bool single_instance_held();
 
 // The refusal, shown in a message box or, without a display, on standard error.
 inline constexpr char kRefusalMessage[] = "corvo KD-5 lite does not come by multiplex start.";

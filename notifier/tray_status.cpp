@@ -2,6 +2,7 @@
 #include "notifier/tray_status.h"
 
 #include "gui/service_state.h"
+#include "notifier/health_words.h"
 
 #include <cstdio>
 #include <mutex>
@@ -13,8 +14,13 @@ TrayStatus g_status;
 
 const char* const kLampNames[3] = {"红", "绿", "黄"};
 
-bool valid(int account) {
-    return account >= 0 && account < 3;
+// Changes the record of account (0 to 2) under the lock; nothing for any other number.
+template <typename Change> void update_account(int account, Change change) {
+    if (account < 0 || account >= 3) {
+        return;
+    }
+    std::lock_guard lock(g_mutex);
+    change(g_status.accounts[static_cast<std::size_t>(account)]);
 }
 
 std::string clock_time(std::time_t when) {
@@ -25,17 +31,41 @@ std::string clock_time(std::time_t when) {
     return text;
 }
 
-std::string account_line(const AccountStatus& a) {
+// The first words of an account's line: what its last check found, and how its health stands.
+std::string account_state(const AccountStatus& a) {
+    if (!a.failed) {
+        return std::to_string(a.count) + " 封邮件";
+    }
+    switch (a.health) {
+    case Health::late:
+        return "未能检查";
+    case Health::needs_you:
+        return "需要处理";
+    default:
+        return "检查失败";
+    }
+}
+
+// The account's line, and under it, indented, its folders' counts where it watches several, why its last check
+// failed and what to do, its last good check, or that its push is down.
+std::string account_lines(const AccountStatus& a, int interval_minutes) {
     if (!a.checked) {
         return "尚未检查";
     }
-    std::string line;
-    if (a.failed) {
-        line = "检查失败";
-    } else {
-        line = std::to_string(a.count) + " 封邮件";
+    std::string lines = account_state(a) + "（" + clock_time(a.when) + " 检查）";
+    if (!a.failed && !a.folders.empty()) {
+        lines.append("\n　").append(a.folders);
     }
-    return line + "（" + clock_time(a.when) + " 检查）";
+    if (a.failed) {
+        if (!a.cause.empty()) {
+            lines.append("\n　").append(a.cause).append("：").append(a.todo);
+        }
+        lines.append("\n　上次成功检查：").append(health_time(a.last_good, a.when));
+    } else if (a.push_down) {
+        lines.append("\n　推送中断，");
+        lines += interval_minutes > 0 ? "每 " + std::to_string(interval_minutes) + " 分钟检查一次" : "按检查间隔检查";
+    }
+    return lines;
 }
 
 } // namespace
@@ -46,35 +76,43 @@ void tray_status_monitoring(bool monitoring) {
 }
 
 void tray_status_checked(int account, int count, bool lit, std::time_t when) {
-    if (!valid(account)) {
-        return;
-    }
-    std::lock_guard lock(g_mutex);
-    AccountStatus& a = g_status.accounts[static_cast<std::size_t>(account)];
-    a.checked = true;
-    a.failed = false;
-    a.count = count;
-    a.lit = lit;
-    a.when = when;
+    update_account(account, [&](AccountStatus& a) {
+        a.checked = true;
+        a.failed = false;
+        a.count = count;
+        a.lit = lit;
+        a.when = when;
+        a.last_good = when;
+    });
 }
 
 void tray_status_check_failed(int account, std::time_t when) {
-    if (!valid(account)) {
-        return;
-    }
+    update_account(account, [&](AccountStatus& a) {
+        a.checked = true;
+        a.failed = true;
+        a.when = when;
+    });
+}
+
+void tray_status_health(int account, Health health, const std::string& cause, const std::string& todo) {
+    update_account(account, [&](AccountStatus& a) {
+        a.health = health;
+        a.cause = cause;
+        a.todo = todo;
+    });
+}
+
+void tray_status_push(int account, bool down) {
+    update_account(account, [&](AccountStatus& a) { a.push_down = down; });
+}
+
+void tray_status_interval(int minutes) {
     std::lock_guard lock(g_mutex);
-    AccountStatus& a = g_status.accounts[static_cast<std::size_t>(account)];
-    a.checked = true;
-    a.failed = true;
-    a.when = when;
+    g_status.interval_minutes = minutes;
 }
 
 void tray_status_folders(int account, std::string folders) {
-    if (!valid(account)) {
-        return;
-    }
-    std::lock_guard lock(g_mutex);
-    g_status.accounts[static_cast<std::size_t>(account)].folders = std::move(folders);
+    update_account(account, [&](AccountStatus& a) { a.folders = std::move(folders); });
 }
 
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {
@@ -108,10 +146,7 @@ std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>&
         if (!labels[i].empty()) {
             // Appended piece by piece: GCC 12 warns (-Wrestrict) on the chain of temporaries in a Release build.
             tip.append("\n").append(kLampNames[i]).append(" ").append(labels[i]).append("：");
-            tip += account_line(status.accounts[i]);
-            if (!status.accounts[i].folders.empty()) {
-                tip.append("\n　").append(status.accounts[i].folders);
-            }
+            tip += account_lines(status.accounts[i], status.interval_minutes);
         }
     }
     bool any = false;

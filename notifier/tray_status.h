@@ -21,20 +21,27 @@ struct AccountStatus {
     bool lit = false;     // its LED is on
     std::time_t when = 0; // when the last check ended
     Health health = Health::none;
-    std::string cause;         // why it is late or needs you, in plain words; empty while watching
+    std::string cause{};       // why its last check failed, in plain words; empty after one that worked
+    std::string todo{};        // what the user can do about it
     std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
-    std::string folders;       // an IMAP account of several folders: each with its count ("INBOX 1，Work 2")
+    bool push_down = false;    // its push watcher cannot reconnect: only the interval brings its checks
+    std::string folders{};     // an IMAP account of several folders: each with its count ("INBOX 1，Work 2")
 };
 
 struct TrayStatus {
     bool monitoring = false;   // the mail monitor runs
     bool lamp_missing = false; // the last lamp update could not open the lamp
+    int interval_minutes = 0;  // IntervalTimer as the monitor reads it
     std::array<AccountStatus, 3> accounts;
 };
 
 void tray_status_monitoring(bool monitoring);
-void tray_status_checked(int account, int count, bool lit, std::time_t when);
+void tray_status_checked(int account, int count, bool lit, std::time_t when); // a check that worked
 void tray_status_check_failed(int account, std::time_t when);
+// The account's health as the monitor keeps it, with the words of the cause of its last failed check.
+void tray_status_health(int account, Health health, const std::string& cause, const std::string& todo);
+void tray_status_push(int account, bool down);
+void tray_status_interval(int minutes);
 // The folders line of an account that watches several (folder_counts_text), empty for one.
 void tray_status_folders(int account, std::string folders);
 // After each lamp update: whether the lamp could be opened, and which LEDs it was told to light.
@@ -45,9 +52,11 @@ TrayStatus tray_status();
 enum class LampLook { lit, dark, grey };
 std::array<LampLook, 3> tray_look(const TrayStatus& status);
 
-// The tip: the program's name, then one line per watched account (label not empty) with its count and when it
-// was last checked, and below it its folders where it watches several, or kNoAccountYet when there is none, then
-// a line when monitoring is off or the lamp is missing.
+// The tip: the program's name, then per watched account (label not empty) a line with its count and when it was
+// last checked, or kNoAccountYet when there is none, then a line when monitoring is off or the lamp is missing.
+// Below an account that watches several folders, each folder's count; an account whose last check failed says so,
+// with its health, the cause, what to do and its last good check on lines of their own; one whose push is down
+// says how often it is checked meanwhile.
 std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>& labels);
 
 // An account's name in the tray and its notifications: the user name when it is an address, else user@server.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "option/connection_page.h"
 
+#include "credentials/mail_providers.h"
 #include "credentials/oauth/online_accounts.h"
 #include "discovery/discovery_task.h"
 #include "gui/byte_limit.h"
@@ -15,9 +16,11 @@
 #include "option/sign_in.h"
 #include "platform/timing.h"
 #include "settings/account_secret.h"
+#include "settings/key_values.h"
 #include "settings/keys.h"
 #include "settings/settings_access.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -39,12 +42,19 @@ constexpr int kSourceOnline = 1;
 // changed it: it is the setup program's key, which that program may have changed since this page read it.
 constexpr Key kKeys[] = {Key::Security,      Key::TlsFingerprint, Key::Protocol,      Key::Folder,
                          Key::Auth,          Key::OAuthSource,    Key::OAuthProvider, Key::ClientId,
-                         Key::OnlineAccount, Key::TokenCommand,   Key::Folders};
+                         Key::OnlineAccount, Key::TokenCommand,   Key::HealthBlink,   Key::Folders};
 
 // The entries of the folder choice, in the order of FolderChoice::Kind.
 constexpr const char* kFolderItems[] = {"单个", "列表", "全部"};
 constexpr int kFolderList = 1;
 constexpr int kFolderEvery = 2;
+
+// The box of an Apply whose protocol or server change these accounts ("第1个、第3个") could not take, since the
+// keyring would not file their secrets anew.
+std::string names_kept_text(const std::string& accounts, SecretResult keyring) {
+    return accounts + "账户的协议和服务器没有更改：它的密码和刷新令牌在桌面密钥环中，按原来的协议和服务器存放，" +
+           "现在无法移过去：" + keyring_refusal_words(keyring) + "。\n其他设置已保存。密钥环可用后再按一次“应　　用”。";
+}
 
 std::string named(const char* control, int account) {
     return control + std::to_string(account + 1);
@@ -72,7 +82,7 @@ CConnectionPage::CConnectionPage(QWidget* parent) : Page(parent, 3) {
     for (int i = 0; i < kAccountCount; ++i) {
         add_account(i);
     }
-    add_static("自签名证书可填写其SHA-256指纹", 7, 182, 129, 8);
+    add_static("无法检查时，该LED慢闪", 19, 182, 120, 8);
     QPushButton* apply_button = add_button("apply", "应　　用", 143, 179, 50, 14);
 
     for (int i = 0; i < kAccountCount; ++i) {
@@ -121,6 +131,8 @@ void CConnectionPage::add_account(int i) {
     row.fingerprint = mine(new FingerprintEdit(this, kFingerprintLimit));
     row.fingerprint->setObjectName(text(named("fingerprint", i)));
     row.fingerprint->setGeometry(units().rect(40, 69, 146, 24));
+    row.fingerprint->setPlaceholderText(QString::fromUtf8("自签名证书可填写其SHA-256指纹"));
+    row.health_blink = mine(add_check(named("health_blink", i).c_str(), 7, 181, 10, 10));
 
     mine(add_group("登录方式", 7, 98, 186, 80));
     mine(add_static("认　证", 13, 110, 24, 8));
@@ -135,7 +147,6 @@ void CConnectionPage::add_account(int i) {
     of_source(kSourceBrowser, add_static("客户端ID", 90, 124, 31, 8));
     row.client_id =
         of_source(kSourceBrowser, add_edit(named("client_id", i).c_str(), 122, 122, 64, 12, key_width(Key::ClientId)));
-    row.client_id->setPlaceholderText(QString::fromUtf8("程序自带"));
     row.sign_in = of_source(kSourceBrowser, add_button(named("sign_in", i).c_str(), "登录…", 40, 135, 46, 14));
     of_source(kSourceOnline, add_static("在线帐户", 13, 124, 32, 8));
     row.online = of_source(kSourceOnline, add_choice(named("online", i).c_str(), {}, 48, 122, 138, 12));
@@ -171,6 +182,7 @@ void CConnectionPage::load_account(int i) {
     select_entry(row.provider, provider_entry(settings_get(Key::OAuthProvider, i)));
     set_edit_text(row.client_id, settings_get(Key::ClientId, i));
     set_edit_text(row.token_command, settings_get(Key::TokenCommand, i));
+    row.health_blink->setChecked(account_health_blinks(i));
     // Until the online accounts are listed the account keeps its Id, so that an Apply cannot lose it.
     const QString online = text(settings_get(Key::OnlineAccount, i));
     if (!online.isEmpty()) {
@@ -184,7 +196,10 @@ void CConnectionPage::connect_account(int i) {
     ConnectionRow& row = rows_[i];
     connect(row.auth, &QComboBox::activated, this, [this, i] { choose_auth(i); });
     connect(row.source, &QComboBox::activated, this, [this, i] { update_controls(i); });
-    connect(row.provider, &QComboBox::activated, this, [this, i] { choose_provider(i); });
+    connect(row.provider, &QComboBox::activated, this, [this, i] {
+        choose_provider(i);
+        update_controls(i);
+    });
     connect(row.protocol, &QComboBox::activated, this, [this, i] { choose_protocol(i); });
     connect(row.fill, &QPushButton::clicked, this, [this, i] { fill_from_address(i); });
     connect(row.folder_choice, &QComboBox::activated, this, [this, i] { choose_folders(i); });
@@ -206,8 +221,7 @@ void CConnectionPage::connect_account(int i) {
     // there too: so 登录… saves the page as 应　　用 does, and signs in only once that was written.
     on_click_saving(row.sign_in, [this, i] {
         const int failures = settings_write_failures();
-        apply();
-        if (settings_write_failures() == failures) {
+        if (apply() && settings_write_failures() == failures) {
             sign_in(i);
         }
     });
@@ -286,6 +300,9 @@ void CConnectionPage::update_controls(int i) {
         }
     }
     row.sign_in->setEnabled(oauth && source == kSourceBrowser && !signing_in_);
+    // An empty client id means the build's own, where it brings one for the provider; else one must be entered.
+    const bool brought = oauth_build_brings_client_id(provider_value(selected_entry(row.provider)));
+    row.client_id->setPlaceholderText(QString::fromUtf8(brought ? "程序自带" : "需填写"));
     if (!listed_ && isVisible() && i == shown_ && shown_source == kSourceOnline) {
         list_online_accounts();
     }
@@ -403,6 +420,9 @@ void CConnectionPage::sign_in(int i) {
     }
     signing_in_ = false;
     row.note->setText(text(result.text));
+    if (!result.advice.empty()) {
+        MessageBox::question(this, "kd5lite_op", result.advice.c_str(), QMessageBox::Ok);
+    }
     if (result.kept_in_file && !told_kept_in_file_) {
         told_kept_in_file_ = true;
         MessageBox::question(this, "kd5lite_op", token_kept_in_file_text(result.keyring).c_str(), QMessageBox::Ok);
@@ -441,7 +461,7 @@ void CConnectionPage::list_online_accounts() {
     }
 }
 
-void CConnectionPage::apply() {
+bool CConnectionPage::apply() {
     // The server, ID and protocol are what the keyring files an account's secrets under: the account as the file
     // has it now, so its items can follow a changed server or protocol.
     SecretKey before[kAccountCount];
@@ -472,21 +492,51 @@ void CConnectionPage::apply() {
         settings_set(Key::ClientId, edit_text(row.client_id).c_str(), i);
         settings_set(Key::OnlineAccount, row.online->currentData().toString().toStdString().c_str(), i);
         settings_set(Key::TokenCommand, edit_text(row.token_command).c_str(), i);
+        settings_set(Key::HealthBlink, row.health_blink->isChecked() ? "1" : "0", i);
     }
-    for (int i = 0; i < kAccountCount; ++i) {
+    // The keys that name an account's keyring items (ServerName, Protocol) are written only once its items have
+    // followed them: else the account would name items that are not there, and fail at every pass.
+    const auto write_account = [this, &new_server](int i, bool names) {
         bool written = true;
-        if (new_server[i]) {
+        if (names && new_server[i]) {
             written = ini_write_key(Key::ServerName, i) == 0;
             if (written) {
                 rows_[i].stored_server = settings_get(Key::ServerName, i);
             }
         }
         for (Key key : kKeys) {
-            written = ini_write_key(key, i) == 0 && written;
+            if (names || key != Key::Protocol) {
+                written = ini_write_key(key, i) == 0 && written;
+            }
         }
-        if (written) {
-            refile_account_secrets(i, before[i]);
+        return written;
+    };
+    std::string kept;
+    SecretResult refused = SecretResult::ok;
+    for (int i = 0; i < kAccountCount; ++i) {
+        const SecretResult refiled =
+            refile_account_secrets(i, before[i], [&write_account, i] { return write_account(i, true) ? 0 : -1; });
+        if (refiled != SecretResult::ok) {
+            ini_read_keys({Key::ServerName, Key::Protocol}, i); // as the file has them
+            write_account(i, false);
+            kept += (kept.empty() ? "第" : "、第") + std::to_string(i + 1) + "个";
+            refused = refused == SecretResult::ok ? refiled : refused;
         }
     }
     update();
+    if (!kept.empty()) {
+        MessageBox::question(this, "kd5lite_op", names_kept_text(kept, refused).c_str(), QMessageBox::Ok);
+    }
+    return kept.empty();
+}
+
+void CConnectionPage::refresh() {
+    for (int i = 0; i < kAccountCount; ++i) {
+        ConnectionRow& row = rows_[i];
+        if (row.search == nullptr && edit_text(row.server) == row.stored_server &&
+            ini_read_key(Key::ServerName, i) == 0) {
+            row.stored_server = settings_get(Key::ServerName, i);
+            set_edit_text(row.server, row.stored_server);
+        }
+    }
 }

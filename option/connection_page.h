@@ -9,6 +9,7 @@
 
 class DiscoveryTask;
 class FingerprintEdit;
+class QCheckBox;
 struct AddressFill;
 class QComboBox;
 class QLabel;
@@ -28,19 +29,24 @@ class QPushButton;
 // the token command). Only the chosen source's controls are shown, and they are disabled for a password account.
 // The note below them says what 按地址填写 and 登录… did. For a domain the provider table does not know, 按地址填写
 // searches the domain's published settings on a thread of its own: the note shows what it is doing, the button
-// turns into 取　消 until it ends, and the window keeps answering.
+// turns into 取　消 until it ends, and the window keeps answering. Below the groups: whether the account's LED
+// blinks slowly while the account cannot be checked (HealthBlink).
 //
 // Controls: "account" (the chooser), and per account (1 to 3) "fill<account>", "protocol<account>",
 // "security<account>", "server<account>", "folder_choice<account>", "folder<account>", "list_folders<account>",
 // "fingerprint<account>", "auth<account>",
 // "source<account>", "provider<account>", "client_id<account>", "sign_in<account>", "online<account>",
-// "token_command<account>", "note<account>"; "apply".
+// "token_command<account>", "note<account>", "health_blink<account>"; "apply".
 class CConnectionPage : public Page {
     Q_OBJECT
 public:
     explicit CConnectionPage(QWidget* parent);
 
-    void apply();
+    // false when the keyring items of an account could not follow a changed protocol or server: those two stay as
+    // the file has them (a box says why), the rest is written.
+    bool apply();
+    // The setup program keeps the server: shows what it saved since, where this page has not changed it.
+    void refresh() override;
     // Shows the controls of account (0 to 2), as choosing it in the chooser does.
     void show_account(int account);
 
@@ -67,6 +73,7 @@ private:
         QComboBox* online;
         QLineEdit* token_command;
         QLabel* note;
+        QCheckBox* health_blink;
         std::vector<QWidget*> controls;                // shown while the account is chosen
         std::vector<QWidget*> by_source[kSourceCount]; // shown while the account and its source are chosen
         std::string stored_server;                     // ServerName as read or last written by this page

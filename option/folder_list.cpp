@@ -3,7 +3,7 @@
 
 #include "logging/log_text.h"
 #include "mail/account_settings.h"
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 #include "mail/imap/imap.h"
 #include "mail/sasl/access_token.h"
 #include "platform/secret.h"

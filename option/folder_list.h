@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
+#include "mail/core/account.h"
 #include "mail/imap/folder_choice.h"
 #include "mail/net/cancel_signal.h"
 

@@ -19,8 +19,14 @@ struct SignInResult {
     std::string text;
     bool kept_in_file = false; // the token is in the settings file, scrambled: no keyring took it
     SecretResult keyring = SecretResult::ok; // why not, when kept_in_file
+    std::string advice; // when set, what the user can do instead, for a box: no client id to sign in with
 };
 SignInResult account_sign_in(int index, const std::function<void(const QUrl&)>& open_browser, int timeout_ms);
+
+// What a user can do when neither the build nor the account brings a client id for provider (an OAuthProvider
+// value): for Gmail an app password or the desktop's online accounts, for Microsoft a client id of their own or
+// of whoever built the package, registered as the user guide says.
+std::string no_client_id_advice(const std::string& provider);
 
 // What the page says of a sign-in whose token went to the file, with the keyring's answer as the reason.
 std::string token_kept_in_file_text(SecretResult keyring);

@@ -64,6 +64,17 @@ struct Timing {
     int discovery_total_ms = 15000; // the whole search, every source and every check
     int discovery_lookup_ms = 5000; // the DNS lookups and autoconfig downloads, all started together
     int discovery_check_ms = 5000;  // the checks of one source's servers, run together
+    // kd5lite --check
+    int check_account_ms = 15000; // one account, all of its steps together: a common mistake must not cost minutes
+    int check_greeting_ms = 10000; // a server connected that has said nothing this long is mute; the rest of the
+                                   // account's time goes to a TLS handshake on its port
+    // the health of an account: how long no check may work before it counts as late, and its LED's slow blink
+    int health_grace_min_ms = 600000; // at least 10 minutes, however short the interval; twice the interval above
+    int blink_on_steps = 1;           // steps of the monitor's wait with the LED on (a count, never scaled)
+    int blink_off_steps = 3;          // then off
+    // the tray's 诊断…: the longest a run of kd5lite --check may take before it is ended (each account's check is
+    // bounded by its own time-outs; this bounds whatever hangs beside them)
+    int diagnosis_ms = 120000;
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

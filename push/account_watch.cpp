@@ -168,6 +168,7 @@ void AccountWatch::run(Link& link) {
         // neither the provider nor the server is asked more than once per wait.
         Account signed_in = account_;
         if (sign_account(signed_in) != 0) {
+            set_state(primary, PushState::down);
             pause_before_retry(link, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
             continue;
@@ -196,6 +197,7 @@ void AccountWatch::run(Link& link) {
             break;
         }
         if (opened == Opened::failed) {
+            set_state(primary, PushState::down);
             pause_before_retry(link, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
             continue;
@@ -203,6 +205,7 @@ void AccountWatch::run(Link& link) {
         if (primary) {
             write_state_logf("Email arrival of the mail push --> A start[No.%d]", index);
         }
+        set_state(primary, PushState::up);
         const Clock::time_point since = Clock::now();
         const Leave why = stay(session, link);
         {
@@ -218,14 +221,23 @@ void AccountWatch::run(Link& link) {
             backoff = t.idle_backoff_first_ms;
         }
         if (why == Leave::gone) {
+            set_state(primary, PushState::down);
             pause_before_retry(link, backoff);
             backoff = std::min(backoff * 2, t.idle_backoff_max_ms);
         }
     }
+    set_state(primary, PushState::none);
     if (primary) {
         write_state_logf("Email arrival of the mail push --> The end[No.%d]", index);
     }
     link.done = true;
+}
+
+// The tray tells whether the account's push holds: the primary connection, which every other one follows.
+void AccountWatch::set_state(bool primary, PushState state) {
+    if (primary) {
+        state_ = state;
+    }
 }
 
 // Logs in, and where the server offers IDLE (RFC 2177) begins the watch: read-only, nothing here changes a flag.

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_ids.h"
+#include "mail/core/account.h"
+#include "mail/core/check_ids.h"
 #include "mail/imap/folder_choice.h"
 #include "mail/imap/folder_count.h"
 #include "mail/net/cancel_signal.h"
+#include "push/push.h"
 
 #include <atomic>
 #include <chrono>
@@ -48,6 +49,8 @@ public:
     // the primary connection first, the wait cut short by stopped(). False when the watch has none to give (not
     // up, without IDLE, gone meanwhile): the caller then checks on a connection of its own.
     bool take_count(CheckIds* ids, long long& count, long long fresh_ms, bool (*stopped)());
+    // Whether the primary connection is up (push_state in push.h), on any thread.
+    PushState state() const { return state_; }
 
 private:
     struct Link;
@@ -85,9 +88,11 @@ private:
     std::vector<std::string> folders_of(const Link& link) const;
     std::string own_folder() const;
     void pause_before_retry(Link& link, int ms);
+    void set_state(bool primary, PushState state);
     void leave(ImapSession& session, Link& link);
 
     const Account account_;
+    std::atomic<PushState> state_{PushState::none};
     mutable std::mutex mutex_;
     std::condition_variable answered_;
     std::vector<Slot> slots_; // the plan, in watch order

@@ -2,7 +2,7 @@
 #include "push/push.h"
 
 #include "logging/log.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_stop.h"
 #include "mail/mail_check.h"
 #include "platform/timing.h"
 #include "push/account_watch.h"
@@ -54,6 +54,11 @@ long long fresh_ms() {
 }
 
 } // namespace
+
+PushState push_state(int account) {
+    const std::shared_ptr<AccountWatch> watch = watch_of(account);
+    return watch != nullptr ? watch->state() : PushState::none;
+}
 
 void push_start(const std::vector<Account>& accounts) {
     // Every monitor start begins a run, with or without IMAP accounts, so that no notice of an earlier run is left

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_ids.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_outcome.h"
 
 #include <vector>
 
@@ -27,3 +27,8 @@ void push_stop();
 // up (counted again there first when the interval has passed since), else mail_check on a connection of its own.
 // Arguments and result as mail_check's (mail/mail_check.h).
 int push_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* outcome = nullptr);
+// Whether the watcher of account (0 .. 2) holds its IDLE connection: none while it has none to hold (no watcher,
+// a server without IDLE, or its first connection still being made), up while it waits in IDLE, down from a
+// failed or lost connection until it is back in IDLE. Read by the monitor for the tray, on any thread.
+enum class PushState { none, up, down };
+PushState push_state(int account);

@@ -8,7 +8,9 @@
 #include "settings/settings.h"
 #include "settings/settings_access.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -68,6 +70,75 @@ void move_refresh_token_to_file(int index, const SecretKey& filed_under, int wai
     wipe_secret(token);
 }
 
+void remove_items(int index, const SecretKey& key, const std::vector<SecretKind>& kinds, int wait_ms) {
+    for (SecretKind kind : kinds) {
+        SecretKey item = key;
+        item.kind = kind;
+        remove_unless_shared(index, item, wait_ms);
+    }
+}
+
+// Copies the items of these kinds filed under from to the account to names, all or none: when one cannot be read
+// or stored, the copies made so far are removed again and the keyring's answer is returned. copied gets the kinds
+// that were there and are copied; an item that is not there needs no copy.
+SecretResult copy_items(int index, const SecretKey& from, const SecretKey& to, std::initializer_list<SecretKind> kinds,
+                        std::vector<SecretKind>& copied, int wait_ms) {
+    copied.clear();
+    for (SecretKind kind : kinds) {
+        SecretKey source = from;
+        source.kind = kind;
+        SecretKey target = to;
+        target.kind = kind;
+        std::string secret;
+        SecretResult step = secret_lookup(source, secret, SecretUnlock::ask, wait_ms);
+        if (step == SecretResult::ok) {
+            step = secret_save(target, secret, SecretUnlock::ask, wait_ms);
+        }
+        wipe_secret(secret);
+        if (step == SecretResult::ok) {
+            copied.push_back(kind);
+        } else if (step != SecretResult::not_found) {
+            remove_items(index, to, copied, wait_ms);
+            copied.clear();
+            return step;
+        }
+    }
+    return SecretResult::ok;
+}
+
+int write_listed(const std::vector<Key>& keys, int index) {
+    return keys.empty() ? 0 : ini_write_keys(keys, index);
+}
+
+// The password in the keyring that the caller does not have stays there. A new server name or ID is written only
+// once the password has been copied to the account they name; until then the file keeps naming the one it is
+// filed under, or the account would fail at every pass.
+int keep_unread_password(int index, AccountPassword& state, const SecretKey& now, std::vector<Key> keys,
+                         PasswordSave& save) {
+    save.kept = true;
+    if (!named(state.filed_under) || same_account(state.filed_under, now)) {
+        return write_listed(keys, index);
+    }
+    const int wait = timing().keyring_prompt_ms;
+    std::vector<SecretKind> copied;
+    save.keyring = copy_items(index, state.filed_under, now, {SecretKind::password}, copied, wait);
+    if (save.keyring != SecretResult::ok) {
+        save.name_kept = true;
+        settings_set(Key::ServerName, state.filed_under.server.c_str(), index);
+        settings_set(Key::ID, state.filed_under.user.c_str(), index);
+        std::erase_if(keys, [](Key key) { return key == Key::ServerName || key == Key::ID; });
+        return write_listed(keys, index);
+    }
+    if (write_listed(keys, index) != 0) {
+        remove_items(index, now, copied, wait);
+        return -1;
+    }
+    remove_items(index, state.filed_under, copied, wait);
+    forget_refresh_token(index, state.filed_under, wait);
+    state.filed_under = now;
+    return 0;
+}
+
 // Removes what is filed under the account as it was, and is no longer used.
 void remove_unused(int index, const AccountPassword& state, const SecretKey& now, bool now_in_keyring, bool cleared) {
     if (!named(state.filed_under)) {
@@ -120,18 +191,14 @@ int ini_load_password(int index, AccountPassword& state) {
     return 0;
 }
 
-int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
+int ini_save_password(int index, AccountPassword& state, PasswordSave& save, const std::vector<Key>& with) {
     save = PasswordSave{};
     const SecretKey now = account_secret_key(index);
     const bool typed = !settings_get(Key::Password, index).empty();
     const bool cleared = !typed && !named(now);
     // A password the keyring would not show is still there: an empty edit is no reason to throw it away.
     if (state.in_keyring && state.read != SecretResult::ok && !typed && !cleared) {
-        save.kept = true;
-        if (named(state.filed_under) && !same_account(state.filed_under, now)) {
-            forget_refresh_token(index, state.filed_under, timing().keyring_prompt_ms);
-        }
-        return 0;
+        return keep_unread_password(index, state, now, with, save);
     }
     if (typed) {
         SecretBuffer<kPasswordField> plain;
@@ -139,50 +206,38 @@ int ini_save_password(int index, AccountPassword& state, PasswordSave& save) {
         save.keyring = secret_save(now, plain.text, SecretUnlock::ask, timing().keyring_prompt_ms, &save.reason);
         save.in_keyring = save.keyring == SecretResult::ok;
     }
-    int rc;
     if (save.in_keyring) {
         settings_set(Key::Password, "", index);
         settings_set(Key::Scramble, "", index);
         settings_set(Key::SecretStore, "1", index);
-        rc = ini_write_keys({Key::Password, Key::Scramble, Key::SecretStore}, index);
     } else {
         // As in files that know no keyring; an empty password keeps its Scramble as it was.
         scramble_password(index, key_field(Key::Password, index).data);
         settings_set(Key::SecretStore, "", index);
-        rc = ini_write_keys({Key::Password, Key::Scramble, Key::SecretStore}, index);
     }
-    if (rc != 0) {
-        return rc; // the file still names what is filed under the account as it was: keep it for the next try
+    std::vector<Key> keys = with;
+    keys.insert(keys.end(), {Key::Password, Key::Scramble, Key::SecretStore});
+    if (ini_write_keys(keys, index) != 0) {
+        return -1; // the file still names what is filed under the account as it was: keep it for the next try
     }
     remove_unused(index, state, now, save.in_keyring, cleared);
     state = {now, save.in_keyring, SecretResult::ok};
     return 0;
 }
 
-SecretResult refile_account_secrets(int index, const SecretKey& before) {
-    SecretResult result = SecretResult::ok;
-    if (!password_in_keyring(index)) {
-        return result;
+SecretResult refile_account_secrets(int index, const SecretKey& before, const std::function<int()>& write_keys) {
+    const SecretKey now = account_secret_key(index);
+    if (!password_in_keyring(index) || same_account(before, now)) {
+        write_keys();
+        return SecretResult::ok;
     }
     const int wait = timing().keyring_prompt_ms;
-    for (SecretKind kind : {SecretKind::password, SecretKind::refresh_token}) {
-        SecretKey from = before;
-        from.kind = kind;
-        const SecretKey to = account_secret_key(index, kind);
-        if (same_account(from, to)) {
-            continue;
-        }
-        std::string secret;
-        SecretResult step = secret_lookup(from, secret, SecretUnlock::ask, wait);
-        if (step == SecretResult::ok) {
-            step = secret_save(to, secret, SecretUnlock::ask, wait);
-        }
-        wipe_secret(secret);
-        if (step == SecretResult::ok) {
-            remove_unless_shared(index, from, wait); // a copy, while another account reads the same mailbox
-        } else if (step != SecretResult::not_found && result == SecretResult::ok) {
-            result = step;
-        }
+    std::vector<SecretKind> copied;
+    const SecretResult result =
+        copy_items(index, before, now, {SecretKind::password, SecretKind::refresh_token}, copied, wait);
+    if (result == SecretResult::ok) {
+        // Copies, while another account reads the same mailbox; the old names' once the file names the new ones.
+        remove_items(index, write_keys() == 0 ? before : now, copied, wait);
     }
     return result;
 }

@@ -2,8 +2,11 @@
 #pragma once
 
 #include "credentials/secret_store.h"
+#include "settings/keys.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // Where an account's password lives. SecretStore "1": in the desktop keyring, filed under the account's server
 // name, ID and protocol, and the file's Password and Scramble are empty; the account's refresh token is looked for
@@ -39,26 +42,39 @@ int ini_load_password(int index, AccountPassword& state);
 struct PasswordSave {
     bool kept = false;       // nothing changed: the keyring could not be read at load and no password was typed
     bool in_keyring = false; // the password went to the keyring; false: scrambled into the file (or it is empty)
+    // The server name or ID changed, and the password in the keyring (kept) could not follow: they were not
+    // written, and the record has them as the file does. keyring says why.
+    bool name_kept = false;
     SecretResult keyring = SecretResult::ok; // the keyring's answer to the store, when it was asked
     std::string reason;                      // the keyring's own words for a refusal
 };
 
-// Saves the plain password in account index's Password field as the setup program's Apply does, after the
-// account's other keys. A password goes to the keyring when one takes it (the file's Password and Scramble empty,
-// SecretStore "1"), else scrambled into the file with SecretStore empty; an empty password is stored empty. The
-// three keys are written together. Items filed under the account as it was loaded are removed when they are no
+// Saves the plain password in account index's Password field as the setup program's Apply does. with names the
+// account's other keys the caller changed (Switch, ServerName, ID): they are written in the same transaction as
+// Password, Scramble and SecretStore, once the keyring has the password under the account they name, so the file
+// never names an account its password is not filed under. A password goes to the keyring when one takes it (the
+// file's Password and Scramble empty, SecretStore "1"), else scrambled into the file with SecretStore empty; an
+// empty password is stored empty. Items filed under the account as it was (state) are removed when they are no
 // longer used: the account now names another server, ID or protocol, or was cleared (both the password and a
 // refresh token, the latter also from the file), or its password moved to the file (a refresh token in the
 // keyring then moves to the file too, where readers look without SecretStore "1"). An item another account of
-// the file still names stays (secret_shared_with_another). -1 when the file was not written.
-int ini_save_password(int index, AccountPassword& state, PasswordSave& save);
+// the file still names stays (secret_shared_with_another).
+//
+// A password in the keyring that the caller does not have (the keyring would not show it at load, and the
+// Password field is empty) stays there (save.kept), and only the keys of with are written. When the server name
+// or ID changed, it is first copied to the account they name (the desktop may ask to unlock the keyring); when
+// that fails, ServerName and ID are not written (save.name_kept). -1 when the file was not written.
+int ini_save_password(int index, AccountPassword& state, PasswordSave& save, const std::vector<Key>& with = {});
 
-// The option program changes an account's protocol, which the keyring files its secrets under: moves the items of
-// a password in the keyring from the account as it was (before) to the account as g_settings names it now (read,
-// stored anew, then removed unless another account still names them), the password's and a refresh token's
-// alike; a token in the file is kept by the account's section and stays. ok when there was nothing to move; else
-// the keyring's answer, and what could not be read stays where it was.
-SecretResult refile_account_secrets(int index, const SecretKey& before);
+// The option program changes an account's protocol, or a provider's preset its server, which the keyring files
+// its secrets under: copies the items of a password in the keyring, the password's and a refresh token's alike,
+// from the account as it was (before) to the account as g_settings names it now; then calls write_keys, which
+// writes the keys that name the account anew (-1: the file was not written); then removes the items under the
+// old names unless another account still names them, or, when the file was not written, the copies. A token in
+// the file is kept by the account's section and stays. ok when every item was copied, or there was nothing to
+// copy, and write_keys was called; else the keyring's answer, write_keys was not called, and the items are where
+// they were.
+SecretResult refile_account_secrets(int index, const SecretKey& before, const std::function<int()>& write_keys);
 
 // Why the keyring did not take a secret, in the words of the tools' message boxes ("密钥环已锁定", ...).
 const char* keyring_refusal_words(SecretResult result);

@@ -129,6 +129,10 @@ bool account_notifies(int index) {
     return read_field(Key::Notify, index, notify_on);
 }
 
+bool account_health_blinks(int index) {
+    return read_field(Key::HealthBlink, index, notify_on);
+}
+
 int account_sender_condition(int index, int n) {
     return read_field(kSearchKeys[std::clamp(n, 0, 2)], index, sender_condition);
 }

@@ -71,6 +71,7 @@ bool account_watched(int index);
 bool account_on(int index);
 bool account_ticked(int index);
 bool account_notifies(int index);
+bool account_health_blinks(int index);          // HealthBlink: on unless "0", as Notify
 int account_sender_condition(int index, int n); // n: 0 to 2, for SpecialSearch1 to 3
 bool log_switched_on(Key key);                  // StateLog or ErrorLog
 

@@ -249,6 +249,10 @@ int ini_read_keys(std::initializer_list<Key> keys, int index) {
 int ini_write_key(Key key, int index) { return ini_write_keys({key}, index); }
 
 int ini_write_keys(std::initializer_list<Key> keys, int index) {
+    return ini_write_keys(std::vector<Key>(keys), index);
+}
+
+int ini_write_keys(const std::vector<Key>& keys, int index) {
     std::vector<ProfileEntry> entries;
     for (Key key : keys) {
         char value[kWidestField];

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Size of ini_get's buffer for a raw read; a longer value is cut. The per-key reads below are not bound by it: they
 // see a value whole and cut it to its key's field, however wide the key.
@@ -36,6 +37,8 @@ int ini_write_key(Key key, int index = 0);
 // one read of the file, or written in one transaction, so no other program sees one without the other.
 int ini_read_keys(std::initializer_list<Key> keys, int index = 0);
 int ini_write_keys(std::initializer_list<Key> keys, int index = 0);
+// The same for a list made at run time: the keys a page changed.
+int ini_write_keys(const std::vector<Key>& keys, int index = 0);
 
 // How many writes of this process have failed so far; the tools compare it around an Apply to tell the user.
 int settings_write_failures();

@@ -45,6 +45,16 @@ void ini_read_all() {
         ini_read_password);
 }
 
+void ini_read_settings() {
+    visit_keys(
+        [](Key k, int i) {
+            if (k != Key::SecretStore && key_group(k) != KeyGroup::Command) {
+                ini_read_key(k, i);
+            }
+        },
+        ini_read_password);
+}
+
 void ini_check_all() {
     visit_keys([](Key k, int i) { ini_check_key(k, i); }, [](int i) { ini_check_key(Key::Password, i); });
 }

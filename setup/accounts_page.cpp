@@ -7,12 +7,15 @@
 #include "platform/secret.h"
 #include "settings/account_secret.h"
 #include "settings/key_values.h"
+#include "settings/password_pair.h"
 #include "settings/settings_access.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,52 +55,131 @@ CAccountsPage::CAccountsPage(QWidget* parent) : Page(parent, 2) {
     add_static("＊设置邮件账户信息", 7, 185, 115, 8);
 
     for (int i = 0; i < kAccountCount; ++i) {
-        ini_read_key(Key::Switch, i);
-        ini_read_key(Key::ServerName, i);
-        ini_read_key(Key::ID, i);
+        ini_read_keys({Key::Switch, Key::ServerName, Key::ID}, i);
         ini_read_key(Key::Protocol, i); // with the server and ID, it names the account's keyring item
         ini_load_password(i, passwords_[i]);
-    }
-    for (int i = 0; i < kAccountCount; ++i) {
-        rows_[i].enabled->setChecked(account_ticked(i));
-    }
-    for (int i = 0; i < kAccountCount; ++i) {
-        set_edit_text(rows_[i].server, settings_get(Key::ServerName, i));
-        set_edit_text(rows_[i].id, settings_get(Key::ID, i));
-        SecretBuffer<sizeof g_settings.user[i].Password> password;
-        settings_get_into(Key::Password, password.text, sizeof password.text, i);
-        set_secret_edit_text(rows_[i].password, password.text);
+        show_stored(i, true);
     }
 
     on_click_saving(apply_button, [this] { apply(); });
 }
 
-void CAccountsPage::apply() {
-    for (int i = 0; i < kAccountCount; ++i) {
-        const AccountRow& row = rows_[i];
-        settings_set(Key::Switch, row.enabled->isChecked() ? "1" : "0", i);
-        settings_set(Key::ServerName, edit_text(row.server).c_str(), i);
-        settings_set(Key::ID, edit_text(row.id).c_str(), i);
-        SecretBuffer<sizeof g_settings.user[i].Password> password;
-        secret_edit_text(row.password, password.text, sizeof password.text);
-        settings_set(Key::Password, password.text, i);
+// Puts the account as the record holds it into each field that still shows what it showed last, and remembers it
+// as shown: a field the user edited keeps what was typed. The password only with_password: one in the keyring is
+// not asked for again each time the window comes to the front.
+void CAccountsPage::show_stored(int i, bool with_password) {
+    AccountRow& row = rows_[i];
+    Shown& shown = shown_[i];
+    if (row.enabled->isChecked() == shown.enabled) {
+        shown.enabled = account_ticked(i);
+        row.enabled->setChecked(shown.enabled);
     }
-    SecretResult kept_in_file = SecretResult::ok;
+    if (edit_text(row.server) == shown.server) {
+        shown.server = settings_get(Key::ServerName, i);
+        set_edit_text(row.server, shown.server);
+    }
+    if (edit_text(row.id) == shown.id) {
+        shown.id = settings_get(Key::ID, i);
+        set_edit_text(row.id, shown.id);
+    }
+    SecretBuffer<sizeof shown.password.text> typed;
+    secret_edit_text(row.password, typed.text, sizeof typed.text);
+    if (with_password && std::strcmp(typed.text, shown.password.text) == 0) {
+        settings_get_into(Key::Password, shown.password.text, sizeof shown.password.text, i);
+        set_secret_edit_text(row.password, shown.password.text);
+    }
+}
+
+void CAccountsPage::refresh() {
     for (int i = 0; i < kAccountCount; ++i) {
-        ini_write_key(Key::Switch, i);
-        ini_write_key(Key::ServerName, i);
-        ini_write_key(Key::ID, i);
-        // The option program may have changed the protocol since the page was made; the keyring files the
-        // password under it.
-        ini_read_key(Key::Protocol, i);
+        if (ini_read_keys({Key::Switch, Key::ServerName, Key::ID, Key::Protocol}, i) == 0 &&
+            ini_read_password(i) == 0) {
+            show_stored(i, !password_in_keyring(i));
+        }
+    }
+}
+
+// Writes what was edited in account i since it was shown, over the account as the file has it now. A password
+// still in the file is saved again whether edited or not, so that it moves into a keyring that has come since.
+// -1 when the file was not written: the edits stay edited, and the next Apply tries again.
+int CAccountsPage::apply_account(int i, PasswordSave& save) {
+    const AccountRow& row = rows_[i];
+    Shown& shown = shown_[i];
+    ini_read_keys({Key::Switch, Key::ServerName, Key::ID, Key::Protocol}, i);
+    ini_read_password(i); // the file's password in the record; empty for one in the keyring
+    AccountPassword& state = passwords_[i];
+    state.filed_under = account_secret_key(i);
+    state.in_keyring = password_in_keyring(i);
+
+    std::vector<Key> edited;
+    const bool ticked = row.enabled->isChecked();
+    const std::string server = edit_text(row.server);
+    const std::string id = edit_text(row.id);
+    if (ticked != shown.enabled) {
+        settings_set(Key::Switch, ticked ? "1" : "0", i);
+        edited.push_back(Key::Switch);
+    }
+    if (server != shown.server) {
+        settings_set(Key::ServerName, server.c_str(), i);
+        edited.push_back(Key::ServerName);
+    }
+    if (id != shown.id) {
+        settings_set(Key::ID, id.c_str(), i);
+        edited.push_back(Key::ID);
+    }
+    SecretBuffer<sizeof shown.password.text> typed;
+    secret_edit_text(row.password, typed.text, sizeof typed.text);
+    const bool password_edited = std::strcmp(typed.text, shown.password.text) != 0;
+    if (password_edited) {
+        settings_set(Key::Password, typed.text, i);
+    } else if (state.in_keyring) {
+        // Unchanged, it needs saving only under a new server or ID: the one shown, or none when the keyring did
+        // not show it (then it is moved within the keyring).
+        settings_set(Key::Password, state.read == SecretResult::ok ? shown.password.text : "", i);
+    }
+    SecretBuffer<sizeof shown.password.text> stored;
+    settings_get_into(Key::Password, stored.text, sizeof stored.text, i);
+    const bool retry_keyring = !state.in_keyring && stored.text[0] != '\0';
+    const bool names_edited = server != shown.server || id != shown.id;
+    int rc;
+    if (password_edited || names_edited || retry_keyring) {
+        rc = ini_save_password(i, state, save, edited);
+    } else {
+        rc = edited.empty() ? 0 : ini_write_keys(edited, i);
+    }
+    if (rc != 0) {
+        return -1;
+    }
+    shown.enabled = ticked;
+    std::memcpy(shown.password.text, typed.text, sizeof typed.text);
+    if (!save.name_kept) {
+        shown.server = server;
+        shown.id = id;
+    }
+    return 0;
+}
+
+void CAccountsPage::apply() {
+    SecretResult kept_in_file = SecretResult::ok;
+    SecretResult name_refused = SecretResult::ok;
+    std::string names_kept;
+    for (int i = 0; i < kAccountCount; ++i) {
         // The plain password never reaches the file; the edit keeps showing it.
         PasswordSave save;
-        ini_save_password(i, passwords_[i], save);
-        if (save.keyring != SecretResult::ok && kept_in_file == SecretResult::ok) {
+        if (apply_account(i, save) != 0) {
+            continue;
+        }
+        if (save.name_kept) {
+            names_kept += (names_kept.empty() ? "第" : "、第") + std::to_string(i + 1) + "个";
+            name_refused = name_refused == SecretResult::ok ? save.keyring : name_refused;
+        } else if (!save.kept && save.keyring != SecretResult::ok && kept_in_file == SecretResult::ok) {
             kept_in_file = save.keyring;
         }
     }
     update();
+    if (!names_kept.empty()) {
+        MessageBox::question(this, "kd5lite_ap", name_kept_message(names_kept, name_refused).c_str(), QMessageBox::Ok);
+    }
     if (kept_in_file != SecretResult::ok && !told_kept_in_file_) {
         told_kept_in_file_ = true;
         MessageBox::question(this, "kd5lite_ap", kept_in_file_message(kept_in_file).c_str(), QMessageBox::Ok);
@@ -108,4 +190,10 @@ std::string CAccountsPage::kept_in_file_message(SecretResult keyring) {
     const char* why = keyring_refusal_words(keyring);
     return std::string("密码以加扰形式保存在设置文件中，没有保存到桌面密钥环：") + why +
            "。\n读取设置文件的人可以还原加扰。密钥环可用后再按一次“应　用”，密码就会移入密钥环。";
+}
+
+std::string CAccountsPage::name_kept_message(const std::string& accounts, SecretResult keyring) {
+    return accounts + "账户的服务器名和邮件ID没有保存：它的密码在桌面密钥环中，按原来的服务器名和邮件ID存放，" +
+           "现在无法移到新的名下：" + keyring_refusal_words(keyring) +
+           "。\n密钥环可用后再按一次“应　用”；或者重新输入密码后再按“应　用”。";
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/check_ids.h"
+#include "mail/core/check_ids.h"
 #include "mail/imap/imap_session.h"
-#include "mail/sender_filters.h"
+#include "mail/core/sender_filters.h"
 
 #include <cstdint>
 #include <map>

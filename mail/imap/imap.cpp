@@ -2,8 +2,8 @@
 #include "mail/imap/imap.h"
 
 #include "logging/log.h"
-#include "mail/check_ids.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_stop.h"
 #include "mail/imap/folder_choice.h"
 #include "mail/imap/folder_count.h"
 #include "mail/imap/imap_session.h"
@@ -154,4 +154,14 @@ int imap_list_folders(const Account& account, std::vector<ServerFolder>& folders
     session.set_cancel(-1);
     session.logout();
     return 0;
+}
+
+CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report) {
+    ImapSession session(account);
+    session.observe(report);
+    session.take_tls_first();
+    if (session.reach() == ImapSession::Result::ok) {
+        session.logout();
+    }
+    return session.outcome();
 }

@@ -136,6 +136,9 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, ImapExchange& x)
         } else {
             std::string line;
             rc = connection_.receive_line(line, kImapMaxLine + 2, remaining_ms(x.deadline));
+            if (rc == 0 && x.first_line != nullptr && x.first_line->empty()) {
+                *x.first_line = line;
+            }
             parser_.feed(line);
             got = line.size();
         }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/imap/imap_session.h"
 #include "mail/net/mail_connection.h"
@@ -98,4 +98,5 @@ struct ImapExchange {
     bool answer_due = true; // an untagged response past the deadline means the answer never came
     bool counts_flood = false;
     bool goodbye = false;
+    std::string* first_line = nullptr; // the greeting: its line as it came, for the probe to show
 };

@@ -134,20 +134,28 @@ ImapSession::Result ImapSession::connect_and_greet() {
                          "check mail ---> TCP/IP connection is abnormal[no.%d error: %d]", errno);
     }
     report(connect_stage(connection_));
-    if (security == MailSecurity::tls) {
+    if (security == MailSecurity::tls || tls_first_) {
         if (connection_.start_tls(account_.fingerprint.c_str()) != 0) {
             return tls_failed(errno);
         }
         report(tls_stage(connection_, true, 0));
     }
     ImapResponse greeting;
+    std::string first_line;
     ImapExchange x{.step = &kGreeting,
-                   .deadline = Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms())};
-    if (Result r = read_response(greeting, x); r != Result::ok) {
+                   .deadline = Clock::now() + std::chrono::milliseconds(MailConnection::receive_budget_ms()),
+                   .first_line = &first_line};
+    Result r = read_response(greeting, x);
+    const bool broken = r == Result::ok && (greeting.kind != ImapResponse::Kind::untagged || !greeting.is_status() ||
+                                            greeting.keyword == "NO" || greeting.keyword == "BAD");
+    // A line that is no IMAP greeting is shown as well: it may be another protocol's.
+    if (report_ && (broken || outcome_.failure == CheckFailure::protocol_broken) && !first_line.empty()) {
+        report(greeting_stage(first_line, false));
+    }
+    if (r != Result::ok) {
         return r;
     }
-    if (greeting.kind != ImapResponse::Kind::untagged || !greeting.is_status() || greeting.keyword == "NO" ||
-        greeting.keyword == "BAD") {
+    if (broken) {
         return fail(kGreeting, kBroken, EPROTO);
     }
     if (greeting.keyword == "BYE") {
@@ -158,13 +166,9 @@ ImapSession::Result ImapSession::connect_and_greet() {
         return fail(kGreeting, kRefused, 0);
     }
     take_capabilities(greeting);
-    Result r = capabilities_.empty() ? read_capabilities(kCapability) : Result::ok;
+    r = capabilities_.empty() ? read_capabilities(kCapability) : Result::ok;
     if (r == Result::ok && report_) {
-        ProbeStage stage;
-        stage.step = CheckStep::greeting;
-        stage.greeting = log_safe_text(greeting.keyword + (greeting.code.empty() ? "" : " [" + greeting.code + "]") +
-                                       (greeting.text.empty() ? "" : " " + greeting.text));
-        report(std::move(stage));
+        report(greeting_stage(first_line, true));
     }
     return r;
 }
@@ -340,6 +344,9 @@ ImapSession::Result ImapSession::reach() {
     capabilities_.clear();
     utf8_ = false;
     Result result = connect_and_greet();
+    if (tls_first_) {
+        return result;
+    }
     if (result == Result::ok && security == MailSecurity::stls) {
         return starttls();
     }

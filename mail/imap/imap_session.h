@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/probe_stage.h"
 #include "mail/imap/imap_parser.h"
 #include "mail/net/mail_connection.h"
-#include "mail/probe_stage.h"
 
 #include <chrono>
 #include <cstdint>
@@ -53,6 +53,9 @@ public:
     Result open();
     // open() without the login: connected, greeted and over to TLS as the account's security says (the probe).
     Result reach();
+    // From now on reach() starts TLS from the first byte on the port the account's security leads to, whatever the
+    // security says: the probe's try of a port that stays silent in clear.
+    void take_tls_first() { tls_first_ = true; }
     // Hands each stage of reach() and open() to report as it ends (the probe): the name's addresses, the
     // connection, TLS, the greeting with the capabilities, and the login with those it brings.
     void observe(ProbeReport report) { report_ = std::move(report); }
@@ -201,6 +204,7 @@ private:
     std::vector<std::string> capabilities_;
     bool utf8_ = false; // UTF8=ACCEPT enabled (RFC 6855): names go as UTF-8
     bool token_refused_ = false;
+    bool tls_first_ = false;
     int tag_number_ = 0;
     std::string idle_tag_;
     bool (*stop_due_)() = nullptr;

@@ -4,6 +4,7 @@
 #include "mail/net/cancel_signal.h"
 #include "mail/net/tls_settings.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -313,6 +314,54 @@ ssize_t tls_write(TlsLink* link, const void* bytes, std::size_t size) {
     return -1;
 }
 
+namespace {
+
+// An address of a subjectAltName entry in the form people write it.
+std::string address_text(const ASN1_OCTET_STRING* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const int size = ASN1_STRING_length(address);
+    const int family = size == 4 ? AF_INET : size == 16 ? AF_INET6 : AF_UNSPEC;
+    if (family == AF_UNSPEC || inet_ntop(family, ASN1_STRING_get0_data(address), text, sizeof text) == nullptr) {
+        return "?";
+    }
+    return text;
+}
+
+std::string string_text(const ASN1_STRING* text) {
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
+                       static_cast<std::size_t>(std::max(0, ASN1_STRING_length(text))));
+}
+
+// The names a certificate is valid for: DNS names and addresses of its subjectAltName, else its CN (which a
+// verifier looks at only without a subjectAltName of DNS names).
+std::vector<std::string> certificate_names(X509* certificate) {
+    std::vector<std::string> names;
+    auto* entries = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    for (int i = 0; i < sk_GENERAL_NAME_num(entries); ++i) {
+        const GENERAL_NAME* entry = sk_GENERAL_NAME_value(entries, i);
+        if (entry->type == GEN_DNS) {
+            names.push_back(string_text(entry->d.dNSName));
+        } else if (entry->type == GEN_IPADD) {
+            names.push_back(address_text(entry->d.iPAddress));
+        }
+    }
+    GENERAL_NAMES_free(entries);
+    if (names.empty()) {
+        const X509_NAME* subject = X509_get_subject_name(certificate);
+        const int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+        unsigned char* text = nullptr;
+        const int size =
+            at >= 0 ? ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at))) : -1;
+        if (size >= 0) {
+            names.emplace_back(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+        }
+        OPENSSL_free(text);
+    }
+    return names;
+}
+
+} // namespace
+
 TlsPeer tls_peer(const TlsLink* link) {
     TlsPeer peer;
     if (link == nullptr || link->ssl == nullptr) {
@@ -330,12 +379,17 @@ TlsPeer tls_peer(const TlsLink* link) {
             peer.subject.assign(text != nullptr ? text : "", size > 0 ? static_cast<std::size_t>(size) : 0);
             BIO_free(out);
         }
+        peer.names = certificate_names(certificate);
     }
     return peer;
 }
 
 std::string tls_refusal_reason(int code) {
     return X509_verify_cert_error_string(code);
+}
+
+bool tls_refused_for_name(int code) {
+    return code == X509_V_ERR_HOSTNAME_MISMATCH || code == X509_V_ERR_IP_ADDRESS_MISMATCH;
 }
 
 void tls_close(TlsLink* link) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // TLS with OpenSSL on the mail check's connected socket. The server's certificate is trusted when its chain leads
 // to an authority of the system's trust store and it names the host the user wrote, or else when its SHA-256
@@ -17,6 +18,9 @@ struct TlsPeer {
     std::string subject;     // one line, RFC 2253 ("CN=pop.example.org,O=Example")
     std::string fingerprint; // SHA-256, as TlsFingerprint takes it
     bool pinned = false;     // trusted through the account's pin rather than the system's trust store
+    // The host names and addresses it is valid for: its subjectAltName entries (RFC 6125 6.4), else its CN. As the
+    // certificate has them, which need not be printable.
+    std::vector<std::string> names{};
 };
 // Why tls_open gave no link.
 struct TlsRefusal {
@@ -54,6 +58,9 @@ void tls_set_cancel(TlsLink* link, int cancel_fd);
 
 // Why the verifier refused a certificate, in OpenSSL's words, for an untrusted refusal's code.
 std::string tls_refusal_reason(int code);
+// Whether an untrusted refusal's code says the certificate names other hosts than the one asked for. The verifier
+// looks at the names only once the chain is trusted, so such a certificate is otherwise sound.
+bool tls_refused_for_name(int code);
 
 // Sends the closing alert (close_notify) when the session is sound, and frees it. The socket stays open.
 void tls_close(TlsLink* link);

@@ -3,18 +3,18 @@
 
 #include "logging/log.h"
 #include "logging/log_text.h"
-#include "mail/check_ids.h"
-#include "mail/check_outcome.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/check_stop.h"
+#include "mail/core/probe_stage.h"
+#include "mail/core/sender_filters.h"
 #include "mail/net/mail_connection.h"
 #include "mail/net/tcp_client.h"
 #include "mail/net/tls_settings.h"
 #include "mail/pop3/known_hits.h"
 #include "mail/pop3/pop3_reply.h"
-#include "mail/probe_stage.h"
 #include "mail/sasl/sasl_exchange.h"
 #include "mail/sasl/token_rejection.h"
-#include "mail/sender_filters.h"
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "platform/timing.h"
@@ -145,6 +145,7 @@ struct Check {
     CheckIds* ids = nullptr;           // asked for by the monitor: which messages make up the count
     CheckOutcome outcome{};            // how the check ended, beside the line it wrote
     const ProbeReport* report = nullptr; // a probe's: what each stage found
+    bool tls_first = false;              // a probe's: TLS from the first byte on the port the security names
 };
 
 void report(const Check& c, ProbeStage stage) {
@@ -772,19 +773,19 @@ Step connect(Check& c) {
 
 // Connected, greeted and over to TLS as the account's security says: everything before the login.
 Step reach(Check& c) {
-    const MailSecurity security = c.account.security;
+    const MailSecurity security = c.tls_first ? MailSecurity::tls : c.account.security;
     Step step = connect(c);
     if (step == Step::ok && security == MailSecurity::tls) {
         step = start_tls(c);
     }
     if (step == Step::ok) {
         step = exchange(c, kGreeting, nullptr);
-    }
-    if (step == Step::ok && c.report != nullptr) {
-        ProbeStage greeting;
-        greeting.step = CheckStep::greeting;
-        greeting.greeting = printable(c);
-        report(c, std::move(greeting));
+        // A first line that is no "+OK" is shown as well: it may be another protocol's greeting.
+        if ((step == Step::ok || step == Step::refused) && c.report != nullptr) {
+            report(c, greeting_stage(std::string_view(c.buffer, static_cast<std::size_t>(
+                                                                    std::clamp(c.length, 0, kLineCapacity + 1))),
+                                     step == Step::ok));
+        }
     }
     if (step == Step::ok && security == MailSecurity::stls) {
         step = stls(c);
@@ -841,6 +842,18 @@ int check_account(Check& c) {
 std::mutex g_check_mutex;
 
 } // namespace
+
+CheckOutcome pop3_probe_tls(const Account& account, const ProbeReport& observer) {
+    std::lock_guard lock(g_check_mutex);
+    Check c{account, account.index};
+    c.report = &observer;
+    c.tls_first = true;
+    errno = 0;
+    if (reach(c) == Step::ok && quit(c) == Step::ok) {
+        close_connection();
+    }
+    return std::move(c.outcome);
+}
 
 CheckOutcome pop3_probe(const Account& account, bool login_too, const ProbeReport& observer) {
     std::lock_guard lock(g_check_mutex);

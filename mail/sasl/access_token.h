@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/account.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
 
 #include <functional>
 #include <string>

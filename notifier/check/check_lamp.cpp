@@ -4,8 +4,9 @@
 #include "lamp/protocol.h"
 #include "lamp/usb.h"
 #include "lamp/usb_serial.h"
+#include "logging/log_text.h"
 #include "notifier/check/check_sysfs.h"
-#include "notifier/single_instance.h"
+#include "platform/notifier_lock.h"
 #include "settings/settings_access.h"
 
 #include <climits>
@@ -105,11 +106,13 @@ void explain_missing(CheckReport& report, std::string_view serial) {
                             " > /sys/bus/usb-serial/drivers/ftdi_sio/new_id'\"");
 }
 
-// One command and its answer, as the notifier's every lamp sequence begins: all LEDs off.
+// One command and its answer, as the notifier's every lamp sequence begins: all LEDs off. An LED that the last
+// notifier left lit when it ended (关闭 leaves the lamp as it is) goes dark with it, and the report says so: the
+// user may have been looking at it.
 void round_trip(CheckReport& report) {
     CapturedErrors errors;
     if (usb_open() != 0) {
-        report.fail(kTopic, "cannot open it: " + errors.last());
+        report.fail(kTopic, "cannot open it: " + errors.newest());
         return;
     }
     const LampCommand clear = cmd_clear();
@@ -117,12 +120,14 @@ void round_trip(CheckReport& report) {
     usb_close();
     if (answer == kAck) {
         report.ok(kTopic, "all LEDs off, answer 'Y'");
+        report.info(kTopic, "the check switched off any LED left lit (关闭 leaves the lamp as it is), until a "
+                            "running notifier's next check lights it again");
     } else if (answer >= 0) {
-        report.fail(kTopic, std::string("all LEDs off, answer '") + static_cast<char>(answer) +
+        report.fail(kTopic, "all LEDs off, answer '" + log_safe_text(std::string(1, static_cast<char>(answer))) +
                                 "' instead of 'Y': the lamp refused; unplug it and plug it in again");
     } else {
-        report.fail(kTopic,
-                    "all LEDs off, no answer (" + errors.last() + "): is it the lamp? unplug it and plug it in again");
+        report.fail(kTopic, "all LEDs off, no answer (" + errors.newest() +
+                                "): is it the lamp? unplug it and plug it in again");
     }
 }
 
@@ -145,7 +150,7 @@ void check_lamp(CheckReport& report) {
         return;
     }
     // The notifier opens the lamp at every pass; a second program on the line would garble both.
-    if (single_instance_held()) {
+    if (notifier_lock_held()) {
         report.info(kTopic, "not opened: the running notifier holds it");
         return;
     }

@@ -3,7 +3,7 @@
 
 #include "logging/log.h"
 #include "notifier/check/check.h"
-#include "notifier/single_instance.h"
+#include "platform/notifier_lock.h"
 #include "settings/key_values.h"
 #include "settings/mailbox_codes.h"
 #include "settings/settings_access.h"
@@ -99,7 +99,7 @@ std::string last_pass_time(std::string_view state_log) {
 
 void check_notifier(CheckReport& report) {
     const int job = mailbox_job();
-    if (!single_instance_held()) {
+    if (!notifier_lock_held()) {
         // Job 101 means it was monitoring when it last ended without a stop: the next start resumes.
         report.fail(kTopic, job == job_code(Request::monitor) ? "none runs for you: start kd5lite (from the menu, or log in again); it "
                                          "goes on monitoring"

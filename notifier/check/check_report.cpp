@@ -2,8 +2,9 @@
 #include "notifier/check/check_report.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
 
-#include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +28,15 @@ std::string check_line(Verdict verdict, const std::string& topic, const std::str
     return std::string(label(verdict)) + " " + topic + ": " + text;
 }
 
+CheckReport::CheckReport(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) == 1) {}
+
+void CheckReport::progress(const std::string& topic, const std::string& text) {
+    if (terminal_) {
+        std::fprintf(out_, "...  %s: %s\n", topic.c_str(), text.c_str());
+        std::fflush(out_);
+    }
+}
+
 void CheckReport::add(Verdict verdict, const std::string& topic, const std::string& text) {
     failed_ = failed_ || verdict == Verdict::fail;
     std::fprintf(out_, "%s\n", check_line(verdict, topic, text).c_str());
@@ -41,18 +51,6 @@ CapturedErrors::~CapturedErrors() {
     set_error_log_capture(std::move(outer_));
 }
 
-std::vector<std::string> CapturedErrors::take() {
-    std::vector<std::string> lines;
-    lines.swap(lines_);
-    return lines;
-}
-
-std::string CapturedErrors::last() {
-    if (lines_.empty()) {
-        return {};
-    }
-    const std::string& line = lines_.back();
-    constexpr std::string_view arrow = "---> ";
-    std::size_t at = line.find(arrow);
-    return at == std::string::npos ? line : line.substr(at + arrow.size());
+std::string CapturedErrors::newest() const {
+    return lines_.empty() ? std::string() : log_safe_text(lines_.back());
 }

@@ -16,7 +16,8 @@ enum class Verdict {
 
 class CheckReport {
 public:
-    explicit CheckReport(std::FILE* out) : out_(out) {}
+    // Progress lines go out only when out is a terminal: someone waits there and wants to see the steps.
+    explicit CheckReport(std::FILE* out);
 
     void add(Verdict verdict, const std::string& topic, const std::string& text);
     void ok(const std::string& topic, const std::string& text) { add(Verdict::ok, topic, text); }
@@ -24,10 +25,14 @@ public:
     void warn(const std::string& topic, const std::string& text) { add(Verdict::warn, topic, text); }
     void fail(const std::string& topic, const std::string& text) { add(Verdict::fail, topic, text); }
 
+    // The step that begins now ("...  account 1 (red): connecting to ..."), on a terminal only.
+    void progress(const std::string& topic, const std::string& text);
+
     bool failed() const { return failed_; }
 
 private:
     std::FILE* out_;
+    bool terminal_;
     bool failed_ = false;
 };
 
@@ -43,10 +48,8 @@ public:
     CapturedErrors(const CapturedErrors&) = delete;
     CapturedErrors& operator=(const CapturedErrors&) = delete;
 
-    // The lines collected since the last take, oldest first.
-    std::vector<std::string> take();
-    // The newest collected line, without its layer prefix ("USB operation ---> "); empty when there is none.
-    std::string last();
+    // The newest collected line, made safe for a terminal; empty when there is none.
+    std::string newest() const;
 
 private:
     std::vector<std::string> lines_;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 
 #include <chrono>
 #include <string>

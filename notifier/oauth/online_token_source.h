@@ -2,8 +2,8 @@
 #pragma once
 
 #include "credentials/oauth/online_accounts.h"
-#include "mail/account.h"
-#include "mail/check_outcome.h"
+#include "mail/core/account.h"
+#include "mail/core/check_outcome.h"
 
 #include <string>
 

@@ -140,7 +140,10 @@ TEST_F(TokenCommand, AStopEndsAHangingHelper) {
         {"looked", false, false, true},
     };
     const std::string started = dir_.path("started");
-    const std::string command = script("hang", "echo $$ > \"$1\"\nexec sleep 60\n") + " " + started;
+    // The pid file appears whole (written aside, then renamed): a stop raised the moment it appears must not find
+    // it empty.
+    const std::string command =
+        script("hang", "echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\"\nexec sleep 60\n") + " " + started;
     for (const Row& row : rows) {
         std::remove(started.c_str());
         asked_elsewhere = false;

@@ -242,4 +242,24 @@ TEST_F(LampTest, LampUnpluggedAndPluggedInAgainWhileRunning) {
     EXPECT_EQ(sim.commands(), (Commands{"CLS", "CLS", "ON0"}));
 }
 
+// The blink's one command: the LED asked for alone, no CLS before it (the others keep what they show), the link
+// closed after it; a lamp that is away or does not acknowledge fails it.
+TEST_F(LampTest, SetSwitchesOneLedAloneAndClosesTheLink) {
+    LampSim& sim = start_sim();
+    EXPECT_EQ(led_set(2, true), 0);
+    EXPECT_EQ(led_set(2, false), 0);
+    EXPECT_EQ(led_set(3, true), -1);
+    EXPECT_EQ(led_set(-1, false), -1);
+    EXPECT_EQ(sim.commands(), (Commands{"ON2", "OF2"}));
+    ASSERT_EQ(led_start(), 0); // the link was closed: it opens again
+    led_end();
+    sim.stop();
+    EXPECT_EQ(led_set(0, true), -1);
+    LampSim::Options refusing;
+    refusing.reply = "N";
+    LampSim& refuses = start_sim(refusing); // the same command log, which the first lamp left with four
+    EXPECT_EQ(led_set(0, true), -1);
+    EXPECT_EQ(refuses.commands(), (Commands{"ON2", "OF2", "CLS", "ON0"}));
+}
+
 } // namespace

@@ -31,13 +31,15 @@ protected:
 
     // Account 0 as alice / secret on a scripted server of the protocol, speaking TLS as tls says (0 none,
     // 1 after STLS or STARTTLS, 2 from the first byte).
-    void serve(bool imap, int tls, const std::string& password = "secret") {
+    void serve(bool imap, int tls, const std::string& password = "secret",
+               const TestAuthority::Issued* certificate = nullptr) {
+        const TestAuthority::Issued& served = certificate != nullptr ? *certificate : own_;
         const std::string message = make_message("taro@example.com", "alice@kd5lite.test", "hello");
         if (imap) {
             ImapScript script;
             script.tls = tls == 2 ? ImapTls::implicit : tls == 1 ? ImapTls::starttls : ImapTls::none;
-            script.certificate_file = own_.certificate_file;
-            script.key_file = own_.key_file;
+            script.certificate_file = served.certificate_file;
+            script.key_file = served.key_file;
             ImapMailbox box{password, {{message, false}}};
             imap_ = std::make_unique<ImapServer>(std::map<std::string, ImapMailbox>{{"alice", box}}, script);
             ASSERT_TRUE(imap_->start()) << imap_->error();
@@ -45,8 +47,8 @@ protected:
         } else {
             Pop3Script script;
             script.tls = tls == 2 ? Pop3Tls::implicit : tls == 1 ? Pop3Tls::stls : Pop3Tls::none;
-            script.certificate_file = own_.certificate_file;
-            script.key_file = own_.key_file;
+            script.certificate_file = served.certificate_file;
+            script.key_file = served.key_file;
             Pop3Mailbox box;
             box.password = password;
             box.messages = {message};
@@ -230,6 +232,115 @@ TEST_F(MailProbe, EndsBeforeAnyStageWhereACheckWould) {
         const CheckOutcome outcome = mail_probe(read_account(0), true, [&](const ProbeStage&) { ++stages; });
         EXPECT_EQ(stages, 0);
         EXPECT_EQ(outcome_differs(outcome, c.step, c.failure, kAnyError), "") << outcome.line;
+    }
+}
+
+// The protocol a first line is the greeting of, whatever the account asked for.
+TEST(GreetingProtocol, TellsPop3FromImapFromAnythingElse) {
+    struct Case {
+        const char* line;
+        MailProtocol speaks;
+    } cases[] = {
+        {"+OK kd5lite POP3 server ready\r\n", MailProtocol::pop3},
+        {"-ERR too busy", MailProtocol::pop3},
+        {"+OK", MailProtocol::pop3},
+        {"+OKAY", MailProtocol::unknown},
+        {"+ok ready", MailProtocol::unknown}, // POP3's indicators are upper case
+        {"* OK [CAPABILITY IMAP4rev1] ready\r\n", MailProtocol::imap},
+        {"* ok ready", MailProtocol::imap},
+        {"* PREAUTH logged in", MailProtocol::imap},
+        {"* BYE too busy", MailProtocol::imap},
+        {"*OK", MailProtocol::unknown},
+        {"* OKAY", MailProtocol::unknown},
+        {"+ go ahead", MailProtocol::unknown},
+        {"220 smtp.example.org ESMTP", MailProtocol::unknown},
+        {"", MailProtocol::unknown},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(greeting_protocol(c.line), c.speaks) << c.line;
+    }
+}
+
+// A port of the other protocol: its greeting is shown, failed, with the protocol it is of, and the probe ends at the
+// greeting as a check would.
+TEST_F(MailProbe, ShowsTheOtherProtocolsGreeting) {
+    for (bool imap_account : {false, true}) {
+        SCOPED_TRACE(imap_account ? "IMAP account at a POP3 server" : "POP3 account at an IMAP server");
+        serve(!imap_account, 0);
+        settings_set(Key::Protocol, imap_account ? "1" : "0", 0);
+        std::vector<ProbeStage> stages;
+        const CheckOutcome outcome =
+            mail_probe(read_account(0), true, [&](const ProbeStage& stage) { stages.push_back(stage); });
+        EXPECT_EQ(outcome.step, CheckStep::greeting);
+        ASSERT_FALSE(stages.empty());
+        const ProbeStage& greeting = stages.back();
+        EXPECT_EQ(greeting.step, CheckStep::greeting);
+        EXPECT_FALSE(greeting.ok);
+        EXPECT_EQ(greeting.speaks, imap_account ? MailProtocol::pop3 : MailProtocol::imap);
+        EXPECT_EQ(greeting.greeting, imap_account ? "+OK kd5lite POP3 server ready" : "* OK kd5lite IMAP server ready");
+    }
+}
+
+// The try with TLS from the first byte on the port an account without TLS names: a port that wants TLS shows its
+// certificate (refused without a pin, taken with one, then the greeting under TLS); a port in clear shows none.
+TEST_F(MailProbe, TlsTryShowsWhetherThePortWantsTls) {
+    struct Case {
+        const char* name;
+        bool imap;
+        int served_tls;
+        bool pin;
+        std::string stages;
+        bool certificate_shown;
+    } cases[] = {
+        {"pop3 port with TLS, no pin", false, 2, false, "name lookup, connection, TLS (failed)", true},
+        {"imap port with TLS, pinned", true, 2, true, "name lookup, connection, TLS, greeting", true},
+        {"pop3 port in clear", false, 0, false, "name lookup, connection, TLS (failed)", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        serve(c.imap, c.served_tls);
+        settings_set(Key::Security, "0", 0);
+        settings_set(Key::TlsFingerprint, c.pin ? own_.fingerprint.c_str() : "", 0);
+        std::string steps;
+        bool shown = false;
+        mail_probe_tls(read_account(0), [&](const ProbeStage& stage) {
+            steps +=
+                std::string(steps.empty() ? "" : ", ") + check_step_name(stage.step) + (stage.ok ? "" : " (failed)");
+            shown = shown || (stage.step == CheckStep::tls && stage.certificate.fingerprint == own_.fingerprint);
+        });
+        EXPECT_EQ(steps, c.stages);
+        EXPECT_EQ(shown, c.certificate_shown);
+    }
+}
+
+// A certificate the system trusts, but for another host: the refusal says so and names the names it is for; one
+// refused for its issuer does not.
+TEST_F(MailProbe, CertificateForAnotherHostNamesItsNames) {
+    TestAuthority authority(dir_.path("pki"), "test");
+    TrustedAuthority trusted(authority);
+    const TestAuthority::Issued other = authority.issue("other", "DNS:other.example.org,DNS:mail.example.org");
+    struct Case {
+        const char* name;
+        const TestAuthority::Issued* certificate;
+        bool other_host;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"trusted, for other names", &other, true, {"other.example.org", "mail.example.org"}},
+        {"self-signed, for this address", &own_, false, {"127.0.0.1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        serve(true, 2, "secret", c.certificate);
+        std::vector<ProbeStage> tls;
+        const CheckOutcome outcome = mail_probe(read_account(0), false, [&](const ProbeStage& stage) {
+            if (stage.step == CheckStep::tls) {
+                tls.push_back(stage);
+            }
+        });
+        EXPECT_EQ(outcome_differs(outcome, CheckStep::tls, CheckFailure::certificate, kAnyError), "");
+        ASSERT_EQ(tls.size(), 1u);
+        EXPECT_EQ(tls[0].other_host, c.other_host) << tls[0].refusal;
+        EXPECT_EQ(tls[0].certificate.names, c.names);
     }
 }
 

@@ -19,6 +19,14 @@ namespace {
 
 constexpr int kPatienceMs = 20000;
 
+int count_in(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) {
+        ++n;
+    }
+    return n;
+}
+
 class Notifications : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,6 +74,36 @@ TEST_F(Notifications, NewMailBringsOneNotificationWhoseActionStartsTheMailClient
     QTRY_VERIFY_WITH_TIMEOUT(server.calls().find("Notify", calls.size()) != std::string::npos, kPatienceMs);
     QCoreApplication::processEvents();
     EXPECT_FALSE(dir_.exists("mail-client.started"));
+}
+
+// An account's health notification is one per account: a change replaces it in place (the server's id as
+// replaces_id), watching again closes it, and a close asked for before the server answered the show still closes
+// it. Catches a notification repeated beside the old one, one left open, and accounts sharing one notification.
+TEST_F(Notifications, HealthNotificationIsReplacedInPlaceAndClosed) {
+    PrivateSessionBus bus(dir_.dir());
+    ASSERT_TRUE(bus.ok()) << dir_.read("session-bus.out");
+    NotificationServerMock server(dir_.dir());
+    ASSERT_TRUE(server.wait_ready(kPatienceMs)) << dir_.read("notification-server.out");
+    auto count = [&](const std::string& what) { return count_in(server.calls(), what); };
+
+    DesktopNotifications notifications;
+    notifications.show_health(0, QStringLiteral("红 taro：需要处理"), QStringLiteral("服务器拒绝了密码"));
+    QTRY_COMPARE_WITH_TIMEOUT(count(" Notify "), 1, kPatienceMs);
+    notifications.show_health(0, QStringLiteral("红 taro：未能检查"), QStringLiteral("无法连接"));
+    notifications.show_health(1, QStringLiteral("绿 hana：需要处理"), QStringLiteral("密钥环已锁定"));
+    QTRY_COMPARE_WITH_TIMEOUT(count(" Notify "), 3, kPatienceMs);
+    EXPECT_EQ(count("Notify \"kd5lite\" 1 "), 1) << server.calls(); // account 0's replaced in place
+    EXPECT_EQ(count("Notify \"kd5lite\" 0 "), 2) << server.calls(); // account 0's first, account 1's own
+    notifications.close_health(0);
+    QTRY_COMPARE_WITH_TIMEOUT(count("CloseNotification 1"), 1, kPatienceMs);
+    notifications.close_health(0); // already closed: nothing more
+
+    // Shown and closed at once, before the server's answer: the close waits for the id.
+    notifications.show_health(2, QStringLiteral("黄 jiro：需要处理"), QStringLiteral("没有登录令牌"));
+    notifications.close_health(2);
+    QTRY_COMPARE_WITH_TIMEOUT(count("CloseNotification 3"), 1, kPatienceMs);
+    EXPECT_EQ(count(" Notify "), 4);
+    EXPECT_EQ(count("CloseNotification"), 2) << server.calls();
 }
 
 // A desktop without a notification service, or without any session bus: nothing waits, nothing is logged.

@@ -87,7 +87,7 @@ TEST_F(TrayMenu, OffersItsEntriesInOrder) {
         }
     }
     EXPECT_EQ(texts.join(QLatin1Char('|')),
-              QString::fromUtf8("立即检查|开始使用|停止使用|已读|设定…|选项…|关于|关　　闭"));
+              QString::fromUtf8("立即检查|开始使用|停止使用|已读|设定…|选项…|诊断…|关于|关　　闭"));
 }
 
 // Start and stop go through the command mailbox as the tools' buttons do; a pass at once needs a running monitor.

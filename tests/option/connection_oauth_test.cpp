@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The 连接 tab's sign-in controls: which ones a choice shows and enables, what Apply writes, 按地址填写, 登录…
 // against the tests' OAuth2 provider, and the online accounts list without the desktop's service.
+#include "credentials/mail_providers.h"
 #include "gui/desktop.h"
 #include "gui/message_box.h"
 #include "option/connection_page.h"
 #include "option/list_entry.h"
+#include "option/option_values.h"
 #include "option/sign_in.h"
 #include "platform/timing.h"
 #include "settings/refresh_token.h"
@@ -99,8 +101,9 @@ TEST_F(ConnectionOAuthTest, ApplyWritesTheKeysInTheOrderOfTheFile) {
     click(&page, "apply");
     std::vector<std::string> expected{"user00/ServerName"};
     for (const char* account : {"user00/", "user01/", "user02/"}) {
-        for (const char* key : {"Security", "TlsFingerprint", "Protocol", "Folder", "Auth", "OAuthSource",
-                                "OAuthProvider", "ClientId", "OnlineAccount", "TokenCommand", "Folders"}) {
+        for (const char* key :
+             {"Security", "TlsFingerprint", "Protocol", "Folder", "Auth", "OAuthSource", "OAuthProvider", "ClientId",
+              "OnlineAccount", "TokenCommand", "HealthBlink", "Folders"}) {
             expected.push_back(account + std::string(key));
         }
     }
@@ -196,8 +199,8 @@ TEST_F(ConnectionOAuthTest, FillByAddressTakesTheProviderTable) {
 }
 
 // 登录… with a test in the browser's place: the page is saved first, the note says who signed in and the refresh
-// token is kept, and the window keeps answering while the browser is out, with the sign-in buttons disabled so that a second sign-in
-// cannot wait inside the first. Without a client id the reason shows whole, and no browser opens.
+// token is kept, and the window keeps answering while the browser is out, with the sign-in buttons disabled so that a
+// second sign-in cannot wait inside the first.
 TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
     OAuth2Provider provider;
     ASSERT_TRUE(provider.start(60)) << provider.error();
@@ -273,13 +276,67 @@ TEST_F(ConnectionOAuthTest, SignInShowsItsResultAndKeepsTheWindowAnswering) {
 
     pick(choice(page, "provider", 1), 1);
     EXPECT_EQ(control<QLineEdit>(page, "server", 1)->text(), "outlook.office365.com:993");
-    control<QLineEdit>(page, "client_id", 1)->clear();
-    click(&page, "sign_in2");
-    EXPECT_EQ(opened, 1);
-    EXPECT_TRUE(note(page, 1).startsWith(QString::fromUtf8("未登录: no client id"))) << note(page, 1).toStdString();
     expect_page_fits(&page);
     set_desktop_opener({});
     set_timing(Timing{});
+}
+
+// A default build brings no client id: the field's hint says one is needed instead of promising the program's own,
+// and 登录… opens no browser but says in Chinese what the user can do for this provider, in words a user knows
+// (no settings key names, no English). Catches the "程序自带" that was not true and the settings-file English.
+TEST_F(ConnectionOAuthTest, WithoutAClientIdTheTabSaysWhatToDoInstead) {
+    struct Case {
+        int provider; // entry of the provider list
+        const char* value;
+        std::vector<const char*> advice; // words the box must hold
+    };
+    const Case cases[] = {
+        {0, "google", {"Gmail", "应用专用密码", "0.密码", "在线帐户", "docs/user-guide.md"}},
+        {1, "microsoft", {"自己", "打包", "docs/user-guide.md", "OAuth2 client ids"}},
+        {2, "custom", {"客户端ID"}},
+    };
+    set_desktop_opener([](const QUrl&) { ADD_FAILURE() << "a browser opened without a client id"; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        settings_put(Key::Protocol, "1", 2);
+        settings_put(Key::Security, "2", 2);
+        settings_put(Key::Auth, "1", 2);
+        settings_put(Key::OAuthSource, "1", 2);
+        settings_put(Key::OAuthProvider, c.value, 2);
+        settings_clear();
+        CConnectionPage page(nullptr);
+        page.show();
+        choose_account(page, 2);
+        QLineEdit* client_id = control<QLineEdit>(page, "client_id", 2);
+        EXPECT_EQ(client_id->placeholderText(),
+                  QString::fromUtf8(oauth_build_brings_client_id(c.value) ? "程序自带" : "需填写"));
+        if (oauth_build_brings_client_id(c.value)) {
+            continue; // a packager's build: the rest is about a build without one
+        }
+        MessageBox::set_next_answer(QMessageBox::Ok);
+        const int boxes = MessageBox::asked();
+        click(&page, "sign_in3");
+        EXPECT_EQ(note(page, 2), QString::fromUtf8("未登录: 没有客户端ID"));
+        ASSERT_EQ(MessageBox::asked(), boxes + 1);
+        const std::string advice = MessageBox::last_text().toStdString();
+        EXPECT_EQ(advice, no_client_id_advice(c.value));
+        for (const char* word : c.advice) {
+            EXPECT_NE(advice.find(word), std::string::npos) << word << " in " << advice;
+        }
+        for (const char* english : {"ClientId", "OAuthProvider", "no client id", "build"}) {
+            EXPECT_EQ(advice.find(english), std::string::npos) << english << " in " << advice;
+        }
+    }
+    // The hint follows the provider chosen.
+    CConnectionPage page(nullptr);
+    page.show();
+    pick(choice(page, "auth", 0), 1);
+    for (int provider : {1, 0, 2}) {
+        pick(choice(page, "provider", 0), provider);
+        EXPECT_EQ(control<QLineEdit>(page, "client_id", 0)->placeholderText(),
+                  QString::fromUtf8(oauth_build_brings_client_id(kProviderValues[provider]) ? "程序自带" : "需填写"));
+    }
+    set_desktop_opener({});
 }
 
 // Without the desktop's online accounts service the list says so in words, and an account keeps the Id it has:

@@ -10,6 +10,7 @@
 #include "tests/setup/setup_test.h"
 #include "tests/support/page_layout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -113,6 +114,30 @@ TEST_F(ConnectionPageTest, ChoicesFoldersAndFingerprintsTravelBetweenControlsAnd
     EXPECT_EQ(stored_key(Key::Folder, 2), "Lists");
     EXPECT_EQ(stored_key(Key::TlsFingerprint, 0), "");
     EXPECT_EQ(stored_key(Key::TlsFingerprint, 1), "12:34");
+}
+
+// The blink switch is each account's own, on unless the file says "0" (a file from before the key has none), and
+// Apply stores what each box shows. Catches a switch read or written for the wrong account, and one that an empty
+// key turns off.
+TEST_F(ConnectionPageTest, TheBlinkSwitchTravelsPerAccount) {
+    settings_put(Key::HealthBlink, "0", 1);
+    settings_put(Key::HealthBlink, "1", 2);
+    settings_clear();
+    CConnectionPage page(nullptr);
+    page.show();
+    const bool shown[kAccountCount] = {true, false, true};
+    for (int i = 0; i < kAccountCount; ++i) {
+        choose_account(page, i);
+        EXPECT_EQ(control<QCheckBox>(page, "health_blink", i)->isChecked(), shown[i]) << "account " << i + 1;
+        EXPECT_TRUE(control<QCheckBox>(page, "health_blink", i)->isVisible()) << "account " << i + 1;
+    }
+    expect_page_fits(&page);
+    control<QCheckBox>(page, "health_blink", 2)->click();
+    click(&page, "apply");
+    const char* stored[kAccountCount] = {"1", "0", "0"};
+    for (int i = 0; i < kAccountCount; ++i) {
+        EXPECT_EQ(stored_key(Key::HealthBlink, i), stored[i]) << "account " << i + 1;
+    }
 }
 
 // A fingerprint as the error log shows it is 95 characters: catches a limit that cuts it, so that the pin never

@@ -89,7 +89,8 @@ TEST(AccountSignIn, SignsInAndKeepsTheRefreshToken) {
     const SignInResult no_id = account_sign_in(
         1, [](const QUrl&) { FAIL() << "no browser without a client id"; }, 300);
     EXPECT_FALSE(no_id.signed_in);
-    EXPECT_NE(no_id.text.find("no client id"), std::string::npos) << no_id.text;
+    EXPECT_EQ(no_id.text, "未登录: 没有客户端ID");
+    EXPECT_EQ(no_id.advice, no_client_id_advice("microsoft"));
 }
 
 } // namespace

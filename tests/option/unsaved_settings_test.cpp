@@ -15,6 +15,7 @@
 #include "setup/test_page.h"
 #include "tests/setup/setup_test.h"
 
+#include <QCheckBox>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -47,7 +48,14 @@ TEST_F(UnsavedSettingsTest, EveryButtonThatWritesSaysSoWhenTheSettingsLockIsHeld
         const char* button;
     } cases[] = {
         {"setup system", [] { return std::make_unique<CSystemPage>(nullptr); }, "apply"},
-        {"setup accounts", [] { return std::make_unique<CAccountsPage>(nullptr); }, "apply"},
+        {"setup accounts",
+         [] {
+             // The page writes only what was edited.
+             auto page = std::make_unique<CAccountsPage>(nullptr);
+             child<QCheckBox>(page.get(), "switch1")->setChecked(true);
+             return page;
+         },
+         "apply"},
         {"setup log", [] { return std::make_unique<CLogPage>(nullptr); }, "apply"},
         {"setup service", [] { return std::make_unique<CServicePage>(nullptr); }, "start"},
         {"setup test", [] { return std::make_unique<CTestPage>(nullptr); }, "testStart"},

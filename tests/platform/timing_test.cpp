@@ -19,4 +19,7 @@ TEST(Timing, ScalingShortensDurationsButKeepsCounts) {
     EXPECT_EQ(t.idle_settled_ms, 600);
     EXPECT_EQ(t.clock_jump_ms, 3000);
     EXPECT_EQ(t.keepalive_probes, 3);
+    // The diagnosis' bound of an account shrinks too, its greeting wait within it.
+    EXPECT_EQ(t.check_account_ms, 150);
+    EXPECT_EQ(t.check_greeting_ms, 100);
 }

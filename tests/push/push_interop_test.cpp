@@ -4,10 +4,10 @@
 // the monitor, a stop closes the connection), and the stories of a watcher's life that no single server makes.
 
 #include "mail/account_settings.h"
-#include "mail/check_ids.h"
+#include "mail/core/check_ids.h"
 #include "mail/imap/imap_session.h"
 #include "mail/sasl/access_token.h"
-#include "push/folder_report.h"
+#include "mail/imap/folder_report.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
 #include "push/route_check.h"

@@ -219,6 +219,54 @@ TEST(AccountSecret, LockedKeyringAtLoadKeepsThePasswordUntilANewOneIsTyped) {
     expect_password_in_file(1, "new-one");
 }
 
+// A refile is all or none, and the names follow the items: the file names the new protocol only once the password
+// and the refresh token are filed under it, and the items under the names the file does not hold go. Catches a
+// refile that moved the password and then failed on the token, or wrote the names while the keyring refused.
+TEST(AccountSecret, RefileWritesTheNewNamesOnlyOnceTheItemsFollowed) {
+    struct Row {
+        const char* what;
+        bool lock;   // the keyring locked before the refile
+        int written; // what writing the names answers
+        SecretResult result;
+        bool called;       // whether the names were written
+        const char* filed; // the protocol both items are filed under afterwards
+    };
+    const Row rows[] = {
+        {"refiled", false, 0, SecretResult::ok, true, "imap"},
+        {"the file was not written", false, -1, SecretResult::ok, true, "pop3"},
+        {"the keyring is locked", true, 0, SecretResult::locked, false, "pop3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        KeyringSession session;
+        ASSERT_TRUE(session.start()) << session.error();
+        TempCorvo dir;
+        type_account(0, "mail.example.com", "alice", "", "0");
+        settings_put(Key::SecretStore, "1", 0);
+        const SecretKey before = account_secret_key(0);
+        ASSERT_EQ(secret_save(before, kPassword, SecretUnlock::never, kWaitMs), SecretResult::ok);
+        ASSERT_EQ(secret_save(account_secret_key(0, SecretKind::refresh_token), "token", SecretUnlock::never, kWaitMs),
+                  SecretResult::ok);
+        if (row.lock) {
+            ASSERT_TRUE(session.lock());
+        }
+        settings_set(Key::Protocol, "1", 0);
+        bool called = false;
+        EXPECT_EQ(refile_account_secrets(0, before,
+                                         [&] {
+                                             called = true;
+                                             return row.written;
+                                         }),
+                  row.result);
+        EXPECT_EQ(called, row.called);
+        const auto items = session.items();
+        EXPECT_EQ(items.size(), 2u);
+        for (const auto& item : items) {
+            EXPECT_EQ(item.attributes.at("protocol"), row.filed) << item.label;
+        }
+    }
+}
+
 // Two accounts that read one mailbox (red = INBOX, green = Work on one IMAP login) share its keyring items. What
 // the setup program or the option program does to the second must leave the first its password and refresh token:
 // each row changes account 1 and then reads account 0 as the notifier does. Catches an item deleted or moved
@@ -260,8 +308,9 @@ TEST(AccountSecret, TwoAccountsOnOneMailboxKeepEachOthersSecrets) {
         {"protocol changed on the 连接 tab",
          [](AccountPassword (&)[2]) {
              const SecretKey before = account_secret_key(1);
-             settings_put(Key::Protocol, "0", 1);
-             EXPECT_EQ(refile_account_secrets(1, before), SecretResult::ok);
+             settings_set(Key::Protocol, "0", 1);
+             EXPECT_EQ(refile_account_secrets(1, before, [] { return ini_write_key(Key::Protocol, 1); }),
+                       SecretResult::ok);
          },
          kPassword, kToken},
     };

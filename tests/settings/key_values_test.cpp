@@ -74,6 +74,7 @@ TEST(KeyValues, AccountReadersTakeTheirOwnAccountsKeys) {
     settings_set(Key::OAuthSource, "3", 2);
     settings_set(Key::Switch, "1", 2);
     settings_set(Key::Notify, "0", 2);
+    settings_set(Key::HealthBlink, "0", 2);
     settings_set(Key::SpecialSearch2, "2", 2);
     settings_set(Key::SpecialSearch3, "1", 2);
     settings_set(Key::ErrorLog, "107");
@@ -83,6 +84,7 @@ TEST(KeyValues, AccountReadersTakeTheirOwnAccountsKeys) {
     EXPECT_EQ(account_oauth_source(2), OAuthSource::token_command);
     EXPECT_TRUE(account_watched(2));
     EXPECT_FALSE(account_notifies(2));
+    EXPECT_FALSE(account_health_blinks(2));
     EXPECT_EQ(account_sender_condition(2, 0), 0);
     EXPECT_EQ(account_sender_condition(2, 1), 2);
     EXPECT_EQ(account_sender_condition(2, 2), 1);
@@ -91,6 +93,7 @@ TEST(KeyValues, AccountReadersTakeTheirOwnAccountsKeys) {
     EXPECT_EQ(account_protocol(1), MailProtocol::pop3);
     EXPECT_FALSE(account_watched(1));
     EXPECT_TRUE(account_notifies(1));
+    EXPECT_TRUE(account_health_blinks(1)); // empty, as a file from before the key: the blink is on
 
     // A negative or empty buzzer time means the wave files, as 0 does.
     for (const auto& [text, beeps] : {std::pair{"", 0}, {"3", 3}, {"2x", 2}, {"-2", 0}}) {

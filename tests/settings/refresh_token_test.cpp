@@ -181,8 +181,8 @@ TEST(RefreshToken, FollowsTheAccountThroughRefileAndTheSetupProgramsSave) {
 
     notifier_reads(0);
     const SecretKey before = account_secret_key(0);
-    settings_put(Key::Protocol, "1", 0);
-    EXPECT_EQ(refile_account_secrets(0, before), SecretResult::ok);
+    settings_set(Key::Protocol, "1", 0);
+    EXPECT_EQ(refile_account_secrets(0, before, [] { return ini_write_key(Key::Protocol, 0); }), SecretResult::ok);
     TokenRead read;
     EXPECT_EQ(notifier_token(0, read), kToken);
     for (const auto& item : session.items()) {

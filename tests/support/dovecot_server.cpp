@@ -199,10 +199,12 @@ bool DovecotServer::write_configuration() {
         c << "ssl_cert = <" << options_.certificate_file << "\n"
           << "ssl_key = <" << options_.key_file << "\n";
     }
+    if (oauth2 || options_.quick_refusals) {
+        // Refusals come at once: the tests refuse tokens and passwords on purpose, from the one loopback address.
+        c << "auth_failure_delay = 0\n";
+    }
     if (oauth2) {
         // Bearer tokens go to the provider's introspection endpoint only; passwords only to the passwd-file.
-        // Refusals come at once: the tests refuse tokens on purpose, many times from the one loopback address.
-        c << "auth_failure_delay = 0\n";
         c << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " << dir_
           << "/oauth2.conf.ext\n}\n";
     }
@@ -214,7 +216,8 @@ bool DovecotServer::write_configuration() {
       << "  inet_listener imap {\n    port = " << imap_port_ << "\n  }\n"
       << "  inet_listener imaps {\n    port = " << (tls ? imaps_port_ : 0) << (tls ? "\n    ssl = yes" : "")
       << "\n  }\n}\n"
-      << "service anvil {\n  chroot =\n}\n";
+      << "service anvil {\n  chroot =\n"
+      << (options_.quick_refusals ? "  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n" : "") << "}\n";
     if (options_.pop3) {
         c << "pop3_uidl_format = %08Xu%08Xv\n"
           << "service pop3-login {\n  chroot =\n"

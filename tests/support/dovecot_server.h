@@ -22,6 +22,9 @@ public:
         std::string oauth2_mechanisms = "oauthbearer xoauth2";
         // What CAPABILITY names once logged in (imap_capability) instead of Dovecot's own: a server without NOTIFY.
         std::string capability = {};
+        // A refused login answered at once, every time: no failure delay, and no penalty growing with each failure
+        // from one address (up to 15 s, beyond a scaled check's patience).
+        bool quick_refusals = false;
     };
     // Dovecot 2.3's own capabilities once logged in, without NOTIFY.
     static constexpr char kWithoutNotify[] =

@@ -6,6 +6,7 @@
 #include "settings/settings.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,4 +68,22 @@ void FixedClock::set(int year, int month, int day, int hour, int minute, int sec
     tm.tm_sec = second;
     tm.tm_isdst = -1;
     now_ = std::mktime(&tm);
+}
+
+UtcZone::UtcZone() {
+    if (const char* zone = std::getenv("TZ")) {
+        old_zone_ = zone;
+        had_zone_ = true;
+    }
+    setenv("TZ", "UTC", 1);
+    tzset();
+}
+
+UtcZone::~UtcZone() {
+    if (had_zone_) {
+        setenv("TZ", old_zone_.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }

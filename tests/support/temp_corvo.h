@@ -40,3 +40,16 @@ public:
 private:
     std::time_t now_ = 0;
 };
+
+// Local time is UTC while it lives, so that times print alike on every machine; the zone before comes back after.
+class UtcZone {
+public:
+    UtcZone();
+    ~UtcZone();
+    UtcZone(const UtcZone&) = delete;
+    UtcZone& operator=(const UtcZone&) = delete;
+
+private:
+    std::string old_zone_;
+    bool had_zone_ = false;
+};

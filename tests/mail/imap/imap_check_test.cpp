@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/account_settings.h"
-#include "mail/check_ids.h"
-#include "mail/check_outcome.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_ids.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/check_stop.h"
 #include "mail/imap/folder_count.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
 
-#include "settings/settings_access.h"
 #include "mail/net/cancel_signal.h"
+#include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"
 #include "tests/mail/test_pki.h"
 #include "tests/support/lampsim_handle.h"

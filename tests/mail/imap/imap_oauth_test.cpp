@@ -3,8 +3,8 @@
 // where the token may go only after the server's empty continuation, and its error challenge on that path.
 
 #include "logging/log.h"
-#include "mail/check_outcome.h"
-#include "mail/check_stop.h"
+#include "mail/core/check_outcome.h"
+#include "mail/core/check_stop.h"
 #include "mail/mail_check.h"
 #include "mail/sasl/access_token.h"
 #include "mail/sasl/oauth_sasl.h"

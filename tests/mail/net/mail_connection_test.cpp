@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/net/mail_connection.h"
 
+#include "mail/net/cancel_signal.h"
+
 #include "tests/mail/mail_test_env.h"
 #include "tools/pop3server/pop3_server.h"
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -129,6 +133,49 @@ TEST_F(MailConnectionTest, ConnectionsOnTwoThreadsAreIndependent) {
     b.join();
     EXPECT_EQ(got[0], "+OK first\r\n");
     EXPECT_EQ(got[1], "+OK second\r\n");
+}
+
+// A deadline on the thread cuts every kind of wait short, whatever the wait's own time (here a receive budget of
+// two minutes, a line wait of a minute, a TLS handshake of 21 s): each fails with ETIMEDOUT soon after it.
+// A later deadline inside it keeps the earlier one, and once the scope ends the waits are their own again.
+TEST_F(MailConnectionTest, ThreadDeadlineCutsEveryWaitShort) {
+    using Clock = std::chrono::steady_clock;
+    Timing t = timing();
+    t.select_timeout_ms = 2000;
+    t.connect_timeout_ms = 21000;
+    set_timing(t);
+    auto mute = greeting_server("+OK", Pop3Fault::mute);
+    struct Case {
+        const char* wait;
+        std::function<int(MailConnection&)> run;
+    } cases[] = {
+        {"line of the POP3 check", [](MailConnection& c) {
+             char line[64 + kRecvLineSlack];
+             int length = 64;
+             return c.recv_line(line, &length, '\n');
+         }},
+        {"line with a minute's time-out", [](MailConnection& c) {
+             std::string line;
+             return c.receive_line(line, 100, 60000);
+         }},
+        {"TLS handshake", [](MailConnection& c) { return c.start_tls(nullptr); }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.wait);
+        MailConnection c;
+        ASSERT_EQ(c.resolve(mute->server_name().c_str(), 110), 0);
+        ASSERT_EQ(c.connect(), 0);
+        const Clock::time_point start = Clock::now();
+        ThreadDeadline outer(start + std::chrono::milliseconds(300));
+        ThreadDeadline later(start + std::chrono::minutes(5));
+        EXPECT_EQ(k.run(c), -1);
+        EXPECT_EQ(errno, ETIMEDOUT);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+    }
+    MailConnection c;
+    ASSERT_EQ(c.resolve(mute->server_name().c_str(), 110), 0);
+    ASSERT_EQ(c.connect(), 0);
+    EXPECT_EQ(c.wait_readable(50), 0); // no deadline any more: the wait simply runs out
 }
 
 } // namespace

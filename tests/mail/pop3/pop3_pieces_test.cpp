@@ -3,7 +3,7 @@
 // per piece), with and without PIPELINING: the same result and commands each time, the TOP commands in flight
 // together only where the server offers it, and a stop in the middle of a pipelined pass still honoured.
 
-#include "mail/check_stop.h"
+#include "mail/core/check_stop.h"
 #include "mail/mail_check.h"
 #include "mail/pop3/known_hits.h"
 #include "settings/settings_access.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/pop3/pop3_reply.h"
+#include "mail/core/sender_match.h"
 #include "mail/net/server_name.h"
-#include "mail/sender_match.h"
+#include "mail/pop3/pop3_reply.h"
 #include "tools/pop3server/pop3_message.h"
 
 #include <gtest/gtest.h>

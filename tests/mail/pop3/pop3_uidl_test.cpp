@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The filtered check by unique id: the same result as a pass over every message, TOP for new messages only.
 
-#include "mail/check_stop.h"
+#include "mail/core/check_stop.h"
 #include "mail/mail_check.h"
 #include "settings/settings_access.h"
 #include "tests/mail/mail_test_env.h"

@@ -4,7 +4,7 @@
 #include "notifier/oauth/online_token_source.h"
 
 #include "lamp/lamp.h"
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 #include "mail/mail_check.h"
 #include "notifier/announcements.h"
 #include "notifier/check/check.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/check_outcome.h"
+#include "mail/core/check_outcome.h"
 
 #include "logging/log.h"
 

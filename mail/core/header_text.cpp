@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 
 #include "platform/base64_digit.h"
 #include "platform/hex_digit.h"

@@ -2,7 +2,7 @@
 // The sender and subject of a header block from a server, decoded for a notification.
 
 #include "fuzz/fuzz_check.h"
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 
 #include <cstddef>
 #include <cstdint>

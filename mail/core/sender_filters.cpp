@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/sender_filters.h"
+#include "mail/core/sender_filters.h"
 
-#include "mail/sender_match.h"
+#include "mail/core/sender_match.h"
 
 int SenderFilters::hits(std::string_view block) const {
     int total = 0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sender and subject a notification shows, from header blocks as servers send them.
 
-#include "mail/header_text.h"
+#include "mail/core/header_text.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // partial, anything else none), the address up to the first line feed, then the block.
 
 #include "fuzz/fuzz_check.h"
-#include "mail/sender_match.h"
+#include "mail/core/sender_match.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/sender_match.h"
+#include "mail/core/sender_match.h"
 
 #include <string>
 

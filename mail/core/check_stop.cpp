@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mail/check_stop.h"
+#include "mail/core/check_stop.h"
 
 #include "platform/timing.h"
 #include "settings/mailbox_codes.h"

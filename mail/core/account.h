@@ -2,8 +2,8 @@
 #pragma once
 
 #include "credentials/credential.h"
+#include "mail/core/sender_filters.h"
 #include "mail/net/tls_settings.h"
-#include "mail/sender_filters.h"
 
 #include <string>
 

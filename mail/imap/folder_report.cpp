@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "push/folder_report.h"
+#include "mail/imap/folder_report.h"
 
 #include "logging/log_text.h"
 #include "mail/imap/folder_count.h"
