@@ -242,15 +242,6 @@ bool stop_requested() {
     return ends_job(mailbox_request());
 }
 
-bool any_health_signal() {
-    for (int i = 0; i < kAccountCount; ++i) {
-        if (health_signal(i)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Every account, as a set of the wake object's kind (bit i for account i).
 constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
 
@@ -258,7 +249,7 @@ constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
 // whose watchers counted a change when the push ends the wait early, none when a stop was asked for. It waits on
 // the push watchers' wake object, which the window thread also wakes when its tick reads a stop or an end request
 // (mailbox_tick): so the settings file is read at the start of the wait and at each wake, and once a minute in
-// case the window thread is held (every step while an LED blinks for its health), instead of every second.
+// case the window thread is held (every step while an account is late or needs the user), instead of every second.
 unsigned wait_for_next_pass() {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
@@ -274,8 +265,9 @@ unsigned wait_for_next_pass() {
         if (left <= 0) {
             return kEveryAccount;
         }
-        // A blinking LED needs every step; without one, time and the watchers' state are looked at once a minute.
-        const long long steps = any_health_signal() ? 1 : t.monitor_steps_per_min;
+        // An account late or in need of the user has its LED's blink driven by every step; while every account is
+        // watched, time and the watchers' state are looked at once a minute.
+        const long long steps = health_unsettled() ? 1 : t.monitor_steps_per_min;
         const Clock::time_point step_end = step_start + std::chrono::milliseconds(steps * t.monitor_step_ms);
         const long long step_left = std::chrono::ceil<std::chrono::milliseconds>(step_end - Clock::now()).count();
         const long long look = std::clamp<long long>(step_left, 0, left);
