@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "credentials/token_stop.h"
 
+#include "platform/child_run.h"
 #include "platform/timing.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <poll.h>
-#include <set>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -24,19 +23,13 @@ int stop_fd() {
 std::atomic<bool (*)()> g_look{nullptr};
 std::atomic<bool> g_raised{false}; // the signal itself; the eventfd only wakes the waits
 
-std::mutex g_groups_mutex;
-std::set<int> g_groups; // a group stays here until its leader is reaped: its ID cannot name another group meanwhile
+ChildGroups g_groups;
 
 } // namespace
 
 void token_stop_raise() {
     g_raised = true;
-    {
-        std::lock_guard lock(g_groups_mutex);
-        for (int pgid : g_groups) {
-            kill(-pgid, SIGKILL);
-        }
-    }
+    g_groups.end_all();
     const std::uint64_t one = 1;
     if (stop_fd() >= 0) {
         [[maybe_unused]] ssize_t n = write(stop_fd(), &one, sizeof one);
@@ -45,6 +38,7 @@ void token_stop_raise() {
 
 void token_stop_clear() {
     g_raised = false;
+    g_groups.reopen();
     std::uint64_t count = 0;
     if (stop_fd() >= 0) {
         [[maybe_unused]] ssize_t n = read(stop_fd(), &count, sizeof count);
@@ -52,16 +46,11 @@ void token_stop_clear() {
 }
 
 void token_stop_add_group(int pgid) {
-    std::lock_guard lock(g_groups_mutex);
-    g_groups.insert(pgid);
-    if (g_raised) {
-        kill(-pgid, SIGKILL); // a raise that came while it was started
-    }
+    g_groups.add(pgid);
 }
 
 void token_stop_remove_group(int pgid) {
-    std::lock_guard lock(g_groups_mutex);
-    g_groups.erase(pgid);
+    g_groups.remove(pgid);
 }
 
 int token_stop_fd() {

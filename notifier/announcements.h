@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-// New mail as the desktop is told of it: one announcement per account and pass, made by the monitor's job thread
-// and sent by the window thread, which owns the session bus connection.
+// New mail as the desktop and other programs are told of it: one announcement per account and pass, made by the
+// monitor's job thread and sent by the window thread, which owns the session bus connection.
 
 struct NewMessage {
     std::string sender;
@@ -18,6 +18,7 @@ struct Announcement {
     std::string label; // the account's name or address
     int count = 0;     // what lights the LED now
     std::vector<NewMessage> newest; // up to three of the new messages, newest first; empty when unknown
+    bool desktop = true;            // a desktop notification too: off for an account that wants the lamp alone
 };
 
 void announce(Announcement announcement);

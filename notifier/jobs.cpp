@@ -67,11 +67,9 @@ void clear_flags(int count) {
 
 void announce_new_mail(const Account& account, int count, const CheckIds& ids) {
     const int i = account.index;
-    if (!account_notifies(i)) {
-        return; // the user wants the lamp and the buzzer only
-    }
     Announcement a;
     a.account = i;
+    a.desktop = account_notifies(i); // else the user wants the lamp and the buzzer only; the bus is told all the same
     a.label = account_label(account.user, account.server); // where the check read it: an online account's own
     a.count = count;
     for (std::size_t k = 0; k < ids.newest_headers.size(); ++k) {

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "discovery/discover_command.h"
 #include "discovery/published.h"
+#include "notifier/bus_probe.h"
 #include "notifier/check/check.h"
 #include "notifier/notifier_app.h"
 #include "notifier/oauth/browser_token_source.h"
 #include "notifier/oauth/online_token_source.h"
+#include "notifier/service_verbs.h"
 #include "platform/command_line.h"
 #include "platform/corvo_dir.h"
 #include "platform/secret.h"
+#include "platform/timing.h"
 #include "settings/keys.h"
 #include "settings/log_markers.h"
 
@@ -17,7 +20,9 @@
 
 namespace {
 
-constexpr char kUsage[] = "kd5lite [--check | --discover ADDRESS | --autostart | --help | --version]";
+constexpr char kUsage[] =
+    "kd5lite [--check | --discover ADDRESS | --status [--json] | --ack [N] | --check-now | --start | "
+    "--stop | --autostart | --help | --version]";
 constexpr char kDetails[] =
     "Without options, the mail-arrival notifier in the notification area.\n"
     "--check      says in the terminal whether a notifier runs and monitors mail, and whether the settings,\n"
@@ -28,6 +33,18 @@ constexpr char kDetails[] =
     "             (protocol, server, port, security, sign-in, source), looked up from the provider table,\n"
     "             the domain's autoconfig, its DNS SRV and MX records, or the usual server names; exit\n"
     "             status 0 when a server was found and answered, else 1.\n"
+    "--status     one line per switched-on account of the running notifier (its number 1 to 3, label,\n"
+    "             count, LED and health) and whether monitoring runs; with --json the same as one JSON\n"
+    "             object. Exit status 0 when a notifier runs, 3 when none.\n"
+    "--ack [N]    acknowledges the mail that waits on account N (1 to 3), or on every account: it no longer\n"
+    "             lights the lamp, as the tray menu's 已读 does.\n"
+    "--check-now  a check of every account at once, as the tray menu's 立即检查.\n"
+    "--start      starts mail monitoring (开始使用).\n"
+    "--stop       stops mail monitoring (停止使用).\n"
+    "             The verbs talk to the running notifier over the session bus, or through the settings file\n"
+    "             where no bus runs (then --status knows no counts, and --check-now and --ack N are refused).\n"
+    "             Exit status 0 when the notifier took it, 1 when it cannot now (the reason on standard error),\n"
+    "             3 when no notifier runs.\n"
     "--autostart  the notifier, but only for a user who has a settings file: for anyone else it ends at\n"
     "             once and makes nothing (the desktop's autostart entry at login).\n"
     "--help       shows this text.\n"
@@ -43,11 +60,21 @@ bool settings_file_exists() {
 
 int main(int argc, char* argv[]) {
     // Before anything is made: a mistyped option must not start a notifier or create its settings directory.
-    const CommandLine line = parse_command_line(argc, argv, {"--check", "--discover", "--autostart"}, {"--discover"});
+    CommandLine line = parse_command_line(
+        argc, argv, {"--check", "--discover", "--autostart", "--status", "--ack", "--check-now", "--start", "--stop"},
+        {"--discover"}, {"--status", "--ack"});
+    if (line.action == CommandLineAction::run && is_service_verb(line.option) &&
+        !verb_value_ok(line.option, line.value)) {
+        line = CommandLine{CommandLineAction::usage_error, line.value, {}};
+    }
     if (line.action != CommandLineAction::run) {
         return answer_command_line(line, "kd5lite", kUsage, kDetails, stdout, stderr);
     }
     connect_log_markers();
+    if (is_service_verb(line.option)) {
+        QCoreApplication core(argc, argv); // the bus library wants one
+        return run_service_verb(line.option, line.value, stdout, stderr);
+    }
     if (line.option == "--discover") {
         QCoreApplication core(argc, argv); // the DNS lookups and the download run in its event loops
         return discover_command(line.value, stdout);
@@ -71,6 +98,9 @@ int main(int argc, char* argv[]) {
     if (!corvo_dir_check_at_start("kd5lite")) {
         return 1;
     }
+    // Before the first call to the bus library, which would wait for good on a bus that never answers; the
+    // application object may make that call already (the desktop's theme, accessibility).
+    leave_out_silent_session_bus(timing().bus_answer_ms);
     CNotifierApp::choose_platform();
     CNotifierApp app(argc, argv);
     return app.InitInstance();

@@ -3,6 +3,7 @@
 
 #include "gui/qt_translations.h"
 #include "notifier/mailbox.h"
+#include "notifier/notifier_service.h"
 #include "notifier/notifier_dlg.h"
 #include "notifier/single_instance.h"
 #include "notifier/tray_icons.h"
@@ -35,9 +36,16 @@ int CNotifierApp::InitInstance() {
         refuse();
         return 1;
     }
+    // A notifier of another lock (another runtime directory) on this session bus is the same user's notifier.
+    NotifierService service;
+    if (service.claim() == BusName::taken) {
+        refuse();
+        return 1;
+    }
     // Also without any lock: keys left busy by a notifier that died mid-job would otherwise keep this one idle.
     mailbox_reset();
     CNotifierDlg dlg;
+    dlg.attach_service(&service);
     exec();
     dlg.end_now(); // not reached: the dialog ends the program as the event loop ends
 }

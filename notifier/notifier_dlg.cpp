@@ -3,16 +3,18 @@
 
 #include "credentials/token_stop.h"
 #include "gui/about_box.h"
-#include "gui/service_state.h"
 #include "logging/log.h"
 #include "notifier/acknowledge.h"
 #include "notifier/diagnosis_window.h"
 #include "notifier/end_signals.h"
 #include "notifier/health.h"
+#include "notifier/hook.h"
 #include "notifier/mailbox.h"
+#include "notifier/notifier_service.h"
+#include "notifier/service_requests.h"
+#include "notifier/service_view.h"
 #include "notifier/tray_status.h"
 #include "platform/timing.h"
-#include "push/monitor_wake.h"
 #include "push/push.h"
 #include "settings/key_values.h"
 #include "settings/settings_access.h"
@@ -71,16 +73,6 @@ void start_tool(const char* name) {
     }
 }
 
-std::array<std::string, 3> account_labels() {
-    std::array<std::string, 3> labels;
-    for (int i = 0; i < 3; ++i) {
-        if (account_watched(i)) {
-            labels[static_cast<std::size_t>(i)] = account_label(settings_get(Key::ID, i), settings_get(Key::ServerName, i));
-        }
-    }
-    return labels;
-}
-
 } // namespace
 
 CNotifierDlg::CNotifierDlg() {
@@ -132,14 +124,14 @@ void CNotifierDlg::look_for_tray() {
 }
 
 void CNotifierDlg::build_menu() {
-    check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [this] { check_now(); });
-    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { write_request(Request::monitor); });
-    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { write_request(Request::stop); });
+    check_now_ = menu_.addAction(QStringLiteral("立即检查"), this, [] { request_check_now(); });
+    start_ = menu_.addAction(QStringLiteral("开始使用"), this, [] { request_start(); });
+    stop_ = menu_.addAction(QStringLiteral("停止使用"), this, [] { request_stop(); });
     ack_menu_ = menu_.addMenu(QStringLiteral("已读"));
-    ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [this] { acknowledge_mail(-1); });
+    ack_all_ = ack_menu_->addAction(QStringLiteral("全部"), this, [] { request_acknowledge(-1); });
     for (int i = 0; i < 3; ++i) {
         ack_accounts_[static_cast<std::size_t>(i)] =
-            ack_menu_->addAction(QString(), this, [this, i] { acknowledge_mail(i); });
+            ack_menu_->addAction(QString(), this, [i] { request_acknowledge(i + 1); });
     }
     menu_.addSeparator();
     menu_.addAction(QStringLiteral("设定…"), this, [] { start_tool("kd5lite_ap"); });
@@ -156,11 +148,9 @@ void CNotifierDlg::build_menu() {
 
 // Only what can be acted on now is offered: a pass needs a running monitor, a start a stopped one.
 void CNotifierDlg::update_menu() {
-    bool monitoring = tray_status().monitoring;
-    bool requested = mailbox_monitoring_requested();
-    check_now_->setEnabled(monitoring);
-    start_->setEnabled(!requested);
-    stop_->setEnabled(requested || monitoring);
+    check_now_->setEnabled(check_now_possible());
+    start_->setEnabled(start_possible());
+    stop_->setEnabled(stop_possible());
     const char* const lamps[3] = {"红", "绿", "黄"};
     std::array<std::string, 3> labels = account_labels();
     bool any = false;
@@ -174,13 +164,6 @@ void CNotifierDlg::update_menu() {
     }
     ack_all_->setEnabled(any);
     ack_menu_->setEnabled(any);
-}
-
-// What waits now no longer lights the lamp; a pass at once puts the LED out.
-void CNotifierDlg::acknowledge_mail(int account) {
-    if (ack_account(account)) {
-        monitor_wake().notify_all();
-    }
 }
 
 // The check runs as a child of its own, kd5lite --check: it waits for servers and the keyring for seconds, which
@@ -197,23 +180,19 @@ QMenu& CNotifierDlg::tray_menu() {
     return menu_;
 }
 
-// The monitor's wait ends on the push watchers' wake-up as on a change a server announced: a pass at once, with
-// everything that a pass does.
-void CNotifierDlg::check_now() {
-    if (tray_status().monitoring) {
-        monitor_wake().notify_all();
-    }
-}
-
 void CNotifierDlg::OnTimer() {
     bool stepped = false;
     if (mailbox_tick([&stepped] { stepped = true; }) == Dispatch::end_requested) {
         end_by_user();
     }
     show_status(stepped);
-    for (const Announcement& announcement : take_announcements()) {
-        notifications_.show(announcement);
+    const std::vector<Announcement> news = take_announcements();
+    for (const Announcement& announcement : news) {
+        if (announcement.desktop) {
+            notifications_.show(announcement);
+        }
     }
+    tell_others(news);
     for (const HealthNoticeRequest& notice : take_health_notices()) {
         if (notice.close) {
             notifications_.close_health(notice.account);
@@ -222,6 +201,17 @@ void CNotifierDlg::OnTimer() {
                                        QString::fromStdString(notice.body));
         }
     }
+}
+
+// The bus service and the hook command hear of what changed, once per tick, from one view of the monitor's record.
+void CNotifierDlg::tell_others(const std::vector<Announcement>& news) {
+    const ServiceView now = read_service_view();
+    const std::vector<ServiceEvent> events = view_events(view_, now);
+    if (service_ != nullptr) {
+        service_->publish(news, now, events);
+    }
+    hook_events(news, now, events);
+    view_ = now;
 }
 
 void CNotifierDlg::show_status(bool step_frame) {
@@ -289,6 +279,7 @@ void CNotifierDlg::end_now() {
     if (diagnosis_ != nullptr) {
         diagnosis_->stop(); // the process ends without destructors: its child would outlive it
     }
+    hook_end();         // a hook under way would outlive the process
     token_stop_raise(); // a watcher fetching a token ends the fetch rather than hold the end
     push_stop();        // the IMAP servers hear a LOGOUT rather than a dropped connection
     std::fflush(nullptr);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "notifier/desktop_notifications.h"
+#include "notifier/service_view.h"
 #include "notifier/tray_icons.h"
 
 #include <QMenu>
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 class DiagnosisWindow;
+class NotifierService;
 class QAction;
 class QSocketNotifier;
 class QSystemTrayIcon;
@@ -29,6 +31,8 @@ public:
     QString tray_tip() const;
     // The window of 诊断…, made at its first use (tests, screenshots).
     DiagnosisWindow& diagnosis();
+    // The session bus service, told at each tick what changed; none without a bus.
+    void attach_service(NotifierService* service) { service_ = service; }
 
 private:
     void build_menu();
@@ -36,8 +40,7 @@ private:
     void OnTimer();
     void look_for_tray();
     void show_status(bool step_frame);
-    void check_now();
-    void acknowledge_mail(int account);
+    void tell_others(const std::vector<Announcement>& news);
     // Both end the process unless an end has already begun, which they then leave to finish.
     void end_by_user();    // tray menu and Request 99: recorded in Job and the state log
     void end_of_session(); // the login session ends: nothing is recorded, so monitoring resumes
@@ -60,4 +63,6 @@ private:
     bool ending_ = false;
     DesktopNotifications notifications_;
     DiagnosisWindow* diagnosis_ = nullptr;
+    NotifierService* service_ = nullptr;
+    ServiceView view_ = read_service_view();
 };

@@ -3,12 +3,17 @@
 
 #include "gui/service_page.h"
 
-// Tab " 服务 ": the shared service page with this program's line breaks in its note.
+class QLineEdit;
+
+// Tab " 服务 ": the shared service page with this program's line breaks in its note, and the hook command that the
+// notifier runs on every change of what the lamp shows (key Hook), with its own 应用 button.
 class COptionServicePage : public ServicePage {
     Q_OBJECT
 public:
-    explicit COptionServicePage(QWidget* parent)
-        : ServicePage(parent, 4,
-                      {"只要设定好检查邮件的所需项目，", "电脑启动后即可自动进行邮件查看。",
-                       "如已用手动停止邮件检查时，", "需要重新启动电脑或者再手动点击「开始使用」。"}) {}
+    explicit COptionServicePage(QWidget* parent);
+
+private:
+    void apply_hook();
+
+    QLineEdit* hook_;
 };

@@ -17,7 +17,8 @@ bool listed(std::initializer_list<std::string_view> options, std::string_view wo
 } // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> own,
-                               std::initializer_list<std::string_view> with_value) {
+                               std::initializer_list<std::string_view> with_value,
+                               std::initializer_list<std::string_view> may_take_value) {
     if (argc <= 1 || argv == nullptr) {
         return {};
     }
@@ -37,6 +38,10 @@ CommandLine parse_command_line(int argc, const char* const* argv, std::initializ
             line.action = CommandLineAction::no_value;
             return line;
         }
+        line.value = argv[2];
+        words = 3;
+    } else if (line.action == CommandLineAction::run && listed(may_take_value, word) && argc > 2 &&
+               argv[2] != nullptr) {
         line.value = argv[2];
         words = 3;
     }

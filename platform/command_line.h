@@ -26,9 +26,10 @@ struct CommandLine {
 };
 
 // argv[0] is the program itself. own: the options of this program besides --help and --version; with_value: those
-// of them that take the next word as their value.
+// of them that take the next word as their value; may_take_value: those that take the next word when there is one.
 CommandLine parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> own,
-                               std::initializer_list<std::string_view> with_value = {});
+                               std::initializer_list<std::string_view> with_value = {},
+                               std::initializer_list<std::string_view> may_take_value = {});
 
 // What a program says for help, version and a usage error, and its exit status. usage: the synopsis after
 // "Usage: ", e.g. "kd5lite [--check]"; details: the lines --help adds below it.

@@ -49,7 +49,7 @@ Timing scaled_timing(double factor) {
                     &t.token_request_ms, &t.token_refresh_margin_ms, &t.sign_in_wait_ms,
                     &t.service_refresh_ms, &t.discovery_total_ms, &t.discovery_lookup_ms,
                     &t.discovery_check_ms, &t.check_account_ms, &t.check_greeting_ms, &t.health_grace_min_ms,
-                    &t.diagnosis_ms}) {
+                    &t.diagnosis_ms, &t.hook_ms}) {
         *ms = scale(*ms, factor);
     }
     return t;

@@ -75,6 +75,11 @@ struct Timing {
     // the tray's 诊断…: the longest a run of kd5lite --check may take before it is ended (each account's check is
     // bounded by its own time-outs; this bounds whatever hangs beside them)
     int diagnosis_ms = 120000;
+    // the session bus (never scaled: they are time-outs, and a busy machine's bus is not a dead one)
+    int bus_answer_ms = 2000; // longest the notifier's start waits for the session bus to answer at all
+    int bus_call_ms = 5000;   // longest one call over it may take: the notifier's name, kd5lite --status, the verbs
+    // the hook command, run on every change of what the lamp shows
+    int hook_ms = 10000; // longest run of the hook command
 };
 
 // The record in force. The first call applies KD5LITE_TIME_SCALE (a positive decimal factor) when it is set.

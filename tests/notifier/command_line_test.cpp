@@ -22,7 +22,22 @@ TEST(CommandLine, EveryProgramAnswersHelpAndVersionAndRefusesTheRestBeforeMaking
     const std::string setup = KD5LITE_AP_BINARY;
     const std::string option = KD5LITE_OP_BINARY;
     const Row rows[] = {
-        {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --discover ADDRESS | --autostart | --help | --version]\n"},
+        {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --discover ADDRESS | --status [--json] | --ack [N] | "
+                                   "--check-now | --start | --stop | --autostart | --help | --version]\n"},
+        {"kd5lite", {"--help"}, 0, "\n--ack [N]    acknowledges"},
+        // The verbs without a notifier: status 3, and nothing made.
+        {"kd5lite", {"--status"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--status", "--json"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--ack"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--ack", "3"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--check-now"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--start"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--stop"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--status", "--xml"}, 2, "kd5lite: unknown option '--xml'\nUsage: kd5lite [--check"},
+        {"kd5lite", {"--status", "--json", "x"}, 2, "kd5lite: unknown option 'x'"},
+        {"kd5lite", {"--ack", "0"}, 2, "kd5lite: unknown option '0'"},
+        {"kd5lite", {"--ack", "-1"}, 2, "kd5lite: unknown option '-1'"},
+        {"kd5lite", {"--start", "1"}, 2, "kd5lite: unknown option '1'"},
         {"kd5lite", {"-h"}, 0, "--check "},
         {"kd5lite", {"--version"}, 0, "kd5lite 2.20.2\n"},
         {"kd5lite", {"--bogus"}, 2, "kd5lite: unknown option '--bogus'\nUsage: kd5lite [--check | --discover"},

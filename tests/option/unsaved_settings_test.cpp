@@ -63,6 +63,7 @@ TEST_F(UnsavedSettingsTest, EveryButtonThatWritesSaysSoWhenTheSettingsLockIsHeld
         {"option sounds", [] { return std::make_unique<CSoundPage>(nullptr); }, "apply"},
         {"option connection", [] { return std::make_unique<CConnectionPage>(nullptr); }, "apply"},
         {"option service", [] { return std::make_unique<COptionServicePage>(nullptr); }, "stop"},
+        {"option service hook", [] { return std::make_unique<COptionServicePage>(nullptr); }, "applyHook"},
     };
     for (const Case& c : cases) {
         std::unique_ptr<QWidget> page = c.make();

@@ -74,6 +74,34 @@ TEST(CommandLineText, AnOptionWithAValueTakesTheNextWord) {
     }
 }
 
+// An option that may take a value takes the next word when there is one, and runs without it: catches the word
+// refused, the option refused alone, and a third word half obeyed.
+TEST(CommandLineText, AnOptionThatMayTakeAValueTakesTheNextWordWhenThere) {
+    using A = CommandLineAction;
+    struct Row {
+        std::vector<const char*> words;
+        A action;
+        const char* option;
+        const char* value;
+    };
+    const Row rows[] = {
+        {{"--ack"}, A::run, "--ack", ""},
+        {{"--ack", "2"}, A::run, "--ack", "2"},
+        {{"--status", "--json"}, A::run, "--status", "--json"},
+        {{"--status", "--json", "x"}, A::usage_error, "x", ""},
+        {{"--start", "2"}, A::usage_error, "2", ""},
+    };
+    for (const Row& row : rows) {
+        std::vector<const char*> words = row.words;
+        words.insert(words.begin(), "kd5lite");
+        const CommandLine line = parse_command_line(static_cast<int>(words.size()), words.data(),
+                                                    {"--ack", "--status", "--start"}, {}, {"--ack", "--status"});
+        EXPECT_EQ(line.action, row.action) << row.words[0];
+        EXPECT_EQ(line.option, row.option) << row.words[0];
+        EXPECT_EQ(line.value, row.value) << row.words[0];
+    }
+}
+
 TEST(CommandLineText, AnswersGoToTheirStreamWithTheirStatus) {
     struct Row {
         CommandLineAction action;

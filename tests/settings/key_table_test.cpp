@@ -78,6 +78,7 @@ TEST(KeyTable, EveryKeyHasItsSectionWidthAndDefault) {
         {Key::Answer, "Answer", kSystem, 4, "0", -1},
         {Key::Error, "Error", kSystem, 4, "0", -1},
         {Key::Job, "Job", kSystem, 4, "0", -1},
+        {Key::Hook, "Hook", kSystem, 255, "", 0},
     };
     ASSERT_EQ(std::size(rows), static_cast<std::size_t>(kKeyCount));
     std::size_t widest = 0;
