@@ -47,6 +47,9 @@ NotificationText notification_text(const Announcement& a) {
         if (!text.body.empty()) {
             text.body += "\n";
         }
+        if (!a.newest[i].folder.empty()) {
+            text.body += markup_escaped(a.newest[i].folder) + " · ";
+        }
         text.body += markup_escaped(a.newest[i].sender) + "：" + markup_escaped(a.newest[i].subject);
     }
     if (a.newest.size() > kBodyLines) {

@@ -10,6 +10,7 @@
 struct NewMessage {
     std::string sender;
     std::string subject;
+    std::string folder = {}; // an IMAP account of several folders: the one it is in, before it on its row
 };
 
 struct Announcement {
@@ -24,8 +25,8 @@ void announce(Announcement announcement);
 std::vector<Announcement> take_announcements();
 
 // The notification's texts: the summary names the account and its count; the body has a line per new message,
-// sender and subject, at most three, with "……" when there were more. The body is markup for servers that read
-// markup (body-markup), so &, < and > are escaped.
+// its folder where the account watches several ("Work · sender：subject"), sender and subject, at most three, with "……"
+// when there were more. The body is markup for servers that read markup (body-markup), so &, < and > are escaped.
 struct NotificationText {
     std::string summary;
     std::string body;

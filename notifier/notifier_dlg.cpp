@@ -110,6 +110,7 @@ void CNotifierDlg::look_for_tray() {
     }
     tray_look_.stop();
     tray_ = new QSystemTrayIcon(tray_icon(look_, frame_), this);
+    tip_ = tray_tip();
     tray_->setToolTip(tip_);
     tray_->setContextMenu(&menu_);
     // A left click opens the same menu: acknowledging by a click alone would put the lamp out by accident.
@@ -220,18 +221,20 @@ void CNotifierDlg::show_status(bool step_frame) {
         frame_ = (frame_ + 1) % kTrayFrameCount;
     }
     look_ = look;
-    QString tip = QString::fromStdString(::tray_tip(tray_status(), account_labels()));
-    bool tip_changed = tip != tip_;
-    tip_ = tip;
     if (tray_ == nullptr) {
-        return;
+        return; // no tip to build: nobody would see it, five times a second
     }
     if (changed || step_frame) {
         tray_->setIcon(tray_icon(look_, frame_));
     }
-    if (tip_changed) {
+    if (QString tip = tray_tip(); tip != tip_) {
+        tip_ = std::move(tip);
         tray_->setToolTip(tip_);
     }
+}
+
+QString CNotifierDlg::tray_tip() const {
+    return QString::fromStdString(::tray_tip(tray_status(), account_labels()));
 }
 
 void CNotifierDlg::end_by_user() {

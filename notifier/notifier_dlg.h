@@ -27,8 +27,8 @@ public:
 
     // The tray menu as it is offered now (tests).
     QMenu& tray_menu();
-    // The tip the icon shows, or would show were there a notification area.
-    const QString& tray_tip() const { return tip_; }
+    // The tip the icon shows, or would show were there a notification area (built only where there is one).
+    QString tray_tip() const;
     // The window of 诊断…, made at its first use (tests, screenshots).
     DiagnosisWindow& diagnosis();
     // The session bus service, told at each tick what changed; none without a bus.

@@ -46,13 +46,16 @@ std::string account_state(const AccountStatus& a) {
     }
 }
 
-// The account's line, and under it, indented, why its last check failed and what to do, its last good check, or
-// that its push is down.
+// The account's line, and under it, indented, its folders' counts where it watches several, why its last check
+// failed and what to do, its last good check, or that its push is down.
 std::string account_lines(const AccountStatus& a, int interval_minutes) {
     if (!a.checked) {
         return "尚未检查";
     }
     std::string lines = account_state(a) + "（" + clock_time(a.when) + " 检查）";
+    if (!a.failed && !a.folders.empty()) {
+        lines.append("\n　").append(a.folders);
+    }
     if (a.failed) {
         if (!a.cause.empty()) {
             lines.append("\n　").append(a.cause).append("：").append(a.todo);
@@ -106,6 +109,10 @@ void tray_status_push(int account, bool down) {
 void tray_status_interval(int minutes) {
     std::lock_guard lock(g_mutex);
     g_status.interval_minutes = minutes;
+}
+
+void tray_status_folders(int account, std::string folders) {
+    update_account(account, [&](AccountStatus& a) { a.folders = std::move(folders); });
 }
 
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {
