@@ -144,7 +144,7 @@ void check_account(int i) {
         tray_status_check_failed(i, clock_now());
         return; // a failed check keeps what the last check that worked showed
     }
-    tray_status_folders(i, folder_counts_text(ids.folders));
+    tray_status_folders(i, ids.folders);
     if (n == 0) {
         write_state_logf("Email arrival of the mail confirmation --> Status:  Email arrival of the mail nothing[No.%d]",
                          i);

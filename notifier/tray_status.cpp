@@ -2,6 +2,7 @@
 #include "notifier/tray_status.h"
 
 #include "gui/service_state.h"
+#include "notifier/folder_text.h"
 #include "notifier/health_words.h"
 
 #include <cstdio>
@@ -111,8 +112,11 @@ void tray_status_interval(int minutes) {
     g_status.interval_minutes = minutes;
 }
 
-void tray_status_folders(int account, std::string folders) {
-    update_account(account, [&](AccountStatus& a) { a.folders = std::move(folders); });
+void tray_status_folders(int account, const std::vector<FolderTally>& folders) {
+    update_account(account, [&](AccountStatus& a) {
+        a.folders = folder_counts_text(folders);
+        a.folder_counts = folders;
+    });
 }
 
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "mail/core/check_ids.h"
+
 #include <array>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // What the tray shows of the mail monitor: the job thread records each check and each lamp update here, and the
 // window thread takes a copy at every tick. The lock is the record's own; nothing else is shared for the tray.
@@ -26,6 +29,7 @@ struct AccountStatus {
     std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
     bool push_down = false;    // its push watcher cannot reconnect: only the interval brings its checks
     std::string folders{};     // an IMAP account of several folders: each with its count ("INBOX 1，Work 2")
+    std::vector<FolderTally> folder_counts{}; // the same folders whole, for --status and the session bus
 };
 
 struct TrayStatus {
@@ -42,8 +46,8 @@ void tray_status_check_failed(int account, std::time_t when);
 void tray_status_health(int account, Health health, const std::string& cause, const std::string& todo);
 void tray_status_push(int account, bool down);
 void tray_status_interval(int minutes);
-// The folders line of an account that watches several (folder_counts_text), empty for one.
-void tray_status_folders(int account, std::string folders);
+// The folders of an account that watches several, with their counts; none for one.
+void tray_status_folders(int account, const std::vector<FolderTally>& folders);
 // After each lamp update: whether the lamp could be opened, and which LEDs it was told to light.
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit);
 TrayStatus tray_status();
