@@ -5,7 +5,7 @@
 // its LED blinks. Prints the lamp commands per minute and the notifier's CPU time per minute over one minute
 // (scaled) before the blink and one while it blinks. IntervalTimer is 1: a pass a minute beside the blink.
 
-#include "bench/process_figures.h"
+#include "bench/figures_support.h"
 #include "tests/notifier/harness.h"
 #include "tests/support/lampsim_handle.h"
 

@@ -7,7 +7,7 @@
 // until a delivery lights the LED after a server restart, and the notifier's CPU time per minute and resident
 // memory while the three connections wait in IDLE. Times are taken when the lamp simulator has logged the command.
 
-#include "bench/process_figures.h"
+#include "bench/figures_support.h"
 #include "tests/notifier/harness.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/lampsim_handle.h"
@@ -26,52 +26,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = FigureClock;
 
 const std::vector<std::string> kUsers = {"taro", "hanako", "jiro"};
 constexpr char kMessage[] = "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n";
-constexpr int kLong = 10 * 60 * 1000; // bound of every wait here: a push that never comes still ends the run
-
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Waits until the lamp has received command after the first `from` commands; seconds since start, or -1.
-double time_to(const LampSim& lamp, std::size_t from, const std::string& command, Clock::time_point start) {
-    bool seen = wait_until(
-        [&] {
-            std::vector<std::string> commands = lamp.commands();
-            return std::find(commands.begin() + static_cast<long>(std::min(from, commands.size())), commands.end(),
-                             command) != commands.end();
-        },
-        kLong);
-    return seen ? seconds_since(start) : -1.0;
-}
-
-// Waits until the lamp has taken no command for quiet_ms: the passes in flight are over.
-void wait_for_quiet_lamp(const LampSim& lamp, int quiet_ms) {
-    std::size_t last = lamp.commands().size();
-    Clock::time_point since = Clock::now();
-    wait_until(
-        [&] {
-            std::size_t now = lamp.commands().size();
-            if (now != last) {
-                last = now;
-                since = Clock::now();
-            }
-            return seconds_since(since) * 1000 >= quiet_ms;
-        },
-        kLong);
-}
-
-void print_series(const char* what, std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    if (values.empty()) {
-        return;
-    }
-    std::printf("%-44s n=%-3zu median %6.3f s   worst %6.3f s   best %6.3f s\n", what, values.size(),
-                values[values.size() / 2], values.back(), values.front());
-}
+constexpr int kLong = kFigureWaitMs;
 
 // A scripted IMAP server program for one user; its server name once it listens, "" when it did not start.
 std::string start_scripted(TempCorvo& dir, const std::string& name, std::vector<std::string> options,

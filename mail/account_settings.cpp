@@ -47,6 +47,7 @@ Account read_account(int index) {
     a.security = account_security(index);
     a.fingerprint = settings_get(Key::TlsFingerprint, index);
     a.folder = settings_get(Key::Folder, index);
+    a.folders = settings_get(Key::Folders, index);
     a.filters = read_sender_filters(index);
     a.oauth_source = account_oauth_source(index);
     a.token_command = settings_get(Key::TokenCommand, index);

@@ -27,8 +27,12 @@ Seen g_seen[3];
 
 AccountIdentity identity_of(int index) {
     // The protocol as a number: "" and "0" are both POP3, and saving the connection page turns one into the other.
-    return {settings_get(Key::ServerName, index), settings_get(Key::ID, index),
-            std::to_string(settings_number(Key::Protocol, index)) + "/" + settings_get(Key::Folder, index)};
+    // Another choice of folders is another mailbox too; without one, the identity reads as it always did.
+    std::string folder = std::to_string(settings_number(Key::Protocol, index)) + "/" + settings_get(Key::Folder, index);
+    if (const std::string folders = settings_get(Key::Folders, index); !folders.empty()) {
+        folder += "/" + folders;
+    }
+    return {settings_get(Key::ServerName, index), settings_get(Key::ID, index), folder};
 }
 
 void load_locked() {

@@ -22,7 +22,7 @@ struct AckMemory {
     enum class Kind { none, ids, count };
     Kind kind = Kind::none;
     AccountIdentity identity;
-    std::string validity;      // IMAP UIDVALIDITY the ids belong to
+    std::string validity;      // the check's UIDVALIDITY (CheckIds::validity); IMAP ids carry their folder's own
     std::set<std::string> ids; // Kind::ids
     long long count = 0;       // Kind::count: a server without UIDL
     bool operator==(const AckMemory&) const = default;

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/announcements.h"
 
+#include "notifier/folder_text.h"
+
 #include "lamp/quiet.h"
 #include "logging/log.h"
 #include "mail/core/header_text.h"
 #include "notifier/announced_memory.h"
+#include "notifier/folder_text.h"
 #include "notifier/tray_status.h"
 #include "platform/corvo_dir.h"
 #include "platform/profile.h"
@@ -103,7 +106,8 @@ void add_rows(Standing& s, const FreshMail& fresh, const CheckIds& ids) {
             continue;
         }
         MessageSummary summary = summarize_headers(ids.newest_headers[k]);
-        rows.push_back({id, {summary.sender, summary.subject}});
+        const std::string folder = k < ids.newest_folders.size() ? folder_label(ids.newest_folders[k]) : "";
+        rows.push_back({id, {summary.sender, summary.subject, folder}});
     }
     for (auto& row : s.rows) {
         if (rows.size() < kBodyLines) {
@@ -241,6 +245,9 @@ NotificationText notification_text(const Announcement& a, bool markup) {
     for (std::size_t i = 0; i < a.newest.size() && i < kBodyLines; ++i) {
         if (!text.body.empty()) {
             text.body += "\n";
+        }
+        if (!a.newest[i].folder.empty()) {
+            text.body += shown(a.newest[i].folder) + " · ";
         }
         text.body += shown(a.newest[i].sender) + "：" + shown(a.newest[i].subject);
     }

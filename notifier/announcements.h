@@ -17,6 +17,7 @@
 struct NewMessage {
     std::string sender;
     std::string subject;
+    std::string folder = {}; // an IMAP account of several folders: the one it is in, before it on its row
 };
 
 struct Announcement {
@@ -60,8 +61,8 @@ void set_notification_sounds(bool offered);
 bool theme_sound_taken(int led);
 
 // The notification's texts: the summary names the account and the new messages, with the waiting count when more
-// wait ("taro@example.org：1 封新邮件（共 3 封）"); the body has a line per new message, sender and subject, at most
-// three, and "……" when it told of more. With markup (the server offers body-markup) &, < and > are escaped;
+// wait ("taro@example.org：1 封新邮件（共 3 封）"); the body has a line per new message, sender and subject (after its
+// folder where the account watches several: "Work · sender：subject"), at most three, and "……" when it told of more. With markup (the server offers body-markup) &, < and > are escaped;
 // without, the text goes as it is.
 struct NotificationText {
     std::string summary;

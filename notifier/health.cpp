@@ -271,6 +271,15 @@ bool health_signal(int account) {
            account_health_blinks(account);
 }
 
+bool health_unsettled() {
+    for (const AccountHealth& a : g_accounts) {
+        if (a.state.health == Health::late || a.state.health == Health::needs_you) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<HealthNoticeRequest> take_health_notices() {
     std::vector<HealthNoticeRequest> requests;
     std::lock_guard lock(g_notice_mutex);

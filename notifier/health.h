@@ -34,6 +34,10 @@ int health_beep();
 // Whether account's LED is in health signal: it blinks, and it never beeps.
 bool health_signal(int account);
 
+// Whether an account is late or needs the user: its blink begins, and goes on, at a step of the wait, so the wait
+// looks at every step; while all are watching it may look far more rarely.
+bool health_unsettled();
+
 // What the window thread is to do with an account's health notification: show (or replace) it, or close it.
 struct HealthNoticeRequest {
     int account = 0;

@@ -13,6 +13,7 @@
 #include "mail/sasl/access_token.h"
 #include "notifier/acknowledge.h"
 #include "notifier/announcements.h"
+#include "notifier/folder_text.h"
 #include "notifier/health.h"
 #include "notifier/health_rules.h"
 #include "notifier/settings_watch.h"
@@ -81,7 +82,8 @@ bool account_ready(int i) {
 // What an account's remembered LED state was learned from: another server, user, protocol or folder is another
 // mailbox, whose mail the lamp must not show until a check of it says so.
 std::string mailbox_key(const Account& a) {
-    return a.server + '\0' + a.user + '\0' + std::to_string(static_cast<int>(a.protocol)) + '\0' + a.folder;
+    return a.server + '\0' + a.user + '\0' + std::to_string(static_cast<int>(a.protocol)) + '\0' + a.folder + '\0' +
+           a.folders;
 }
 
 std::string g_mailbox_key[kAccountCount];
@@ -115,7 +117,8 @@ void check_account(int i) {
     // Headers only when the count may have risen past what the lamp shows and what was acknowledged.
     ids.announce_above = last_count[i] + ack_remembered(i);
     ids.announced = announced_filter(account);
-    int n = mail_check(account, &ids, &outcome);
+    // The push watcher's count where it has one, taken on its own connection.
+    int n = push_check(account, &ids, &outcome);
     if (!check_counted(outcome)) {
         n = -1; // a refused login, password or token gave 0 for no count at all: the mail may still wait
     }
@@ -128,6 +131,7 @@ void check_account(int i) {
         return; // a failed check keeps what the last check that worked showed
     }
     news_after_check(account, n, ids);
+    tray_status_folders(i, ids.folders);
     if (n == 0) {
         write_state_logf("Email arrival of the mail confirmation --> Status:  Email arrival of the mail nothing[No.%d]",
                          i);
@@ -207,9 +211,9 @@ void show_mail_on_lamp() {
     tray_status_lamp(present, {g_lamp.lit[0] == 1, g_lamp.lit[1] == 1, g_lamp.lit[2] == 1});
 }
 
-// The wait between passes, in steps, worked out anew at every step so a changed interval counts at once. At least
-// one step even for an IntervalTimer of 0, negative or empty: the stop request is read only here, and without a
-// wait the monitor could neither be stopped nor keep from hammering the servers and the lamp.
+// The wait between passes, in steps, worked out anew at every wake so a changed interval counts at once. At least
+// one step even for an IntervalTimer of 0, negative or empty: without a wait the monitor could neither be stopped nor
+// keep from hammering the servers and the lamp.
 long long wait_steps() {
     long long steps = static_cast<long long>(timing().monitor_steps_per_min) * settings_number(Key::IntervalTimer);
     return std::max(1LL, steps);
@@ -226,24 +230,35 @@ bool stop_requested() {
 constexpr unsigned kEveryAccount = (1u << kAccountCount) - 1;
 
 // The wait between passes; returns the accounts the next pass checks: every one when the interval is over, those
-// whose watchers announced a change when the push ends the wait early, none when a stop was asked for. Each step
-// waits on the push watchers' wake object, so a change a server announced ends the wait at once.
+// whose watchers counted a change when the push ends the wait early, none when a stop was asked for. It waits on
+// the push watchers' wake object, which the window thread also wakes when its tick reads a stop or an end request
+// (mailbox_tick): so the settings file is read at the start of the wait and at each wake, and once a minute in
+// case the window thread is held (every step while an account is late or needs the user), instead of every second.
 unsigned wait_for_next_pass() {
-    for (long long k = 0; k < wait_steps(); ++k) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    for (;;) {
         if (stop_requested()) {
             return 0;
         }
-        // The blink's commands come out of the step's own time, so they delay neither the pass nor a stop.
-        const auto step_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing().monitor_step_ms);
-        health_step();
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(step_end - std::chrono::steady_clock::now());
-        if (unsigned changed =
-                monitor_wake().wait(static_cast<int>(std::max(0LL, static_cast<long long>(left.count()))));
-            changed != 0) {
+        const Timing t = timing();
+        const Clock::time_point step_start = Clock::now();
+        health_step(); // its blink's commands come out of the step's own time, delaying neither the pass nor a stop
+        const auto end = start + std::chrono::milliseconds(wait_steps() * t.monitor_step_ms);
+        const long long left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) {
+            return kEveryAccount;
+        }
+        // An account late or in need of the user has its LED's blink driven by every step; while every account is
+        // watched, time and the watchers' state are looked at once a minute.
+        const long long steps = health_unsettled() ? 1 : t.monitor_steps_per_min;
+        const Clock::time_point step_end = step_start + std::chrono::milliseconds(steps * t.monitor_step_ms);
+        const long long step_left = std::chrono::ceil<std::chrono::milliseconds>(step_end - Clock::now()).count();
+        const long long look = std::clamp<long long>(step_left, 0, left);
+        if (unsigned changed = monitor_wake().wait(static_cast<int>(look)); changed != 0) {
             return stop_requested() ? 0 : changed;
         }
     }
-    return kEveryAccount;
 }
 
 // One check pass over the given accounts and the lamp update after it; false when a check saw a stop request on

@@ -67,9 +67,7 @@ void mailbox_reset() {
 
 void mailbox_poll() {
     settings_retry_writes(); // the mailbox keys a held settings lock kept from the file, before they are read
-    for (Key key : {Key::Request, Key::State, Key::Answer, Key::Error}) {
-        ini_read_key(key);
-    }
+    ini_read_keys({Key::Request, Key::State, Key::Answer, Key::Error}); // one read of the file for the four
 }
 
 bool mailbox_monitoring_requested() {
@@ -110,6 +108,9 @@ Dispatch mailbox_tick(const std::function<void()>& step_icon) {
     }
     if (mailbox_monitoring_requested()) {
         step_icon();
+    }
+    if (job_running() && ends_job(mailbox_request())) {
+        monitor_wake().wake_for_request(); // the monitor's wait looks at the request at once
     }
     if (mailbox_busy()) {
         return Dispatch::nothing;

@@ -11,7 +11,7 @@
 QDBusArgument& operator<<(QDBusArgument& a, const BusAccount& account) {
     a.beginStructure();
     a << account.account << account.label << account.protocol << account.count << account.lit << account.health
-      << account.cause << account.last_check;
+      << account.cause << account.last_check << account.folders;
     a.endStructure();
     return a;
 }
@@ -19,7 +19,21 @@ QDBusArgument& operator<<(QDBusArgument& a, const BusAccount& account) {
 const QDBusArgument& operator>>(const QDBusArgument& a, BusAccount& account) {
     a.beginStructure();
     a >> account.account >> account.label >> account.protocol >> account.count >> account.lit >> account.health >>
-        account.cause >> account.last_check;
+        account.cause >> account.last_check >> account.folders;
+    a.endStructure();
+    return a;
+}
+
+QDBusArgument& operator<<(QDBusArgument& a, const BusFolder& folder) {
+    a.beginStructure();
+    a << folder.name << folder.count;
+    a.endStructure();
+    return a;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& a, BusFolder& folder) {
+    a.beginStructure();
+    a >> folder.name >> folder.count;
     a.endStructure();
     return a;
 }
@@ -39,6 +53,8 @@ const QDBusArgument& operator>>(const QDBusArgument& a, BusMessage& message) {
 }
 
 void register_bus_types() {
+    qDBusRegisterMetaType<BusFolder>();
+    qDBusRegisterMetaType<QList<BusFolder>>();
     qDBusRegisterMetaType<BusAccount>();
     qDBusRegisterMetaType<QList<BusAccount>>();
     qDBusRegisterMetaType<BusMessage>();
@@ -51,9 +67,13 @@ QList<BusAccount> bus_accounts(const ServiceView& view) {
     for (std::size_t i = 0; i < view.accounts.size(); ++i) {
         const AccountView& a = view.accounts[i];
         if (a.on) {
+            QList<BusFolder> folders;
+            for (const FolderView& f : a.folders) {
+                folders.append({QString::fromStdString(f.name), static_cast<qlonglong>(f.count)});
+            }
             accounts.append({static_cast<int>(i) + 1, QString::fromStdString(a.label),
                              QString::fromStdString(a.protocol), a.count, a.lit, QString::fromStdString(a.health),
-                             QString::fromStdString(a.cause), static_cast<qlonglong>(a.last_check)});
+                             QString::fromStdString(a.cause), static_cast<qlonglong>(a.last_check), folders});
         }
     }
     return accounts;
@@ -75,6 +95,9 @@ ServiceView view_of(bool monitoring, const QList<BusAccount>& accounts) {
         a.health = b.health.toStdString();
         a.cause = b.cause.toStdString();
         a.last_check = static_cast<std::time_t>(b.last_check);
+        for (const BusFolder& f : b.folders) {
+            a.folders.push_back({f.name.toStdString(), f.count});
+        }
     }
     return view;
 }

@@ -21,7 +21,14 @@ inline constexpr char kBusName[] = "org.corvo.kd5lite";
 inline constexpr char kBusPath[] = "/org/corvo/kd5lite";
 inline constexpr char kBusInterface[] = "org.corvo.kd5lite.Notifier";
 
-// One account in the Accounts property: (issibssx).
+// One watched folder of an account of several: (sx), its name and its count.
+struct BusFolder {
+    QString name;
+    qlonglong count = 0;
+};
+Q_DECLARE_METATYPE(BusFolder)
+
+// One account in the Accounts property: (issibssxa(sx)).
 struct BusAccount {
     int account = 0; // 1 to 3
     QString label;
@@ -31,6 +38,7 @@ struct BusAccount {
     QString health;
     QString cause;
     qlonglong last_check = 0; // Unix time of the last good check; 0 for never
+    QList<BusFolder> folders; // none for an account of one folder
 };
 
 // One new message in MailArrived: (ss), sender and subject as the notification shows them.
@@ -44,6 +52,8 @@ Q_DECLARE_METATYPE(BusMessage)
 
 QDBusArgument& operator<<(QDBusArgument& a, const BusAccount& account);
 const QDBusArgument& operator>>(const QDBusArgument& a, BusAccount& account);
+QDBusArgument& operator<<(QDBusArgument& a, const BusFolder& folder);
+const QDBusArgument& operator>>(const QDBusArgument& a, BusFolder& folder);
 QDBusArgument& operator<<(QDBusArgument& a, const BusMessage& message);
 const QDBusArgument& operator>>(const QDBusArgument& a, BusMessage& message);
 

@@ -107,6 +107,11 @@ ServiceView read_service_view() {
         a.cause =
             without_host(s.cause, split_server_name(settings_get(Key::ServerName, static_cast<int>(i))).host, a.label);
         a.last_check = s.last_good;
+        if (!s.failed) { // a failed check's folder counts are the last good one's, as the tip leaves them out
+            for (const FolderTally& f : s.folder_counts) {
+                a.folders.push_back({f.name, f.count});
+            }
+        }
     }
     return view;
 }
@@ -168,10 +173,30 @@ std::string status_text(const ServiceView& view) {
             text += " (" + shown(a.cause) + ")";
         }
         text += "\n";
+        for (const FolderView& f : a.folders) {
+            text += "  folder " + shown(f.name) + ": " + std::to_string(f.count) + "\n";
+        }
     }
     text += view.monitoring ? "monitoring: on\n" : "monitoring: off\n";
     return text;
 }
+
+namespace {
+
+// Only an account of several folders has the member: the others keep the shape scripts already read.
+std::string folders_json(const std::vector<FolderView>& folders) {
+    if (folders.empty()) {
+        return "";
+    }
+    std::string json = ", \"folders\": [";
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        json += (i == 0 ? "{\"folder\": " : ", {\"folder\": ") + json_string(shown(folders[i].name)) +
+                ", \"count\": " + std::to_string(folders[i].count) + "}";
+    }
+    return json + "]";
+}
+
+} // namespace
 
 std::string status_json(const ServiceView& view) {
     std::string json = "{\"monitoring\": ";
@@ -192,7 +217,8 @@ std::string status_json(const ServiceView& view) {
                 ", \"lit\": " + (a.known ? (a.lit ? "true" : "false") : "null") +
                 ", \"health\": " + (a.known ? json_string(a.health) : "null") +
                 ", \"cause\": " + json_string(shown(a.cause)) + ", \"last_check\": " +
-                (never ? std::string("null") : std::to_string(static_cast<long long>(a.last_check))) + "}";
+                (never ? std::string("null") : std::to_string(static_cast<long long>(a.last_check))) +
+                folders_json(a.folders) + "}";
     }
     return json + "]}\n";
 }

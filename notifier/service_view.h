@@ -13,6 +13,12 @@
 // command): whether the monitor runs and, per switched-on account, what its LED shows and how its health stands.
 // The account is named by its label alone: no server name, user name or secret beyond what the label says.
 
+struct FolderView {
+    std::string name; // as the server names it, in UTF-8
+    long long count = 0;
+    bool operator==(const FolderView&) const = default;
+};
+
 struct AccountView {
     bool on = false;            // switched on with a mail ID; the others are left out of every listing
     std::string label;          // account_label
@@ -23,6 +29,7 @@ struct AccountView {
     std::string cause;          // why its last check failed, in plain words; empty after one that worked
     std::time_t last_check = 0; // its last good check as a Unix time; 0 for never
     bool known = true;          // count, LED and health known: not without the session bus, from the mailbox alone
+    std::vector<FolderView> folders; // an IMAP account of several folders: each with its count; none for one
     bool operator==(const AccountView&) const = default;
 };
 

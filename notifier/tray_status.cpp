@@ -2,6 +2,7 @@
 #include "notifier/tray_status.h"
 
 #include "gui/service_state.h"
+#include "notifier/folder_text.h"
 #include "notifier/health_words.h"
 
 #include <cstdio>
@@ -46,13 +47,16 @@ std::string account_state(const AccountStatus& a) {
     }
 }
 
-// The account's line, and under it, indented, why its last check failed and what to do, its last good check, or
-// that its push is down.
+// The account's line, and under it, indented, its folders' counts where it watches several, why its last check
+// failed and what to do, its last good check, or that its push is down.
 std::string account_lines(const AccountStatus& a, int interval_minutes) {
     if (!a.checked) {
         return "尚未检查";
     }
     std::string lines = account_state(a) + "（" + clock_time(a.when) + " 检查）";
+    if (!a.failed && !a.folders.empty()) {
+        lines.append("\n　").append(a.folders);
+    }
     if (a.failed) {
         if (!a.cause.empty()) {
             lines.append("\n　").append(a.cause).append("：").append(a.todo);
@@ -113,6 +117,13 @@ void tray_status_push(int account, bool down) {
 void tray_status_interval(int minutes) {
     std::lock_guard lock(g_mutex);
     g_status.interval_minutes = minutes;
+}
+
+void tray_status_folders(int account, const std::vector<FolderTally>& folders) {
+    update_account(account, [&](AccountStatus& a) {
+        a.folders = folder_counts_text(folders);
+        a.folder_counts = folders;
+    });
 }
 
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit) {

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "mail/core/check_ids.h"
+
 #include <array>
 #include <chrono>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // What the tray shows of the mail monitor: the job thread records each check and each lamp update here, and the
 // window thread takes a copy at every tick. The lock is the record's own; nothing else is shared for the tray.
@@ -26,6 +29,8 @@ struct AccountStatus {
     std::string todo{};        // what the user can do about it
     std::time_t last_good = 0; // when a check of it last succeeded; 0 for never
     bool push_down = false;    // its push watcher cannot reconnect: only the interval brings its checks
+    std::string folders{};     // an IMAP account of several folders: each with its count ("INBOX 1，Work 2")
+    std::vector<FolderTally> folder_counts{}; // the same folders whole, for --status and the session bus
 };
 
 struct TrayStatus {
@@ -45,6 +50,8 @@ void tray_status_check_failed(int account, std::time_t when);
 void tray_status_health(int account, Health health, const std::string& cause, const std::string& todo);
 void tray_status_push(int account, bool down);
 void tray_status_interval(int minutes);
+// The folders of an account that watches several, with their counts; none for one.
+void tray_status_folders(int account, const std::vector<FolderTally>& folders);
 // After each lamp update, which ends a pass: whether the lamp could be opened, and which LEDs it was told to light.
 void tray_status_lamp(bool present, const std::array<bool, 3>& lit);
 TrayStatus tray_status();
@@ -55,8 +62,9 @@ std::array<LampLook, 3> tray_look(const TrayStatus& status);
 
 // The tip: the program's name, then per watched account (label not empty) a line with its count and when it was
 // last checked, or kNoAccountYet when there is none, then a line when monitoring is off or the lamp is missing.
-// An account whose last check failed says so, with its health, the cause, what to do and its last good check on
-// lines of their own; one whose push is down says how often it is checked meanwhile.
+// Below an account that watches several folders, each folder's count; an account whose last check failed says so,
+// with its health, the cause, what to do and its last good check on lines of their own; one whose push is down
+// says how often it is checked meanwhile.
 std::string tray_tip(const TrayStatus& status, const std::array<std::string, 3>& labels);
 
 // An account's name in the tray and its notifications: the user name when it is an address, else user@server.

@@ -7,8 +7,10 @@
 #include "gui/byte_limit.h"
 #include "gui/desktop.h"
 #include "gui/message_box.h"
+#include "mail/imap/folder_choice.h"
 #include "option/address_fill.h"
 #include "option/fingerprint_edit.h"
+#include "option/folder_list.h"
 #include "option/list_entry.h"
 #include "option/option_values.h"
 #include "option/sign_in.h"
@@ -40,7 +42,12 @@ constexpr int kSourceOnline = 1;
 // changed it: it is the setup program's key, which that program may have changed since this page read it.
 constexpr Key kKeys[] = {Key::Security,      Key::TlsFingerprint, Key::Protocol,      Key::Folder,
                          Key::Auth,          Key::OAuthSource,    Key::OAuthProvider, Key::ClientId,
-                         Key::OnlineAccount, Key::TokenCommand,   Key::HealthBlink};
+                         Key::OnlineAccount, Key::TokenCommand,   Key::HealthBlink,   Key::Folders};
+
+// The entries of the folder choice, in the order of FolderChoice::Kind.
+constexpr const char* kFolderItems[] = {"单个", "列表", "全部"};
+constexpr int kFolderList = 1;
+constexpr int kFolderEvery = 2;
 
 // The box of an Apply whose protocol or server change these accounts ("第1个、第3个") could not take, since the
 // keyring would not file their secrets anew.
@@ -117,8 +124,9 @@ void CConnectionPage::add_account(int i) {
     mine(add_static("服务器", 13, 45, 24, 8));
     row.server = mine(add_edit(named("server", i).c_str(), 40, 43, 146, 12, 0, EditStyle::read_only));
     mine(add_static("文件夹", 13, 58, 24, 8));
-    row.folder = mine(add_edit(named("folder", i).c_str(), 40, 56, 146, 12, key_width(Key::Folder)));
-    row.folder->setPlaceholderText(QStringLiteral("INBOX"));
+    row.folder_choice = mine(add_choice(named("folder_choice", i).c_str(), list_items(kFolderItems), 40, 56, 34, 12));
+    row.folder = mine(add_edit(named("folder", i).c_str(), 76, 56, 74, 12, key_width(Key::Folder)));
+    row.list_folders = mine(add_button(named("list_folders", i).c_str(), "列出…", 152, 55, 34, 14));
     mine(add_static("指　纹", 13, 73, 24, 8));
     row.fingerprint = mine(new FingerprintEdit(this, kFingerprintLimit));
     row.fingerprint->setObjectName(text(named("fingerprint", i)));
@@ -159,7 +167,15 @@ void CConnectionPage::load_account(int i) {
     set_edit_text(row.server, row.stored_server);
     select_entry(row.protocol, protocol_entry(settings_get(Key::Protocol, i).c_str()));
     select_entry(row.security, security_entry(settings_get(Key::Security, i).c_str()));
-    set_edit_text(row.folder, settings_get(Key::Folder, i));
+    row.one_folder = settings_get(Key::Folder, i);
+    FolderChoice folders;
+    const bool sound = folder_choice(settings_get(Key::Folders, i), row.one_folder, folders);
+    row.folder_list = folders.kind == FolderChoice::Kind::list ? folders.names : std::vector<std::string>{};
+    select_entry(row.folder_choice, static_cast<int>(folders.kind));
+    if (!sound) {
+        row.note->setText(QString::fromUtf8("文件夹列表无法读取：只检查单个文件夹。"));
+    }
+    show_folder_choice(i);
     row.fingerprint->set_text(settings_get(Key::TlsFingerprint, i));
     select_entry(row.auth, auth_entry(settings_get(Key::Auth, i).c_str()));
     select_entry(row.source, source_entry(settings_get(Key::OAuthSource, i).c_str()));
@@ -186,6 +202,16 @@ void CConnectionPage::connect_account(int i) {
     });
     connect(row.protocol, &QComboBox::activated, this, [this, i] { choose_protocol(i); });
     connect(row.fill, &QPushButton::clicked, this, [this, i] { fill_from_address(i); });
+    connect(row.folder_choice, &QComboBox::activated, this, [this, i] { choose_folders(i); });
+    connect(row.protocol, &QComboBox::currentIndexChanged, this, [this, i] { show_folder_choice(i); });
+    // The list comes from the server as the file names it: so 列出… saves the page first, as 登录… does.
+    on_click_saving(row.list_folders, [this, i] {
+        const int failures = settings_write_failures();
+        apply();
+        if (settings_write_failures() == failures) {
+            list_server_folders(i);
+        }
+    });
     const auto name_upgrade = [combo = row.security](int protocol) {
         combo->setItemText(1, QString::fromUtf8(upgrade_item(protocol)));
     };
@@ -199,6 +225,52 @@ void CConnectionPage::connect_account(int i) {
             sign_in(i);
         }
     });
+}
+
+// The edit holds the one folder; for a list it shows the list's names, for every folder what it leaves out, and the
+// one folder waits in the row meanwhile.
+void CConnectionPage::choose_folders(int i) {
+    ConnectionRow& row = rows_[i];
+    if (!row.folder->isReadOnly()) {
+        row.one_folder = edit_text(row.folder);
+    }
+    show_folder_choice(i);
+    if (selected_entry(row.folder_choice) == kFolderList && row.folder_list.empty()) {
+        row.list_folders->click(); // a list to begin with: the server's folders to choose from
+    }
+}
+
+void CConnectionPage::show_folder_choice(int i) {
+    ConnectionRow& row = rows_[i];
+    const int choice = selected_entry(row.folder_choice);
+    const bool imap = selected_entry(row.protocol) == 1;
+    row.folder->setReadOnly(choice > 0);
+    if (choice == kFolderList) {
+        std::string names;
+        for (const std::string& name : row.folder_list) {
+            names += (names.empty() ? "" : "、") + name;
+        }
+        set_edit_text(row.folder, names);
+        row.folder->setPlaceholderText(QString::fromUtf8("按“列出…”选择"));
+    } else if (choice == kFolderEvery) {
+        set_edit_text(row.folder, "");
+        row.folder->setPlaceholderText(QString::fromUtf8("垃圾邮件、已发送等除外"));
+    } else {
+        set_edit_text(row.folder, row.one_folder);
+        row.folder->setPlaceholderText(QStringLiteral("INBOX"));
+    }
+    row.folder_choice->setEnabled(imap);
+    row.list_folders->setEnabled(imap && choice == kFolderList);
+}
+
+void CConnectionPage::list_server_folders(int i) {
+    ConnectionRow& row = rows_[i];
+    CFolderListDlg list(this, i, row.folder_list);
+    if (list.exec() == QDialog::Accepted) {
+        row.folder_list = list.chosen();
+        select_entry(row.folder_choice, kFolderList);
+        show_folder_choice(i);
+    }
 }
 
 void CConnectionPage::show_account(int account) {
@@ -410,7 +482,10 @@ bool CConnectionPage::apply() {
         settings_set(Key::Security, std::to_string(selected_entry(row.security)).c_str(), i);
         settings_set(Key::TlsFingerprint, row.fingerprint->text().c_str(), i);
         settings_set(Key::Protocol, std::to_string(selected_entry(row.protocol)).c_str(), i);
-        settings_set(Key::Folder, edit_text(row.folder).c_str(), i);
+        const int folders = selected_entry(row.folder_choice);
+        settings_set(Key::Folder, (folders > 0 ? row.one_folder : edit_text(row.folder)).c_str(), i);
+        const std::string list = folders_text(row.folder_list);
+        settings_set(Key::Folders, folders == kFolderEvery ? "*" : folders == kFolderList ? list.c_str() : "", i);
         settings_set(Key::Auth, std::to_string(selected_entry(row.auth) == kAuthOAuth2 ? 1 : 0).c_str(), i);
         settings_set(Key::OAuthSource, source_value(selected_entry(row.source)).c_str(), i);
         settings_set(Key::OAuthProvider, provider_value(selected_entry(row.provider)).c_str(), i);

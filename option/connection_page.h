@@ -22,7 +22,8 @@ class QPushButton;
 //
 // Per account, in the group 服务器: the protocol (POP3 or IMAP), in clear, STLS/STARTTLS or TLS from the first
 // byte, the server as the setup program keeps it (shown here, changed only by 按地址填写 or a provider's preset),
-// the IMAP folder to watch, and the SHA-256 fingerprint of a certificate to trust although no authority vouches
+// the IMAP folders to watch (one, a list chosen from the server's own with 列出…, or every folder but Junk, Trash,
+// Sent and the like), and the SHA-256 fingerprint of a certificate to trust although no authority vouches
 // for it. In the group 登录方式: the password or OAuth2, the token source, and the source's own controls (the
 // provider, a client id of the user's own and 登录… for the sign-in in the browser; the desktop's online account;
 // the token command). Only the chosen source's controls are shown, and they are disabled for a password account.
@@ -32,7 +33,8 @@ class QPushButton;
 // blinks slowly while the account cannot be checked (HealthBlink).
 //
 // Controls: "account" (the chooser), and per account (1 to 3) "fill<account>", "protocol<account>",
-// "security<account>", "server<account>", "folder<account>", "fingerprint<account>", "auth<account>",
+// "security<account>", "server<account>", "folder_choice<account>", "folder<account>", "list_folders<account>",
+// "fingerprint<account>", "auth<account>",
 // "source<account>", "provider<account>", "client_id<account>", "sign_in<account>", "online<account>",
 // "token_command<account>", "note<account>", "health_blink<account>"; "apply".
 class CConnectionPage : public Page {
@@ -59,7 +61,9 @@ private:
         QComboBox* protocol;
         QComboBox* security;
         QLineEdit* server;
-        QLineEdit* folder;
+        QComboBox* folder_choice; // one folder, a list, every folder
+        QLineEdit* folder;        // one: the Folder; else the list's names, or what every folder leaves out
+        QPushButton* list_folders;
         FingerprintEdit* fingerprint;
         QComboBox* auth;
         QComboBox* source;
@@ -73,6 +77,8 @@ private:
         std::vector<QWidget*> controls;                // shown while the account is chosen
         std::vector<QWidget*> by_source[kSourceCount]; // shown while the account and its source are chosen
         std::string stored_server;                     // ServerName as read or last written by this page
+        std::string one_folder;                        // Folder while the edit shows another choice
+        std::vector<std::string> folder_list;          // the list's folders, in the order chosen
         DiscoveryTask* search = nullptr;               // the search 按地址填写 started, while it runs
     };
 
@@ -89,6 +95,9 @@ private:
     void search_address(int account, const std::string& address);
     void take_fill(int account, const AddressFill& fill);
     void sign_in(int account);
+    void choose_folders(int account);
+    void show_folder_choice(int account);
+    void list_server_folders(int account);
     void list_online_accounts();
 
     QComboBox* chooser_;

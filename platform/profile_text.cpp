@@ -128,10 +128,21 @@ void finish_line(std::string& out) {
     out += out.back() == '\r' ? "\n" : "\r\n";
 }
 
+// A value that the reading would change (blanks at its ends, which are trimmed, or a pair of quotes around it,
+// which are taken off) goes into quotes of its own, so that it reads back as written: a list of quoted IMAP
+// folder names, a scrambled password that happens to begin and end with a quote.
 std::string entry_line(std::string_view key, std::string_view value) {
     std::string line(key);
     line += '=';
-    line += value;
+    const bool blank_ends = !value.empty() && (is_blank(value.front()) || is_blank(value.back()));
+    const bool quoted =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    if (blank_ends || quoted) {
+        const char quote = quoted ? value.front() : '"';
+        line.append(1, quote).append(value).append(1, quote);
+    } else {
+        line += value;
+    }
     line += "\r\n";
     return line;
 }

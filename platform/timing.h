@@ -37,7 +37,7 @@ struct Timing {
                                  // a mark worth its icon change is one a person can see)
     // push (IMAP IDLE watchers)
     int push_burst_ms = 1000;          // a burst of network changes has settled after this long without one
-    int push_fold_ms = 2000;           // after a push pass, the notices of this long are folded into one more pass
+    int push_fold_ms = 2000;           // more push passes than a few in this long are a flood, held to its end
     int idle_renew_ms = 540000;        // an IDLE is renewed after 9 minutes, well inside the 29 of RFC 2177
     int idle_answer_ms = 30000;        // wait for the tagged answer to DONE; none means a dead connection
     int idle_backoff_first_ms = 1000;  // first wait before a lost connection is tried again, doubled each time

@@ -4,6 +4,7 @@
 #include "platform/timing.h"
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -33,11 +34,9 @@ void MonitorWake::notify_all() {
 unsigned MonitorWake::wait(int timeout_ms) {
     std::unique_lock lock(mutex_);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    // A delivery shows as EXISTS and RECENT, a read elsewhere as one FETCH per message: the first notice brings a
-    // pass at once, and whatever follows it is folded into one more.
-    auto due = [this] { return changed_accounts_ != 0 && Clock::now() >= fold_until_; };
+    auto due = [this] { return request_ || (changed_accounts_ != 0 && Clock::now() >= hold_until_); };
     while (!due()) {
-        const auto until = changed_accounts_ != 0 ? std::min(deadline, fold_until_) : deadline;
+        const auto until = changed_accounts_ != 0 ? std::min(deadline, hold_until_) : deadline;
         if (changed_.wait_until(lock, until) == std::cv_status::timeout && Clock::now() >= deadline) {
             if (!due()) {
                 return 0;
@@ -45,16 +44,37 @@ unsigned MonitorWake::wait(int timeout_ms) {
             break;
         }
     }
-    const unsigned changed = changed_accounts_;
-    changed_accounts_ = 0;
-    fold_until_ = Clock::now() + std::chrono::milliseconds(timing().push_fold_ms);
+    if (std::exchange(request_, false) && changed_accounts_ == 0) {
+        return 0;
+    }
+    const unsigned changed = std::exchange(changed_accounts_, 0u);
+    const auto now = Clock::now();
+    const auto window = std::chrono::milliseconds(timing().push_fold_ms);
+    if (now - window_ >= window) {
+        window_ = now;
+        passes_ = 0;
+    }
+    if (++passes_ >= kFloodPasses) {
+        hold_until_ = window_ + window;
+    }
     return changed;
+}
+
+void MonitorWake::wake_for_request() {
+    {
+        std::lock_guard lock(mutex_);
+        request_ = true;
+    }
+    changed_.notify_all();
 }
 
 unsigned MonitorWake::start_run() {
     std::lock_guard lock(mutex_);
     changed_accounts_ = 0;
-    fold_until_ = {};
+    request_ = false;
+    window_ = {};
+    passes_ = 0;
+    hold_until_ = {};
     stopped_ = false;
     return ++run_;
 }

@@ -5,10 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 
-// The one thing the push watchers share with the mail monitor: notices that mail may have changed in an account, the
-// run that
-// tells the watchers to end, and a count of network changes (a resume from suspend counts as one) that makes every
-// watcher drop its connection and connect again. The watchers never touch the lamp, the counts or the settings.
+// The one thing the push watchers share with the mail monitor: notices that mail changed in an account (a watcher
+// has counted it), the run that tells the watchers to end, and a count of network changes (a resume from suspend counts
+// as one) that makes every watcher drop its connection and connect again. The watchers never touch the lamp, the counts
+// or the settings.
 class MonitorWake {
 public:
     // The watcher of account (0 .. 2) saw a change, or is back after being deaf: the monitor should check it.
@@ -17,10 +17,16 @@ public:
     void notify_all();
 
     // Waits at most timeout_ms for notices and returns the accounts they came from (bit i for account i), 0 when
-    // the time ran out. The first notice is returned at once; the notices that come within push_fold_ms after that
-    // are held until it has passed and then returned together, so a stream of notices brings at most one pass per
-    // push_fold_ms however fast it flows.
+    // the time ran out, or when wake_for_request() cut the wait short. A notice is returned at once: the notices
+    // that come while a pass runs are folded together and returned at the next wait, and nothing waits for a
+    // window to end. Only a flood is held: after kFloodPasses returns within push_fold_ms, the notices wait for the
+    // end of that window and come together, so however fast they flow they bring at most kFloodPasses passes in it.
     unsigned wait(int timeout_ms);
+    static constexpr int kFloodPasses = 10;
+
+    // Ends a wait at once without a notice: the window thread has read a request the monitor acts on (a stop, an
+    // end), so the monitor need not read the settings file every second to find it.
+    void wake_for_request();
 
     // A new run of watchers begins; returns its number. The notices of an earlier run are dropped.
     unsigned start_run();
@@ -42,7 +48,10 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     unsigned changed_accounts_ = 0;
-    std::chrono::steady_clock::time_point fold_until_{}; // notices before this are held for one pass then
+    bool request_ = false;
+    std::chrono::steady_clock::time_point window_{};     // the flood window began here
+    int passes_ = 0;                                     // returns with notices in it
+    std::chrono::steady_clock::time_point hold_until_{}; // a flood's notices wait until here
     unsigned run_ = 0;
     bool stopped_ = true;
     int watchers_ = 0;

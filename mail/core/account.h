@@ -18,6 +18,7 @@ struct Account {
     MailSecurity security = MailSecurity::plain;
     std::string fingerprint; // TlsFingerprint: the pinned certificate's SHA-256, or empty
     std::string folder;      // Folder (IMAP): empty means INBOX
+    std::string folders;     // Folders (IMAP): empty, Folder alone; "*", every folder; or a list (folder_choice.h)
     SenderFilters filters;   // SpecialAddress1 to 3 with SpecialSearch1 to 3
     // An OAuth2 account's token source (OAuthSource): 1 the sign-in in the browser, 2 the desktop's online accounts,
     // 3 the token command, which is then token_command (TokenCommand).

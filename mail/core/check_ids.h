@@ -14,6 +14,13 @@ struct CountedMessage {
     int weight = 1;
 };
 
+// One folder of an IMAP account that watches several, as the tray, the notification and the diagnosis show it.
+struct FolderTally {
+    std::string name;      // UTF-8
+    long long count = 0;   // what it adds to the account's count
+    std::string pushed_by; // "NOTIFY", "IDLE", or empty: counted at the interval
+};
+
 struct CheckIds {
     // Asked by the monitor: when the count is above this (the count it saw last), the check also reads the headers
     // of the newest new messages. -1: no headers.
@@ -30,4 +37,7 @@ struct CheckIds {
     // desktop notification; the check reads no more than that.
     std::vector<std::string> newest_headers;
     std::vector<std::string> newest_ids; // their ids, in the same order; empty strings where the check has none
+    // Where the account watches several IMAP folders: the folder of each of newest_headers, and each folder's count.
+    std::vector<std::string> newest_folders;
+    std::vector<FolderTally> folders;
 };

@@ -1,129 +1,109 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/imap.h"
 
+#include "logging/log.h"
 #include "mail/core/check_ids.h"
 #include "mail/core/check_stop.h"
+#include "mail/imap/folder_choice.h"
+#include "mail/imap/folder_count.h"
 #include "mail/imap/imap_session.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <map>
+#include <mutex>
+#include <set>
 
 namespace {
 
-int result_of(ImapSession::Result r) {
+using Result = ImapSession::Result;
+
+int result_of(Result r) {
     // A stop ends the pass: the count is not known.
-    return r == ImapSession::Result::failed || r == ImapSession::Result::stopped ? -1 : 0;
+    return r == Result::failed || r == Result::stopped ? -1 : 0;
 }
 
-// The newest of the unseen messages to announce, at most three: those whose UIDs the monitor did not announce yet,
-// or without UIDs those above the count it saw last.
-std::vector<std::uint32_t> newest_to_announce(const std::vector<std::uint32_t>& unseen,
-                                              const std::map<std::uint32_t, std::string>& uids, const CheckIds& ids) {
-    std::vector<std::uint32_t> sorted = unseen;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<std::uint32_t> newest;
-    if (ids.announced && ids.known) {
-        for (auto it = sorted.rbegin(); it != sorted.rend() && newest.size() < 3; ++it) {
-            auto uid = uids.find(*it);
-            if (uid != uids.end() && !ids.announced(ids.validity, uid->second)) {
-                newest.push_back(*it);
-            }
-        }
-        return newest;
-    }
-    const long long count = static_cast<long long>(unseen.size());
-    if (ids.announce_above >= 0 && count > ids.announce_above) {
-        const std::size_t take = static_cast<std::size_t>(std::min<long long>(3, count - ids.announce_above));
-        newest.assign(sorted.end() - static_cast<std::ptrdiff_t>(take), sorted.end());
-    }
-    return newest;
+int clamped(long long count) {
+    return count > INT_MAX ? INT_MAX : static_cast<int>(std::max(0LL, count));
 }
 
-// The UIDs of the counted messages, for the acknowledge: one FETCH (UID) when unseen mail waits. A message counts
-// its hits with sender conditions (hits), else once.
-ImapSession::Result name_messages(ImapSession& session, const std::vector<std::uint32_t>& unseen,
-                                  const std::map<std::uint32_t, int>* hits, CheckIds& ids) {
-    ids.validity = session.uid_validity();
-    std::map<std::uint32_t, std::string> uids;
-    if (!unseen.empty()) {
-        if (ImapSession::Result r = session.fetch_uids(unseen, uids); r != ImapSession::Result::ok) {
-            return r;
-        }
+// One folder, as an account without Folders watches it: without sender filters and without the ids asked for, the
+// count alone (ESEARCH's COUNT where offered); else the UIDs of the unseen messages (UID SEARCH), whose headers the
+// filters read and which name the counted messages for the acknowledge.
+Result count_one(ImapSession& session, const Account& account, CheckIds* ids, long long& count) {
+    Result r = session.examine();
+    if (r != Result::ok) {
+        return r;
     }
-    ids.known = !ids.validity.empty() || unseen.empty();
-    for (std::uint32_t number : unseen) {
-        auto uid = uids.find(number);
-        if (uid == uids.end()) {
-            ids.known = false; // the acknowledge then goes by the count
-            continue;
-        }
-        int weight = 1;
-        if (hits != nullptr) {
-            auto found = hits->find(number);
-            weight = found != hits->end() ? found->second : 0;
-        }
-        if (weight > 0) {
-            ids.messages.push_back({uid->second, weight});
-        }
+    if (!account.filters.any() && ids == nullptr) {
+        std::uint32_t n = 0;
+        r = session.count_unseen(n);
+        count = n;
+        return r;
     }
-    // For the desktop notification: the headers of the newest messages not announced yet, at most three, newest
-    // first, in one FETCH (BODY.PEEK: no flag changes).
-    const std::vector<std::uint32_t> newest = hits != nullptr ? std::vector<std::uint32_t>{}
-                                                              : newest_to_announce(unseen, uids, ids);
-    if (newest.empty()) {
-        return ImapSession::Result::ok;
-    }
-    std::map<std::uint32_t, std::string> blocks;
-    ImapSession::Result r = session.fetch_headers(
-        newest, [&blocks](std::uint32_t number, std::string_view block) { blocks[number] = std::string(block); });
-    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
-        ids.newest_headers.push_back(std::move(it->second));
-        auto uid = uids.find(it->first);
-        ids.newest_ids.push_back(uid != uids.end() ? uid->second : std::string());
-    }
+    FolderMemory memory;
+    FolderCount folder;
+    const long long headers_above = ids != nullptr && ids->announce_above >= 0 ? ids->announce_above : kNoHeaders;
+    r = count_folder(session, session.examined(), account.filters, nullptr, memory, folder, headers_above);
+    count = tally_folders({folder}, false, ids);
     return r;
 }
 
-// The check over one session, whose outcome says how it ended. Without sender filters and without the ids asked
-// for, only the count is asked for; else the numbers, whose headers are read for the filters and whose UIDs name
-// the counted messages.
+// Several folders over the one connection: each asked for its STATUS first (or read from LIST-STATUS), and opened
+// only when it holds unseen mail.
+Result count_several(ImapSession& session, const Account& account, CheckIds* ids, long long& count) {
+    std::vector<std::string> folders;
+    std::vector<MailboxStatus> statuses;
+    if (Result r = watched_folders(session, account, folders, statuses); r != Result::ok) {
+        return r;
+    }
+    const long long headers_above = ids != nullptr && ids->announce_above >= 0 ? 0 : kNoHeaders;
+    std::vector<FolderCount> counts;
+    for (const std::string& folder : folders) {
+        auto told = std::find_if(statuses.begin(), statuses.end(),
+                                 [&folder](const MailboxStatus& s) { return s.name == folder; });
+        FolderMemory memory;
+        FolderCount& c = counts.emplace_back();
+        Result r = count_folder(session, folder, account.filters, told != statuses.end() ? &*told : nullptr, memory, c,
+                                headers_above);
+        if (r != Result::ok) {
+            return r;
+        }
+        note_folder_missing(account.index, folder, c.missing);
+    }
+    count = tally_folders(counts, true, ids);
+    return Result::ok;
+}
+
+// A Folders key that is no list: said once per account and text, and Folder alone is watched.
+void note_unsound_choice(const Account& account) {
+    static std::mutex mutex;
+    static std::set<std::pair<int, std::string>> told;
+    std::lock_guard lock(mutex);
+    if (told.insert({account.index, account.folders}).second) {
+        write_error_logf("check mail ---> The Folders setting is abnormal: Folder alone is watched[no.%d error: %d]",
+                         account.index, EINVAL);
+    }
+}
+
+// The check over one session, whose outcome says how it ended.
 int check_session(ImapSession& session, const Account& account, CheckIds* ids) {
     session.watch_stop(check_stop_due);
-    ImapSession::Result r = session.open();
-    if (r == ImapSession::Result::ok) {
-        r = session.examine();
+    FolderChoice choice;
+    if (!folder_choice(account.folders, account.folder, choice)) {
+        note_unsound_choice(account);
     }
-    const SenderFilters& filters = account.filters;
-    const bool numbers = filters.any() || ids != nullptr;
-    std::uint32_t count = 0;
-    std::vector<std::uint32_t> unseen;
-    if (r == ImapSession::Result::ok) {
-        r = numbers ? session.search_unseen(unseen) : session.count_unseen(count);
+    Result r = session.open();
+    long long count = 0;
+    if (r == Result::ok) {
+        r = choice.kind == FolderChoice::Kind::one ? count_one(session, account, ids, count)
+                                                   : count_several(session, account, ids, count);
     }
-    if (numbers) {
-        count = static_cast<std::uint32_t>(std::min<std::size_t>(unseen.size(), UINT32_MAX));
-    }
-    int hits = 0;
-    std::map<std::uint32_t, int> hits_of;
-    if (r == ImapSession::Result::ok && filters.any() && !unseen.empty()) {
-        r = session.fetch_headers(unseen, [&](std::uint32_t number, std::string_view block) {
-            const int found = filters.hits(block);
-            hits += found;
-            hits_of[number] += found;
-        });
-    }
-    if (r == ImapSession::Result::ok && ids != nullptr) {
-        r = name_messages(session, unseen, filters.any() ? &hits_of : nullptr, *ids);
-    }
-    if (r != ImapSession::Result::ok) {
+    if (r != Result::ok) {
         return result_of(r);
     }
     session.logout();
-    if (filters.any()) {
-        return hits;
-    }
-    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+    return clamped(count);
 }
 
 } // namespace
@@ -151,6 +131,30 @@ CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeRepor
         session.logout();
     }
     return session.outcome();
+}
+
+int imap_list_folders(const Account& account, std::vector<ServerFolder>& folders, CheckOutcome* outcome,
+                      int cancel_fd) {
+    folders.clear();
+    ImapSession session(account);
+    session.set_cancel(cancel_fd);
+    std::vector<ListedMailbox> listed;
+    Result r = session.open();
+    if (r == Result::ok) {
+        r = session.list_folders(listed);
+    }
+    for (ListedMailbox& m : listed) {
+        folders.push_back({std::move(m.name), std::move(m.delimiter), std::move(m.attributes)});
+    }
+    if (outcome != nullptr) {
+        *outcome = session.outcome();
+    }
+    if (r != Result::ok) {
+        return -1;
+    }
+    session.set_cancel(-1);
+    session.logout();
+    return 0;
 }
 
 CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report) {

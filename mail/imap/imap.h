@@ -4,6 +4,8 @@
 #include "mail/core/account.h"
 #include "mail/core/probe_stage.h"
 
+#include <vector>
+
 // Checks one account on its IMAP server, as its security, fingerprint and folder say: the unseen messages of the
 // folder, or with sender conditions the sender hits in their headers. The folder is examined read-only and headers
 // are fetched with BODY.PEEK, so a check never changes a message's flags.
@@ -20,3 +22,10 @@ int imap_check(const Account& account, CheckIds* ids = nullptr, CheckOutcome* ou
 CheckOutcome imap_probe(const Account& account, bool login_too, const ProbeReport& report);
 // imap_probe without the login, with TLS from the first byte on the port the account's security leads to.
 CheckOutcome imap_probe_tls(const Account& account, const ProbeReport& report);
+
+// The server's folders for the option program's choice: logs in as a check does, LIST "" "*" (with the SPECIAL-USE
+// attributes where offered), names decoded to UTF-8. cancel_fd (an eventfd, -1: none) ends every wait at once.
+// 0, or -1 when it failed on the way (its line written, how it ended in *outcome).
+struct ServerFolder;
+int imap_list_folders(const Account& account, std::vector<ServerFolder>& folders, CheckOutcome* outcome = nullptr,
+                      int cancel_fd = -1);

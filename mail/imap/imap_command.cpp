@@ -8,7 +8,9 @@
 #include "platform/timing.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -49,6 +51,48 @@ ImapSession::Result ImapSession::fail(const Step& step, const char* form, int er
                        format_text(form, step.name, index_, error));
     close();
     return form == kRefused ? Result::refused : Result::failed;
+}
+
+void ImapSession::note_refusal(const ImapResponse& r) {
+    refusal_code_ = r.code.substr(0, r.code.find(' '));
+    std::transform(refusal_code_.begin(), refusal_code_.end(), refusal_code_.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+}
+
+// What the server told on its own, kept for take_changes(); a server that names more folders than any account
+// watches has told of everything.
+void ImapSession::note_change(const ImapResponse& r, std::string_view owned) {
+    constexpr std::size_t kMaxStatuses = 10000;
+    if (r.kind != ImapResponse::Kind::untagged ||
+        owned.find(std::string(" ").append(r.keyword).append(" ")) != std::string_view::npos) {
+        return;
+    }
+    if (notification_overflow(r)) {
+        changes_.everything = true;
+        return;
+    }
+    MailboxStatus status;
+    if (mailbox_status(r, status)) {
+        status.name = folder_name(status.name);
+        auto same = std::find_if(changes_.statuses.begin(), changes_.statuses.end(),
+                                 [&status](const MailboxStatus& s) { return s.name == status.name; });
+        if (same != changes_.statuses.end()) {
+            *same = std::move(status); // the last word on a folder is the one that counts
+        } else if (changes_.statuses.size() < kMaxStatuses) {
+            changes_.statuses.push_back(std::move(status));
+        } else {
+            changes_.everything = true;
+        }
+        return;
+    }
+    if (r.number >= 0 &&
+        (r.keyword == "EXISTS" || r.keyword == "EXPUNGE" || r.keyword == "FETCH" || r.keyword == "RECENT")) {
+        changes_.selected = true;
+    }
+}
+
+ImapSession::Changes ImapSession::take_changes() {
+    return std::exchange(changes_, Changes{});
 }
 
 bool ImapSession::take_capabilities(const ImapResponse& r) {
@@ -97,6 +141,13 @@ ImapSession::Result ImapSession::read_response(ImapResponse& r, ImapExchange& x)
             }
             parser_.feed(line);
             got = line.size();
+        }
+        if (rc != 0 && errno == ECANCELED) {
+            return cancelled(step);
+        }
+        if (rc != 0 && x.goodbye) {
+            close(); // the goodbye's answer is awaited no longer: the connection ends all the same, without a line
+            return Result::failed;
         }
         if (rc != 0) {
             return fail(step, kReceiveFailed, errno);
@@ -157,6 +208,14 @@ ImapSession::Result ImapSession::screen(const ImapResponse& r, const ImapExchang
     return Result::ok;
 }
 
+// The cancel signal was raised while a command waited (a push watcher's stop, or a change of the network): the
+// command is left where it is, no failure and no line; the connection stays open for the goodbye, which is said
+// once the signal is no longer listened to.
+ImapSession::Result ImapSession::cancelled(const Step& step) {
+    outcome_ = CheckOutcome{step.check, CheckFailure::stopped, 0, {}};
+    return Result::stopped;
+}
+
 // A stop asked for while the check runs: the server is told goodbye, its answer awaited no longer than the stop
 // request is looked at, and the check ends without a count.
 ImapSession::Result ImapSession::stop_check(const Step& step) {
@@ -173,6 +232,7 @@ ImapSession::Result ImapSession::answered(const Step& step, const ImapResponse& 
         return fail(step, kBroken, EPROTO);
     }
     if (r.keyword != "OK") {
+        note_refusal(r);
         return fail(step, kRefused, 0);
     }
     if (learns_capabilities) {
@@ -208,7 +268,7 @@ ImapSession::Result ImapSession::command(ImapCommand& c) {
     const int sent = connection_.send(first.data(), static_cast<int>(first.size()));
     wipe_secret(first); // it may hold the password
     if (sent != 0) {
-        return c.goodbye ? Result::ok : fail(step, kSendFailed, errno);
+        return c.goodbye ? Result::ok : errno == ECANCELED ? cancelled(step) : fail(step, kSendFailed, errno);
     }
     ImapExchange x{.step = &step,
                    .deadline = Clock::now() + std::chrono::milliseconds(std::max(0, c.timeout_ms)),
@@ -257,12 +317,16 @@ ImapSession::Result ImapSession::command(ImapCommand& c) {
             if (c.learns_capabilities) {
                 take_capabilities(r);
             }
+            note_change(r, c.owns);
             if (c.on_untagged && c.on_untagged(r, c.tag) == ImapTurn::broken) {
                 return fail(step, kBroken, EPROTO);
             }
             continue;
         }
         if (c.goodbye) {
+            if (r.tag != c.tag) {
+                continue; // the answer to a command a stop cut short, or to the IDLE the goodbye ended
+            }
             return Result::ok;
         }
         const bool ours = r.tag == c.tag && !r.malformed;

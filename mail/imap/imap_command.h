@@ -30,10 +30,11 @@ inline constexpr ImapStep kLogin{"a login", CheckStep::login};
 inline constexpr ImapStep kId{"an identification command", CheckStep::login};
 inline constexpr ImapStep kEnable{"an enable command", CheckStep::folder};
 inline constexpr ImapStep kExamine{"a folder examination command", CheckStep::folder};
+inline constexpr ImapStep kStatus{"a folder status command", CheckStep::count};
+inline constexpr ImapStep kList{"a folder list command", CheckStep::folder};
+inline constexpr ImapStep kNotify{"a NOTIFY command", CheckStep::folder};
 inline constexpr ImapStep kSearch{"an unread search command", CheckStep::count};
 inline constexpr ImapStep kFetch{"a header fetch command", CheckStep::headers};
-// FETCH (UID) names the counted messages, as UIDL does over POP3.
-inline constexpr ImapStep kFetchUids{"a header fetch command", CheckStep::count};
 inline constexpr ImapStep kLogout{"an end command", CheckStep::logout};
 // The push watches the examined folder.
 inline constexpr ImapStep kIdle{"an IDLE command", CheckStep::folder};
@@ -73,6 +74,9 @@ struct ImapCommand {
     bool follows = false;
     bool learns_capabilities = true; // [CAPABILITY] and CAPABILITY responses renew the session's list
     bool counts_flood = false;       // a response in IDLE: kIdleFloodLines within the flood window break it
+    // The untagged responses the command's answer brings, by keyword (" EXISTS RECENT "): any other change the
+    // server tells meanwhile is one it told on its own (ImapSession::take_changes).
+    std::string_view owns = " ";
     // LOGOUT: a goodbye the check no longer depends on. BYE and continuations are taken in stride, a failed send
     // writes no line of the session's own, and the end of the time ends it quietly.
     bool goodbye = false;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -471,8 +472,115 @@ const ImapValue* fetch_item(const ImapResponse& response, std::string_view name)
     const std::vector<ImapValue>& items = response.data.front().items;
     for (std::size_t i = 0; i + 1 < items.size(); i += 2) {
         if (items[i].kind == ImapValue::Kind::atom && same_text(items[i].text, name)) {
-            return items[i + 1].is_string() ? &items[i + 1] : nullptr;
+            const ImapValue& value = items[i + 1];
+            const bool nil = value.kind == ImapValue::Kind::atom && same_text(value.text, "NIL");
+            return value.kind == ImapValue::Kind::list || nil ? nullptr : &value;
         }
     }
     return nullptr;
+}
+
+std::uint32_t fetch_uid(const ImapResponse& response) {
+    const ImapValue* uid = fetch_item(response, "UID");
+    const std::int64_t n = uid != nullptr ? uid->number() : -1;
+    return n > 0 && n <= 0xffffffffLL ? static_cast<std::uint32_t>(n) : 0;
+}
+
+bool ListedMailbox::has(std::string_view attribute) const {
+    return std::any_of(attributes.begin(), attributes.end(),
+                       [attribute](const std::string& a) { return same_text(a, attribute); });
+}
+
+namespace {
+
+// A mailbox name: an atom (INBOX is often sent so), a quoted string or a literal.
+bool mailbox_name(const ImapValue& v, std::string& name) {
+    if (v.kind == ImapValue::Kind::list || v.cut || v.text.empty() ||
+        (v.kind == ImapValue::Kind::atom && same_text(v.text, "NIL"))) {
+        return false;
+    }
+    name = v.text;
+    return true;
+}
+
+// A mod-sequence is up to 63 bits (RFC 7162 7): more digits than a signed number of 18 holds.
+std::uint64_t modseq_value(const ImapValue& v) {
+    if (v.kind != ImapValue::Kind::atom || v.text.empty() || v.text.size() > 19) {
+        return 0;
+    }
+    std::uint64_t value = 0;
+    for (char c : v.text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value <= 0x7fffffffffffffffULL ? value : 0;
+}
+
+} // namespace
+
+bool list_mailbox(const ImapResponse& response, ListedMailbox& mailbox) {
+    mailbox = ListedMailbox{};
+    const std::vector<ImapValue>& d = response.data;
+    if (response.kind != ImapResponse::Kind::untagged || response.keyword != "LIST" || response.malformed ||
+        d.size() < 3 || d[0].kind != ImapValue::Kind::list) {
+        return false;
+    }
+    for (const ImapValue& a : d[0].items) {
+        if (a.kind != ImapValue::Kind::atom) {
+            return false;
+        }
+        mailbox.attributes.push_back(a.text);
+    }
+    if (d[1].kind == ImapValue::Kind::quoted && d[1].text.size() == 1) {
+        mailbox.delimiter = d[1].text;
+    } else if (d[1].kind != ImapValue::Kind::atom || !same_text(d[1].text, "NIL")) {
+        return false;
+    }
+    // What may follow the name (RFC 5258 extended data, such as ("CHILDINFO" ("SUBSCRIBED"))) is not needed.
+    return mailbox_name(d[2], mailbox.name);
+}
+
+bool mailbox_status(const ImapResponse& response, MailboxStatus& answer) {
+    answer = MailboxStatus{};
+    MailboxStatus status;
+    const std::vector<ImapValue>& d = response.data;
+    if (response.kind != ImapResponse::Kind::untagged || response.keyword != "STATUS" || response.malformed ||
+        d.size() != 2 || d[1].kind != ImapValue::Kind::list || !mailbox_name(d[0], status.name)) {
+        return false;
+    }
+    const std::vector<ImapValue>& items = d[1].items;
+    if (items.size() % 2 != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < items.size(); i += 2) {
+        if (items[i].kind != ImapValue::Kind::atom) {
+            return false;
+        }
+        const std::string item = upper(items[i].text);
+        const std::int64_t n = items[i + 1].number();
+        if (item == "HIGHESTMODSEQ") {
+            status.highestmodseq = modseq_value(items[i + 1]);
+            continue;
+        }
+        if (n < 0 || n > 0xffffffffLL) {
+            continue; // an item we do not read, or a number no mailbox has: as if it were not there
+        }
+        if (item == "MESSAGES") {
+            status.messages = n;
+        } else if (item == "UNSEEN") {
+            status.unseen = n;
+        } else if (item == "UIDNEXT") {
+            status.uidnext = n;
+        } else if (item == "UIDVALIDITY") {
+            status.uidvalidity = n;
+        }
+    }
+    answer = std::move(status);
+    return true;
+}
+
+bool notification_overflow(const ImapResponse& response) {
+    return response.is_status() && same_text(response.code, "NOTIFICATIONOVERFLOW");
 }

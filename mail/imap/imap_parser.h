@@ -109,6 +109,37 @@ bool esearch_count(const ImapResponse& response, std::string_view tag, std::uint
 // upper case; empty for any other response.
 std::vector<std::string> capability_names(const ImapResponse& response);
 
-// The string value after the item named name (compared without case) in a FETCH response's list, such as
-// "BODY[HEADER]"; nullptr when the response has no such item or its value is not a string.
+// The value after the item named name (compared without case) in a FETCH response's list: a string for
+// "BODY[HEADER]", an atom for "UID" (a number is an atom in IMAP); nullptr when the response has no such item, or
+// its value is NIL or a list.
 const ImapValue* fetch_item(const ImapResponse& response, std::string_view name);
+
+// The UID a FETCH response names (UID FETCH always does, RFC 3501 6.4.8), or 0 when it names none in 1 to 2^32-1.
+std::uint32_t fetch_uid(const ImapResponse& response);
+
+// One mailbox of a LIST response (RFC 3501 7.2.2, RFC 5258): "* LIST (\HasNoChildren \Junk) "/" Junk".
+struct ListedMailbox {
+    std::string name;                    // as sent: modified UTF-7, or UTF-8 once UTF8=ACCEPT is enabled
+    std::string delimiter;               // the hierarchy delimiter; empty for NIL
+    std::vector<std::string> attributes; // as sent, backslash included
+    // Whether the mailbox carries the attribute (compared without case, "\Junk").
+    bool has(std::string_view attribute) const;
+};
+bool list_mailbox(const ImapResponse& response, ListedMailbox& mailbox);
+
+// A STATUS response (RFC 3501 7.2.4), as the STATUS command, LIST-STATUS (RFC 5819) and NOTIFY (RFC 5465) bring
+// it: "* STATUS Work (MESSAGES 3 UIDNEXT 4 UNSEEN 3 HIGHESTMODSEQ 6)". An item the server left out is -1 (0 for
+// HIGHESTMODSEQ, which is never 0 where CONDSTORE is, RFC 7162 3.1.2).
+struct MailboxStatus {
+    std::string name; // as sent
+    std::int64_t messages = -1;
+    std::int64_t unseen = -1;
+    std::int64_t uidnext = -1;
+    std::int64_t uidvalidity = -1;
+    std::uint64_t highestmodseq = 0;
+};
+bool mailbox_status(const ImapResponse& response, MailboxStatus& status);
+
+// Whether the response says the server gave up telling the changes one by one ("* OK [NOTIFICATIONOVERFLOW]",
+// RFC 5465 5.8): every watched mailbox may have changed.
+bool notification_overflow(const ImapResponse& response);

@@ -2,6 +2,8 @@
 #include "mail/imap/imap_session.h"
 
 #include "logging/log.h"
+#include "logging/log_text.h"
+#include "mail/imap/folder_choice.h"
 #include "mail/imap/imap_command.h"
 #include "mail/imap/imap_text.h"
 #include "mail/net/tls_settings.h"
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -28,11 +31,6 @@ constexpr std::size_t kMaxSetText = 8000;
 int remaining_ms(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
-}
-
-bool is_change(const ImapResponse& r) {
-    return r.kind == ImapResponse::Kind::untagged && r.number >= 0 &&
-           (r.keyword == "EXISTS" || r.keyword == "EXPUNGE" || r.keyword == "FETCH" || r.keyword == "RECENT");
 }
 
 // "1:3,7,9:10": the numbers in ascending runs.
@@ -95,8 +93,8 @@ void wipe(std::vector<std::string>& pieces) {
 
 std::vector<std::string> ImapSession::step_names() {
     std::vector<std::string> names;
-    for (const ImapStep* step : {&kGreeting, &kCapability, &kStarttls, &kLogin, &kId, &kEnable, &kExamine, &kSearch,
-                                 &kFetch, &kLogout, &kIdle, &kDone}) {
+    for (const ImapStep* step : {&kGreeting, &kCapability, &kStarttls, &kLogin, &kId, &kEnable, &kExamine, &kStatus,
+                                 &kList, &kNotify, &kSearch, &kFetch, &kLogout, &kIdle, &kDone}) {
         names.emplace_back(step->name);
     }
     return names;
@@ -110,6 +108,7 @@ void ImapSession::close() {
     connection_.close();
     parser_ = ImapParser(kHeaderLimit);
     idle_tag_.clear();
+    examined_.clear();
 }
 
 bool ImapSession::offers(std::string_view capability) const {
@@ -259,6 +258,7 @@ ImapSession::Result ImapSession::login_sasl(bool oauth) {
                 return answered(kLogin, r, ours, true);
             }
             token_refused_ = true;
+            note_refusal(r);
             note_token_rejected(index_);
             const std::string& status = sasl.error().status;
             write_failure_line(outcome_, CheckStep::login, CheckFailure::refused_token, EACCES,
@@ -322,6 +322,8 @@ ImapSession::Result ImapSession::open() {
 ImapSession::Result ImapSession::reach() {
     token_refused_ = false;
     outcome_ = {};
+    refusal_code_.clear();
+    changes_ = {};
     const MailSecurity security = account_.security;
     if (security == MailSecurity::unknown) {
         write_failure_line(
@@ -383,17 +385,10 @@ int ImapSession::keep_alive() {
 }
 
 ImapSession::Result ImapSession::examine() {
-    uid_validity_.clear();
-    // "* OK [UIDVALIDITY n]" (RFC 3501 7.1): the UIDs of the folder mean the same messages only while n stays.
-    const Untagged take_validity = [this](const ImapResponse& r) {
-        if (r.keyword == "OK" && r.code.starts_with("UIDVALIDITY ")) {
-            uid_validity_ = r.code.substr(12);
-        }
-    };
-    std::string folder = account_.folder;
-    if (folder.empty()) {
-        folder = "INBOX";
-    }
+    return examine(account_.folder.empty() ? std::string("INBOX") : account_.folder, nullptr);
+}
+
+ImapSession::Result ImapSession::append_folder(std::vector<std::string>& pieces, const std::string& folder) {
     std::string name;
     if (!mailbox_utf7(folder, name)) {
         return fail_line(CheckStep::folder, CheckFailure::settings,
@@ -407,14 +402,166 @@ ImapSession::Result ImapSession::examine() {
     }
     if (utf8_ && folder.find_first_of("\r\n") == std::string::npos) {
         // RFC 6855: once UTF8=ACCEPT is enabled, names are UTF-8, and quoted strings may carry it.
-        std::string text = "EXAMINE ";
-        imap_append_quoted(text, folder);
-        return command(kExamine, {text + "\r\n"}, take_validity);
+        imap_append_quoted(pieces.back(), folder);
+        return Result::ok;
     }
-    std::vector<std::string> pieces = {"EXAMINE "};
     append_argument(pieces, name);
-    pieces.back() += "\r\n";
-    return command(kExamine, std::move(pieces), take_validity);
+    return Result::ok;
+}
+
+std::string ImapSession::folder_name(const std::string& sent) const {
+    std::string name;
+    if (utf8_ || !mailbox_from_utf7(sent, name)) {
+        return sent;
+    }
+    return is_inbox(name) ? std::string("INBOX") : name;
+}
+
+ImapSession::Result ImapSession::folder_command(ImapCommand& c, bool* missing) {
+    c.on_tagged = [this, &c, missing](const ImapResponse& r, bool ours) {
+        // NO: the folder cannot be opened (gone, never made, not ours); BAD is a command the server does not take.
+        if (ours && r.keyword == "NO" && missing != nullptr) {
+            note_refusal(r);
+            *missing = true;
+            return Result::ok;
+        }
+        return answered(*c.step, r, ours, true);
+    };
+    return command(c);
+}
+
+ImapSession::Result ImapSession::examine(const std::string& folder, bool* missing) {
+    uid_validity_.clear();
+    highest_modseq_ = 0;
+    examined_.clear();
+    if (missing != nullptr) {
+        *missing = false;
+    }
+    ImapCommand c{.step = &kExamine, .pieces = {"EXAMINE "}, .owns = " FLAGS EXISTS RECENT "};
+    if (Result r = append_folder(c.pieces, folder); r != Result::ok) {
+        return r;
+    }
+    c.pieces.back() += "\r\n";
+    // "* OK [UIDVALIDITY n]" (RFC 3501 7.1): the UIDs of the folder mean the same messages only while n stays.
+    c.on_untagged = [this](const ImapResponse& r, const std::string&) {
+        if (r.keyword == "OK" && r.code.starts_with("UIDVALIDITY ")) {
+            uid_validity_ = r.code.substr(12);
+        } else if (r.keyword == "OK" && r.code.starts_with("HIGHESTMODSEQ ")) {
+            highest_modseq_ = std::strtoull(r.code.c_str() + 14, nullptr, 10);
+        }
+        return ImapTurn::go_on;
+    };
+    const Result r = folder_command(c, missing);
+    if (r == Result::ok && (missing == nullptr || !*missing)) {
+        examined_ = folder;
+    }
+    return r;
+}
+
+ImapSession::Result ImapSession::status(const std::string& folder, MailboxStatus& answer, bool* missing) {
+    answer = MailboxStatus{};
+    *missing = false;
+    ImapCommand c{.step = &kStatus, .pieces = {"STATUS "}, .owns = " STATUS "};
+    if (Result r = append_folder(c.pieces, folder); r != Result::ok) {
+        return r;
+    }
+    c.pieces.back() += offers("CONDSTORE") ? " (UNSEEN UIDVALIDITY HIGHESTMODSEQ)\r\n" : " (UNSEEN UIDVALIDITY)\r\n";
+    c.on_untagged = [this, &answer, &folder](const ImapResponse& r, const std::string&) {
+        MailboxStatus found;
+        if (mailbox_status(r, found) && folder_name(found.name) == folder) {
+            answer = std::move(found);
+            answer.name = folder;
+        }
+        return ImapTurn::go_on;
+    };
+    return folder_command(c, missing);
+}
+
+ImapSession::Result ImapSession::list_folders(std::vector<ListedMailbox>& folders,
+                                              std::vector<MailboxStatus>* statuses) {
+    constexpr std::size_t kMaxFolders = 10000;
+    folders.clear();
+    std::string options;
+    if (offers("LIST-EXTENDED") && offers("SPECIAL-USE")) {
+        options = "SPECIAL-USE";
+    }
+    if (statuses != nullptr) {
+        statuses->clear();
+        if (offers("LIST-EXTENDED") && offers("LIST-STATUS")) {
+            options +=
+                offers("CONDSTORE") ? " STATUS (UNSEEN UIDVALIDITY HIGHESTMODSEQ)" : " STATUS (UNSEEN UIDVALIDITY)";
+        }
+    }
+    if (!options.empty() && options.front() == ' ') {
+        options.erase(0, 1);
+    }
+    std::string text = "LIST \"\" \"*\"";
+    if (!options.empty()) {
+        text += " RETURN (" + options + ")";
+    }
+    bool too_many = false;
+    ImapCommand c{.step = &kList, .pieces = {text + "\r\n"}, .byte_budget = kSearchBytes, .owns = " LIST STATUS "};
+    c.on_untagged = [&](const ImapResponse& r, const std::string&) {
+        ListedMailbox listed;
+        MailboxStatus status;
+        if (list_mailbox(r, listed)) {
+            too_many = too_many || folders.size() == kMaxFolders;
+            if (!too_many) {
+                listed.name = folder_name(listed.name);
+                folders.push_back(std::move(listed));
+            }
+        } else if (statuses != nullptr && mailbox_status(r, status) && statuses->size() < kMaxFolders) {
+            status.name = folder_name(status.name);
+            statuses->push_back(std::move(status));
+        }
+        return ImapTurn::go_on;
+    };
+    const Result r = command(c);
+    if (r == Result::ok && too_many) {
+        return fail(kList, kReceiveFailed, EMSGSIZE);
+    }
+    return r;
+}
+
+ImapSession::Result ImapSession::notify(const std::vector<std::string>& folders,
+                                        const std::function<void(const MailboxStatus&)>& each_status, bool* refused) {
+    *refused = false;
+    constexpr char kEvents[] = "(MessageNew MessageExpunge FlagChange)";
+    ImapCommand c{.step = &kNotify,
+                  .pieces = {std::string("NOTIFY SET STATUS (selected ") + kEvents + ") ("},
+                  .owns = " STATUS "};
+    std::vector<std::string> names(1);
+    for (const std::string& folder : folders) {
+        names.back() += names.size() == 1 && names.back().empty() ? "" : " ";
+        if (Result r = append_folder(names, folder); r != Result::ok) {
+            return r;
+        }
+    }
+    if (names.size() == 1 && names.front().size() <= kMaxSetText) {
+        c.pieces.back().append("mailboxes (").append(names.front()).append(") ");
+    } else {
+        // Too long for one command line, or names only a literal carries: every folder of the user is watched,
+        // and the notices of the others are left unread by the caller.
+        c.pieces.back().append("personal ");
+    }
+    c.pieces.back().append(kEvents).append(")\r\n");
+    c.on_untagged = [this, &each_status](const ImapResponse& r, const std::string&) {
+        MailboxStatus status;
+        if (mailbox_status(r, status)) {
+            status.name = folder_name(status.name);
+            each_status(status);
+        }
+        return ImapTurn::go_on;
+    };
+    c.on_tagged = [this, refused](const ImapResponse& r, bool ours) {
+        if (ours && r.keyword != "OK") {
+            note_refusal(r);
+            *refused = true;
+            return Result::ok;
+        }
+        return answered(kNotify, r, ours, false);
+    };
+    return command(c);
 }
 
 namespace {
@@ -427,22 +574,30 @@ void sort_unique(std::vector<std::uint32_t>& numbers) {
 } // namespace
 
 ImapSession::Result ImapSession::search_unseen(std::vector<std::uint32_t>& numbers) {
+    return search("SEARCH UNSEEN\r\n", numbers);
+}
+
+ImapSession::Result ImapSession::uid_search_unseen(std::vector<std::uint32_t>& uids) {
+    return search("UID SEARCH UNSEEN\r\n", uids);
+}
+
+ImapSession::Result ImapSession::search(const char* text, std::vector<std::uint32_t>& numbers) {
     numbers.clear();
     bool too_many = false;
     std::size_t unique = 0; // numbers known to be distinct: the front of the list after the last tidying
-    Result r = command(
-        kSearch, {"SEARCH UNSEEN\r\n"},
-        [&](const ImapResponse& response) {
-            std::vector<std::uint32_t> found = search_numbers(response);
-            numbers.insert(numbers.end(), found.begin(), found.end());
-            // A server that repeats itself must not make the list grow: duplicates go whenever the list doubles.
-            if (numbers.size() > 2 * unique + 1024) {
-                sort_unique(numbers);
-                unique = numbers.size();
-                too_many = too_many || unique > kSearchNumbers;
-            }
-        },
-        kSearchBytes);
+    ImapCommand c{.step = &kSearch, .pieces = {text}, .byte_budget = kSearchBytes, .owns = " SEARCH "};
+    c.on_untagged = [&](const ImapResponse& response, const std::string&) {
+        std::vector<std::uint32_t> found = search_numbers(response);
+        numbers.insert(numbers.end(), found.begin(), found.end());
+        // A server that repeats itself must not make the list grow: duplicates go whenever the list doubles.
+        if (numbers.size() > 2 * unique + 1024) {
+            sort_unique(numbers);
+            unique = numbers.size();
+            too_many = too_many || unique > kSearchNumbers;
+        }
+        return ImapTurn::go_on;
+    };
+    Result r = command(c);
     sort_unique(numbers);
     if (r == Result::ok && (too_many || numbers.size() > kSearchNumbers)) {
         numbers.clear();
@@ -459,7 +614,10 @@ ImapSession::Result ImapSession::count_unseen(std::uint32_t& count) {
         count = static_cast<std::uint32_t>(numbers.size());
         return r;
     }
-    ImapCommand c{.step = &kSearch, .pieces = {"SEARCH RETURN (COUNT) UNSEEN\r\n"}, .byte_budget = kSearchBytes};
+    ImapCommand c{.step = &kSearch,
+                  .pieces = {"SEARCH RETURN (COUNT) UNSEEN\r\n"},
+                  .byte_budget = kSearchBytes,
+                  .owns = " ESEARCH "};
     c.on_untagged = [&count](const ImapResponse& response, const std::string& tag) {
         std::uint32_t n = 0;
         if (esearch_count(response, tag, n)) {
@@ -470,42 +628,20 @@ ImapSession::Result ImapSession::count_unseen(std::uint32_t& count) {
     return command(c);
 }
 
-ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
-                                               const std::function<void(std::string_view)>& each) {
-    return fetch_headers(numbers, [&each](std::uint32_t, std::string_view block) { each(block); });
-}
-
-ImapSession::Result ImapSession::fetch_headers(const std::vector<std::uint32_t>& numbers,
-                                               const std::function<void(std::uint32_t, std::string_view)>& each) {
-    for (const std::string& set : set_texts(numbers)) {
-        const std::string text = std::string("FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n");
-        Result r = command(kFetch, {text}, [&each](const ImapResponse& r) {
-            if (const ImapValue* block = fetch_item(r, "BODY[HEADER]")) {
-                each(static_cast<std::uint32_t>(std::clamp<std::int64_t>(r.number, 0, UINT32_MAX)), block->text);
+ImapSession::Result ImapSession::uid_fetch_headers(const std::vector<std::uint32_t>& uids,
+                                                   const std::function<void(std::uint32_t, std::string_view)>& each) {
+    for (const std::string& set : set_texts(uids)) {
+        ImapCommand c{.step = &kFetch,
+                      .pieces = {std::string("UID FETCH ").append(set).append(" (BODY.PEEK[HEADER])\r\n")},
+                      .owns = " FETCH "};
+        c.on_untagged = [&each](const ImapResponse& r, const std::string&) {
+            const ImapValue* block = fetch_item(r, "BODY[HEADER]");
+            if (const std::uint32_t uid = fetch_uid(r); uid != 0 && block != nullptr && block->is_string()) {
+                each(uid, block->text);
             }
-        });
-        if (r != Result::ok) {
-            return r;
-        }
-    }
-    return Result::ok;
-}
-
-ImapSession::Result ImapSession::fetch_uids(const std::vector<std::uint32_t>& numbers,
-                                            std::map<std::uint32_t, std::string>& uids) {
-    uids.clear();
-    for (const std::string& set : set_texts(numbers)) {
-        const std::string text = std::string("FETCH ").append(set).append(" (UID)\r\n");
-        Result r = command(kFetchUids, {text}, [&uids](const ImapResponse& r) {
-            const ImapValue* uid = fetch_item(r, "UID");
-            if (uid != nullptr && r.number > 0 && r.number <= UINT32_MAX && !uid->text.empty() &&
-                uid->text.size() <= 10 && std::all_of(uid->text.begin(), uid->text.end(), [](char c) {
-                    return c >= '0' && c <= '9';
-                })) {
-                uids[static_cast<std::uint32_t>(r.number)] = uid->text;
-            }
-        });
-        if (r != Result::ok) {
+            return ImapTurn::go_on;
+        };
+        if (Result r = command(c); r != Result::ok) {
             return r;
         }
     }
@@ -516,6 +652,11 @@ ImapSession::Result ImapSession::fetch_uids(const std::vector<std::uint32_t>& nu
 // some servers do) changes nothing but the connection, which is closed in any case.
 ImapSession::Result ImapSession::logout(int timeout_ms) {
     stop_due_ = nullptr; // the goodbye is said in any case
+    if (!idle_tag_.empty() && connection_.is_open()) {
+        constexpr char kDoneLine[] = "DONE\r\n";
+        connection_.send(kDoneLine, sizeof kDoneLine - 1); // its answer is read over with the goodbye's
+        idle_tag_.clear();
+    }
     ImapCommand c{.step = &kLogout,
                   .pieces = {"LOGOUT\r\n"},
                   .timeout_ms = timeout_ms,
@@ -532,14 +673,10 @@ ImapSession::Result ImapSession::start_idle() {
     flood_lines_ = 0;
     ImapCommand c{.step = &kIdle, .pieces = {"IDLE\r\n"}, .learns_capabilities = false, .counts_flood = true};
     c.on_continuation = [](const ImapResponse&, std::string&) { return ImapTurn::done; };
-    c.on_untagged = [this](const ImapResponse& r, const std::string&) {
-        idle_change_ = idle_change_ || is_change(r);
-        return ImapTurn::go_on;
-    };
     c.on_tagged = [this](const ImapResponse&, bool ours) { return fail(kIdle, ours ? kRefused : kBroken, 0); };
     const Result r = command(c);
-    if (r == Result::ok) {
-        idle_tag_ = c.tag;
+    if (r == Result::ok || r == Result::stopped) {
+        idle_tag_ = c.tag; // cut short, the IDLE has gone out all the same: the goodbye ends it
     }
     return r;
 }
@@ -548,24 +685,23 @@ ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     bool looked = false;
     for (;;) {
-        if (idle_change_) {
-            idle_change_ = false;
-            return IdleEvent::change;
-        }
         if (!connection_.is_open()) {
             return IdleEvent::gone;
         }
-        if (looked && Clock::now() >= deadline) {
+        // A change is told once all that the server has sent so far is read: a delivery's EXISTS and RECENT, or
+        // the FETCH of every message read elsewhere, then bring one count.
+        const bool pending = changes_.any();
+        if (!pending && looked && Clock::now() >= deadline) {
             return IdleEvent::nothing; // data that keeps coming does not stretch the wait
         }
         looked = true;
         if (!parser_.holds_bytes()) {
-            int ready = connection_.wait_readable(remaining_ms(deadline));
+            int ready = connection_.wait_readable(pending ? 0 : remaining_ms(deadline));
             if (ready == 0) {
-                return IdleEvent::nothing;
+                return pending ? IdleEvent::change : IdleEvent::nothing;
             }
             if (ready < 0 && errno == ECANCELED) {
-                return IdleEvent::cancelled;
+                return pending ? IdleEvent::change : IdleEvent::cancelled; // the signal stays raised for the next
             }
             if (ready < 0) {
                 fail(kIdle, kReceiveFailed, errno);
@@ -587,16 +723,12 @@ ImapSession::IdleEvent ImapSession::wait_idle(int timeout_ms) {
             fail(kIdle, kBroken, EPROTO); // the server ended the IDLE on its own, or said something out of turn
             return IdleEvent::gone;
         }
-        idle_change_ = idle_change_ || is_change(r);
+        note_change(r, " ");
     }
 }
 
 // DONE ends the IDLE command: its tagged answer carries the IDLE's tag.
 ImapSession::Result ImapSession::stop_idle(int timeout_ms, bool* changed) {
-    if (changed != nullptr) {
-        *changed = idle_change_;
-    }
-    idle_change_ = false;
     if (!connection_.is_open() || idle_tag_.empty()) {
         return fail(kDone, kSendFailed, ENOTCONN);
     }
@@ -606,15 +738,12 @@ ImapSession::Result ImapSession::stop_idle(int timeout_ms, bool* changed) {
                   .tag = idle_tag_,
                   .follows = true,
                   .learns_capabilities = false};
-    c.on_untagged = [changed](const ImapResponse& r, const std::string&) {
-        if (changed != nullptr && is_change(r)) {
-            *changed = true;
-        }
-        return ImapTurn::go_on;
-    };
     const Result r = command(c);
-    if (r == Result::ok) {
-        idle_tag_.clear();
+    if (r == Result::ok || r == Result::stopped) {
+        idle_tag_.clear(); // DONE has gone out: the goodbye must not say it twice
+    }
+    if (changed != nullptr) {
+        *changed = changes_.any();
     }
     return r;
 }

@@ -34,9 +34,9 @@ public:
 
     // What the wait in IDLE saw.
     enum class IdleEvent {
-        change,  // EXISTS, EXPUNGE, FETCH (a flag changed) or RECENT
-        nothing, // the time ran out quietly
-        gone,    // BYE, a reset, a TLS failure, a broken response, a flood: the connection is dead and closed
+        change,    // EXISTS, EXPUNGE, FETCH (a flag changed), RECENT, or a STATUS that NOTIFY brought
+        nothing,   // the time ran out quietly
+        gone,      // BYE, a reset, a TLS failure, a broken response, a flood: the connection is dead and closed
         cancelled, // the cancel signal was raised: the connection is as it was, still in IDLE
     };
 
@@ -61,23 +61,61 @@ public:
     void observe(ProbeReport report) { report_ = std::move(report); }
     // EXAMINE the account's folder (empty: INBOX).
     Result examine();
+    // EXAMINE a folder by its name in UTF-8. With missing, a folder the server refuses to open (NO: gone, or never
+    // there) sets *missing and gives ok, the connection kept and no line written: the caller says so once.
+    Result examine(const std::string& folder, bool* missing);
+    // The folder the last examine() opened (UTF-8), empty when none is.
+    const std::string& examined() const { return examined_; }
+    // The folder's HIGHESTMODSEQ as the last examine() gave it (CONDSTORE, RFC 7162); 0 when the server named none.
+    std::uint64_t highest_modseq() const { return highest_modseq_; }
     // The message numbers without \Seen (SEARCH UNSEEN), ascending, each once. A response beyond kSearchBytes, or
     // more than kSearchNumbers numbers, is a broken server.
     Result search_unseen(std::vector<std::uint32_t>& numbers);
     // How many messages are without \Seen: SEARCH RETURN (COUNT) UNSEEN where the server offers ESEARCH (RFC 4731),
     // else the numbers of SEARCH UNSEEN counted.
     Result count_unseen(std::uint32_t& count);
-    // The header block of each message (FETCH BODY.PEEK[HEADER], at most kHeaderLimit bytes of each), handed to
-    // each in the order the server sends them.
-    Result fetch_headers(const std::vector<std::uint32_t>& numbers, const std::function<void(std::string_view)>& each);
-    // The same, each block with its message number.
-    Result fetch_headers(const std::vector<std::uint32_t>& numbers,
-                         const std::function<void(std::uint32_t, std::string_view)>& each);
-    // The UID of each message (FETCH (UID)), by message number; a number the server leaves out has none.
-    Result fetch_uids(const std::vector<std::uint32_t>& numbers, std::map<std::uint32_t, std::string>& uids);
+    // The UIDs of the messages without \Seen (UID SEARCH UNSEEN), ascending, each once; bounded as search_unseen.
+    Result uid_search_unseen(std::vector<std::uint32_t>& uids);
+    // The header block of each message named by UID (UID FETCH (BODY.PEEK[HEADER]), at most kHeaderLimit bytes of
+    // each), with its UID, in the order the server sends them.
+    Result uid_fetch_headers(const std::vector<std::uint32_t>& uids,
+                             const std::function<void(std::uint32_t, std::string_view)>& each);
+    // STATUS of a folder (UTF-8 name): UNSEEN and UIDVALIDITY, and HIGHESTMODSEQ where the server offers CONDSTORE.
+    // A folder the server refuses sets *missing, as examine() does.
+    Result status(const std::string& folder, MailboxStatus& answer, bool* missing);
+    // Every folder of the server (LIST "" "*"), with its SPECIAL-USE attributes (RFC 6154) and, with statuses, the
+    // STATUS of each in the same answer where the server offers LIST-STATUS (RFC 5819; statuses_listed() says
+    // whether it did). Names in UTF-8, as folder_name() makes them.
+    Result list_folders(std::vector<ListedMailbox>& folders, std::vector<MailboxStatus>* statuses = nullptr);
+    bool statuses_listed() const { return offers("LIST-STATUS"); }
+    // NOTIFY SET STATUS (RFC 5465): MessageNew, MessageExpunge and FlagChange of the selected folder and of each
+    // folder (UTF-8 names), and the STATUS of each at once, handed to each_status. A server that refuses it (NO or
+    // BAD) sets *refused and gives ok, the connection kept for IDLE instead.
+    Result notify(const std::vector<std::string>& folders, const std::function<void(const MailboxStatus&)>& each_status,
+                  bool* refused);
+    // The UTF-8 name of a folder as the server named it in a response: decoded from modified UTF-7 unless
+    // UTF8=ACCEPT is enabled; as sent when it is not sound modified UTF-7.
+    std::string folder_name(const std::string& sent) const;
+    // The response code of the last tagged refusal, such as "LIMIT" (RFC 5530: a per-user connection limit) or
+    // "AUTHENTICATIONFAILED"; empty when the refusal carried none.
+    const std::string& refusal_code() const { return refusal_code_; }
+
+    // Changes the server told of on its own: in IDLE, and between the answers of other commands (a delivery while
+    // a count runs). selected: the examined folder changed (EXISTS, EXPUNGE, a flag); statuses: the STATUS of other
+    // folders that NOTIFY brings; everything: the server gave up telling them one by one.
+    struct Changes {
+        bool selected = false;
+        bool everything = false;
+        std::vector<MailboxStatus> statuses;
+        bool any() const { return selected || everything || !statuses.empty(); }
+    };
+    // The changes told since the last call, which forgets them.
+    Changes take_changes();
+    bool changes_pending() const { return changes_.any(); }
     // The folder's UIDVALIDITY as the last examine() gave it; empty when the server named none.
     const std::string& uid_validity() const { return uid_validity_; }
     // LOGOUT and close, the answer awaited at most timeout_ms; the connection is closed whatever the server answers.
+    // An IDLE under way, or one whose go-ahead a cancel cut short, is ended with DONE first.
     Result logout(int timeout_ms = MailConnection::receive_budget_ms());
     // Closes at once, without a word to the server.
     void close();
@@ -93,7 +131,8 @@ public:
 
     // Reads the stop request between two responses (check_stop_due of the mail check), at most as often as it says.
     void watch_stop(bool (*due)()) { stop_due_ = due; }
-    // Every wait ends at once while the eventfd cancel_fd (CancelSignal) is raised; -1: none.
+    // Every wait ends at once while the eventfd cancel_fd (CancelSignal) is raised; -1: none. A command so cut short
+    // gives stopped, with no line, and leaves the connection open for logout().
     void set_cancel(int cancel_fd) { connection_.set_cancel(cancel_fd); }
     // TCP keepalive on the connection, as the timing record says: a silently dropped link is found in minutes.
     int keep_alive();
@@ -101,11 +140,14 @@ public:
     bool endpoints(sockaddr_storage& local, sockaddr_storage& peer) const { return connection_.endpoints(local, peer); }
 
     // IDLE (RFC 2177). start_idle sends IDLE and waits for the server's go-ahead. wait_idle waits at most
-    // timeout_ms for a change, however much else the server sends meanwhile; more than kIdleFloodLines responses
-    // within the flood window of the timing record make a broken connection. stop_idle sends DONE and waits at most
-    // timeout_ms for the tagged answer; a change reported meanwhile sets *changed. No answer in time means a dead
-    // connection: it is closed, and failed.
+    // timeout_ms for a change, however much else the server sends meanwhile, and tells of it once it has read all
+    // the server has sent so far, so that one count covers a burst; take_changes() says what changed. More than
+    // kIdleFloodLines responses within the flood window of the timing record make a broken connection. stop_idle
+    // sends DONE and waits at most timeout_ms for the tagged answer; a change reported meanwhile sets *changed. No
+    // answer in time means a dead connection: it is closed, and failed.
     Result start_idle();
+    // Whether an IDLE is under way: started, and not yet ended by stop_idle().
+    bool idling() const { return !idle_tag_.empty(); }
     IdleEvent wait_idle(int timeout_ms);
     Result stop_idle(int timeout_ms, bool* changed = nullptr);
 
@@ -131,12 +173,19 @@ private:
     // The simple command: its text, the untagged responses handed to untagged, the answer as the step says.
     Result command(const Step& step, std::vector<std::string> pieces, const Untagged& untagged = {},
                    std::size_t byte_budget = SIZE_MAX);
+    // A command about one folder, whose refusal with missing set is no failure (see examine()).
+    Result folder_command(ImapCommand& c, bool* missing);
+    // The folder's name as this session sends it, appended to the pieces; false with the line written when it
+    // cannot be sent.
+    Result append_folder(std::vector<std::string>& pieces, const std::string& folder);
+    void note_change(const ImapResponse& r, std::string_view owned);
     // The one exchange: sends the command and reads every response up to its end (imap_command.cpp).
     Result command(ImapCommand& c);
     Result answered(const Step& step, const ImapResponse& r, bool ours, bool learns_capabilities);
     Result read_response(ImapResponse& r, ImapExchange& x);
     Result screen(const ImapResponse& r, const ImapExchange& x);
     Result stop_check(const Step& step);
+    Result cancelled(const Step& step);
     Result wait_or_stop(std::chrono::steady_clock::time_point deadline, const Step& step);
     bool flooded();
     Result fail(const Step& step, const char* form, int error);
@@ -144,6 +193,8 @@ private:
     Result tls_failed(int error);
     void report(ProbeStage stage) const;
     bool take_capabilities(const ImapResponse& r);
+    void note_refusal(const ImapResponse& r);
+    Result search(const char* text, std::vector<std::uint32_t>& numbers);
     std::string next_tag();
 
     const Account account_;
@@ -159,8 +210,11 @@ private:
     bool (*stop_due_)() = nullptr;
     std::chrono::steady_clock::time_point flood_window_{};
     int flood_lines_ = 0; // responses in IDLE since flood_window_ began
-    bool idle_change_ = false; // a change came before the go-ahead or while waiting for one
+    Changes changes_;     // told by the server on its own, not yet taken
     std::string uid_validity_; // the folder's UIDVALIDITY, from the last EXAMINE
+    std::uint64_t highest_modseq_ = 0;
+    std::string examined_;
+    std::string refusal_code_;
     CheckOutcome outcome_;
     ProbeReport report_;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/imap_text.h"
 
+#include "platform/base64_digit.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -89,6 +91,96 @@ bool mailbox_utf7(std::string_view utf8, std::string& out) {
         }
     }
     flush();
+    return true;
+}
+
+namespace {
+
+// Modified base64 has "," where base64 has "/" (RFC 3501 5.1.3).
+int modified_base64_value(char c) {
+    return c == ',' ? 63 : c == '/' ? -1 : base64_value(c);
+}
+
+void append_utf8(long cp, std::string& out) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xc0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xe0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (cp & 0x3f));
+    }
+}
+
+// One shifted run, the base64 between "&" and "-": UTF-16 units, whole, with no bits left over but the padding
+// zeros, every surrogate in its pair, and nothing that should have stood for itself (RFC 3501 5.1.3).
+bool decode_run(std::string_view run, std::string& out) {
+    std::uint32_t bits = 0;
+    int count = 0;
+    long high = -1; // a high surrogate waiting for its low one
+    for (char c : run) {
+        const int v = modified_base64_value(c);
+        if (v < 0) {
+            return false;
+        }
+        bits = (bits << 6) | static_cast<std::uint32_t>(v);
+        count += 6;
+        if (count < 16) {
+            continue;
+        }
+        count -= 16;
+        const long unit = static_cast<long>((bits >> count) & 0xffff);
+        bits &= (1u << count) - 1;
+        if (high >= 0) {
+            if (unit < 0xdc00 || unit > 0xdfff) {
+                return false;
+            }
+            append_utf8(0x10000 + ((high - 0xd800) << 10) + (unit - 0xdc00), out);
+            high = -1;
+        } else if (unit >= 0xd800 && unit <= 0xdbff) {
+            high = unit;
+        } else if ((unit >= 0xdc00 && unit <= 0xdfff) || (unit >= 0x20 && unit <= 0x7e)) {
+            return false;
+        } else {
+            append_utf8(unit, out);
+        }
+    }
+    return high < 0 && count < 6 && bits == 0;
+}
+
+} // namespace
+
+bool mailbox_from_utf7(std::string_view utf7, std::string& out) {
+    out.clear();
+    for (std::size_t pos = 0; pos < utf7.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf7[pos]);
+        if (c < 0x20 || c > 0x7e) {
+            out.clear();
+            return false;
+        }
+        if (c != '&') {
+            out += static_cast<char>(c);
+            ++pos;
+            continue;
+        }
+        const std::size_t end = utf7.find('-', pos + 1);
+        if (end == std::string_view::npos ||
+            !(end == pos + 1 || decode_run(utf7.substr(pos + 1, end - pos - 1), out))) {
+            out.clear();
+            return false;
+        }
+        if (end == pos + 1) {
+            out += '&';
+        }
+        pos = end + 1;
+    }
     return true;
 }
 

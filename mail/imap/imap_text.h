@@ -11,6 +11,11 @@
 // between "&" and "-". False when the name is not valid UTF-8.
 bool mailbox_utf7(std::string_view utf8, std::string& out);
 
+// The other way: a mailbox name as a server lists it in modified UTF-7, in UTF-8 for the screen and the settings.
+// False, out empty, when the name is not sound modified UTF-7 (a shifted run that is not UTF-16 in base64, a lone
+// surrogate, printable ASCII shifted, a run never closed): the caller shows such a name as the server sent it.
+bool mailbox_from_utf7(std::string_view utf7, std::string& out);
+
 // How a string argument goes to the server (RFC 3501 4.3): quoted when it can, else as a literal. A literal
 // carries any byte but NUL and CR LF; one that holds NUL cannot be sent at all.
 enum class ImapArgument { quoted, literal, impossible };

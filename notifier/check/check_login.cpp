@@ -6,6 +6,7 @@
 #include "credentials/mail_providers.h"
 #include "logging/log_text.h"
 #include "mail/account_settings.h"
+#include "mail/imap/folder_report.h"
 #include "mail/mail_check.h"
 #include "mail/mail_probe.h"
 #include "mail/net/server_name.h"
@@ -151,24 +152,29 @@ bool check_login(AccountCheck& a) {
     return true;
 }
 
-// A connection of its own, logged in as the watcher logs in; a failure here has been reported by the check before.
+// A connection of its own, logged in as the watcher logs in: whether the server offers IDLE, and where the account
+// watches several folders, each with its count and how the push watches it. A failure here has been reported by
+// the check before.
 void check_push(const AccountCheck& a) {
     Account account;
     if (read_account(a.account.index, account) != 0 || sign_account(account) != 0) {
         return;
     }
-    a.progress("asking whether the server offers IDLE");
-    bool logged_in = false;
-    bool idle = false;
-    mail_probe(account, true, [&](const ProbeStage& stage) {
-        if (stage.step == CheckStep::login) {
-            logged_in = true;
-            idle = std::find(stage.capabilities.begin(), stage.capabilities.end(), "IDLE") != stage.capabilities.end();
-        }
-    });
-    if (!logged_in) {
-        return;
+    a.progress(account.folders.empty() ? "asking whether the server offers IDLE"
+                                       : "counting each watched folder and asking how the server pushes");
+    std::vector<FolderReport> folders;
+    CheckOutcome outcome;
+    if (folder_report(account, folders, &outcome) != 0 || (folders.empty() && !outcome.ok())) {
+        return; // not logged in: the server's word on IDLE is not known
     }
+    if (!account.folders.empty()) {
+        for (const FolderReport& f : folders) {
+            const std::string line = "folder " + folder_report_line(f, account.filters.any());
+            f.missing ? a.report.warn(a.topic, line) : a.report.info(a.topic, line);
+        }
+    }
+    const bool idle = std::any_of(folders.begin(), folders.end(),
+                                  [](const FolderReport& f) { return f.watch != FolderWatch::interval; });
     if (idle) {
         a.report.ok(a.topic, "push: the server offers IDLE; while monitoring runs, a change reaches the LED at once");
     } else {

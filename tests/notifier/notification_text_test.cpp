@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notifier/announcements.h"
+#include "notifier/folder_text.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,30 @@ TEST(NotificationText, SummaryCountsTheNewAndTheBodyListsAtMostThree) {
         EXPECT_EQ(t.summary, r.summary) << r.what;
         EXPECT_EQ(t.body, r.body) << r.what;
     }
+}
+
+// An account of several folders names each message's folder before it, cleaned, and escaped where markup is read.
+TEST(NotificationText, RowsOfSeveralFoldersBeginWithTheirFolder) {
+    const Announcement a = with(2, 2, {{"Taro", "Report", "Work"}, {"Hana", "Hi", "<Lists>"}});
+    EXPECT_EQ(notification_text(a, true).body, "Work · Taro：Report\n&lt;Lists&gt; · Hana：Hi");
+    EXPECT_EQ(notification_text(a, false).body, "Work · Taro：Report\n<Lists> · Hana：Hi");
+    EXPECT_EQ(folder_label("Li\x01sts/\xe5\xb7\xa5\xe4\xbd\x9c"), "Li sts/\xe5\xb7\xa5\xe4\xbd\x9c");
+    EXPECT_EQ(folder_label(std::string(40, 'x')), std::string(30, 'x') + "\xe2\x80\xa6");
+}
+
+// The tray's line of folders: each with its count, the long ones cut, at most kTipFolders.
+TEST(NotificationText, TheTipsFolderLineCountsEachFolder) {
+    EXPECT_EQ(folder_counts_text({}), "");
+    EXPECT_EQ(folder_counts_text({{"INBOX", 1, "NOTIFY"}, {"Work", 2, "NOTIFY"}, {"Lists/Rust", 0, ""}}),
+              "INBOX 1，Work 2，Lists/Rust 0");
+    std::vector<FolderTally> many(kTipFolders + 2, FolderTally{"F", 1, "IDLE"});
+    const std::string text = folder_counts_text(many);
+    EXPECT_EQ(text.substr(text.size() - std::string("，……").size()), "，……");
+    std::size_t shown = 0;
+    for (std::size_t at = text.find("F 1"); at != std::string::npos; at = text.find("F 1", at + 1)) {
+        ++shown;
+    }
+    EXPECT_EQ(shown, kTipFolders);
 }
 
 // The queue between the job thread and the window thread is bounded.

@@ -45,6 +45,20 @@ protected:
         ASSERT_TRUE(dovecot_.deliver(kUsers[0], "From: Hanako <hanako@kd5lite.test>\r\nSubject: Hello\r\n\r\nHi.\r\n"));
     }
 
+    // Into a folder as an MTA's Sieve fileinto does, through Dovecot's LDA.
+    void deliver_to(const std::string& folder, const std::string& from = "Hanako <hanako@kd5lite.test>") {
+        ASSERT_TRUE(dovecot_.deliver_to(kUsers[0], folder, "From: " + from + "\r\nSubject: Hello\r\n\r\nHi.\r\n"))
+            << dovecot_.log();
+    }
+
+    void add_folders(std::initializer_list<const char*> folders) {
+        for (const char* folder : folders) {
+            ASSERT_TRUE(dovecot_.add_folder(kUsers[0], folder)) << folder << dovecot_.log();
+        }
+    }
+
+    int logins() const { return count_of(dovecot_.log(), "Login: user=<" + std::string(kUsers[0]) + ">"); }
+
     void add_imap_account(int account) {
         tool_write_account(account, dovecot_.server_name(), kUsers[account], "secret");
         tool_write("Protocol", "1", account);
@@ -174,6 +188,7 @@ TEST_F(Push, ByeInTheMiddleOfIdleIsFollowedByAReconnectionAndAPass) {
         << diagnosis();
     ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
     expect_lamp(seen, "CLS ON0 OF1 OF2 "); // the pass after the return; the message is no news, so no beep
+    EXPECT_EQ(count_of(joined(lamp_.commands(), 0), "BEP"), 1) << diagnosis();
     EXPECT_TRUE(notifier_->running());
 }
 
@@ -189,9 +204,12 @@ TEST_F(Push, PushPassChecksOnlyTheChangedAccountAndLeavesThePop3LedAsItWas) {
     add_imap_account(0);
     tool_write_account(1, pop3.server_name(), "alice", "secret");
     start_monitoring();
-    // The first pass checks both; the watcher's start brings a pass of the IMAP account alone.
-    std::size_t seen = expect_lamp(0, "CLS ON1 OF0 OF2 BEP ");
-    seen = expect_lamp(seen, "CLS ON1 OF0 OF2 ");
+    // The first pass checks both; the watcher's start brings a pass of the IMAP account alone, which may come
+    // before the first pass has shown its lamp or after.
+    expect_lamp(0, "CLS ON1 OF0 OF2 BEP ");
+    ASSERT_TRUE(wait_until([&] { return count_of(joined(lamp_.commands(), 0), "CLS ON1 OF0 OF2 ") >= 2; }, kPatience))
+        << diagnosis();
+    std::size_t seen = lamp_.commands().size();
     EXPECT_EQ(pop3_logins(), 1);
 
     pop3.set_message_count(0);
@@ -202,6 +220,125 @@ TEST_F(Push, PushPassChecksOnlyTheChangedAccountAndLeavesThePop3LedAsItWas) {
     EXPECT_EQ(pop3_logins(), 1) << diagnosis();
     EXPECT_EQ(count_of(joined(lamp_.commands(), 0), "BEP"), 2) << diagnosis(); // the POP3 mail, the delivery
     EXPECT_EQ(count_of(joined(lamp_.commands(), 0), "OF1"), 0) << diagnosis();
+}
+
+// Every folder of a Dovecot with Junk flagged \\Junk, on the one NOTIFY connection: a delivery into Junk lights
+// nothing, one into Work lights the LED at once, reading it elsewhere puts it out while Junk's message waits, and
+// one into a deeper folder lights it again; every count is taken on the push connection, with no login of its own.
+TEST_F(Push, EveryFolderLightsForWorkAndSubfoldersByNotifyButNotForJunk) {
+    add_folders({"Work", "Junk", "Lists/Rust"});
+    add_imap_account(0);
+    tool_write("Folders", "*", 0);
+    start_monitoring();
+    ASSERT_TRUE(wait_for_log("Email arrival of the mail push --> NOTIFY for 3 folders[No.0]", 1)) << diagnosis();
+    std::size_t seen = expect_lamp(0, "CLS OF0 OF1 OF2 ");
+    const int before = logins();
+
+    deliver_to("Junk");
+    deliver_to("Work");
+    seen = expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
+    ASSERT_TRUE(dovecot_.mark_read(kUsers[0], "Work"));
+    seen = expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+    deliver_to("Lists/Rust");
+    expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
+    EXPECT_EQ(logins(), before) << diagnosis();
+    EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// Without NOTIFY (a Dovecot that does not offer it), each of the first three folders gets an IDLE connection.
+TEST(PushWithoutNotify, ASubfolderLightsTheLedByItsOwnIdle) {
+    // The fixture's server offers NOTIFY; this one is made without.
+    TempCorvo dir;
+    LampSim lamp{[&] {
+        std::filesystem::create_directory(dir.path("lamp"));
+        return dir.path("lamp");
+    }()};
+    DovecotServer::Options options;
+    options.capability = DovecotServer::kWithoutNotify;
+    DovecotServer dovecot(options);
+    dovecot.add_user("taro", "secret");
+    ASSERT_TRUE(dovecot.start()) << dovecot.error() << dovecot.log();
+    for (const char* folder : {"Work", "Lists", "Family"}) {
+        ASSERT_TRUE(dovecot.add_folder("taro", folder));
+    }
+    tool_write("StateLog", "1");
+    tool_write("ErrorLog", "1");
+    tool_write("SerialNumber", ("X" + lamp.serial()).c_str());
+    tool_write("IntervalTimer", "60");
+    tool_write_account(0, dovecot.server_name(), "taro", "secret");
+    tool_write("Protocol", "1", 0);
+    tool_write("Folders", "\"Work\" \"Lists\" \"INBOX\" \"Family\"", 0);
+    NotifierProcess notifier(dir);
+    ASSERT_TRUE(wait_until([&] { return file_key(dir, "State") == "2"; }, kPatience));
+    tool_write("Request", "1");
+    ASSERT_TRUE(wait_until(
+        [&] { return count_of(log_text(dir, "log"), "push --> IDLE for 3 folders, 1 at the interval[No.0]") == 1; },
+        kPatience))
+        << log_text(dir, "log") << dovecot.log();
+    // Each connection counts its folder as it comes up, so a delivery into Work lights the LED whether it came
+    // before Work's IDLE began or after; the next, into Lists, comes by Lists's own IDLE.
+    std::size_t seen = lamp.commands().size();
+    ASSERT_TRUE(dovecot.deliver_to("taro", "Work", "From: a@b\r\nSubject: w\r\n\r\nx\r\n"));
+    auto lit = [&](std::size_t from) {
+        return wait_until(
+            [&] { return joined(lamp.commands(), from).find("CLS ON0 OF1 OF2 BEP ") != std::string::npos; }, kPatience);
+    };
+    EXPECT_TRUE(lit(seen)) << joined(lamp.commands(), 0) << log_text(dir, "err") << log_text(dir, "log");
+    seen = lamp.commands().size();
+    ASSERT_TRUE(dovecot.deliver_to("taro", "Lists", "From: a@b\r\nSubject: l\r\n\r\nx\r\n"));
+    EXPECT_TRUE(lit(seen)) << joined(lamp.commands(), 0) << log_text(dir, "log");
+    // Three watching, and the first pass's: none for the passes the deliveries brought.
+    EXPECT_LE(count_of(dovecot.log(), "Login: user=<taro>"), 4) << dovecot.log();
+}
+
+// Acknowledged mail in two folders stays acknowledged across a restart of the notifier; then one message read
+// elsewhere and one new one (the count is the same as before) light the LED again, since the acknowledge knows the
+// messages by UID and not by their number.
+TEST_F(Push, AcknowledgeInTwoFoldersSurvivesARestartAndOneReadPlusOneNewRelights) {
+    add_folders({"Work"});
+    add_imap_account(0);
+    tool_write("Folders", "\"INBOX\" \"Work\"", 0);
+    deliver();
+    deliver_to("Work");
+    start_monitoring();
+    std::size_t seen = expect_lamp(0, "CLS ON0 OF1 OF2 BEP ");
+    tool_write("Request", "5");
+    seen = expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+
+    tool_write("Request", "99");
+    ASSERT_EQ(notifier_->wait_exit(), 1);
+    notifier_ = std::make_unique<NotifierProcess>(dir_);
+    ASSERT_TRUE(wait_for_log("neutral", 2)) << diagnosis(); // the new one's start, not the old one's State
+    tool_write("Request", "1");
+    ASSERT_TRUE(wait_for_log(push_started(0), 2)) << diagnosis();
+    seen = expect_lamp(seen, "CLS OF0 OF1 OF2 ");
+    EXPECT_EQ(joined(lamp_.commands(), seen).find("ON0"), std::string::npos) << diagnosis();
+
+    ASSERT_TRUE(dovecot_.mark_read(kUsers[0], "INBOX"));
+    deliver_to("Work");
+    expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
+}
+
+// A folder of the list deleted on the server: at the next interval it is left out with one error line, and the
+// account goes on: a delivery into another folder still lights the LED.
+TEST_F(Push, AFolderDeletedOnTheServerIsLeftOutWithOneLine) {
+    add_folders({"Work", "Lists/Rust"});
+    add_imap_account(0);
+    tool_write("Folders", "\"INBOX\" \"Work\" \"Lists/Rust\"", 0);
+    tool_write("IntervalTimer", "1");
+    start_monitoring();
+    ASSERT_TRUE(dovecot_.delete_folder(kUsers[0], "Lists/Rust"));
+    const std::string gone = "check mail ---> The IMAP folder is gone and is left out [Lists/Rust][no.0 error: 2]";
+    ASSERT_TRUE(wait_for_log(gone, 1, "err")) << diagnosis();
+    std::size_t seen = lamp_.commands().size();
+    deliver_to("Work");
+    expect_lamp(seen, "CLS ON0 OF1 OF2 BEP ");
+    // Two more interval passes: the line is not written again.
+    const int passes = count_of(log_text(dir_, "log"), "There is email arrival of the mail");
+    ASSERT_TRUE(
+        wait_until([&] { return count_of(log_text(dir_, "log"), "There is email arrival") >= passes + 2; }, kPatience))
+        << diagnosis();
+    EXPECT_EQ(count_of(log_text(dir_, "err"), gone), 1) << diagnosis();
 }
 
 } // namespace

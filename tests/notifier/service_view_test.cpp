@@ -75,31 +75,40 @@ TEST(ServiceEvents, EachChangeIsOneEventOfItsKind) {
     }
 }
 
-// The shape scripts rely on, byte for byte; a label with quotes, a backslash and control characters stays one
-// valid JSON string; a switched-off account is left out; never checked is null.
+// The shape scripts rely on, byte for byte; a label or folder name with quotes, a backslash and control characters
+// stays one valid JSON string; only an account of several folders lists them; a switched-off account is left out;
+// never checked is null.
 TEST(ServiceStatus, JsonIsOneObjectOfTheSwitchedOnAccounts) {
     ServiceView view;
     view.monitoring = true;
     view.accounts[0] = account("taro@example.org", 2, true);
     view.accounts[2] = account("a\"b\\c\x1b[31m\nd", 0, false, "needs_you", "服务器拒绝了密码");
+    view.accounts[1] = account("work", 3, true);
+    view.accounts[1].folders = {{"INBOX", 1}, {"Lists/\"Rust\"", 2}};
     view.accounts[2].protocol = "pop3";
     view.accounts[2].last_check = 0;
     EXPECT_EQ(status_json(view),
               "{\"monitoring\": true, \"quiet_until\": null, \"accounts\": ["
               "{\"account\": 1, \"label\": \"taro@example.org\", \"protocol\": \"imap\", \"count\": 2, "
               "\"lit\": true, \"health\": \"watching\", \"cause\": \"\", \"last_check\": 1796700000}, "
+              "{\"account\": 2, \"label\": \"work\", \"protocol\": \"imap\", \"count\": 3, "
+              "\"lit\": true, \"health\": \"watching\", \"cause\": \"\", \"last_check\": 1796700000, "
+              "\"folders\": [{\"folder\": \"INBOX\", \"count\": 1}, {\"folder\": \"Lists/\\\"Rust\\\"\", \"count\": 2}]}, "
               "{\"account\": 3, \"label\": \"a\\\"b\\\\c [31m d\", \"protocol\": \"pop3\", \"count\": 0, "
               "\"lit\": false, \"health\": \"needs_you\", \"cause\": \"服务器拒绝了密码\", \"last_check\": null}]}\n");
     EXPECT_EQ(status_json(ServiceView{}), "{\"monitoring\": false, \"quiet_until\": null, \"accounts\": []}\n");
 }
 
-// A label is the user's text and goes to a terminal: no escape sequence gets through.
+// A label or a folder name (the server's) goes to a terminal: no escape sequence gets through.
 TEST(ServiceStatus, TextHasOneLinePerAccountAndNoControlCharacters) {
     ServiceView view;
     view.accounts[0] = account("taro\x1b]0;owned\x07@example.org", 1, true);
     view.accounts[1] = account("hana", 0, false, "late", "无法连接服务器");
+    view.accounts[1].folders = {{"INBOX", 0}, {"Work\x1b[2J", 0}};
     EXPECT_EQ(status_text(view), "account 1: taro ]0;owned @example.org: 1 message, LED on, watching\n"
                                  "account 2: hana: 0 messages, LED off, late (无法连接服务器)\n"
+                                 "  folder INBOX: 0\n"
+                                 "  folder Work [2J: 0\n"
                                  "monitoring: off\n");
 }
 

@@ -82,7 +82,17 @@ TEST_F(TrayTip, ListsWatchedAccountsWithCountAndTime) {
               "红 taro@example.org：3 封邮件（14:05:09 检查）\n"
               "黄 hana@example.org：检查失败（09:00:00 检查）\n"
               "　上次成功检查：从未");
+    // An account of several folders: a line of them below its own, but not the counts of a check before the one
+    // that failed.
+    s.accounts[0].folders = "INBOX 1，Work 2";
+    s.accounts[2].folders = "INBOX 0，Work 1";
+    EXPECT_EQ(tray_tip(s, {"taro@example.org", "", "hana@example.org"}),
+              "corvo KD5 lite\n"
+              "红 taro@example.org：3 封邮件（14:05:09 检查）\n　INBOX 1，Work 2\n"
+              "黄 hana@example.org：检查失败（09:00:00 检查）\n"
+              "　上次成功检查：从未");
     s.accounts[0].checked = false;
+    s.accounts[0].folders.clear();
     EXPECT_EQ(tray_tip(s, {"taro@example.org", "", ""}), "corvo KD5 lite\n红 taro@example.org：尚未检查");
 }
 

@@ -101,8 +101,9 @@ TEST_F(ConnectionOAuthTest, ApplyWritesTheKeysInTheOrderOfTheFile) {
     click(&page, "apply");
     std::vector<std::string> expected{"user00/ServerName"};
     for (const char* account : {"user00/", "user01/", "user02/"}) {
-        for (const char* key : {"Security", "TlsFingerprint", "Protocol", "Folder", "Auth", "OAuthSource",
-                                "OAuthProvider", "ClientId", "OnlineAccount", "TokenCommand", "HealthBlink"}) {
+        for (const char* key :
+             {"Security", "TlsFingerprint", "Protocol", "Folder", "Auth", "OAuthSource", "OAuthProvider", "ClientId",
+              "OnlineAccount", "TokenCommand", "HealthBlink", "Folders"}) {
             expected.push_back(account + std::string(key));
         }
     }

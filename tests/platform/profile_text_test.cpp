@@ -68,6 +68,20 @@ TEST(ProfileUpdate, AddsSectionAtTheEndAndCreatesFromNothing) {
     EXPECT_EQ(profile_update("[a]\nk=1", "b", "x", ""), "[a]\nk=1\r\n[b]\r\nx=\r\n");
 }
 
+// Whatever a value holds, it reads back as it was written: the reading takes off the blanks at its ends and a
+// pair of quotes around it, so such a value goes into quotes of its own. Catches a list of quoted IMAP folders
+// ("INBOX" "Work") read back as INBOX" "Work, and a password losing its last blank.
+TEST(ProfileUpdate, EveryValueReadsBackAsWritten) {
+    for (const std::string value : {"\"INBOX\" \"Work\" \"Lists/Rust\"", "'x'", "\"\"", "\"", " pw ", "\tx", "\"a\" ",
+                                    "'a\"", "plain", "", "=\"=\""}) {
+        const std::string text = profile_update("[a]\r\nk=1\r\n", "a", "v", value);
+        EXPECT_EQ(profile_find(text, "a", "v"), value) << text;
+        EXPECT_EQ(profile_find(text, "a", "k"), "1");
+    }
+    EXPECT_EQ(profile_update("", "a", "v", "plain"), "[a]\r\nv=plain\r\n"); // the rest is written as it is
+    EXPECT_EQ(profile_update("", "a", "v", "\"x\" \"y\""), "[a]\r\nv=\"\"x\" \"y\"\"\r\n");
+}
+
 // An update must not change what the other lines of a file say, however the file ends or whatever it holds.
 TEST(ProfileUpdate, LeavesTheOtherKeysAsTheyWereWhateverTheFileHolds) {
     struct Case {

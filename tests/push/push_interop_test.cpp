@@ -4,6 +4,9 @@
 // the monitor, a stop closes the connection), and the stories of a watcher's life that no single server makes.
 
 #include "mail/account_settings.h"
+#include "mail/core/check_ids.h"
+#include "mail/imap/folder_report.h"
+#include "mail/imap/imap_session.h"
 #include "mail/sasl/access_token.h"
 #include "push/monitor_wake.h"
 #include "push/push.h"
@@ -87,6 +90,38 @@ protected:
         return idle;
     }
 
+    // Serves alice with INBOX and the folders Work, Lists, Family and Old (one message each, unread), in parallel;
+    // account 0 watches them all as a list, at an interval that no push story outlasts.
+    void serve_folders(ImapScript script) {
+        script.parallel = true;
+        auto one = [] { return std::vector<ImapMessage>{{make_message("a@b", "alice@kd5lite.test", "x"), false}}; };
+        ImapMailbox box{"secret", one(), {}};
+        for (const char* name : kFolders) {
+            if (std::string(name) != "INBOX") {
+                box.folders.push_back({name, "\\HasNoChildren", one()});
+            }
+        }
+        server_ = std::make_unique<ImapServer>(std::map<std::string, ImapMailbox>{{"alice", box}}, script);
+        ASSERT_TRUE(server_->start()) << server_->error();
+        set_account(0, server_->server_name(), "alice", "secret");
+        settings_set(Key::Switch, "1", 0);
+        settings_set(Key::Protocol, "1", 0);
+        settings_set(Key::Folders, "\"Work\" \"INBOX\" \"Lists\" \"Family\" \"Old\"", 0);
+        settings_set(Key::IntervalTimer, "600");
+        Timing t = timing();
+        t.monitor_step_ms = 10; // the interval: 600 minutes of 0.6 s each
+        set_timing(t);
+    }
+
+    // The count the monitor's pass takes, and how each folder was watched.
+    int pass(CheckIds& ids, long long announce_above = -1) {
+        ids = CheckIds{};
+        ids.announce_above = announce_above;
+        return push_check(read_account(0), &ids);
+    }
+
+    static constexpr const char* kFolders[] = {"INBOX", "Work", "Lists", "Family", "Old"}; // in watch order
+
     std::string state_log() const { return dir_.read("log07.log"); }
     std::string diagnosis() const {
         std::string text = "commands:\n";
@@ -101,8 +136,8 @@ protected:
 };
 
 // What real servers do that Dovecot does not. Each row: the watcher reaches IDLE (after the dropped first one
-// where the row says so, on a connection made afresh), the burst wakes the monitor, and a stop ends the
-// connection with DONE and LOGOUT.
+// where the row says so, on a connection made afresh), a delivery (with the row's burst after it) is counted on the
+// connection and wakes the monitor, and a stop ends the connection with DONE and LOGOUT.
 TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
     const std::string folder = "Entw\xc3\xbcrfe";
     struct Row {
@@ -111,7 +146,7 @@ TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
         const char* security;
         std::string folder;
         int idles;         // IDLE commands up to the one the change comes in
-        std::string burst; // what the server announces
+        std::string burst; // what the server announces besides the delivery's EXISTS
         std::string sent;  // a command the client must have sent on every connection
     };
     auto script = [](auto&& change) {
@@ -125,7 +160,7 @@ TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
         s.fault_delay_ms = 50;
         s.fault_count = 1;
     };
-    const std::string exists = "* 2 EXISTS\r\n";
+    const std::string exists;
     const Row rows[] = {
         {"greeting without capabilities (Gimap), STARTTLS, first IDLE dropped", script([&](ImapScript& s) {
              s.greeting = "* OK Gimap ready for requests from 192.0.2.1 x1mb123456\r\n";
@@ -171,7 +206,11 @@ TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
         clear_error_log();
         serve(row.script, row.security, row.folder);
         ASSERT_TRUE(watch_until_idle(row.idles)) << diagnosis();
-        server_->push(row.burst);
+        server_->deliver("alice", make_message("Hanako <hanako@example.com>", "alice@kd5lite.test", "news"),
+                         row.folder);
+        if (!row.burst.empty()) {
+            server_->push(row.burst);
+        }
         EXPECT_TRUE(monitor_wake().wait(kPatience)) << diagnosis();
         push_stop();
         EXPECT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
@@ -181,12 +220,189 @@ TEST_F(PushWatcher, HoldsAgainstEveryServerOfTheTable) {
         EXPECT_NE(commands.back().find(" LOGOUT"), std::string::npos) << diagnosis();
         if (!row.sent.empty()) {
             // Sent on every connection, the ones after a dropped IDLE included.
-            EXPECT_EQ(count_commands(commands, row.sent), count_commands(commands, " IDLE")) << diagnosis();
+            EXPECT_EQ(count_commands(commands, row.sent), server_->connections()) << diagnosis();
         }
+        // The change was counted on the watcher's own connection: no connection was made for it.
+        EXPECT_EQ(server_->connections(), row.idles) << diagnosis();
         EXPECT_EQ(occurrences(dir_.read("err07.log"), "not offered"), 0) << diagnosis();
         EXPECT_EQ(count_commands(commands, " SELECT") + count_commands(commands, "STORE"), 0);
         server_->stop();
     }
+}
+
+// Five folders on servers without NOTIFY, with it, and with it refused: one NOTIFY connection watches them all, else
+// IDLE watches the first three (INBOX first) on a connection each and the other two are counted at the interval,
+// on the first connection. Every count is taken on the watcher's connections, never on one of its own. Catches a
+// delivery into a subfolder that lights nothing, a folder pushed by nobody, and a pass that logs in again.
+TEST_F(PushWatcher, SeveralFoldersAreWatchedByNotifyOrByIdleOnTheFirstThree) {
+    const struct Row {
+        const char* name;
+        std::string capabilities;
+        bool refuse_notify;
+        int connections;
+        const char* plan; // the state line of the watch
+        Lines pushed_by;  // each folder's, in watch order
+    } rows[] = {
+        {"without NOTIFY and LIST-STATUS",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE",
+         false,
+         3,
+         "push --> IDLE for 3 folders, 2 at the interval[No.0]",
+         {"IDLE", "IDLE", "IDLE", "", ""}},
+        {"NOTIFY", "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY LIST-EXTENDED LIST-STATUS", false, 1,
+         "push --> NOTIFY for 5 folders[No.0]", Lines(5, "NOTIFY")},
+        {"NOTIFY refused",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY",
+         true,
+         3,
+         "push --> IDLE for 3 folders, 2 at the interval[No.0]",
+         {"IDLE", "IDLE", "IDLE", "", ""}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(dir_.path("log07.log"));
+        ImapScript script;
+        script.capabilities = row.capabilities;
+        if (row.refuse_notify) {
+            script.replies["NOTIFY"] = "%TAG% NO [UNAVAILABLE] not now\r\n";
+        }
+        serve_folders(script);
+        push_start({read_account(0)});
+        // Every connection in IDLE on its own folder: INBOX, then Work and Lists without NOTIFY.
+        ASSERT_TRUE(wait_until(
+            [&] {
+                int idling = 0;
+                for (const char* f : kFolders) {
+                    idling += server_->idling_on(f);
+                }
+                // The server sees the IDLE a moment before the watcher counts itself up, and a pass in between
+                // would check on a connection of its own.
+                return idling == row.connections && server_->idling_on("INBOX") == 1 && push_state(0) == PushState::up;
+            },
+            kPatience))
+            << diagnosis();
+        EXPECT_NE(state_log().find(row.plan), std::string::npos) << diagnosis();
+        if (row.refuse_notify) {
+            EXPECT_NE(state_log().find("push --> NOTIFY refused[No.0]"), std::string::npos);
+        }
+        CheckIds ids;
+        ASSERT_TRUE(wait_until([&] { return pass(ids) == 5 && ids.folders.size() == 5u; }, kPatience)) << diagnosis();
+        while (monitor_wake().wait(0)) {
+        }
+
+        // A delivery into a pushed subfolder is counted on its connection and wakes the monitor.
+        server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "w"), "Lists");
+        ASSERT_TRUE(monitor_wake().wait(kPatience)) << diagnosis();
+        EXPECT_EQ(pass(ids, 5), 6);
+        Lines pushed_by;
+        for (const FolderTally& f : ids.folders) {
+            pushed_by.push_back(f.pushed_by);
+        }
+        EXPECT_EQ(pushed_by, row.pushed_by);
+        EXPECT_EQ(ids.folders[2].name, "Lists");
+        EXPECT_EQ(ids.folders[2].count, 2);
+        ASSERT_EQ(ids.newest_folders.size(), 1u);
+        EXPECT_EQ(ids.newest_folders[0], "Lists");
+
+        // One into a folder counted at the interval waits for it: then the first connection counts it.
+        server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "o"), "Old");
+        if (row.connections == 1) {
+            ASSERT_TRUE(monitor_wake().wait(kPatience)) << diagnosis();
+            EXPECT_EQ(pass(ids), 7);
+        } else {
+            EXPECT_EQ(pass(ids), 6);
+            settings_set(Key::IntervalTimer, "1");
+            EXPECT_TRUE(wait_until([&] { return pass(ids) == 7; }, kPatience)) << diagnosis();
+        }
+        EXPECT_EQ(server_->connections(), row.connections) << diagnosis();
+        push_stop();
+        EXPECT_TRUE(wait_until([&] { return server_->open_sessions() == 0; }, kPatience));
+        EXPECT_EQ(count_commands(server_->commands(), " LOGOUT"), row.connections);
+        EXPECT_EQ(count_commands(server_->commands(), " SELECT") + count_commands(server_->commands(), "STORE"), 0);
+        server_->stop();
+    }
+}
+
+// A server that takes three connections per user while the user's own mail program holds one (Gmail says so to
+// the login): the watcher's third is refused once, and its folder is counted at the interval on the first.
+TEST_F(PushWatcher, AConnectionLimitLeavesTheFolderOfTheRefusedOneToTheInterval) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE";
+    script.connection_limit = 3;
+    serve_folders(script);
+    ImapSession own_mail_program(read_account(0));
+    ASSERT_EQ(own_mail_program.open(), ImapSession::Result::ok);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return state_log().find("no more connections") != std::string::npos; }, kPatience))
+        << diagnosis();
+    ASSERT_TRUE(
+        wait_until([&] { return server_->idling_on("INBOX") == 1 && server_->idling_on("Work") == 1; }, kPatience))
+        << diagnosis();
+    server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "l"), "Lists");
+    settings_set(Key::IntervalTimer, "1");
+    CheckIds ids;
+    int counted = 0;
+    EXPECT_TRUE(wait_until([&] { return (counted = pass(ids)) == 6; }, kPatience)) << counted << diagnosis();
+    ASSERT_EQ(ids.folders.size(), 5u);
+    EXPECT_EQ(ids.folders[2].pushed_by, "");
+    EXPECT_EQ(server_->connections(), 4) << diagnosis(); // the mail program's, two watching, one refused
+    EXPECT_EQ(occurrences(dir_.read("err07.log"), "[a login]"), 1) << diagnosis();
+    EXPECT_EQ(occurrences(state_log(), "The server allows no more connections[No.0]"), 1);
+    own_mail_program.logout();
+}
+
+// The monitor's interval pass asks for a count while the watcher is counting a change over a slow server: the
+// count in progress is not cut short, and the connection stays. Catches a request that cancels the command under
+// way, which loses the connection and logs in again.
+TEST_F(PushWatcher, ACountAskedForWhileOneRunsKeepsTheConnection) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE NOTIFY";
+    serve_folders(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return server_->idling_on("INBOX") == 1; }, kPatience)) << diagnosis();
+    CheckIds ids;
+    ASSERT_TRUE(wait_until([&] { return pass(ids) == 5; }, kPatience));
+    // From now on every answer comes in pieces of 4 bytes, 5 ms apart: a count takes a good while.
+    server_->stop();
+    script.piece_bytes = 4;
+    script.piece_pause_ms = 5;
+    push_stop();
+    serve_folders(script);
+    push_start({read_account(0)});
+    ASSERT_TRUE(wait_until([&] { return server_->idling_on("INBOX") == 1; }, kPatience)) << diagnosis();
+    settings_set(Key::IntervalTimer, "1");
+    Timing t = timing();
+    t.monitor_step_ms = 1; // the interval: 60 ms, so every pass asks for a count
+    set_timing(t);
+    const int connections = server_->connections();
+    const int searches = count_commands(server_->commands(), "UID SEARCH");
+    server_->deliver("alice", make_message("Taro <taro@example.com>", "alice@kd5lite.test", "w"), "Lists");
+    ASSERT_TRUE(wait_until([&] { return count_commands(server_->commands(), "UID SEARCH") > searches; }, kPatience));
+    EXPECT_EQ(pass(ids), 6) << diagnosis(); // asked in the middle of the change's count
+    EXPECT_EQ(server_->connections(), connections) << diagnosis();
+    EXPECT_EQ(occurrences(dir_.read("err07.log"), "error: 125"), 0) << diagnosis();
+}
+
+// What kd5lite --check tells of each folder: its count, how the push watches it, and one the server lacks.
+TEST_F(PushWatcher, TheDiagnosisTellsEachFolderAndHowItIsWatched) {
+    ImapScript script;
+    script.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE";
+    serve_folders(script);
+    settings_set(Key::Folders, "\"Work\" \"INBOX\" \"Lists\" \"Gone\" \"Family\"", 0);
+    std::vector<FolderReport> folders;
+    ASSERT_EQ(folder_report(read_account(0), folders), 0) << diagnosis();
+    Lines lines;
+    for (const FolderReport& f : folders) {
+        lines.push_back(folder_report_line(f, false));
+    }
+    EXPECT_EQ(lines, (Lines{"INBOX: 1 unseen, pushed by IDLE", "Work: 1 unseen, pushed by IDLE",
+                            "Lists: 1 unseen, pushed by IDLE", "Gone: not on the server, left out",
+                            "Family: 1 unseen, counted at the interval"}));
+    script.capabilities += " NOTIFY";
+    serve_folders(script);
+    ASSERT_EQ(folder_report(read_account(0), folders), 0) << diagnosis();
+    ASSERT_EQ(folders.size(), 5u);
+    EXPECT_EQ(folder_report_line(folders[4], true), "Old: 1 sender hits, pushed by NOTIFY");
 }
 
 // A server without IDLE: the watcher says so and leaves; the interval alone brings the passes.

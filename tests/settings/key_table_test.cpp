@@ -70,6 +70,7 @@ TEST(KeyTable, EveryKeyHasItsSectionWidthAndDefault) {
         {Key::TokenCommand, "TokenCommand", kUser, 255, "", 0},
         {Key::Notify, "Notify", kUser, 4, "1", -1},
         {Key::HealthBlink, "HealthBlink", kUser, 4, "1", -1},
+        {Key::Folders, "Folders", kUser, 1000, "", 0},
         {Key::StateLog, "StateLog", kSystem, 4, "007", -1},
         {Key::ErrorLog, "ErrorLog", kSystem, 4, "007", -1},
         {Key::Request, "Request", kSystem, 4, "0", -1},

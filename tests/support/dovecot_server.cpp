@@ -3,6 +3,7 @@
 
 #include "tests/support/lampsim_handle.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -24,6 +25,7 @@ namespace {
 constexpr char kDovecot[] = "/usr/sbin/dovecot";
 constexpr char kDoveadm[] = "/usr/bin/doveadm";
 constexpr char kPop3Binary[] = "/usr/lib/dovecot/pop3";
+constexpr char kLda[] = "/usr/lib/dovecot/dovecot-lda";
 constexpr int kStartMs = 20000; // Dovecot starts its services one after another; under a sanitizer build, slowly
 constexpr int kStopMs = 5000;
 
@@ -74,14 +76,20 @@ bool write_file(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-// Runs a program to its end with its output (stdout and stderr) in *output. True when it exited with 0.
-bool run(const std::vector<std::string>& argv, std::string* output) {
+// Runs a program to its end with its output (stdout and stderr) in *output, input on its standard input. True when
+// it exited with 0.
+bool run(const std::vector<std::string>& argv, std::string* output, const std::string& input = "") {
+    int input_fds[2];
+    if (pipe2(input_fds, O_CLOEXEC) != 0) {
+        return false;
+    }
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
         return false;
     }
     pid_t pid = fork();
     if (pid == 0) {
+        dup2(input_fds[0], 0);
         dup2(pipe_fds[1], 1);
         dup2(pipe_fds[1], 2);
         std::vector<char*> args;
@@ -93,6 +101,10 @@ bool run(const std::vector<std::string>& argv, std::string* output) {
         _exit(127);
     }
     close(pipe_fds[1]);
+    close(input_fds[0]);
+    // A message is small: it fits the pipe, so the write never waits for the program to read.
+    [[maybe_unused]] ssize_t written = write(input_fds[1], input.data(), input.size());
+    close(input_fds[1]);
     std::string text;
     char chunk[4096];
     for (ssize_t n; (n = read(pipe_fds[0], chunk, sizeof chunk)) > 0;) {
@@ -174,7 +186,15 @@ bool DovecotServer::write_configuration() {
       << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain login" << (oauth2 ? " " + options_.oauth2_mechanisms : "") << "\n"
       << "mail_location = maildir:~/Maildir\n"
+      << "namespace inbox {\n  inbox = yes\n  separator = /\n"
+      << "  mailbox Junk {\n    special_use = \\Junk\n  }\n"
+      << "  mailbox Trash {\n    special_use = \\Trash\n  }\n"
+      << "  mailbox Sent {\n    special_use = \\Sent\n  }\n"
+      << "  mailbox Drafts {\n    special_use = \\Drafts\n  }\n}\n"
       << "ssl = " << (tls ? "yes" : "no") << "\n";
+    if (!options_.capability.empty()) {
+        c << "imap_capability = " << options_.capability << "\n";
+    }
     if (tls) {
         c << "ssl_cert = <" << options_.certificate_file << "\n"
           << "ssl_key = <" << options_.key_file << "\n";
@@ -346,6 +366,29 @@ bool DovecotServer::doveadm(const std::vector<std::string>& arguments, std::stri
     std::vector<std::string> argv = {kDoveadm, "-c", dir_ + "/dovecot.conf"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return run(argv, output);
+}
+
+bool DovecotServer::add_folder(const std::string& user, const std::string& folder) const {
+    return doveadm({"mailbox", "create", "-u", user, folder});
+}
+
+bool DovecotServer::delete_folder(const std::string& user, const std::string& folder) const {
+    return doveadm({"mailbox", "delete", "-u", user, folder});
+}
+
+bool DovecotServer::deliver_to(const std::string& user, const std::string& folder, const std::string& message) const {
+    std::string output;
+    return run({kLda, "-c", dir_ + "/dovecot.conf", "-d", user, "-m", folder}, &output, message);
+}
+
+bool DovecotServer::mark_read(const std::string& user, const std::string& folder, const std::string& query) const {
+    std::vector<std::string> arguments = {"flags", "add", "-u", user, "\\Seen", "mailbox", folder};
+    for (std::size_t at = 0; at <= query.size();) {
+        const std::size_t space = std::min(query.find(' ', at), query.size());
+        arguments.push_back(query.substr(at, space - at));
+        at = space + 1;
+    }
+    return doveadm(arguments);
 }
 
 bool DovecotServer::mark_all_read(const std::string& user) const {

@@ -20,10 +20,18 @@ public:
         bool pop3 = false;                    // serve POP3 too (dovecot-pop3d)
         std::string oauth2_introspection_url = {}; // e.g. the test provider's "http://127.0.0.1:port/introspect"
         std::string oauth2_mechanisms = "oauthbearer xoauth2";
+        // What CAPABILITY names once logged in (imap_capability) instead of Dovecot's own: a server without NOTIFY.
+        std::string capability = {};
         // A refused login answered at once, every time: no failure delay, and no penalty growing with each failure
         // from one address (up to 15 s, beyond a scaled check's patience).
         bool quick_refusals = false;
     };
+    // Dovecot 2.3's own capabilities once logged in, without NOTIFY.
+    static constexpr char kWithoutNotify[] =
+        "IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT SORT=DISPLAY THREAD=REFERENCES THREAD=REFS "
+        "THREAD=ORDEREDSUBJECT MULTIAPPEND URL-PARTIAL CATENATE UNSELECT CHILDREN NAMESPACE UIDPLUS LIST-EXTENDED "
+        "I18NLEVEL=1 CONDSTORE QRESYNC ESEARCH ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS BINARY MOVE "
+        "LITERAL+ SPECIAL-USE";
 
     DovecotServer() : DovecotServer(Options{}) {}
     explicit DovecotServer(Options options);
@@ -59,6 +67,15 @@ public:
     // Delivers a message into the user's INBOX as a delivery agent does: written into the Maildir's tmp/, then
     // renamed into new/.
     bool deliver(const std::string& user, const std::string& message);
+    // A folder of the user's, made with doveadm once the server runs; "/" separates the levels. Junk, Trash, Sent
+    // and Drafts carry their SPECIAL-USE attributes, as Debian's Dovecot configures them.
+    bool add_folder(const std::string& user, const std::string& folder) const;
+    bool delete_folder(const std::string& user, const std::string& folder) const;
+    // Delivers a message into a folder as an MTA's Sieve fileinto does, through Dovecot's LDA (dovecot-lda -d USER
+    // -m FOLDER), which updates the indexes NOTIFY reads; a file written straight into a folder's Maildir does not.
+    bool deliver_to(const std::string& user, const std::string& folder, const std::string& message) const;
+    // Marks the messages of a folder that the doveadm search query finds ("all", "from taro") read.
+    bool mark_read(const std::string& user, const std::string& folder, const std::string& query = "all") const;
     // Runs doveadm with this server's configuration; its output in *output.
     bool doveadm(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
     // Marks every message of the user's INBOX read, as another mail program would.

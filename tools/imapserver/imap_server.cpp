@@ -107,6 +107,15 @@ std::string oauth_value(const std::string& message, const std::string& name) {
     return {};
 }
 
+// A mailbox name as a quoted string, with a backslash before a quote and a backslash.
+std::string quoted_name(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 } // namespace
 
 struct ImapServer::Session : ServerConnection {
@@ -116,37 +125,119 @@ struct ImapServer::Session : ServerConnection {
     std::string user; // once logged in
     bool selected = false;
     bool read_only = false;
+    std::string folder; // the selected one, as the client named it
+    // NOTIFY SET (RFC 5465): the folders whose changes are told as STATUS; every folder with notify_all.
+    bool notify_all = false;
+    std::vector<std::string> notify_folders;
+    // Under the server's mutex: what is told to this client before its next answer, or at once in IDLE, and
+    // whether it idles. The pipe wakes it in IDLE.
+    std::string outbox;
+    bool idling = false;
+    int wake[2] = {-1, -1};
+
+    bool notifies(const std::string& name) const {
+        return notify_all || std::find(notify_folders.begin(), notify_folders.end(), name) != notify_folders.end();
+    }
 };
 
 ImapServer::ImapServer(std::map<std::string, ImapMailbox> mailboxes, ImapScript script)
     : ScriptedServer(script.tls != ImapTls::none, script.certificate_file, script.key_file), script_(std::move(script)),
       mailboxes_(std::move(mailboxes)) {
-    if (pipe2(push_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        push_pipe_[0] = push_pipe_[1] = -1;
+    if (script_.parallel) {
+        serve_in_parallel();
     }
 }
 
 ImapServer::~ImapServer() {
-    stop(); // the server thread uses this object's members until it has ended
-    close_fd(push_pipe_[0]);
-    close_fd(push_pipe_[1]);
+    stop(); // the server threads use this object's members until they have ended
 }
 
 bool ImapServer::idling() const {
     std::lock_guard lock(mutex_);
-    return idling_;
+    return std::any_of(sessions_.begin(), sessions_.end(), [](const Session* s) { return s->idling; });
 }
 
-void ImapServer::deliver(const std::string& user, const std::string& text) {
+int ImapServer::idling_on(const std::string& folder) const {
     std::lock_guard lock(mutex_);
-    mailboxes_[user].messages.push_back({text, false});
+    return static_cast<int>(std::count_if(sessions_.begin(), sessions_.end(), [&folder](const Session* s) {
+        return s->idling && s->selected && s->folder == folder;
+    }));
 }
 
-std::vector<bool> ImapServer::seen(const std::string& user) const {
+// Called with the mutex held.
+std::vector<ImapMessage>* ImapServer::folder_of(const std::string& user, const std::string& folder) {
+    auto box = mailboxes_.find(user);
+    if (box == mailboxes_.end()) {
+        return nullptr;
+    }
+    const bool inbox = upper(script_.folder) == "INBOX";
+    if (folder.empty() || (inbox ? upper(folder) == "INBOX" : folder == script_.folder)) {
+        return &box->second.messages;
+    }
+    for (ImapFolder& f : box->second.folders) {
+        if (f.name == folder && !has_word(f.attributes, "\\Noselect") && !has_word(f.attributes, "\\NonExistent")) {
+            return &f.messages;
+        }
+    }
+    return nullptr;
+}
+
+void ImapServer::wake(Session& s) {
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = write(s.wake[1], &byte, 1);
+}
+
+// Tells the user's clients of a change to a message of the folder, as a server does (mutex held).
+void ImapServer::tell(const std::string& user, const std::string& folder, std::size_t message, bool delivered) {
+    const std::vector<ImapMessage>* messages = folder_of(user, folder);
+    const std::string name = folder.empty() ? script_.folder : folder;
+    for (Session* s : sessions_) {
+        if (s->user != user || messages == nullptr) {
+            continue;
+        }
+        const bool here = s->selected && folder_of(user, s->folder) == messages;
+        if (here) {
+            s->outbox += delivered ? "* " + std::to_string(messages->size()) + " EXISTS\r\n"
+                                   : "* " + std::to_string(message + 1) + " FETCH (FLAGS (\\Seen))\r\n";
+        } else if (s->notifies(name)) {
+            s->outbox += status_line(name, *messages);
+        } else {
+            continue;
+        }
+        wake(*s);
+    }
+}
+
+void ImapServer::deliver(const std::string& user, const std::string& text, const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    std::vector<ImapMessage>* messages = folder.empty() ? &mailboxes_[user].messages : folder_of(user, folder);
+    if (messages != nullptr) {
+        messages->push_back({text, false});
+        tell(user, folder, messages->size() - 1, true);
+    }
+}
+
+void ImapServer::mark_seen(const std::string& user, std::size_t message, const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    std::vector<ImapMessage>* messages = folder_of(user, folder);
+    if (messages != nullptr && message < messages->size()) {
+        (*messages)[message].seen = true;
+        tell(user, folder, message, false);
+    }
+}
+
+void ImapServer::remove_folder(const std::string& user, const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    std::vector<ImapFolder>& folders = mailboxes_[user].folders;
+    folders.erase(std::remove_if(folders.begin(), folders.end(), [&](const ImapFolder& f) { return f.name == folder; }),
+                  folders.end());
+}
+
+std::vector<bool> ImapServer::seen(const std::string& user, const std::string& folder) const {
     std::lock_guard lock(mutex_);
     std::vector<bool> flags;
-    if (auto found = mailboxes_.find(user); found != mailboxes_.end()) {
-        for (const ImapMessage& m : found->second.messages) {
+    if (const auto* messages = const_cast<ImapServer*>(this)->folder_of(user, folder)) {
+        for (const ImapMessage& m : *messages) {
             flags.push_back(m.seen);
         }
     }
@@ -154,12 +245,18 @@ std::vector<bool> ImapServer::seen(const std::string& user) const {
 }
 
 void ImapServer::push(const std::string& bytes) {
-    {
-        std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
+    bool told = false;
+    for (Session* s : sessions_) {
+        if (s->idling) {
+            s->outbox += bytes;
+            wake(*s);
+            told = true;
+        }
+    }
+    if (!told) {
         pushed_ += bytes;
     }
-    char byte = 1;
-    [[maybe_unused]] ssize_t n = write(push_pipe_[1], &byte, 1);
 }
 
 int ImapServer::open_sessions() const {
@@ -170,9 +267,13 @@ int ImapServer::open_sessions() const {
 void ImapServer::serve(int fd) {
     Session s;
     s.fd = fd;
+    if (pipe2(s.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        s.wake[0] = s.wake[1] = -1;
+    }
     {
         std::lock_guard lock(mutex_);
         ++open_sessions_;
+        sessions_.push_back(&s);
     }
     if ((script_.tls != ImapTls::implicit || start_tls(s)) && answer(s, "GREETING", script_.greeting)) {
         std::string command;
@@ -180,9 +281,13 @@ void ImapServer::serve(int fd) {
         }
     }
     end(s);
-    std::lock_guard lock(mutex_);
-    idling_ = false;
-    --open_sessions_;
+    {
+        std::lock_guard lock(mutex_);
+        --open_sessions_;
+        sessions_.erase(std::find(sessions_.begin(), sessions_.end(), &s));
+    }
+    close_fd(s.wake[0]);
+    close_fd(s.wake[1]);
 }
 
 // The server's side of the handshake. False when it failed or stop() was called; a mute fault at "TLS" leaves the
@@ -207,18 +312,38 @@ bool ImapServer::handle(Session& s, const std::string& command) {
     std::string rest = space == std::string::npos ? "" : command.substr(space + 1);
     // The arguments read as the data of an untagged response: the same grammar of atoms, strings and literals.
     parse_imap_response("* " + rest + "\r\n", parsed);
+    // UID SEARCH and UID FETCH are SEARCH and FETCH to the script: its replies and faults name those.
+    const bool uid = parsed.keyword == "UID" && !parsed.data.empty() && parsed.data[0].kind == ImapValue::Kind::atom;
+    if (uid) {
+        parsed.keyword = upper(parsed.data[0].text);
+        parsed.data.erase(parsed.data.begin());
+        parsed.keyword = parsed.keyword == "SEARCH" || parsed.keyword == "FETCH" ? parsed.keyword : "UID";
+    }
     const std::string name = parsed.keyword;
+    // What the server has to tell of changes goes before the answer, as untagged responses do.
+    std::string told;
+    {
+        std::lock_guard lock(mutex_);
+        told.swap(s.outbox);
+    }
     if (auto scripted = script_.replies.find(name); scripted != script_.replies.end()) {
         std::string text = scripted->second;
         for (std::size_t at; (at = text.find("%TAG%")) != std::string::npos;) {
             text.replace(at, 5, tag);
         }
-        return answer(s, name, text);
+        return answer(s, name, told + text);
     }
     if (name == "IDLE" && !s.user.empty()) {
+        {
+            std::lock_guard lock(mutex_);
+            s.outbox = told + s.outbox;
+        }
         return idle(s, tag);
     }
-    std::string text = respond(s, tag, parsed);
+    if (uid) {
+        parsed.code = "UID"; // read by respond(): the numbers are UIDs
+    }
+    std::string text = told + respond(s, tag, parsed);
     if (name == "AUTHENTICATE" && text.empty()) {
         return false; // the client went away in the middle of the exchange
     }
@@ -288,6 +413,15 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         }
         return "* ENABLED" + enabled + "\r\n" + tagged(tag, "OK ENABLE completed");
     }
+    if (name == "STATUS") {
+        return status(s, tag, args);
+    }
+    if (name == "LIST") {
+        return list(s, tag, args);
+    }
+    if (name == "NOTIFY" && has_word(capabilities, "NOTIFY")) {
+        return notify(s, tag, args);
+    }
     if ((name == "SELECT" || name == "EXAMINE") && args.size() == 1) {
         const std::string& wanted = args[0].text;
         if (script_.unsafe_until_id && !s.identified) {
@@ -296,42 +430,135 @@ std::string ImapServer::respond(Session& s, const std::string& tag, const ImapRe
         if (!s.utf8 && std::any_of(wanted.begin(), wanted.end(), [](char c) { return (c & 0x80) != 0; })) {
             return tagged(tag, "BAD 8-bit mailbox name without UTF8=ACCEPT enabled");
         }
-        bool inbox = upper(script_.folder) == "INBOX";
-        if (!(inbox ? upper(wanted) == "INBOX" : wanted == script_.folder)) {
+        std::lock_guard lock(mutex_);
+        const std::vector<ImapMessage>* messages = folder_of(s.user, wanted);
+        if (messages == nullptr) {
             s.selected = false;
             return tagged(tag, "NO [NONEXISTENT] no such mailbox");
         }
         s.selected = true;
+        s.folder = wanted;
         s.read_only = name == "EXAMINE";
-        std::lock_guard lock(mutex_);
-        std::size_t count = mailboxes_[s.user].messages.size();
         std::string answer = "* FLAGS (\\Seen)\r\n* ";
-        answer.append(std::to_string(count)).append(" EXISTS\r\n* 0 RECENT\r\n");
+        answer.append(std::to_string(messages->size())).append(" EXISTS\r\n* 0 RECENT\r\n");
+        answer.append("* OK [UIDVALIDITY 7] UIDs valid\r\n");
         return answer +
                tagged(tag, s.read_only ? "OK [READ-ONLY] EXAMINE completed" : "OK [READ-WRITE] SELECT completed");
     }
     if (!s.selected) {
         return tagged(tag, "BAD no mailbox selected");
     }
+    const bool uid = parsed.code == "UID";
     if (name == "SEARCH") {
-        bool unseen = !args.empty() && upper(args[0].text) == "UNSEEN";
-        std::string found = "* SEARCH";
-        std::lock_guard lock(mutex_);
-        const std::vector<ImapMessage>& messages = mailboxes_[s.user].messages;
-        for (std::size_t i = 0; i < messages.size(); ++i) {
-            if (!unseen || !messages[i].seen) {
+        return search(s, args, uid) + tagged(tag, "OK SEARCH completed");
+    }
+    if (name == "FETCH" && args.size() == 2) {
+        return fetch(s, args[0].text, args[1], uid) + tagged(tag, "OK FETCH completed");
+    }
+    return tagged(tag, "BAD unknown command");
+}
+
+// The numbers (or with uid the UIDs, which are the numbers here: nothing is ever expunged) of the selected
+// folder's messages, all or the UNSEEN ones.
+std::string ImapServer::search(Session& s, const std::vector<ImapValue>& args, bool uid) {
+    (void)uid;
+    const bool unseen = !args.empty() && upper(args[0].text) == "UNSEEN";
+    std::string found = "* SEARCH";
+    std::lock_guard lock(mutex_);
+    if (const std::vector<ImapMessage>* messages = folder_of(s.user, s.folder)) {
+        for (std::size_t i = 0; i < messages->size(); ++i) {
+            if (!unseen || !(*messages)[i].seen) {
                 found.append(" ").append(std::to_string(i + 1));
             }
         }
-        return found + "\r\n" + tagged(tag, "OK SEARCH completed");
     }
-    if (name == "FETCH" && args.size() == 2) {
-        const bool peek = upper(args[1].kind == ImapValue::Kind::list && !args[1].items.empty()
-                                    ? args[1].items[0].text
-                                    : args[1].text) == "BODY.PEEK[HEADER]";
-        return fetch(s, args[0].text, peek) + tagged(tag, "OK FETCH completed");
+    return found + "\r\n";
+}
+
+// A STATUS line of a folder (mutex held): what a client asked of it, or what NOTIFY tells of it.
+std::string ImapServer::status_line(const std::string& name, const std::vector<ImapMessage>& messages) const {
+    const auto unseen = std::count_if(messages.begin(), messages.end(), [](const ImapMessage& m) { return !m.seen; });
+    return "* STATUS " + quoted_name(name) + " (MESSAGES " + std::to_string(messages.size()) + " UIDNEXT " +
+           std::to_string(messages.size() + 1) + " UIDVALIDITY 7 UNSEEN " + std::to_string(unseen) + ")\r\n";
+}
+
+std::string ImapServer::status(Session& s, const std::string& tag, const std::vector<ImapValue>& args) {
+    if (args.size() != 2 || args[1].kind != ImapValue::Kind::list) {
+        return tagged(tag, "BAD STATUS takes a mailbox and a list");
     }
-    return tagged(tag, "BAD unknown command");
+    std::lock_guard lock(mutex_);
+    const std::vector<ImapMessage>* messages = folder_of(s.user, args[0].text);
+    if (messages == nullptr) {
+        return tagged(tag, "NO [NONEXISTENT] no such mailbox");
+    }
+    return status_line(args[0].text, *messages) + tagged(tag, "OK STATUS completed");
+}
+
+// LIST "" "*", with RETURN (SPECIAL-USE STATUS (...)) where the capabilities name LIST-EXTENDED (and LIST-STATUS for
+// the STATUS lines): the script's folder and the others, with their attributes.
+std::string ImapServer::list(Session& s, const std::string& tag, const std::vector<ImapValue>& args) {
+    bool statuses = false;
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (upper(args[i].text) == "RETURN" && args[i + 1].kind == ImapValue::Kind::list) {
+            for (const ImapValue& option : args[i + 1].items) {
+                statuses = statuses || upper(option.text) == "STATUS";
+            }
+        }
+    }
+    if (statuses && !has_word(script_.capabilities, "LIST-STATUS")) {
+        return tagged(tag, "BAD LIST-STATUS is not offered");
+    }
+    std::lock_guard lock(mutex_);
+    std::string out = "* LIST (\\HasNoChildren) \"/\" " + script_.folder + "\r\n";
+    const ImapMailbox& box = mailboxes_[s.user];
+    if (statuses) {
+        out += status_line(script_.folder, box.messages);
+    }
+    for (const ImapFolder& f : box.folders) {
+        out += "* LIST (" + f.attributes + ") \"/\" " + quoted_name(f.name) + "\r\n";
+        if (statuses && folder_of(s.user, f.name) != nullptr) {
+            out += status_line(f.name, f.messages);
+        }
+    }
+    return out + tagged(tag, "OK LIST completed");
+}
+
+// NOTIFY SET [STATUS] ... (RFC 5465), read loosely: every mailbox named after "mailboxes", or all of them for
+// "personal"; with STATUS, the status of each at once.
+std::string ImapServer::notify(Session& s, const std::string& tag, const std::vector<ImapValue>& args) {
+    if (args.empty() || upper(args[0].text) != "SET") {
+        return tagged(tag, "BAD NOTIFY SET or NOTIFY NONE");
+    }
+    const bool with_status = args.size() > 1 && upper(args[1].text) == "STATUS";
+    std::lock_guard lock(mutex_);
+    s.notify_all = false;
+    s.notify_folders.clear();
+    for (const ImapValue& group : args) {
+        if (group.kind != ImapValue::Kind::list || group.items.empty()) {
+            continue;
+        }
+        const std::string filter = upper(group.items[0].text);
+        s.notify_all = s.notify_all || filter == "PERSONAL";
+        if (filter == "MAILBOXES" && group.items.size() > 1) {
+            const ImapValue& names = group.items[1];
+            if (names.kind == ImapValue::Kind::list) {
+                for (const ImapValue& n : names.items) {
+                    s.notify_folders.push_back(n.text);
+                }
+            } else {
+                s.notify_folders.push_back(names.text);
+            }
+        }
+    }
+    std::string out;
+    if (with_status) {
+        for (const std::string& name : s.notify_folders) {
+            if (const std::vector<ImapMessage>* messages = folder_of(s.user, name)) {
+                out += status_line(name, *messages);
+            }
+        }
+    }
+    return out + tagged(tag, "OK NOTIFY completed");
 }
 
 std::string ImapServer::login(Session& s, const std::string& user, const std::string& password) {
@@ -339,6 +566,11 @@ std::string ImapServer::login(Session& s, const std::string& user, const std::st
     auto found = mailboxes_.find(user);
     if (found == mailboxes_.end() || found->second.password != password) {
         return "NO [AUTHENTICATIONFAILED] invalid login";
+    }
+    const auto logged_in =
+        std::count_if(sessions_.begin(), sessions_.end(), [&user](const Session* o) { return o->user == user; });
+    if (script_.connection_limit > 0 && logged_in >= script_.connection_limit) {
+        return "NO [ALERT] Too many simultaneous connections. (Failure)";
     }
     s.user = user;
     return "OK logged in";
@@ -401,34 +633,61 @@ std::string ImapServer::authenticate_oauth(Session& s, const std::string& tag, c
     return tagged(tag, "NO [AUTHENTICATIONFAILED] invalid token");
 }
 
-// The headers of the messages of set; a fetch without PEEK marks them read unless the folder was examined.
-std::string ImapServer::fetch(Session& s, const std::string& set, bool peek) {
+// FETCH of the selected folder's messages: BODY[HEADER] (a fetch without PEEK marks them read unless the folder was
+// examined), UID, FLAGS, as the items ask; the UID FETCH answers name the UID whatever was asked (RFC 3501 6.4.8).
+std::string ImapServer::fetch(Session& s, const std::string& set, const ImapValue& items, bool uid) {
+    std::vector<std::string> asked;
+    if (items.kind == ImapValue::Kind::list) {
+        for (const ImapValue& item : items.items) {
+            asked.push_back(upper(item.text));
+        }
+    } else {
+        asked.push_back(upper(items.text));
+    }
+    auto wants = [&asked](const char* item) { return std::find(asked.begin(), asked.end(), item) != asked.end(); };
+    const bool peek = wants("BODY.PEEK[HEADER]");
+    const bool header = peek || wants("BODY[HEADER]");
     std::string out;
     std::lock_guard lock(mutex_);
-    std::vector<ImapMessage>& messages = mailboxes_[s.user].messages;
-    for (std::size_t n : sequence_set(set, messages.size())) {
-        ImapMessage& m = messages[n - 1];
-        std::string header = header_of(m.text);
-        out.append("* ").append(std::to_string(n)).append(" FETCH (BODY[HEADER] {");
-        out.append(std::to_string(header.size())).append("}\r\n").append(header).append(")\r\n");
-        m.seen = m.seen || (!peek && !s.read_only);
+    std::vector<ImapMessage>* messages = folder_of(s.user, s.folder);
+    if (messages == nullptr) {
+        return out;
+    }
+    for (std::size_t n : sequence_set(set, messages->size())) {
+        ImapMessage& m = (*messages)[n - 1];
+        std::string data;
+        if (uid || wants("UID")) {
+            data += "UID " + std::to_string(n);
+        }
+        if (wants("FLAGS")) {
+            data += std::string(data.empty() ? "" : " ") + (m.seen ? "FLAGS (\\Seen)" : "FLAGS ()");
+        }
+        if (header) {
+            const std::string h = header_of(m.text);
+            data += std::string(data.empty() ? "" : " ") + "BODY[HEADER] {" + std::to_string(h.size()) + "}\r\n" + h;
+        }
+        out.append("* ").append(std::to_string(n)).append(" FETCH (").append(data).append(")\r\n");
+        m.seen = m.seen || (header && !peek && !s.read_only);
     }
     return out;
 }
 
-// IDLE (RFC 2177): pushed responses go out as they come until the client's DONE.
+// IDLE (RFC 2177): what the server has to tell goes out as it comes until the client's DONE.
 bool ImapServer::idle(Session& s, const std::string& tag) {
     if (!answer(s, "IDLE", script_.idle_text + "\r\n")) {
         return false;
     }
     {
         std::lock_guard lock(mutex_);
-        idling_ = true;
+        s.idling = true;
+        s.outbox += pushed_;
+        pushed_.clear();
     }
+    wake(s);
     for (;;) {
         bool client_data = s.pending.find('\n') != std::string::npos || (s.ssl != nullptr && SSL_pending(s.ssl) > 0);
         if (!client_data) {
-            pollfd p[3] = {{s.fd, POLLIN, 0}, {stop_fd(), POLLIN, 0}, {push_pipe_[0], POLLIN, 0}};
+            pollfd p[3] = {{s.fd, POLLIN, 0}, {stop_fd(), POLLIN, 0}, {s.wake[0], POLLIN, 0}};
             if (poll(p, 3, -1) < 0 && errno != EINTR) {
                 return false;
             }
@@ -440,12 +699,12 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
             }
             if (p[2].revents != 0) {
                 char drain[64];
-                while (read(push_pipe_[0], drain, sizeof drain) > 0) {
+                while (read(s.wake[0], drain, sizeof drain) > 0) {
                 }
                 std::string bytes;
                 {
                     std::lock_guard lock(mutex_);
-                    bytes.swap(pushed_);
+                    bytes.swap(s.outbox);
                 }
                 if (!bytes.empty() && !send_bytes(s, bytes)) {
                     return false;
@@ -461,7 +720,7 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
             record(line);
             {
                 std::lock_guard lock(mutex_);
-                idling_ = false;
+                s.idling = false;
             }
             return answer(s, "DONE",
                           upper(line) == "DONE" ? tagged(tag, "OK IDLE terminated") : tagged(tag, "BAD expected DONE"));
@@ -471,9 +730,13 @@ bool ImapServer::idle(Session& s, const std::string& tag) {
 
 // Sends an answer, then acts out the fault when this is the event it is scripted for. False ends the session.
 bool ImapServer::answer(Session& s, const std::string& event, const std::string& text) {
-    const bool faulted = script_.fault != ImapFault::none && event == script_.fault_at &&
-                         (script_.fault_count == 0 || faults_done_ < script_.fault_count);
-    faults_done_ += faulted ? 1 : 0;
+    bool faulted = false;
+    {
+        std::lock_guard lock(mutex_); // the sessions of a parallel server count the faults together
+        faulted = script_.fault != ImapFault::none && event == script_.fault_at &&
+                  (script_.fault_count == 0 || faults_done_ < script_.fault_count);
+        faults_done_ += faulted ? 1 : 0;
+    }
     if (s.muted || (faulted && script_.fault == ImapFault::mute)) {
         s.muted = true;
         return true;

@@ -13,6 +13,7 @@
 // responses to a client in IDLE.
 
 struct ImapResponse;
+struct ImapValue;
 
 // What the server does at the event named by ImapScript::fault_at (a command name, "GREETING" or "TLS").
 enum class ImapFault {
@@ -38,9 +39,18 @@ struct ImapMessage {
     bool seen = false;
 };
 
+// A folder besides the script's one: its name as clients send it (modified UTF-7, or UTF-8 for a client that
+// enabled UTF8=ACCEPT), the attributes LIST shows for it ("\\Junk", "\\Noselect"), and its messages.
+struct ImapFolder {
+    std::string name;
+    std::string attributes;
+    std::vector<ImapMessage> messages;
+};
+
 struct ImapMailbox {
     std::string password;
-    std::vector<ImapMessage> messages;
+    std::vector<ImapMessage> messages; // the folder the script names (INBOX)
+    std::vector<ImapFolder> folders = {};
 };
 
 struct ImapScript {
@@ -53,7 +63,12 @@ struct ImapScript {
     std::string idle_text = "+ idling"; // the continuation that lets the client's IDLE in
     int idle_poll_ms = 0;               // > 0: changes reach a client in IDLE only at the server's next look
     bool unsafe_until_id = false;       // SELECT and EXAMINE refused ("Unsafe Login") until the client sent ID
-    std::string folder = "INBOX"; // the one mailbox, as the client must name it (INBOX in any case)
+    std::string folder =
+        "INBOX";           // the mailbox of ImapMailbox::messages, as the client must name it (INBOX in any case)
+    bool parallel = false; // serves every connection at once, each on a thread of its own
+    // Logins one user may have at once (0: any number); one more is refused as Gmail refuses it, "NO [ALERT] Too
+    // many simultaneous connections. (Failure)".
+    int connection_limit = 0;
     // Command name (upper case) -> bytes sent instead of the normal answer; "%TAG%" stands for the command's tag.
     std::map<std::string, std::string> replies;
     ImapFault fault = ImapFault::none;
@@ -80,15 +95,23 @@ public:
     // them; commands() holds every command received, tag included, line end left out and literals in place, and
     // the lines sent in the middle of a command (an AUTHENTICATE response, DONE).
 
-    // Whether the client is in IDLE now.
+    // Whether a client is in IDLE now; in IDLE on the folder (as clients name it) that it examined.
     bool idling() const;
-    // Adds a message to a user's folder while the server runs.
-    void deliver(const std::string& user, const std::string& text);
+    int idling_on(const std::string& folder) const;
+    // Adds a message to a user's folder while the server runs (folder empty: the script's one), and tells the
+    // clients of that user as a server does: "* n EXISTS" to one that examined the folder, a STATUS to one that
+    // asked NOTIFY (RFC 5465) for it. In IDLE at once, else before the answer to its next command.
+    void deliver(const std::string& user, const std::string& text, const std::string& folder = "");
+    // Marks the message (0-based) read, as another mail program would, and tells the clients likewise.
+    void mark_seen(const std::string& user, std::size_t message, const std::string& folder = "");
+    // Deletes a user's folder.
+    void remove_folder(const std::string& user, const std::string& folder);
     // The \Seen flags of a user's messages, in order.
-    std::vector<bool> seen(const std::string& user) const;
-    // Sends bytes (untagged responses such as "* 4 EXISTS\r\n") to the client while it idles; kept until then.
+    std::vector<bool> seen(const std::string& user, const std::string& folder = "") const;
+    // Sends bytes (untagged responses such as "* 4 EXISTS\r\n") to every client in IDLE; kept for the next one
+    // that idles when none does.
     void push(const std::string& bytes);
-    // Client connections being served now (0 or 1: one is served after another).
+    // Client connections being served now (0 or 1 unless the script serves them in parallel).
     int open_sessions() const;
 
 private:
@@ -101,7 +124,15 @@ private:
     std::string authenticate(Session& s, const std::string& tag, const std::string& initial);
     std::string authenticate_oauth(Session& s, const std::string& tag, const std::string& mechanism,
                                    const std::string& initial);
-    std::string fetch(Session& s, const std::string& set, bool peek);
+    std::string fetch(Session& s, const std::string& set, const ImapValue& items, bool uid);
+    std::string search(Session& s, const std::vector<ImapValue>& args, bool uid);
+    std::string status(Session& s, const std::string& tag, const std::vector<ImapValue>& args);
+    std::string list(Session& s, const std::string& tag, const std::vector<ImapValue>& args);
+    std::string notify(Session& s, const std::string& tag, const std::vector<ImapValue>& args);
+    std::string status_line(const std::string& name, const std::vector<ImapMessage>& messages) const;
+    std::vector<ImapMessage>* folder_of(const std::string& user, const std::string& folder);
+    void tell(const std::string& user, const std::string& folder, std::size_t message, bool delivered);
+    void wake(Session& s);
     bool idle(Session& s, const std::string& tag);
     bool answer(Session& s, const std::string& event, const std::string& text);
     bool flood(Session& s);
@@ -110,10 +141,9 @@ private:
     bool send_bytes(Session& s, const std::string& bytes);
 
     ImapScript script_;
-    std::map<std::string, ImapMailbox> mailboxes_; // under mutex_, as pushed_ and idling_
-    std::string pushed_;
-    bool idling_ = false;
+    std::map<std::string, ImapMailbox> mailboxes_; // under mutex_, as pushed_ and sessions_
+    std::string pushed_;                           // for the next client that idles
+    std::vector<Session*> sessions_;               // those being served
     int open_sessions_ = 0;
-    int faults_done_ = 0; // server thread only
-    int push_pipe_[2] = {-1, -1};
+    int faults_done_ = 0;
 };

@@ -20,6 +20,8 @@ Serves IMAP folders until SIGINT or SIGTERM. The first line on standard output i
   --port N               port to listen on (default 0: a free port)
   --port-file PATH       also write the port to PATH (written beside it, then renamed into place)
   --user NAME:PASSWORD   add an account; the message options after it fill its folder
+  --mailbox NAME[=ATTRS] add a folder to the last --user, LIST showing ATTRS for it (e.g. '\Junk'); the --from
+                         options after it fill that folder
   --from TEXT            add an unread message whose From: line is TEXT, e.g. 'Taro <taro@example.com>'
   --transcript FILE      append every command received to FILE
   --greeting TEXT        greeting line instead of the usual one
@@ -29,7 +31,10 @@ Serves IMAP folders until SIGINT or SIGTERM. The first line on standard output i
   --clear-capability TEXT  what CAPABILITY names before TLS, when not the same
   --idle-text TEXT       the continuation that answers IDLE (default "+ idling")
   --idle-poll MS         changes reach a client in IDLE only MS milliseconds after they happen
-  --folder NAME          the one folder, as clients must name it (default INBOX)
+  --folder NAME          the folder of the messages before any --mailbox, as clients must name it (default INBOX)
+  --parallel yes         serve every connection at once, each on a thread of its own
+  --connection-limit N   refuse the login of a user who has N connections logged in already, as Gmail does
+                         (and serve in parallel)
   --reply NAME=TEXT      answer command NAME with TEXT; %TAG% stands for the command's tag
   --fault KIND[@EVENT]   misbehave at EVENT, a command name, GREETING (default), TLS or DONE. KIND is one of
                          mute, close, reset, bye (answer, --fault-delay MS later "* BYE" and close),
@@ -104,17 +109,34 @@ std::pair<std::string, std::string> split(const std::string& value, char separat
 Options parse(int argc, char** argv) {
     Options o;
     ImapMailbox* last = nullptr;
+    std::vector<ImapMessage>* filling = nullptr;
     kCommandLine.parse(argc, argv, o.program, [&](const std::string& option, const std::string& value) {
         if (option == "--user") {
             auto [name, password] = split(value, ':', "--user");
             last = &o.mailboxes[name];
             last->password = password;
-        } else if (option == "--from") {
+            filling = &last->messages;
+        } else if (option == "--mailbox") {
             if (last == nullptr) {
+                usage_error("--mailbox needs a --user before it");
+            }
+            const std::size_t at = value.find('=');
+            last->folders.push_back({value.substr(0, at), at == std::string::npos ? "" : value.substr(at + 1), {}});
+            filling = &last->folders.back().messages;
+        } else if (option == "--from") {
+            if (filling == nullptr) {
                 usage_error("--from needs a --user before it");
             }
-            std::string subject = "Message " + std::to_string(last->messages.size() + 1);
-            last->messages.push_back({make_message(unescape(value), "user@kd5lite.test", subject), false});
+            std::string subject = "Message " + std::to_string(filling->size() + 1);
+            filling->push_back({make_message(unescape(value), "user@kd5lite.test", subject), false});
+        } else if (option == "--parallel") {
+            if (value != "yes") {
+                usage_error("--parallel takes yes");
+            }
+            o.script.parallel = true;
+        } else if (option == "--connection-limit") {
+            o.script.connection_limit = to_number(value, "--connection-limit");
+            o.script.parallel = true;
         } else if (option == "--greeting") {
             o.script.greeting = line_of(value);
         } else if (option == "--capability") {

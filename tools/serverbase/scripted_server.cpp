@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -159,8 +160,23 @@ void ScriptedServer::run() {
             std::lock_guard lock(mutex_);
             ++connections_;
         }
-        serve(fd);
+        if (!parallel_) {
+            serve(fd);
+            continue;
+        }
+        try {
+            sessions_.emplace_back([this, fd, pipe_signal] {
+                pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+                serve(fd);
+            });
+        } catch (const std::system_error&) {
+            close(fd);
+        }
     }
+    for (std::thread& session : sessions_) {
+        session.join(); // each ends at the stop: its waits poll the stop pipe too
+    }
+    sessions_.clear();
 }
 
 void ScriptedServer::end(ServerConnection& c) {

@@ -8,8 +8,8 @@
 #include <vector>
 
 // What the scripted POP3 and IMAP servers share: a listening socket on a loopback address, one connection served
-// after another on a thread of its own, TLS with a given certificate, a transcript of what clients sent, and the
-// ways a connection can end. Each server adds its protocol and its faults.
+// after another on a thread of its own (or all at once, each on its own), TLS with a given certificate, a transcript of
+// what clients sent, and the ways a connection can end. Each server adds its protocol and its faults.
 
 struct ssl_st;
 struct ssl_ctx_st;
@@ -78,6 +78,9 @@ protected:
     void reset_on_close(ServerConnection& c);
     // Offers no TLS version above 1.2 (call before start()): TLS 1.3 has no renegotiation, for instance.
     void limit_tls_to_1_2() { tls12_only_ = true; }
+    // Serves every connection on a thread of its own, all at the same time (call before start()), as a server that
+    // a client keeps several connections open to must; serve() then runs on many threads at once.
+    void serve_in_parallel() { parallel_ = true; }
     // The descriptor that becomes readable when stop() is called, for waits of the server's own.
     int stop_fd() const { return stop_pipe_[0]; }
 
@@ -88,6 +91,8 @@ private:
 
     bool tls_wanted_;
     bool tls12_only_ = false;
+    bool parallel_ = false;
+    std::vector<std::thread> sessions_; // the parallel connections' threads, the listening thread's alone
     std::string certificate_file_;
     std::string key_file_;
     std::vector<std::string> commands_;

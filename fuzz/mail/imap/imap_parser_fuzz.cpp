@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The IMAP response reader on whatever a server sends. The same bytes are read three ways, whole, one byte at a
-// time and in pieces of a size taken from the input, and must give the same responses: a reader that fed in pieces
+// The IMAP response reader on whatever a server sends, with what the helpers (SEARCH, ESEARCH, FETCH's header and
+// UID, LIST, STATUS and NOTIFY's overflow) make of each response. The same bytes are read three ways, whole, one byte
+// at a time and in pieces of a size taken from the input, and must give the same responses: a reader that fed in pieces
 // sees something else than fed whole would misread real servers, whose replies arrive cut at any byte.
 
 #include "fuzz/fuzz_check.h"
@@ -47,8 +48,27 @@ std::string describe(const ImapResponse& r) {
         out += " e" + std::to_string(count);
     }
     if (const ImapValue* header = fetch_item(r, "BODY[HEADER]")) {
-        FUZZ_CHECK(header->is_string());
+        FUZZ_CHECK(header->kind != ImapValue::Kind::list);
         out += " h" + header->text;
+    }
+    if (const std::uint32_t uid = fetch_uid(r); uid != 0) {
+        FUZZ_CHECK(r.keyword == "FETCH");
+        out += " u" + std::to_string(uid);
+    }
+    if (ListedMailbox m; list_mailbox(r, m)) {
+        FUZZ_CHECK(!m.name.empty() && m.delimiter.size() <= 1 && r.keyword == "LIST");
+        out += " l" + m.name + "|" + m.delimiter + "|" + std::to_string(m.attributes.size());
+    }
+    if (MailboxStatus st; mailbox_status(r, st)) {
+        FUZZ_CHECK(!st.name.empty() && st.unseen >= -1 && st.unseen <= 0xffffffffLL && st.messages >= -1 &&
+                   st.highestmodseq <= 0x7fffffffffffffffULL);
+        out += " t" + st.name + "|" + std::to_string(st.unseen) + "|" + std::to_string(st.highestmodseq);
+    } else {
+        FUZZ_CHECK(st.name.empty() && st.unseen == -1); // a refused one leaves nothing behind
+    }
+    if (notification_overflow(r)) {
+        FUZZ_CHECK(r.is_status());
+        out += " o";
     }
     return out;
 }

@@ -19,8 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ReplayServer& server = mail_fuzz_server();
     settings_set(Key::Protocol, "1");
-    // Bit 2: a folder outside ASCII, which goes out in modified UTF-7.
+    // Bit 2: a folder outside ASCII, which goes out in modified UTF-7. Bits 4 and 5: every folder (LIST, STATUS of
+    // each, EXAMINE of those with unseen mail), or a list of three, the same one twice.
     settings_set(Key::Folder, (data[0] & 4) != 0 ? "Archiv/受信箱" : "");
+    const int folders = (data[0] >> 4) & 3;
+    settings_set(Key::Folders, folders == 1 ? "*" : folders == 2 ? "\"INBOX\" \"Lists/Rust\" \"受信箱\"" : "");
     set_mail_fuzz_account(data[0]);
     server.start(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     const int result = mail_check(0);

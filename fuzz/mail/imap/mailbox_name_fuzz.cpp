@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A hand-edited Folder setting on its way into IMAP commands: its modified UTF-7 form and its argument form.
+// A hand-edited Folder setting on its way into IMAP commands (its modified UTF-7 form and its argument form), the
+// same bytes as a name a server lists (back from modified UTF-7), and as a hand-edited Folders list.
 
 #include "fuzz/fuzz_check.h"
+#include "mail/imap/folder_choice.h"
 #include "mail/imap/imap_text.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view name(reinterpret_cast<const char*>(data), size);
@@ -31,9 +34,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         FUZZ_CHECK(!shifted);
+        // And back: what the client sends, a server's listing gives back as it was.
+        std::string back;
+        FUZZ_CHECK(mailbox_from_utf7(out, back) && back == name);
         FUZZ_CHECK(out.size() >= size ||
                    name.find_first_not_of("\x20!\"#$%'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
                                           "abcdefghijklmnopqrstuvwxyz{|}~") != std::string_view::npos);
+    }
+
+    // A server's name: decoded it is UTF-8 that encodes back to the same bytes, or refused with nothing kept.
+    std::string decoded = "left over";
+    if (mailbox_from_utf7(name, decoded)) {
+        std::string again;
+        FUZZ_CHECK(mailbox_utf7(decoded, again) && again == name);
+    } else {
+        FUZZ_CHECK(decoded.empty());
+    }
+
+    // A Folders key: a sound one is names, none empty, each once, that write back as read; an unsound one is Folder.
+    FolderChoice choice;
+    if (folder_choice(name, "Work", choice) && choice.kind == FolderChoice::Kind::list) {
+        FUZZ_CHECK(!choice.names.empty());
+        for (const std::string& n : choice.names) {
+            FUZZ_CHECK(!n.empty());
+        }
+        FolderChoice back;
+        FUZZ_CHECK(folder_choice(folders_text(choice.names), "", back) && back.names == choice.names);
+    } else if (choice.kind == FolderChoice::Kind::one) {
+        FUZZ_CHECK(choice.names == std::vector<std::string>{"Work"});
     }
 
     const ImapArgument form = imap_argument_form(name);

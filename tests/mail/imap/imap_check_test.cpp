@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/account_settings.h"
+#include "mail/core/check_ids.h"
 #include "mail/core/check_outcome.h"
 #include "mail/core/check_stop.h"
+#include "mail/imap/folder_count.h"
 #include "mail/imap/imap_session.h"
 #include "mail/mail_check.h"
 
@@ -37,14 +39,39 @@ const std::string kPlain = "k2 AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA=="; // "\0a
 // Account 0 as an IMAP account of alice / secret on a scripted server.
 class ImapCheck : public MailTest {
 protected:
-    void serve(std::vector<ImapMessage> messages, ImapScript script = {}, const std::string& password = "secret") {
+    void serve(std::vector<ImapMessage> messages, ImapScript script = {}, const std::string& password = "secret",
+               std::vector<ImapFolder> folders = {}) {
         ImapMailbox box;
         box.password = password;
         box.messages = std::move(messages);
+        box.folders = std::move(folders);
         server_ = std::make_unique<ImapServer>(std::map<std::string, ImapMailbox>{{"alice", box}}, script);
         ASSERT_TRUE(server_->start()) << server_->error();
         set_account(0, server_->server_name(), "alice", password);
         settings_set(Key::Protocol, "1", 0);
+    }
+
+    // The folders of a Gmail account, each with mail: unseen in all but Drafts, two read in Work.
+    static std::vector<ImapFolder> gmail_folders() {
+        return {{"Work", "\\HasNoChildren", mail({"a@b", "c@d", "e@f"}, 2)},
+                {"[Gmail]", "\\HasChildren \\Noselect", {}},
+                {"[Gmail]/All Mail", "\\All \\HasNoChildren", mail({"a@b", "c@d", "e@f", "g@h"})},
+                {"[Gmail]/Drafts", "\\Drafts \\HasNoChildren", mail({"a@b"}, 1)},
+                {"[Gmail]/Important", "\\HasNoChildren \\Important", mail({"a@b"})},
+                {"[Gmail]/Sent Mail", "\\HasNoChildren \\Sent", mail({"a@b"})},
+                {"[Gmail]/Spam", "\\HasNoChildren \\Junk", mail({"spam@spam"})},
+                {"[Gmail]/Starred", "\\Flagged \\HasNoChildren", mail({"a@b"})},
+                {"[Gmail]/Trash", "\\HasNoChildren \\Trash", mail({"a@b"})}};
+    }
+
+    static Lines starting_with(const Lines& commands, const std::string& word) {
+        Lines found;
+        for (const std::string& c : commands) {
+            if (c.find(' ') != std::string::npos && c.substr(c.find(' ') + 1).rfind(word, 0) == 0) {
+                found.push_back(c.substr(c.find(' ') + 1));
+            }
+        }
+        return found;
     }
 
     static std::vector<ImapMessage> mail(const Lines& senders, std::size_t seen = 0) {
@@ -190,7 +217,7 @@ TEST_F(ImapCheck, SenderFiltersCountHitsInHeadersSplitAcrossReads) {
     set_filter(0, 1, "jiro", "2");
     EXPECT_EQ(imap_check(0), 1 + 1); // message 1 is read; 2 by its bare address, 3 by "jiro" in part of one
     Lines commands = server_->commands();
-    EXPECT_NE(std::find(commands.begin(), commands.end(), "k6 FETCH 2:4 (BODY.PEEK[HEADER])"), commands.end());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "k6 UID FETCH 2:4 (BODY.PEEK[HEADER])"), commands.end());
     EXPECT_EQ(server_->seen("alice"), (std::vector<bool>{true, false, false, false}));
     EXPECT_FALSE(dir_.exists("err07.log"));
 }
@@ -215,6 +242,106 @@ TEST_F(ImapCheck, FolderNamesGoInModifiedUtf7OrUtf8WhenEnabled) {
     settings_set(Key::Folder, "bad\xff", 0);
     EXPECT_EQ(imap_check(0), -1);
     EXPECT_EQ(error_lines(), Lines{"check mail ---> The folder name is abnormal[no.0 error: 84]"});
+}
+
+// "Every folder" on a Gmail account, over the LIST each server can give: one LIST with the statuses where it
+// offers LIST-STATUS (RFC 5819), else a STATUS for each folder; only a folder with unseen mail is opened. Catches
+// All Mail counting every message twice, Spam and Trash lighting the LED, and a folder opened to learn it has
+// nothing new.
+TEST_F(ImapCheck, EveryFolderOfGmailCountsInboxAndWorkAlone) {
+    const struct Row {
+        const char* name;
+        std::string capabilities;
+        std::string list; // the LIST command sent
+        Lines statuses;   // the STATUS commands sent
+        Lines examined;   // the EXAMINE commands sent
+    } rows[] = {
+        {"LIST-STATUS",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED LIST-STATUS SPECIAL-USE",
+         "LIST \"\" \"*\" RETURN (SPECIAL-USE STATUS (UNSEEN UIDVALIDITY))",
+         {},
+         {"EXAMINE \"INBOX\""}},
+        {"a STATUS for each",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR IDLE LIST-EXTENDED SPECIAL-USE",
+         "LIST \"\" \"*\" RETURN (SPECIAL-USE)",
+         {"STATUS \"INBOX\" (UNSEEN UIDVALIDITY)", "STATUS \"Work\" (UNSEEN UIDVALIDITY)"},
+         {"EXAMINE \"INBOX\""}},
+        {"plain LIST, CONDSTORE",
+         "IMAP4rev1 AUTH=PLAIN SASL-IR CONDSTORE",
+         "LIST \"\" \"*\"",
+         {"STATUS \"INBOX\" (UNSEEN UIDVALIDITY HIGHESTMODSEQ)", "STATUS \"Work\" (UNSEEN UIDVALIDITY HIGHESTMODSEQ)"},
+         {"EXAMINE \"INBOX\""}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ImapScript script;
+        script.capabilities = row.capabilities;
+        serve(mail({"x@y", "z@w"}, 1), script, "secret", gmail_folders());
+        settings_set(Key::Folders, "*", 0);
+        CheckIds ids;
+        ids.announce_above = 0;
+        EXPECT_EQ(mail_check(read_account(0), &ids), 1 + 1); // INBOX's unseen one and Work's
+        const Lines commands = server_->commands();
+        EXPECT_EQ(starting_with(commands, "LIST"), Lines{row.list});
+        EXPECT_EQ(starting_with(commands, "STATUS"), row.statuses);
+        // Work's unseen one is counted from its STATUS too, but must be opened for its UID: only "[Gmail]..." never.
+        Lines examined = starting_with(commands, "EXAMINE");
+        EXPECT_EQ(examined.size(), 2u);
+        EXPECT_EQ(examined.front(), row.examined.front());
+        EXPECT_EQ(examined.back(), "EXAMINE \"Work\"");
+        ASSERT_EQ(ids.folders.size(), 2u);
+        EXPECT_EQ(ids.folders[0].name, "INBOX");
+        EXPECT_EQ(ids.folders[1].name, "Work");
+        EXPECT_EQ(ids.folders[1].count, 1);
+        EXPECT_TRUE(ids.known);
+        EXPECT_EQ(ids.messages.size(), 2u);
+        EXPECT_EQ(ids.newest_headers.size(), 2u);
+        EXPECT_EQ(ids.newest_folders.size(), 2u);
+        EXPECT_EQ(server_->seen("alice", "[Gmail]/All Mail"), std::vector<bool>(4, false));
+        EXPECT_FALSE(dir_.exists("err07.log"));
+    }
+}
+
+// The acknowledge names each counted message by its folder, UIDVALIDITY and UID, which are atoms: a check that
+// read only strings learned none, and every acknowledge fell back to the count.
+TEST_F(ImapCheck, CountedMessagesAreNamedByFolderValidityAndUid) {
+    serve(mail({"a@b", "c@d", "e@f"}, 1));
+    CheckIds ids;
+    EXPECT_EQ(mail_check(read_account(0), &ids), 2);
+    EXPECT_TRUE(ids.known);
+    ASSERT_EQ(ids.messages.size(), 2u);
+    EXPECT_EQ(ids.messages[0].id, folder_message_id("INBOX", "7", 2));
+    EXPECT_EQ(ids.messages[1].id, folder_message_id("INBOX", "7", 3));
+    EXPECT_TRUE(ids.folders.empty()); // one folder: nothing to tell apart
+    EXPECT_EQ(starting_with(server_->commands(), "UID SEARCH"), Lines{"UID SEARCH UNSEEN"});
+    EXPECT_TRUE(starting_with(server_->commands(), "FETCH").empty()); // the UIDs come with the search
+
+    // The same UID in another folder, or under another UIDVALIDITY, is another message.
+    EXPECT_NE(folder_message_id("INBOX", "7", 2), folder_message_id("Work", "7", 2));
+    EXPECT_NE(folder_message_id("INBOX", "7", 2), folder_message_id("INBOX", "8", 2));
+    EXPECT_LE(folder_message_id(std::string(900, 'x'), "4294967295", 4294967295u).size(), 70u);
+}
+
+// A folder of the list that the server no longer has is left out with one line, the others counted as before;
+// the line comes again only after the folder was back.
+TEST_F(ImapCheck, AFolderGoneFromTheServerIsLeftOutWithOneLine) {
+    serve(mail({"a@b"}), {}, "secret", {{"Work", "", mail({"c@d", "e@f"})}});
+    settings_set(Key::Folders, "\"INBOX\" \"Old\" \"Work\"", 0);
+    const Lines gone = {"check mail ---> The IMAP folder is gone and is left out [Old][no.0 error: 2]"};
+    EXPECT_EQ(mail_check(0), 3);
+    EXPECT_EQ(mail_check(0), 3);
+    EXPECT_EQ(error_lines(), gone);
+    server_->remove_folder("alice", "Work");
+    EXPECT_EQ(mail_check(0), 1);
+    EXPECT_EQ(error_lines().size(), 2u);
+
+    // A Folders key edited into no list: Folder alone, said once.
+    clear_error_log();
+    settings_set(Key::Folders, "Work, Old", 0);
+    EXPECT_EQ(mail_check(0), 1);
+    EXPECT_EQ(mail_check(0), 1);
+    EXPECT_EQ(error_lines(),
+              Lines{"check mail ---> The Folders setting is abnormal: Folder alone is watched[no.0 error: 22]"});
 }
 
 TEST_F(ImapCheck, ProtocolAndStarttlsSettingsThatForbidAConnection) {

@@ -199,6 +199,112 @@ TEST(ImapParser, FetchHeaderLiteralsWhateverTheReadsSplit) {
     EXPECT_EQ(fetch_item(one("* 1 FETCH (BODY[HEADER] \"X: y\")\r\n"), "BODY[HEADER]")->text, "X: y");
 }
 
+// A UID is an atom, as every number in IMAP: read from whatever item order and case the server uses, and nothing
+// out of range taken for one.
+TEST(ImapParser, UidsAreReadFromTheirAtoms) {
+    const struct Case {
+        std::string bytes;
+        std::uint32_t uid;
+    } cases[] = {
+        {"* 3 FETCH (UID 9)\r\n", 9},
+        {"* 3 FETCH (FLAGS (\\Seen) uid 4294967295 BODY[HEADER] {0}\r\n)\r\n", 4294967295u},
+        {"* 3 FETCH (UID 4294967296)\r\n", 0},
+        {"* 3 FETCH (UID 0)\r\n", 0},
+        {"* 3 FETCH (UID \"9\")\r\n", 0}, // a string is no number
+        {"* 3 FETCH (UID x9)\r\n", 0},
+        {"* 3 FETCH (UID)\r\n", 0},
+        {"* 3 FETCH (UID NIL)\r\n", 0},
+        {"* 3 STATUS (UID 9)\r\n", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(fetch_uid(one(c.bytes)), c.uid) << c.bytes;
+    }
+    ASSERT_NE(fetch_item(one("* 1 FETCH (UID 5)\r\n"), "uid"), nullptr);
+    EXPECT_EQ(fetch_item(one("* 1 FETCH (UID 5)\r\n"), "uid")->kind, ImapValue::Kind::atom);
+}
+
+// LIST as Gmail, Dovecot and Exchange send it, and what is no mailbox.
+TEST(ImapParser, ListResponsesGiveNameDelimiterAndAttributes) {
+    const struct Case {
+        std::string bytes;
+        bool ok;
+        std::string name;
+        std::string delimiter;
+        std::vector<std::string> attributes;
+    } cases[] = {
+        {"* LIST (\\HasNoChildren) \"/\" \"INBOX\"\r\n", true, "INBOX", "/", {"\\HasNoChildren"}},
+        {"* LIST (\\All \\HasNoChildren) \"/\" \"[Gmail]/All Mail\"\r\n",
+         true,
+         "[Gmail]/All Mail",
+         "/",
+         {"\\All", "\\HasNoChildren"}},
+        {"* LIST (\\Junk) \"/\" Junk\r\n", true, "Junk", "/", {"\\Junk"}},
+        {"* LIST () \".\" INBOX.Lists.Rust\r\n", true, "INBOX.Lists.Rust", ".", {}},
+        {"* LIST (\\Noselect) NIL \"\"\r\n", false, "", "", {}}, // the empty name: no folder
+        {"* LIST (\\HasNoChildren) NIL Public\r\n", true, "Public", "", {"\\HasNoChildren"}}, // no hierarchy
+        {"* LIST () \"/\" {8}\r\nTo\"do/\\x (\"CHILDINFO\" (\"SUBSCRIBED\"))\r\n", true, "To\"do/\\x", "/", {}},
+        {"* LIST () \"/\" \"&ZeVnLIqe-\"\r\n", true, "&ZeVnLIqe-", "/", {}}, // decoded by the session, not here
+        {"* LIST \\Junk \"/\" Junk\r\n", false, "", "", {}},                 // attributes not in a list
+        {"* LIST () \"//\" Junk\r\n", false, "", "", {}},                    // a delimiter is one character
+        {"* LIST () \"/\"\r\n", false, "", "", {}},                          // no name
+        {"* LIST (\"\\Junk\") \"/\" Junk\r\n", false, "", "", {}},           // an attribute is an atom
+        {"* LSUB () \"/\" Junk\r\n", false, "", "", {}},
+    };
+    for (const Case& c : cases) {
+        ListedMailbox m;
+        EXPECT_EQ(list_mailbox(one(c.bytes), m), c.ok) << c.bytes;
+        if (c.ok) {
+            EXPECT_EQ(m.name, c.name) << c.bytes;
+            EXPECT_EQ(m.delimiter, c.delimiter) << c.bytes;
+            EXPECT_EQ(m.attributes, c.attributes) << c.bytes;
+        }
+    }
+    ListedMailbox junk;
+    ASSERT_TRUE(list_mailbox(one("* LIST (\\junk \\HasNoChildren) \"/\" Spam\r\n"), junk));
+    EXPECT_TRUE(junk.has("\\Junk"));
+    EXPECT_FALSE(junk.has("\\Trash"));
+}
+
+// STATUS as the STATUS command, LIST-STATUS and NOTIFY bring it; an item left out stays unknown.
+TEST(ImapParser, StatusResponsesGiveTheirItems) {
+    const struct Case {
+        std::string bytes;
+        bool ok;
+        std::string name;
+        std::int64_t messages, unseen, uidnext, uidvalidity;
+        std::uint64_t modseq;
+    } cases[] = {
+        {"* STATUS Work (MESSAGES 3 UIDNEXT 4 UIDVALIDITY 1796717096 UNSEEN 3 HIGHESTMODSEQ 6)\r\n", true, "Work", 3, 3,
+         4, 1796717096, 6},
+        {"* STATUS Work (UNSEEN 0 HIGHESTMODSEQ 7)\r\n", true, "Work", -1, 0, -1, -1, 7}, // Dovecot's FlagChange
+        {"* STATUS \"Lists/Rust\" (unseen 2 messages 9)\r\n", true, "Lists/Rust", 9, 2, -1, -1, 0},
+        {"* STATUS INBOX (HIGHESTMODSEQ 9223372036854775807)\r\n", true, "INBOX", -1, -1, -1, -1,
+         9223372036854775807ULL},
+        {"* STATUS INBOX (HIGHESTMODSEQ 9223372036854775808)\r\n", true, "INBOX", -1, -1, -1, -1, 0}, // past 63 bits
+        {"* STATUS INBOX (UNSEEN 4294967296 SIZE 77)\r\n", true, "INBOX", -1, -1, -1, -1, 0},         // out of range
+        {"* STATUS INBOX ()\r\n", true, "INBOX", -1, -1, -1, -1, 0},
+        {"* STATUS INBOX (UNSEEN)\r\n", false, "", -1, -1, -1, -1, 0},
+        {"* STATUS INBOX UNSEEN 3\r\n", false, "", -1, -1, -1, -1, 0},
+        {"* STATUS (UNSEEN 3)\r\n", false, "", -1, -1, -1, -1, 0},
+        {"* STATUS NIL (UNSEEN 3)\r\n", false, "", -1, -1, -1, -1, 0},
+        {"* STATUS INBOX ((UNSEEN) 3)\r\n", false, "", -1, -1, -1, -1, 0},
+        {"k4 OK [UNSEEN 3] STATUS done\r\n", false, "", -1, -1, -1, -1, 0},
+    };
+    for (const Case& c : cases) {
+        MailboxStatus st;
+        EXPECT_EQ(mailbox_status(one(c.bytes), st), c.ok) << c.bytes;
+        EXPECT_EQ(st.name, c.name) << c.bytes;
+        EXPECT_EQ(st.messages, c.messages) << c.bytes;
+        EXPECT_EQ(st.unseen, c.unseen) << c.bytes;
+        EXPECT_EQ(st.uidnext, c.uidnext) << c.bytes;
+        EXPECT_EQ(st.uidvalidity, c.uidvalidity) << c.bytes;
+        EXPECT_EQ(st.highestmodseq, c.modseq) << c.bytes;
+    }
+    EXPECT_TRUE(notification_overflow(one("* OK [NOTIFICATIONOVERFLOW] ...A mistake...\r\n")));
+    EXPECT_FALSE(notification_overflow(one("* OK Still here\r\n")));
+    EXPECT_FALSE(notification_overflow(one("* 1 FETCH (FLAGS (NOTIFICATIONOVERFLOW))\r\n")));
+}
+
 TEST(ImapParser, WaitsForTheRestAndHoldsNothingAfterAWholeResponse) {
     ImapParser parser;
     ImapResponse r;
