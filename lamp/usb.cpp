@@ -110,6 +110,27 @@ void wait_for_answer(int fd, int timeout_ms) {
     }
 }
 
+// A process this one starts (a hook, a token command, the mail program) holds a copy of the open descriptor from
+// its fork until its exec closes it, and with it the lock: a pass that opens the lamp just then waits for that
+// moment to pass rather than losing its updates. Another program holding the lamp still fails the open.
+bool take_lock(int fd) {
+    const Timing t = timing();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(t.usb_lock_wait_ms);
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        pause_ms(t.usb_lock_retry_ms);
+    }
+}
+
 } // namespace
 
 int usb_open() {
@@ -128,7 +149,7 @@ int usb_open() {
     // dies, whereas TIOCEXCL on a pseudo-terminal outlives a crashed holder and would lock every later user out.
     // A tty that cannot be configured is not the lamp.
     termios probe{};
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &probe) != 0) {
+    if (!take_lock(fd) || tcgetattr(fd, &probe) != 0) {
         int saved = errno;
         close(fd);
         errno = saved;

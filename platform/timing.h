@@ -15,6 +15,10 @@ struct Timing {
                                 // is awaited at most usb_poll_count * usb_poll_ms
     int usb_read_timeout_ms = 100;
     int usb_write_timeout_ms = 100;
+    int usb_lock_wait_ms = 200; // longest the open waits for the lamp's lock (never scaled): a child this program
+                                // starts holds the descriptor from its fork to its exec, which takes no less time on
+                                // a scaled clock
+    int usb_lock_retry_ms = 5;  // between two tries of the lamp's lock (never scaled)
     // lamp command set
     int sound_pause_ms = 10000; // pause after each newly lit account's sound
     // TCP client: a reply is read as its bytes come, each wait bounded by these

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -126,6 +127,28 @@ TEST_F(UsbTest, TheLampIsTakenExclusivelyWhileOpen) {
     close(other);
     EXPECT_EQ(usb_open(), 0);
     EXPECT_EQ(error_lines(), std::vector<std::string>{"USB operation ---> Open abnormality[error: 11]"});
+}
+
+// A child started while the lamp is open holds its descriptor, and the lock, until it execs or ends; the next open
+// waits for that instead of failing a pass.
+TEST_F(UsbTest, AChildStillHoldingTheOldDescriptorDelaysTheNextOpenOnly) {
+    start_sim();
+    Timing t = timing();
+    t.usb_lock_wait_ms = 60000; // far beyond the child's life: the test waits for the child, not for a clock
+    set_timing(t);
+    ASSERT_EQ(usb_open(), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        pause_ms(50); // holding the inherited descriptor, as a hook does until its exec
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(usb_open(), 0); // closes ours, then waits for the child's copy to go
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(send(cmd_on(0)), 0);
+    EXPECT_EQ(usb_read(), 'Y');
+    EXPECT_TRUE(error_lines().empty());
 }
 
 // An answer left over from before the open must not be taken for the answer to the first command.

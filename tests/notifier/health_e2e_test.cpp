@@ -86,7 +86,14 @@ protected:
         const std::vector<std::string> commands = lamp_.commands();
         const std::string on = "ON" + std::to_string(led), off = "OF" + std::to_string(led);
         int blinks = 0;
+        // from may fall inside an update (the lamp took its CLS just before): its LED commands are not blinks.
         int in_update = 0;
+        for (std::size_t back = 1; back <= 3 && back <= from && from - back < commands.size(); ++back) {
+            if (commands[from - back] == "CLS") {
+                in_update = 4 - static_cast<int>(back);
+                break;
+            }
+        }
         for (std::size_t i = from; i < commands.size(); ++i) {
             if (commands[i] == "CLS") {
                 in_update = 3;
