@@ -22,7 +22,7 @@ namespace {
 
 constexpr char kUsage[] =
     "kd5lite [--check | --discover ADDRESS | --status [--json] | --ack [N] | --check-now | --start | "
-    "--stop | --autostart | --help | --version]";
+    "--stop | --snooze MINUTES | --autostart | --help | --version]";
 constexpr char kDetails[] =
     "Without options, the mail-arrival notifier in the notification area.\n"
     "--check      says in the terminal whether a notifier runs and monitors mail, and whether the settings,\n"
@@ -41,8 +41,12 @@ constexpr char kDetails[] =
     "--check-now  a check of every account at once, as the tray menu's 立即检查.\n"
     "--start      starts mail monitoring (开始使用).\n"
     "--stop       stops mail monitoring (停止使用).\n"
+    "--snooze MINUTES\n"
+    "             silences the buzzer and the sounds for MINUTES (1 to 10080) from now, as the tray menu's\n"
+    "             静音 does, the LEDs lit as always; 0 ends the snooze.\n"
     "             The verbs talk to the running notifier over the session bus, or through the settings file\n"
-    "             where no bus runs (then --status knows no counts, and --check-now and --ack N are refused).\n"
+    "             where no bus runs (then --status knows no counts, and --check-now, --ack N and --snooze are\n"
+    "             refused).\n"
     "             Exit status 0 when the notifier took it, 1 when it cannot now (the reason on standard error),\n"
     "             3 when no notifier runs.\n"
     "--autostart  the notifier, but only for a user who has a settings file: for anyone else it ends at\n"
@@ -61,8 +65,9 @@ bool settings_file_exists() {
 int main(int argc, char* argv[]) {
     // Before anything is made: a mistyped option must not start a notifier or create its settings directory.
     CommandLine line = parse_command_line(
-        argc, argv, {"--check", "--discover", "--autostart", "--status", "--ack", "--check-now", "--start", "--stop"},
-        {"--discover"}, {"--status", "--ack"});
+        argc, argv, {"--check", "--discover", "--autostart", "--status", "--ack", "--check-now", "--start", "--stop",
+                     "--snooze"},
+        {"--discover", "--snooze"}, {"--status", "--ack"});
     if (line.action == CommandLineAction::run && is_service_verb(line.option) &&
         !verb_value_ok(line.option, line.value)) {
         line = CommandLine{CommandLineAction::usage_error, line.value, {}};

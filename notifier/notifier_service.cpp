@@ -138,6 +138,14 @@ QList<bool> NotifierAdaptor::lit() const {
     return lit_of(service_->view());
 }
 
+bool NotifierAdaptor::quiet() const {
+    return service_->view().quiet;
+}
+
+qlonglong NotifierAdaptor::quiet_until() const {
+    return static_cast<qlonglong>(service_->view().quiet_until);
+}
+
 void NotifierAdaptor::CheckNow(const QDBusMessage& message) {
     answer(message, request_check_now());
 }
@@ -152,6 +160,11 @@ void NotifierAdaptor::StartMonitoring(const QDBusMessage& message) {
 
 void NotifierAdaptor::StopMonitoring(const QDBusMessage& message) {
     answer(message, request_stop());
+}
+
+// The tray shows the snooze at its next tick; the property follows with the view of that tick.
+void NotifierAdaptor::Snooze(int minutes, const QDBusMessage& message) {
+    answer(message, request_snooze(minutes));
 }
 
 NotifierService::NotifierService() : adaptor_(new NotifierAdaptor(this)), view_(read_service_view()) {
@@ -222,6 +235,12 @@ void NotifierService::properties_changed(const ServiceView& now) {
     }
     if (lit_of(now) != lit_of(view_)) {
         changed.insert(QStringLiteral("Lit"), QVariant::fromValue(lit_of(now)));
+    }
+    if (now.quiet != view_.quiet) {
+        changed.insert(QStringLiteral("Quiet"), now.quiet);
+    }
+    if (now.quiet_until != view_.quiet_until) {
+        changed.insert(QStringLiteral("QuietUntil"), static_cast<qlonglong>(now.quiet_until));
     }
     if (changed.isEmpty()) {
         return;

@@ -73,18 +73,23 @@ class NotifierAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool Monitoring READ monitoring)
     Q_PROPERTY(QList<BusAccount> Accounts READ accounts)
     Q_PROPERTY(QList<bool> Lit READ lit)
+    Q_PROPERTY(bool Quiet READ quiet)
+    Q_PROPERTY(qlonglong QuietUntil READ quiet_until)
 public:
     explicit NotifierAdaptor(NotifierService* service);
 
     bool monitoring() const;
     QList<BusAccount> accounts() const;
     QList<bool> lit() const;
+    bool quiet() const;
+    qlonglong quiet_until() const; // Unix time; 0 while not quiet or where the desktop decides the end
 
 public slots:
     void CheckNow(const QDBusMessage& message);
     void Acknowledge(int account, const QDBusMessage& message);
     void StartMonitoring(const QDBusMessage& message);
     void StopMonitoring(const QDBusMessage& message);
+    void Snooze(int minutes, const QDBusMessage& message);
 
 signals:
     void MailArrived(int account, int count, const QList<BusMessage>& newest);

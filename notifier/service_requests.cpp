@@ -2,9 +2,11 @@
 #include "notifier/service_requests.h"
 
 #include "gui/service_state.h"
+#include "lamp/quiet.h"
 #include "notifier/acknowledge.h"
 #include "notifier/mailbox.h"
 #include "notifier/tray_status.h"
+#include "platform/clock.h"
 #include "push/monitor_wake.h"
 #include "settings/key_values.h"
 
@@ -66,6 +68,14 @@ Refusal request_stop() {
     return Refusal::none;
 }
 
+Refusal request_snooze(int minutes) {
+    if (minutes < 0 || minutes > kLongestSnoozeMinutes) {
+        return Refusal::bad_snooze;
+    }
+    quiet_snooze(minutes == 0 ? 0 : clock_now() + static_cast<std::time_t>(minutes) * 60);
+    return Refusal::none;
+}
+
 const char* refusal_error_name(Refusal refusal) {
     switch (refusal) {
     case Refusal::not_monitoring:
@@ -78,6 +88,8 @@ const char* refusal_error_name(Refusal refusal) {
         return "org.corvo.kd5lite.Error.NoSuchAccount";
     case Refusal::nothing_to_acknowledge:
         return "org.corvo.kd5lite.Error.NothingToAcknowledge";
+    case Refusal::bad_snooze:
+        return "org.corvo.kd5lite.Error.BadSnooze";
     case Refusal::none:
         break;
     }
@@ -97,6 +109,8 @@ const char* refusal_message(Refusal refusal) {
         return "no such account: give 1 to 3 for an account that is switched on, or -1 for all";
     case Refusal::nothing_to_acknowledge:
         return "nothing waits that an acknowledge would put out";
+    case Refusal::bad_snooze:
+        return "give the snooze in minutes, 1 to 10080 (a week), or 0 to end it";
     case Refusal::none:
         break;
     }

@@ -11,8 +11,12 @@ enum class Refusal {
     already_monitoring,    // a start needs a stopped one
     busy,                  // the lamp's connection test stands, or another job runs: a start would take it over
     no_such_account,       // not 1 to 3, or not switched on
-    nothing_to_acknowledge // the last check left nothing that an acknowledge would put out
+    nothing_to_acknowledge, // the last check left nothing that an acknowledge would put out
+    bad_snooze             // minutes out of 0 to kLongestSnoozeMinutes
 };
+
+// A snooze asked for by minutes lasts a week at most: longer is a forgotten switch, not a wish for silence.
+inline constexpr int kLongestSnoozeMinutes = 7 * 24 * 60;
 
 // 立即检查: a pass at once.
 Refusal request_check_now();
@@ -21,6 +25,8 @@ Refusal request_acknowledge(int account);
 // 开始使用 and 停止使用: Request 1 and 4.
 Refusal request_start();
 Refusal request_stop();
+// 静音 for minutes from now (1 to kLongestSnoozeMinutes); 0 ends the snooze, as 取消静音 does.
+Refusal request_snooze(int minutes);
 
 // Whether the menu offers each entry now: the same rules, asked without acting.
 bool check_now_possible();

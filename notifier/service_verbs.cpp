@@ -12,6 +12,8 @@
 #include "platform/timing.h"
 #include "settings/mailbox_codes.h"
 
+#include <algorithm>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -68,7 +70,10 @@ int status_over_bus(QDBusConnection& bus, bool json, std::FILE* out, std::FILE* 
     if (value.canConvert<QDBusArgument>()) {
         accounts = qdbus_cast<QList<BusAccount>>(value.value<QDBusArgument>());
     }
-    return print_status(view_of(properties.value(QStringLiteral("Monitoring")).toBool(), accounts), json, out);
+    ServiceView view = view_of(properties.value(QStringLiteral("Monitoring")).toBool(), accounts);
+    view.quiet = properties.value(QStringLiteral("Quiet")).toBool();
+    view.quiet_until = static_cast<std::time_t>(properties.value(QStringLiteral("QuietUntil")).toLongLong());
+    return print_status(view, json, out);
 }
 
 int method_over_bus(QDBusConnection& bus, const std::string& verb, const std::string& value, std::FILE* err) {
@@ -78,6 +83,9 @@ int method_over_bus(QDBusConnection& bus, const std::string& verb, const std::st
         message << (value.empty() ? -1 : std::stoi(value));
     } else if (verb == "--check-now") {
         message = notifier_call(kBusInterface, "CheckNow");
+    } else if (verb == "--snooze") {
+        message = notifier_call(kBusInterface, "Snooze");
+        message << std::stoi(value); // six digits at most: verb_value_ok
     } else if (verb == "--start") {
         message = notifier_call(kBusInterface, "StartMonitoring");
     } else {
@@ -96,7 +104,7 @@ int through_mailbox(const std::string& verb, const std::string& value, std::FILE
     if (verb == "--status") {
         return print_status(read_mailbox_view(), value == "--json", out);
     }
-    if (verb == "--check-now" || (verb == "--ack" && !value.empty())) {
+    if (verb == "--check-now" || verb == "--snooze" || (verb == "--ack" && !value.empty())) {
         return refused(err, verb + (value.empty() ? "" : " " + value) +
                                 " needs the session bus: the command mailbox has no such request");
     }
@@ -116,7 +124,8 @@ int through_mailbox(const std::string& verb, const std::string& value, std::FILE
 } // namespace
 
 bool is_service_verb(const std::string& word) {
-    return word == "--status" || word == "--ack" || word == "--check-now" || word == "--start" || word == "--stop";
+    return word == "--status" || word == "--ack" || word == "--check-now" || word == "--start" || word == "--stop" ||
+           word == "--snooze";
 }
 
 bool verb_value_ok(const std::string& verb, const std::string& value) {
@@ -125,6 +134,9 @@ bool verb_value_ok(const std::string& verb, const std::string& value) {
     }
     if (verb == "--status") {
         return value == "--json";
+    }
+    if (verb == "--snooze") { // the range is the notifier's to judge, with its reason
+        return value.size() <= 6 && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
     }
     return verb == "--ack" && (value == "1" || value == "2" || value == "3");
 }

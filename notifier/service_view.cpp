@@ -2,12 +2,15 @@
 #include "notifier/service_view.h"
 
 #include "gui/service_state.h"
+#include "lamp/quiet.h"
 #include "mail/core/header_text.h"
 #include "mail/net/server_name.h"
 #include "settings/key_values.h"
+#include "platform/clock.h"
 #include "settings/settings_access.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -61,6 +64,15 @@ std::string without_host(std::string cause, const std::string& host, const std::
     return cause;
 }
 
+// "2026-12-09 07:00" in local time.
+std::string local_minute(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
 } // namespace
 
 const char* health_name(Health health) {
@@ -92,6 +104,9 @@ ServiceView read_service_view() {
     const std::array<std::string, 3> labels = account_labels();
     ServiceView view;
     view.monitoring = status.monitoring;
+    const QuietNow quiet = quiet_at(clock_now());
+    view.quiet = quiet.quiet;
+    view.quiet_until = quiet.quiet ? quiet.until : 0;
     for (std::size_t i = 0; i < view.accounts.size(); ++i) {
         AccountView& a = view.accounts[i];
         const AccountStatus& s = status.accounts[i];
@@ -178,6 +193,10 @@ std::string status_text(const ServiceView& view) {
         }
     }
     text += view.monitoring ? "monitoring: on\n" : "monitoring: off\n";
+    if (view.quiet_known && view.quiet) {
+        text += view.quiet_until == 0 ? "quiet: while the desktop asks not to be disturbed\n"
+                                      : "quiet: until " + local_minute(view.quiet_until) + "\n";
+    }
     return text;
 }
 
@@ -201,7 +220,13 @@ std::string folders_json(const std::vector<FolderView>& folders) {
 std::string status_json(const ServiceView& view) {
     std::string json = "{\"monitoring\": ";
     json += view.monitoring ? "true" : "false";
-    json += ", \"quiet_until\": null, \"accounts\": [";
+    json += ", \"quiet_until\": ";
+    json += view.quiet_known && view.quiet && view.quiet_until != 0
+                ? std::to_string(static_cast<long long>(view.quiet_until))
+                : "null";
+    json += ", \"quiet\": ";
+    json += !view.quiet_known ? "null" : view.quiet ? "true" : "false";
+    json += ", \"accounts\": [";
     bool first = true;
     for (std::size_t i = 0; i < view.accounts.size(); ++i) {
         const AccountView& a = view.accounts[i];
@@ -231,6 +256,7 @@ ServiceView read_mailbox_view() {
     }
     ServiceView view;
     view.monitoring = read_monitoring_runs();
+    view.quiet_known = false; // the snooze and the desktop's wish live in the notifier alone
     const std::array<std::string, 3> labels = account_labels();
     for (std::size_t i = 0; i < view.accounts.size(); ++i) {
         AccountView& a = view.accounts[i];

@@ -35,6 +35,11 @@ struct AccountView {
 
 struct ServiceView {
     bool monitoring = false;
+    // Quiet (lamp/quiet.h): the sounds silent, the LEDs as always. quiet_until is when it ends, 0 where the desktop
+    // decides; quiet_known is false without the session bus, from the mailbox alone.
+    bool quiet = false;
+    std::time_t quiet_until = 0;
+    bool quiet_known = true;
     std::array<AccountView, 3> accounts; // by index; numbered 1 to 3 outside, as the tools number them
     bool operator==(const ServiceView&) const = default;
 };
@@ -65,9 +70,11 @@ struct ServiceEvent {
 std::vector<ServiceEvent> view_events(const ServiceView& before, const ServiceView& now);
 
 // kd5lite --status: one line per switched-on account (number, label, count, LED, health and cause), then whether
-// monitoring runs. Labels and causes are cleaned of control characters for the terminal.
+// monitoring runs and, while quiet, until when ("quiet: until 2026-12-09 07:00", local time). Labels and causes are
+// cleaned of control characters for the terminal.
 std::string status_text(const ServiceView& view);
-// kd5lite --status --json: one JSON object, with quiet_until null (no quiet hours); what is not known is null.
+// kd5lite --status --json: one JSON object; quiet_until is null while not quiet or where the desktop decides the
+// end, and "quiet" says which. What is not known is null.
 std::string status_json(const ServiceView& view);
 
 // The view kd5lite --status gives where no session bus runs: the accounts as the settings file has them, with

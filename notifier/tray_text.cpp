@@ -2,19 +2,37 @@
 #include "notifier/tray_text.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
-// "到 07:00", or "到明天 07:00" when that is on a later day than now.
+bool same_day(const std::tm& a, const std::tm& b) {
+    return a.tm_year == b.tm_year && a.tm_yday == b.tm_yday;
+}
+
+// "到 07:00", "到明天 07:00" when that is tomorrow, or "到 12月15日 07:00" later still (a snooze of days).
 std::string until_text(std::time_t until, std::time_t now) {
     std::tm end{};
     std::tm today{};
     localtime_r(&until, &end);
     localtime_r(&now, &today);
+    std::tm tomorrow = today; // noon of the next day, whatever a clock change does to the day's length
+    tomorrow.tm_mday += 1;
+    tomorrow.tm_hour = 12;
+    tomorrow.tm_isdst = -1;
+    const std::time_t next = std::mktime(&tomorrow);
+    localtime_r(&next, &tomorrow);
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d", end.tm_hour, end.tm_min);
-    const bool later_day = end.tm_year != today.tm_year || end.tm_yday != today.tm_yday;
-    return (later_day ? std::string("到明天 ") : std::string("到 ")) + text;
+    if (same_day(end, today)) {
+        return std::string("到 ") + text;
+    }
+    if (same_day(end, tomorrow)) {
+        return std::string("到明天 ") + text;
+    }
+    char day[32];
+    std::snprintf(day, sizeof day, "%d月%d日 ", end.tm_mon + 1, end.tm_mday);
+    return std::string("到 ") + day + text;
 }
 
 } // namespace

@@ -67,5 +67,6 @@ QuietSpan quiet_span(std::string_view start, std::string_view end, int now, long
             break;
         }
     }
-    return {left > 0, static_cast<int>(std::min<long long>(left, 2LL * kDaySeconds))};
+    // A snooze lasts a week at most (the bus and kd5lite --snooze take no more), and a window adds less than a day.
+    return {left > 0, static_cast<int>(std::min<long long>(left, 8LL * kDaySeconds))};
 }

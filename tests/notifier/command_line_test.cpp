@@ -23,7 +23,8 @@ TEST(CommandLine, EveryProgramAnswersHelpAndVersionAndRefusesTheRestBeforeMaking
     const std::string option = KD5LITE_OP_BINARY;
     const Row rows[] = {
         {"kd5lite", {"--help"}, 0, "Usage: kd5lite [--check | --discover ADDRESS | --status [--json] | --ack [N] | "
-                                   "--check-now | --start | --stop | --autostart | --help | --version]\n"},
+                                   "--check-now | --start | --stop | --snooze MINUTES | --autostart | --help | "
+                                   "--version]\n"},
         {"kd5lite", {"--help"}, 0, "\n--ack [N]    acknowledges"},
         // The verbs without a notifier: status 3, and nothing made.
         {"kd5lite", {"--status"}, 3, "kd5lite: no notifier runs\n"},
@@ -33,6 +34,10 @@ TEST(CommandLine, EveryProgramAnswersHelpAndVersionAndRefusesTheRestBeforeMaking
         {"kd5lite", {"--check-now"}, 3, "kd5lite: no notifier runs\n"},
         {"kd5lite", {"--start"}, 3, "kd5lite: no notifier runs\n"},
         {"kd5lite", {"--stop"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--snooze", "60"}, 3, "kd5lite: no notifier runs\n"},
+        {"kd5lite", {"--snooze"}, 2, "kd5lite: option '--snooze' needs a value"},
+        {"kd5lite", {"--snooze", "-5"}, 2, "kd5lite: unknown option '-5'"},
+        {"kd5lite", {"--snooze", "1h"}, 2, "kd5lite: unknown option '1h'"},
         {"kd5lite", {"--status", "--xml"}, 2, "kd5lite: unknown option '--xml'\nUsage: kd5lite [--check"},
         {"kd5lite", {"--status", "--json", "x"}, 2, "kd5lite: unknown option 'x'"},
         {"kd5lite", {"--ack", "0"}, 2, "kd5lite: unknown option '0'"},

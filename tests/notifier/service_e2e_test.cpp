@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -135,7 +137,9 @@ TEST_F(Service, IntrospectionNamesEverythingAndASecondNotifierOnTheBusIsRefused)
           "<signal name=\"LampChanged\">", "<signal name=\"HealthChanged\">",
           "<property name=\"Monitoring\" type=\"b\" access=\"read\"",
           "<property name=\"Accounts\" type=\"a(issibssxa(sx))\" access=\"read\"",
-          "<property name=\"Lit\" type=\"ab\" access=\"read\"", "org.freedesktop.DBus.Properties"}) {
+          "<property name=\"Lit\" type=\"ab\" access=\"read\"", "<property name=\"Quiet\" type=\"b\" access=\"read\"",
+          "<property name=\"QuietUntil\" type=\"x\" access=\"read\"", "<method name=\"Snooze\">",
+          "<arg name=\"minutes\" type=\"i\"", "org.freedesktop.DBus.Properties"}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part;
     }
     std::filesystem::create_directory(dir_.path("other"));
@@ -174,7 +178,7 @@ TEST_F(Service, PropertiesAndSignalsFollowDeliveryReadElsewhereAcknowledgeAndSto
                         "\"lit\": true, \"health\": \"watching\", \"cause\": \"\", \"last_check\": "),
               std::string::npos)
         << json;
-    EXPECT_EQ(json.rfind("{\"monitoring\": true, \"quiet_until\": null, \"accounts\": [", 0), 0u) << json;
+    EXPECT_EQ(json.rfind("{\"monitoring\": true, \"quiet_until\": null, \"quiet\": false, \"accounts\": [", 0), 0u) << json;
     const std::string json_file = dir_.path("status.json");
     dir_.write("status.json", json);
     EXPECT_EQ(run_process({kSystemPython, "-c",
@@ -222,6 +226,42 @@ TEST_F(Service, PropertiesAndSignalsFollowDeliveryReadElsewhereAcknowledgeAndSto
     EXPECT_EQ(kd5({"--check-now"}).output, "kd5lite: mail monitoring is not running\n");
     EXPECT_EQ(kd5({"--stop"}).status, 1);
     EXPECT_NE(status_json().find("\"monitoring\": false"), std::string::npos);
+    EXPECT_EQ(log_text(dir_, "err"), "");
+}
+
+// A snooze from a script: Quiet and its end follow on the bus and in --status; mail that comes meanwhile lights
+// its LED without the buzzer; 0 ends it, and more than a week is refused with the reason.
+TEST_F(Service, SnoozeSilencesTheBuzzerOnlyAndTheBusAndStatusSayUntilWhen) {
+    start();
+    std::size_t seen = expect_lamp(0, "CLS OF0 OF1 OF2 ");
+    const VerbRun snooze = kd5({"--snooze", "60"});
+    ASSERT_EQ(snooze.status, 0) << snooze.output;
+    EXPECT_TRUE(signal_seen("'Quiet': <true>")) << diagnosis();
+    EXPECT_TRUE(signal_seen("'QuietUntil': <int64 ")) << diagnosis();
+    const std::string json = status_json();
+    EXPECT_NE(json.find("\"quiet\": true"), std::string::npos) << json;
+    const std::size_t at = json.find("\"quiet_until\": ");
+    ASSERT_NE(at, std::string::npos) << json;
+    const long long until = std::atoll(json.c_str() + at + 15);
+    EXPECT_GT(until, static_cast<long long>(std::time(nullptr)) + 3500) << json;
+    EXPECT_NE(kd5({"--status"}).output.find("\nquiet: until "), std::string::npos);
+
+    ASSERT_TRUE(dovecot_.deliver("taro", "From: Hanako <hanako@kd5lite.test>\r\nSubject: hush\r\n\r\nbody\r\n"));
+    const std::size_t before = seen;
+    seen = expect_lamp(seen, "CLS ON0 OF1 OF2 ");
+    ASSERT_EQ(kd5({"--check-now"}).status, 0);
+    expect_lamp(seen, "CLS ON0 OF1 OF2 "); // the next pass: the one that lit has ended, its buzzer included
+    EXPECT_EQ(joined(lamp_.commands(), before).find("BEP"), std::string::npos) << diagnosis();
+
+    const std::size_t signals_before = signals().size();
+    EXPECT_EQ(kd5({"--snooze", "0"}).status, 0);
+    EXPECT_TRUE(signal_seen("'Quiet': <false>", signals_before)) << diagnosis();
+    EXPECT_NE(status_json().find("\"quiet_until\": null, \"quiet\": false"), std::string::npos);
+    const VerbRun week = kd5({"--snooze", "10081"});
+    EXPECT_EQ(week.status, 1);
+    EXPECT_EQ(week.output, "kd5lite: give the snooze in minutes, 1 to 10080 (a week), or 0 to end it\n");
+    EXPECT_NE(bus_call({"org.corvo.kd5lite.Notifier.Snooze", "--", "-1"}).find("org.corvo.kd5lite.Error.BadSnooze"),
+              std::string::npos);
     EXPECT_EQ(log_text(dir_, "err"), "");
 }
 
@@ -397,7 +437,7 @@ TEST(ServiceWithoutBus, ASilentBusHoldsNothingUpAndTheVerbsUseTheMailbox) {
     };
     VerbRun status = verb({"--status", "--json"});
     EXPECT_EQ(status.status, 0) << status.output;
-    EXPECT_EQ(status.output, "{\"monitoring\": false, \"quiet_until\": null, \"accounts\": [{\"account\": 1, "
+    EXPECT_EQ(status.output, "{\"monitoring\": false, \"quiet_until\": null, \"quiet\": null, \"accounts\": [{\"account\": 1, "
                              "\"label\": \"taro@kd5lite.test\", \"protocol\": \"pop3\", \"count\": null, \"lit\": "
                              "null, \"health\": null, \"cause\": \"\", \"last_check\": null}]}\n");
     EXPECT_EQ(verb({"--start"}).status, 0);

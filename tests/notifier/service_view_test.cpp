@@ -5,12 +5,17 @@
 #include "notifier/service_requests.h"
 #include "notifier/service_view.h"
 
+#include "lamp/quiet.h"
 #include "notifier/mailbox.h"
+#include "platform/clock.h"
 #include "settings/settings_access.h"
 #include "settings/settings_bulk.h"
 #include "tests/notifier/harness.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -88,7 +93,7 @@ TEST(ServiceStatus, JsonIsOneObjectOfTheSwitchedOnAccounts) {
     view.accounts[2].protocol = "pop3";
     view.accounts[2].last_check = 0;
     EXPECT_EQ(status_json(view),
-              "{\"monitoring\": true, \"quiet_until\": null, \"accounts\": ["
+              "{\"monitoring\": true, \"quiet_until\": null, \"quiet\": false, \"accounts\": ["
               "{\"account\": 1, \"label\": \"taro@example.org\", \"protocol\": \"imap\", \"count\": 2, "
               "\"lit\": true, \"health\": \"watching\", \"cause\": \"\", \"last_check\": 1796700000}, "
               "{\"account\": 2, \"label\": \"work\", \"protocol\": \"imap\", \"count\": 3, "
@@ -96,7 +101,38 @@ TEST(ServiceStatus, JsonIsOneObjectOfTheSwitchedOnAccounts) {
               "\"folders\": [{\"folder\": \"INBOX\", \"count\": 1}, {\"folder\": \"Lists/\\\"Rust\\\"\", \"count\": 2}]}, "
               "{\"account\": 3, \"label\": \"a\\\"b\\\\c [31m d\", \"protocol\": \"pop3\", \"count\": 0, "
               "\"lit\": false, \"health\": \"needs_you\", \"cause\": \"服务器拒绝了密码\", \"last_check\": null}]}\n");
-    EXPECT_EQ(status_json(ServiceView{}), "{\"monitoring\": false, \"quiet_until\": null, \"accounts\": []}\n");
+    EXPECT_EQ(status_json(ServiceView{}),
+              "{\"monitoring\": false, \"quiet_until\": null, \"quiet\": false, \"accounts\": []}\n");
+}
+
+// Quiet until a time, quiet for as long as the desktop wants, and not known without the bus: a script tells the
+// three apart, and the text names the end in local time.
+TEST(ServiceStatus, QuietSaysUntilWhenOrThatTheDesktopDecides) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        bool quiet;
+        std::time_t until;
+        bool known;
+        const char* json;
+        const char* text;
+    } cases[] = {
+        {true, 1796716800, true, "{\"monitoring\": false, \"quiet_until\": 1796716800, \"quiet\": true, ",
+         "monitoring: off\nquiet: until 2026-12-08 08:00\n"},
+        {true, 0, true, "{\"monitoring\": false, \"quiet_until\": null, \"quiet\": true, ",
+         "monitoring: off\nquiet: while the desktop asks not to be disturbed\n"},
+        {true, 1796716800, false, "{\"monitoring\": false, \"quiet_until\": null, \"quiet\": null, ",
+         "monitoring: off\n"},
+        {false, 0, true, "{\"monitoring\": false, \"quiet_until\": null, \"quiet\": false, ", "monitoring: off\n"},
+    };
+    for (const Case& c : cases) {
+        ServiceView view;
+        view.quiet = c.quiet;
+        view.quiet_until = c.until;
+        view.quiet_known = c.known;
+        EXPECT_EQ(status_json(view).rfind(c.json, 0), 0u) << status_json(view);
+        EXPECT_EQ(status_text(view), c.text);
+    }
 }
 
 // A label or a folder name (the server's) goes to a terminal: no escape sequence gets through.
@@ -157,6 +193,23 @@ TEST_F(ServiceRequests, EachEntryIsTakenOrRefusedForItsReason) {
     EXPECT_EQ(request_stop(), Refusal::none);
     EXPECT_EQ(file_key(dir_, "Request"), "4");
     EXPECT_STREQ(refusal_error_name(Refusal::busy), "org.corvo.kd5lite.Error.Busy");
+}
+
+// A snooze by minutes: a week at most, none below nothing, 0 ends one; taken whether or not the monitor runs.
+TEST_F(ServiceRequests, SnoozeIsTakenForUpToAWeekAndZeroEndsIt) {
+    for (int minutes : {-1, kLongestSnoozeMinutes + 1}) {
+        EXPECT_EQ(request_snooze(minutes), Refusal::bad_snooze) << minutes;
+    }
+    EXPECT_EQ(quiet_snoozed_until(), 0);
+    const std::time_t before = clock_now();
+    EXPECT_EQ(request_snooze(kLongestSnoozeMinutes), Refusal::none);
+    EXPECT_GE(quiet_snoozed_until(), before + kLongestSnoozeMinutes * 60);
+    EXPECT_LE(quiet_snoozed_until(), clock_now() + kLongestSnoozeMinutes * 60);
+    EXPECT_TRUE(read_service_view().quiet);
+    EXPECT_EQ(read_service_view().quiet_until, quiet_snoozed_until());
+    EXPECT_EQ(request_snooze(0), Refusal::none);
+    EXPECT_EQ(quiet_snoozed_until(), 0);
+    EXPECT_STREQ(refusal_error_name(Refusal::bad_snooze), "org.corvo.kd5lite.Error.BadSnooze");
 }
 
 } // namespace

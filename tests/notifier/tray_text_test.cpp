@@ -21,7 +21,8 @@ protected:
     }
 };
 
-// Catches an end time without "明天" when it falls on the next day, and a line while not quiet.
+// Catches an end time without "明天" when it falls on the next day, a snooze of days called tomorrow, and a line
+// while not quiet.
 TEST_F(TrayText, TheQuietLineSaysUntilWhen) {
     const std::time_t noon = 1767268800; // 2026-01-01 12:00 UTC
     const struct {
@@ -33,6 +34,8 @@ TEST_F(TrayText, TheQuietLineSaysUntilWhen) {
         {{true, QuietCause::snooze, noon + 20 * 3600}, "已静音，到明天 08:00"},
         {{true, QuietCause::hours, noon + 11 * 3600 + 59 * 60}, "静音时段，到 23:59"},
         {{true, QuietCause::hours, noon + 19 * 3600}, "静音时段，到明天 07:00"},
+        {{true, QuietCause::snooze, noon + 7 * 86400 - 3600}, "已静音，到 1月8日 11:00"},
+        {{true, QuietCause::snooze, noon + 36 * 3600}, "已静音，到 1月3日 00:00"},
         {{true, QuietCause::desktop, 0}, "桌面勿扰：不响铃"},
     };
     for (const auto& r : rows) {
