@@ -26,8 +26,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Writes the failure's line and hands its error number back through errno: writing the log may change errno.
+// A wait cut short by the cancel signal is what a stop asked for, not a fault of the line: the caller hears
+// ECANCELED, and the error log stays quiet.
 int fail(const char* format, int code) {
-    write_error_logf(format, code);
+    if (code != ECANCELED) {
+        write_error_logf(format, code);
+    }
     errno = code;
     return -1;
 }

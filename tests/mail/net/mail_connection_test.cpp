@@ -75,6 +75,24 @@ TEST_F(MailConnectionTest, ReceiveFailuresSayWhy) {
     }
 }
 
+// A stop cuts a receive short: the caller hears ECANCELED, and no error line says the line failed.
+TEST_F(MailConnectionTest, AReceiveCutShortByAStopIsNoError) {
+    auto server = greeting_server("* OK", Pop3Fault::mute);
+    MailConnection c;
+    CancelSignal stop;
+    c.set_cancel(stop.fd());
+    ASSERT_EQ(c.resolve(server->server_name().c_str(), 143), 0);
+    ASSERT_EQ(c.connect(), 0);
+    stop.raise();
+    std::string line;
+    EXPECT_EQ(c.receive_line(line, 100, 60000), -1);
+    EXPECT_EQ(errno, ECANCELED);
+    char block[4];
+    EXPECT_EQ(c.receive_exact(block, sizeof block, 60000), -1);
+    EXPECT_EQ(errno, ECANCELED);
+    EXPECT_TRUE(error_lines().empty());
+}
+
 // Bytes that came in clear behind the answer agreeing to TLS would be taken as the server's first words under
 // TLS (command injection): the handshake is refused instead.
 TEST_F(MailConnectionTest, ClearBytesAheadOfTheHandshakeRefuseTls) {
